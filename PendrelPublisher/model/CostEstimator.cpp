@@ -1,0 +1,112 @@
+#include "model/CostEstimator.h"
+
+#include "support/Text.h"
+
+namespace pendrel::CostEstimator {
+
+namespace {
+
+constexpr int kCompetitionCredits = 8;
+constexpr int kCreditsPerImage = 9;
+constexpr int kExtractCredits = 2;
+constexpr qsizetype kWordsPerImage = 600;
+constexpr qsizetype kCharactersPerImage = 2400;
+
+qsizetype ceilDiv(qsizetype a, qsizetype b)
+{
+    return (a + b - 1) / b;
+}
+
+bool measuredInCharacters(const QString &language)
+{
+    const QString lower = language.toLower();
+    return lower == u"cn" || lower == u"ja" || lower == u"ko";
+}
+
+} // namespace
+
+int articleCredits(ArticleSize size)
+{
+    switch (size) {
+    case ArticleSize::mini:
+        return 7;
+    case ArticleSize::standard:
+        return 12;
+    case ArticleSize::full:
+        return 25;
+    case ArticleSize::pillar:
+        return 40;
+    }
+    return 0;
+}
+
+int voiceoverCredits(qsizetype textLength)
+{
+    if (textLength <= 5000)
+        return 10;
+    if (textLength <= 10000)
+        return 20;
+    if (textLength <= 20000)
+        return 35;
+    return 55;
+}
+
+int humanizeCredits(qsizetype textLength)
+{
+    if (textLength < 5000)
+        return 2;
+    if (textLength < 12000)
+        return 9;
+    return 15;
+}
+
+CostBreakdown estimateBreakdown(const ClipperSettings &settings, const std::optional<ClipPayload> &clip)
+{
+    const QString text = clip ? clip->text : QString();
+    // Counting graphemes walks the text; do it only when a line needs it.
+    std::optional<qsizetype> length;
+    const auto textLength = [&] {
+        if (!length)
+            length = text::characterCount(text);
+        return *length;
+    };
+
+    CostBreakdown breakdown;
+    const auto add = [&](const char *id, QString label, int credits) {
+        breakdown.items.append({QString::fromLatin1(id), std::move(label), credits});
+        breakdown.total += credits;
+    };
+
+    add("article", QStringLiteral("Article"), articleCredits(settings.articleSize));
+    if (settings.competitionOptions.hasSelectedInsight())
+        add("competition", QStringLiteral("Competition"), kCompetitionCredits);
+    if (settings.enableImages) {
+        const int count = settings.imagesCount >= 1 ? settings.imagesCount
+                                                    : estimateImagesCount(text, settings.language);
+        const QString label = count == 1 ? QStringLiteral("Images")
+                                         : QStringLiteral("Images \u00D7") + QString::number(count);
+        add("images", label, kCreditsPerImage * count);
+    }
+    if (settings.enableHumanize)
+        add("humanize", QStringLiteral("Humanize"), humanizeCredits(textLength()));
+    if (settings.enableAudio)
+        add("audio", QStringLiteral("Audio"), voiceoverCredits(textLength()));
+    if (clip && clip->type == ClipType::url)
+        add("extract", QStringLiteral("URL extract"), kExtractCredits);
+    return breakdown;
+}
+
+int estimateImagesCount(const QString &text, const QString &language)
+{
+    const QString trimmed = text::trimmed(text);
+    if (trimmed.isEmpty())
+        return 1;
+    qsizetype count;
+    if (measuredInCharacters(language))
+        count = ceilDiv(text::characterCount(text::removingRegexWhitespace(trimmed)), kCharactersPerImage);
+    else
+        count = ceilDiv(text::wordCount(trimmed), kWordsPerImage);
+    return int(std::max<qsizetype>(1, count));
+}
+
+} // namespace pendrel::CostEstimator

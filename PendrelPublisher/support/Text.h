@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace pendrel::text {
+
+// The whitespace-and-newlines set: categories Zs, Zl, Zp, U+0009..U+000D
+// and U+0085. Every member is in the Basic Multilingual Plane.
+bool isWhitespaceOrNewline(char32_t c);
+
+// Removes leading and trailing members of the whitespace-and-newlines set.
+QString trimmed(const QString &text);
+
+// Length in user-perceived characters (extended grapheme clusters), so an
+// emoji flag or "e" + combining accent counts once, and so does "\r\n".
+qsizetype characterCount(QStringView text);
+
+// The first `count` user-perceived characters of text.
+QString characterPrefix(const QString &text, qsizetype count);
+
+// Pieces between runs of white space, empty pieces dropped.
+QStringList splitAtWhitespace(QStringView text);
+qsizetype wordCount(QStringView text);
+
+// Removes what the regular expression \s+ matches in ICU's reading:
+// tab, line feed, form feed, carriage return and the Z categories.
+QString removingRegexWhitespace(QStringView text);
+
+} // namespace pendrel::text

@@ -1,0 +1,286 @@
+#include "support/Error.h"
+#include "support/JsonDates.h"
+#include "support/JsonRead.h"
+#include "support/JsonWrite.h"
+#include "support/Uuid.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+#include "JsonTestUtil.h"
+
+using namespace pendrel;
+using L = QLatin1StringView;
+using pendrel::test::decodingFailure;
+using pendrel::test::q;
+
+namespace {
+
+struct Inner {
+    bool flag = false;
+    static Inner fromJson(const QJsonValue &v, const JsonDates &d)
+    {
+        return Inner{json::ObjectReader(v, d).requireBool(L("flag"))};
+    }
+};
+
+QJsonValue parse(const char *text)
+{
+    return json::parseDocument(test::q(text));
+}
+
+} // namespace
+
+class TestJson : public QObject {
+    Q_OBJECT
+
+private slots:
+    void errorPathNamesTheMember_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing nested") << q("{'items':[{'flag':true},{'flag':true},{'flag':true},{}]}")
+                                        << "items[3].flag: missing";
+        QTest::newRow("wrong type") << q("{'items':[{'flag':'yes'}]}")
+                                    << "items[0].flag: expected a boolean, found a string";
+        QTest::newRow("null for required") << q("{'items':[{'flag':null}]}")
+                                           << "items[0].flag: expected a boolean, found null";
+        QTest::newRow("array is an object") << q("{'items':{}}") << "items: expected an array";
+        QTest::newRow("element not an object") << q("{'items':[1]}")
+                                               << "items[0]: expected an object, found a number";
+        QTest::newRow("missing array") << q("{}") << "items: missing";
+    }
+    void errorPathNamesTheMember()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, expected);
+        const auto dates = JsonDates::iso8601();
+        const QJsonValue root = json::parseDocument(document);
+        QCOMPARE(decodingFailure([&] { (void)json::ObjectReader(root, dates).requireArray<Inner>(L("items")); }),
+                 expected);
+    }
+
+    void optionalMembers()
+    {
+        const auto dates = JsonDates::iso8601();
+        const json::ObjectReader r(parse(("{'a':null,'b':'x','c':3,'extra':{'ignored':true}}")), dates);
+        QCOMPARE(r.optionalString(L("a")), std::nullopt);
+        QCOMPARE(r.optionalString(L("b")), QStringLiteral("x"));
+        QCOMPARE(r.optionalString(L("missing")), std::nullopt);
+        // Present with the wrong type is still an error, not "absent".
+        QCOMPARE(decodingFailure([&] { (void)r.optionalString(L("c")); }),
+                 QStringLiteral("c: expected a string, found a number"));
+    }
+
+    void integersAreExact_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("whole") << "42" << true << qint64(42);
+        QTest::newRow("negative") << "-1" << true << qint64(-1);
+        QTest::newRow("whole written with fraction") << "5.0" << true << qint64(5);
+        QTest::newRow("fraction") << "1.5" << false << qint64(0);
+        QTest::newRow("string") << QStringLiteral("\"5\"") << false << qint64(0);
+        QTest::newRow("bool") << "true" << false << qint64(0);
+        QTest::newRow("beyond int") << "3000000000" << false << qint64(0);
+        QTest::newRow("exponent") << "1e3" << true << qint64(1000);
+    }
+    void integersAreExact()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, accepted);
+        QFETCH(qint64, expected);
+        const auto dates = JsonDates::iso8601();
+        const QJsonValue root = json::parseDocument(("{\"n\":" + value + "}").toUtf8());
+        const json::ObjectReader r(root, dates);
+        if (accepted) {
+            QCOMPARE(qint64(r.requireInt<int>(L("n"))), expected);
+        } else {
+            QVERIFY_THROWS_EXCEPTION(DecodingError, (void)r.requireInt<int>(L("n")));
+        }
+    }
+
+    void largeIntegersKeepPrecision()
+    {
+        const auto dates = JsonDates::iso8601();
+        const json::ObjectReader r(parse(("{'n':9007199254740993}")), dates);
+        QCOMPARE(r.requireInt(L("n")), Q_INT64_C(9007199254740993));
+    }
+
+    void malformedDocuments_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("truncated") << q("{'a':");
+        QTest::newRow("not json") << QByteArray("hello");
+        QTest::newRow("trailing garbage") << q("{'a':1} x");
+    }
+    void malformedDocuments()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY_THROWS_EXCEPTION(DecodingError, json::parseDocument(bytes));
+    }
+
+    void isoDates_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("utc"); // empty: must be rejected
+        QTest::newRow("Z") << "2026-12-07T07:46:26Z" << "2026-12-07T07:46:26Z";
+        QTest::newRow("positive offset") << "2026-12-07T09:46:26+02:00" << "2026-12-07T07:46:26Z";
+        QTest::newRow("negative offset") << "2026-12-07T02:16:26-05:30" << "2026-12-07T07:46:26Z";
+        QTest::newRow("offset crosses midnight") << "2026-12-31T23:30:00-01:00" << "2027-01-01T00:30:00Z";
+        QTest::newRow("fraction") << "2026-12-07T07:46:26.123Z" << "";
+        QTest::newRow("no zone") << "2026-12-07T07:46:26" << "";
+        QTest::newRow("lower-case z") << "2026-12-07T07:46:26z" << "";
+        QTest::newRow("offset without colon") << "2026-12-07T07:46:26+0200" << "";
+        QTest::newRow("space for T") << "2026-12-07 07:46:26Z" << "";
+        QTest::newRow("no such day") << "2026-02-30T07:46:26Z" << "";
+        QTest::newRow("hour 24") << "2026-12-07T24:00:00Z" << "";
+        QTest::newRow("date only") << "2026-12-07" << "";
+        QTest::newRow("empty") << "" << "";
+    }
+    void isoDates()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, utc);
+        const auto dates = JsonDates::iso8601();
+        if (utc.isEmpty()) {
+            QVERIFY_THROWS_EXCEPTION(DecodingError, (void)dates.decode(text));
+            return;
+        }
+        const QDateTime decoded = dates.decode(text);
+        QCOMPARE(decoded.toUTC(), QDateTime::fromString(utc, Qt::ISODate));
+        QCOMPARE(dates.encode(decoded).toString(), utc);
+    }
+
+    void isoWritingDropsFractionsAndConvertsToUtc()
+    {
+        const QDateTime local(QDate(2026, 3, 1), QTime(1, 2, 3, 999), Qt::OffsetFromUTC, 3600);
+        QCOMPARE(JsonDates::iso8601().encode(local).toString(), QStringLiteral("2026-03-01T00:02:03Z"));
+        QCOMPARE(JsonDates::iso8601().encode(QDateTime(QDate(42, 1, 1), QTime(0, 0), Qt::UTC)).toString(),
+                 QStringLiteral("0042-01-01T00:00:00Z"));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, (void)JsonDates::iso8601().decode(QJsonValue(12.0)));
+    }
+
+    void referenceDateSeconds()
+    {
+        const auto dates = JsonDates::secondsSinceReferenceDate();
+        const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+        QCOMPARE(dates.encode(reference).toDouble(), 0.0);
+        QCOMPARE(dates.encode(reference.addMSecs(1500)).toDouble(), 1.5);
+        QCOMPARE(dates.encode(reference.addSecs(-60)).toDouble(), -60.0);
+        QCOMPARE(dates.decode(QJsonValue(86400.25)), reference.addMSecs(86400250));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, (void)dates.decode(QJsonValue(QStringLiteral("0"))));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, (void)dates.decode(QJsonValue(1e300)));
+    }
+
+    void uuids_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("upper") << "3F2504E0-4F89-11D3-9A0C-0305E82C3301" << true;
+        QTest::newRow("lower") << "3f2504e0-4f89-11d3-9a0c-0305e82c3301" << true;
+        QTest::newRow("braces") << "{3F2504E0-4F89-11D3-9A0C-0305E82C3301}" << false;
+        QTest::newRow("no hyphens") << "3F2504E04F8911D39A0C0305E82C3301" << false;
+        QTest::newRow("trailing blank") << "3F2504E0-4F89-11D3-9A0C-0305E82C330 " << false;
+        QTest::newRow("hyphen misplaced") << "3F2504E04-F89-11D3-9A0C-0305E82C3301" << false;
+        QTest::newRow("not hex") << "3G2504E0-4F89-11D3-9A0C-0305E82C3301" << false;
+    }
+    void uuids()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const auto parsed = parseUuid(text);
+        QCOMPARE(parsed.has_value(), valid);
+        if (valid)
+            QCOMPARE(uuidString(*parsed), text.toUpper());
+    }
+
+    void writerFormat()
+    {
+        const QJsonObject doc{
+            {L("b"), QJsonObject{{L("z"), 1}, {L("a"), QJsonArray{true, QJsonValue::Null, 2.5}}}},
+            {L("a"), QStringLiteral("http://x/y")},
+            {L("empty"), QJsonObject()},
+            {L("list"), QJsonArray()},
+        };
+        const QByteArray expected = "{\n"
+                                    "  \"a\" : \"http:\\/\\/x\\/y\",\n"
+                                    "  \"b\" : {\n"
+                                    "    \"a\" : [\n"
+                                    "      true,\n"
+                                    "      null,\n"
+                                    "      2.5\n"
+                                    "    ],\n"
+                                    "    \"z\" : 1\n"
+                                    "  },\n"
+                                    "  \"empty\" : {},\n"
+                                    "  \"list\" : []\n"
+                                    "}\n";
+        QCOMPARE(json::writeSorted(doc), expected);
+    }
+
+    void writerStrings_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("quote and backslash") << QStringLiteral("a\"b\\c") << QByteArray("\"a\\\"b\\\\c\"");
+        QTest::newRow("controls") << QStringLiteral("\n\t\r\b\f") << QByteArray("\"\\n\\t\\r\\b\\f\"");
+        QTest::newRow("other control") << QString(QChar(0x01)) << QByteArray("\"\\u0001\"");
+        QTest::newRow("unicode raw") << QStringLiteral("Español 日本 🇯🇵")
+                                     << QStringLiteral("\"Español 日本 🇯🇵\"").toUtf8();
+        QTest::newRow("slash") << QStringLiteral("a/b") << QByteArray("\"a\\/b\"");
+    }
+    void writerStrings()
+    {
+        QFETCH(QString, value);
+        QFETCH(QByteArray, written);
+        QCOMPARE(json::writeSorted(QJsonValue(value)), written + '\n');
+        // Qt's reader takes the escaped slash back as a plain one.
+        const QJsonObject back = json::parseDocument("{\"k\":" + written + "}").toObject();
+        QCOMPARE(back.value(L("k")).toString(), value);
+    }
+
+    void writerNumbers_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("whole") << 87.0 << QByteArray("87");
+        QTest::newRow("negative") << -3.0 << QByteArray("-3");
+        QTest::newRow("fraction") << 0.1 << QByteArray("0.1");
+        QTest::newRow("shortest") << 1.0 / 3.0 << QByteArray("0.3333333333333333");
+        QTest::newRow("not finite") << qInf() << QByteArray("null");
+    }
+    void writerNumbers()
+    {
+        QFETCH(double, value);
+        QFETCH(QByteArray, written);
+        QCOMPARE(json::writeSorted(QJsonValue(value)), written + '\n');
+    }
+
+    void writerSortsByCodePoint()
+    {
+        // U+FF21 is above U+E000, the emoji is a supplementary character:
+        // in code point order the emoji comes last, in UTF-16 order it would not.
+        const QJsonObject doc{{QStringLiteral("\uFF21"), 1}, {QStringLiteral("🙂"), 2}, {L("Z"), 3}, {L("a"), 4}};
+        const QByteArray out = json::writeSorted(doc);
+        const qsizetype z = out.indexOf("\"Z\""), a = out.indexOf("\"a\"");
+        const qsizetype full = out.indexOf(QStringLiteral("\uFF21").toUtf8());
+        const qsizetype emoji = out.indexOf(QStringLiteral("🙂").toUtf8());
+        QVERIFY(z < a && a < full && full < emoji);
+    }
+
+    void writerRoundTrip()
+    {
+        QJsonObject doc;
+        for (int i = 0; i < 50; ++i)
+            doc.insert(QString::number(i * 7919 % 101), QJsonArray{i, QString::number(i), QJsonObject{{L("k"), i}}});
+        const QByteArray written = json::writeSorted(doc);
+        QCOMPARE(QJsonDocument::fromJson(written).object(), doc);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJson)
+#include "tst_json.moc"
