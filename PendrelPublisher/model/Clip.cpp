@@ -25,25 +25,32 @@ QString clipTypeLabel(ClipType type)
 
 ClipPayload ClipPayload::clipboardText(const QString &trimmedText)
 {
-    return ClipPayload{QUuid::createUuid(), ClipType::clipboard, trimmedText, QString(),
-                       QStringLiteral("Clipboard"), std::nullopt, QDateTime::currentDateTimeUtc()};
+    return ClipPayload{QUuid::createUuid(),
+                       ClipType::clipboard,
+                       trimmedText,
+                       QString(),
+                       QStringLiteral("Clipboard"),
+                       std::nullopt,
+                       QDateTime::currentDateTimeUtc()};
 }
 
 ClipPayload ClipPayload::webAddress(const QString &trimmedAddress)
 {
-    return ClipPayload{QUuid::createUuid(), ClipType::url, QString(), trimmedAddress,
-                       QStringLiteral("URL"), std::nullopt, QDateTime::currentDateTimeUtc()};
+    return ClipPayload{QUuid::createUuid(),
+                       ClipType::url,
+                       QString(),
+                       trimmedAddress,
+                       QStringLiteral("URL"),
+                       std::nullopt,
+                       QDateTime::currentDateTimeUtc()};
 }
 
 QJsonObject ClipPayload::toJson(const JsonDates &dates) const
 {
     QJsonObject o{
-        {QLatin1StringView("id"), uuidString(id)},
-        {QLatin1StringView("type"), enumString(type)},
-        {QLatin1StringView("text"), text},
-        {QLatin1StringView("url"), url},
-        {QLatin1StringView("title"), title},
-        {QLatin1StringView("createdAt"), dates.encode(createdAt)},
+        {QLatin1StringView("id"), uuidString(id)}, {QLatin1StringView("type"), enumString(type)},
+        {QLatin1StringView("text"), text},         {QLatin1StringView("url"), url},
+        {QLatin1StringView("title"), title},       {QLatin1StringView("createdAt"), dates.encode(createdAt)},
     };
     json::insertOptional(o, QLatin1StringView("author"), author);
     return o;
@@ -53,12 +60,9 @@ ClipPayload ClipPayload::fromJson(const QJsonValue &value, const JsonDates &date
 {
     const json::ObjectReader r(value, dates);
     return ClipPayload{
-        r.requireUuid(QLatin1StringView("id")),
-        r.requireEnum<ClipType>(QLatin1StringView("type")),
-        r.requireString(QLatin1StringView("text")),
-        r.requireString(QLatin1StringView("url")),
-        r.requireString(QLatin1StringView("title")),
-        r.optionalString(QLatin1StringView("author")),
+        r.requireUuid(QLatin1StringView("id")),        r.requireEnum<ClipType>(QLatin1StringView("type")),
+        r.requireString(QLatin1StringView("text")),    r.requireString(QLatin1StringView("url")),
+        r.requireString(QLatin1StringView("title")),   r.optionalString(QLatin1StringView("author")),
         r.requireDate(QLatin1StringView("createdAt")),
     };
 }

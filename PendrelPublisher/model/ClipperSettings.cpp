@@ -49,7 +49,8 @@ QString seoStandardModeDescription(SEOStandardMode mode)
 {
     switch (mode) {
     case SEOStandardMode::automatic:
-        return QStringLiteral("Default balanced optimization across readability, structure, and SEO signals.");
+        return QStringLiteral(
+            "Default balanced optimization across readability, structure, and SEO signals.");
     case SEOStandardMode::eeat:
         return QStringLiteral(
             "Experience, Expertise, Authority, Trust with 6+ FAQs and stronger authority signals.");
@@ -71,12 +72,9 @@ QString seoStandardModeDescription(SEOStandardMode mode)
 QJsonObject CompetitionOptions::toJson(const JsonDates &) const
 {
     return QJsonObject{
-        {L("contentStrategies"), contentStrategies},
-        {L("winningTitles"), winningTitles},
-        {L("pricingMentions"), pricingMentions},
-        {L("gapAnalysis"), gapAnalysis},
-        {L("serpFeatures"), serpFeatures},
-        {L("useSerpBasedDiscovery"), useSerpBasedDiscovery},
+        {L("contentStrategies"), contentStrategies}, {L("winningTitles"), winningTitles},
+        {L("pricingMentions"), pricingMentions},     {L("gapAnalysis"), gapAnalysis},
+        {L("serpFeatures"), serpFeatures},           {L("useSerpBasedDiscovery"), useSerpBasedDiscovery},
     };
 }
 

@@ -81,10 +81,10 @@ CostBreakdown estimateBreakdown(const ClipperSettings &settings, const std::opti
     if (settings.competitionOptions.hasSelectedInsight())
         add("competition", QStringLiteral("Competition"), kCompetitionCredits);
     if (settings.enableImages) {
-        const int count = settings.imagesCount >= 1 ? settings.imagesCount
-                                                    : estimateImagesCount(text, settings.language);
-        const QString label = count == 1 ? QStringLiteral("Images")
-                                         : QStringLiteral("Images \u00D7") + QString::number(count);
+        const int count =
+            settings.imagesCount >= 1 ? settings.imagesCount : estimateImagesCount(text, settings.language);
+        const QString label =
+            count == 1 ? QStringLiteral("Images") : QStringLiteral("Images \u00D7") + QString::number(count);
         add("images", label, kCreditsPerImage * count);
     }
     if (settings.enableHumanize)

@@ -75,8 +75,8 @@ QJsonObject JobLogEntry::toJson(const JsonDates &dates) const
 JobLogEntry JobLogEntry::fromJson(const QJsonValue &value, const JsonDates &dates)
 {
     const json::ObjectReader r(value, dates);
-    return JobLogEntry{r.requireUuid(L("id")), r.requireDate(L("timestamp")), r.requireEnum<LogLevel>(L("level")),
-                       r.requireString(L("message"))};
+    return JobLogEntry{r.requireUuid(L("id")), r.requireDate(L("timestamp")),
+                       r.requireEnum<LogLevel>(L("level")), r.requireString(L("message"))};
 }
 
 // JobResult
@@ -91,7 +91,8 @@ QJsonObject JobResult::toJson(const JsonDates &) const
 JobResult JobResult::fromJson(const QJsonValue &value, const JsonDates &dates)
 {
     const json::ObjectReader r(value, dates);
-    return JobResult{r.requireString(L("articleID")), r.optionalString(L("url")), r.requireString(L("title"))};
+    return JobResult{r.requireString(L("articleID")), r.optionalString(L("url")),
+                     r.requireString(L("title"))};
 }
 
 // JobErrorInfo
@@ -148,9 +149,9 @@ TransformResult TransformResult::fromJson(const QJsonValue &value, const JsonDat
 {
     const json::ObjectReader r(value, dates);
     return TransformResult{
-        r.requireString(L("transformedContent")),    r.requireStringArray(L("citations")),
-        r.optionalDouble(L("qualityScore")),         r.requireStringArray(L("talentIntegrations")),
-        r.optionalDouble(L("seoScore")),             r.requireStringMap(L("seoMeta")),
+        r.requireString(L("transformedContent")), r.requireStringArray(L("citations")),
+        r.optionalDouble(L("qualityScore")),      r.requireStringArray(L("talentIntegrations")),
+        r.optionalDouble(L("seoScore")),          r.requireStringMap(L("seoMeta")),
     };
 }
 
@@ -183,8 +184,10 @@ IllustrationMetadata IllustrationMetadata::fromJson(const QJsonValue &value, con
 {
     const json::ObjectReader r(value, dates);
     return IllustrationMetadata{
-        r.requireArray<IllustrationAsset>(L("assets")), r.optionalString(L("generationID")),
-        r.requireDate(L("generatedAt")),                r.optionalString(L("style")),
+        r.requireArray<IllustrationAsset>(L("assets")),
+        r.optionalString(L("generationID")),
+        r.requireDate(L("generatedAt")),
+        r.optionalString(L("style")),
         r.optionalString(L("provider")),
     };
 }

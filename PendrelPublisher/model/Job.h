@@ -30,7 +30,19 @@ struct EnumStrings<JobStatus> {
 };
 
 // Pipeline steps in the order the queue runs them, then the three endings.
-enum class JobStep { prepare, extract, analyze, transform, illustrations, humanize, save, voiceover, done, error, aborted };
+enum class JobStep {
+    prepare,
+    extract,
+    analyze,
+    transform,
+    illustrations,
+    humanize,
+    save,
+    voiceover,
+    done,
+    error,
+    aborted
+};
 
 template <>
 struct EnumStrings<JobStep> {
@@ -206,7 +218,10 @@ public:
     enum class Kind { idle, processing, success, error };
 
     static StatusIconState idle() { return StatusIconState(Kind::idle, 0); }
-    static StatusIconState processing(int activeJobs) { return StatusIconState(Kind::processing, activeJobs); }
+    static StatusIconState processing(int activeJobs)
+    {
+        return StatusIconState(Kind::processing, activeJobs);
+    }
     static StatusIconState success() { return StatusIconState(Kind::success, 0); }
     static StatusIconState error() { return StatusIconState(Kind::error, 0); }
 

@@ -172,11 +172,8 @@ SocialCrosspostPreference SocialCrosspostPreference::defaultFor(const ConnectedS
 QJsonObject SocialCrosspostPreference::toJson(const JsonDates &) const
 {
     QJsonObject o{
-        {L("accountId"), accountId},
-        {L("platform"), enumString(platform)},
-        {L("accountName"), accountName},
-        {L("enabled"), enabled},
-        {L("mode"), enumString(mode)},
+        {L("accountId"), accountId}, {L("platform"), enumString(platform)}, {L("accountName"), accountName},
+        {L("enabled"), enabled},     {L("mode"), enumString(mode)},
     };
     json::insertOptional(o, L("defaultSubreddit"), defaultSubreddit);
     json::insertOptional(o, L("selectedBlogId"), selectedBlogId);
@@ -209,10 +206,8 @@ QString JobSocialPublishResult::id() const
 QJsonObject JobSocialPublishResult::toJson(const JsonDates &) const
 {
     QJsonObject o{
-        {L("platform"), enumString(platform)},
-        {L("accountId"), accountId},
-        {L("accountName"), accountName},
-        {L("mode"), enumString(mode)},
+        {L("platform"), enumString(platform)}, {L("accountId"), accountId},
+        {L("accountName"), accountName},       {L("mode"), enumString(mode)},
         {L("status"), enumString(status)},
     };
     json::insertOptional(o, L("adaptationId"), adaptationId);

@@ -34,7 +34,8 @@ QString typeName(const QJsonValue &value)
 
 [[noreturn]] void typeMismatch(const char *expected, const QJsonValue &value)
 {
-    throw DecodingError(QStringLiteral("expected %1, found %2").arg(QLatin1StringView(expected), typeName(value)));
+    throw DecodingError(
+        QStringLiteral("expected %1, found %2").arg(QLatin1StringView(expected), typeName(value)));
 }
 
 } // namespace
@@ -132,9 +133,8 @@ QJsonValue parseDocument(const QByteArray &bytes)
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
-        throw DecodingError(QStringLiteral("not valid JSON (%1 at offset %2)")
-                                .arg(error.errorString())
-                                .arg(error.offset));
+        throw DecodingError(
+            QStringLiteral("not valid JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset));
     if (document.isObject())
         return document.object();
     return document.array();

@@ -110,7 +110,10 @@ public:
         return optional(key, readString);
     }
     [[nodiscard]] bool requireBool(QLatin1StringView key) const { return require(key, readBool); }
-    [[nodiscard]] std::optional<bool> optionalBool(QLatin1StringView key) const { return optional(key, readBool); }
+    [[nodiscard]] std::optional<bool> optionalBool(QLatin1StringView key) const
+    {
+        return optional(key, readBool);
+    }
     [[nodiscard]] double requireDouble(QLatin1StringView key) const { return require(key, readDouble); }
     [[nodiscard]] std::optional<double> optionalDouble(QLatin1StringView key) const
     {

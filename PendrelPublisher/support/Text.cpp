@@ -100,9 +100,9 @@ QString removingRegexWhitespace(QStringView text)
     out.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        const bool regexSpace = u == u'\t' || u == u'\n' || u == u'\f' || u == u'\r'
-            || c.category() == QChar::Separator_Space || c.category() == QChar::Separator_Line
-            || c.category() == QChar::Separator_Paragraph;
+        const bool regexSpace =
+            u == u'\t' || u == u'\n' || u == u'\f' || u == u'\r' || c.category() == QChar::Separator_Space
+            || c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
         if (!regexSpace)
             out.append(c);
     }

@@ -40,15 +40,15 @@ private slots:
     {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("missing nested") << q("{'items':[{'flag':true},{'flag':true},{'flag':true},{}]}")
-                                        << "items[3].flag: missing";
+        QTest::newRow("missing nested")
+            << q("{'items':[{'flag':true},{'flag':true},{'flag':true},{}]}") << "items[3].flag: missing";
         QTest::newRow("wrong type") << q("{'items':[{'flag':'yes'}]}")
                                     << "items[0].flag: expected a boolean, found a string";
-        QTest::newRow("null for required") << q("{'items':[{'flag':null}]}")
-                                           << "items[0].flag: expected a boolean, found null";
+        QTest::newRow("null for required")
+            << q("{'items':[{'flag':null}]}") << "items[0].flag: expected a boolean, found null";
         QTest::newRow("array is an object") << q("{'items':{}}") << "items: expected an array";
-        QTest::newRow("element not an object") << q("{'items':[1]}")
-                                               << "items[0]: expected an object, found a number";
+        QTest::newRow("element not an object")
+            << q("{'items':[1]}") << "items[0]: expected an object, found a number";
         QTest::newRow("missing array") << q("{}") << "items: missing";
     }
     void errorPathNamesTheMember()
@@ -57,8 +57,9 @@ private slots:
         QFETCH(QString, expected);
         const auto dates = JsonDates::iso8601();
         const QJsonValue root = json::parseDocument(document);
-        QCOMPARE(decodingFailure([&] { (void)json::ObjectReader(root, dates).requireArray<Inner>(L("items")); }),
-                 expected);
+        QCOMPARE(
+            decodingFailure([&] { (void)json::ObjectReader(root, dates).requireArray<Inner>(L("items")); }),
+            expected);
     }
 
     void optionalMembers()
@@ -127,19 +128,32 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("utc"); // empty: must be rejected
-        QTest::newRow("Z") << "2026-12-07T07:46:26Z" << "2026-12-07T07:46:26Z";
-        QTest::newRow("positive offset") << "2026-12-07T09:46:26+02:00" << "2026-12-07T07:46:26Z";
-        QTest::newRow("negative offset") << "2026-12-07T02:16:26-05:30" << "2026-12-07T07:46:26Z";
-        QTest::newRow("offset crosses midnight") << "2026-12-31T23:30:00-01:00" << "2027-01-01T00:30:00Z";
-        QTest::newRow("fraction") << "2026-12-07T07:46:26.123Z" << "";
-        QTest::newRow("no zone") << "2026-12-07T07:46:26" << "";
-        QTest::newRow("lower-case z") << "2026-12-07T07:46:26z" << "";
-        QTest::newRow("offset without colon") << "2026-12-07T07:46:26+0200" << "";
-        QTest::newRow("space for T") << "2026-12-07 07:46:26Z" << "";
-        QTest::newRow("no such day") << "2026-02-30T07:46:26Z" << "";
-        QTest::newRow("hour 24") << "2026-12-07T24:00:00Z" << "";
-        QTest::newRow("date only") << "2026-12-07" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("Z") << "2026-12-07T07:46:26Z"
+                           << "2026-12-07T07:46:26Z";
+        QTest::newRow("positive offset") << "2026-12-07T09:46:26+02:00"
+                                         << "2026-12-07T07:46:26Z";
+        QTest::newRow("negative offset") << "2026-12-07T02:16:26-05:30"
+                                         << "2026-12-07T07:46:26Z";
+        QTest::newRow("offset crosses midnight") << "2026-12-31T23:30:00-01:00"
+                                                 << "2027-01-01T00:30:00Z";
+        QTest::newRow("fraction") << "2026-12-07T07:46:26.123Z"
+                                  << "";
+        QTest::newRow("no zone") << "2026-12-07T07:46:26"
+                                 << "";
+        QTest::newRow("lower-case z") << "2026-12-07T07:46:26z"
+                                      << "";
+        QTest::newRow("offset without colon") << "2026-12-07T07:46:26+0200"
+                                              << "";
+        QTest::newRow("space for T") << "2026-12-07 07:46:26Z"
+                                     << "";
+        QTest::newRow("no such day") << "2026-02-30T07:46:26Z"
+                                     << "";
+        QTest::newRow("hour 24") << "2026-12-07T24:00:00Z"
+                                 << "";
+        QTest::newRow("date only") << "2026-12-07"
+                                   << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void isoDates()
     {
@@ -264,7 +278,8 @@ private slots:
     {
         // U+FF21 is above U+E000, the emoji is a supplementary character:
         // in code point order the emoji comes last, in UTF-16 order it would not.
-        const QJsonObject doc{{QStringLiteral("\uFF21"), 1}, {QStringLiteral("🙂"), 2}, {L("Z"), 3}, {L("a"), 4}};
+        const QJsonObject doc{
+            {QStringLiteral("\uFF21"), 1}, {QStringLiteral("🙂"), 2}, {L("Z"), 3}, {L("a"), 4}};
         const QByteArray out = json::writeSorted(doc);
         const qsizetype z = out.indexOf("\"Z\""), a = out.indexOf("\"a\"");
         const qsizetype full = out.indexOf(QStringLiteral("\uFF21").toUtf8());
@@ -276,7 +291,8 @@ private slots:
     {
         QJsonObject doc;
         for (int i = 0; i < 50; ++i)
-            doc.insert(QString::number(i * 7919 % 101), QJsonArray{i, QString::number(i), QJsonObject{{L("k"), i}}});
+            doc.insert(QString::number(i * 7919 % 101),
+                       QJsonArray{i, QString::number(i), QJsonObject{{L("k"), i}}});
         const QByteArray written = json::writeSorted(doc);
         QCOMPARE(QJsonDocument::fromJson(written).object(), doc);
     }

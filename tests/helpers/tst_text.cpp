@@ -12,11 +12,15 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("blanks and newline") << QStringLiteral("  two words \n") << QStringLiteral("two words");
-        QTest::newRow("inner whitespace kept") << QStringLiteral("\ta \t\n b\r\n") << QStringLiteral("a \t\n b");
+        QTest::newRow("blanks and newline")
+            << QStringLiteral("  two words \n") << QStringLiteral("two words");
+        QTest::newRow("inner whitespace kept")
+            << QStringLiteral("\ta \t\n b\r\n") << QStringLiteral("a \t\n b");
         QTest::newRow("no-break space") << QStringLiteral("\u00A0x\u00A0") << QStringLiteral("x");
-        QTest::newRow("line and paragraph separators") << QStringLiteral("\u2028x\u2029") << QStringLiteral("x");
-        QTest::newRow("next line and ideographic space") << QStringLiteral("\u0085x\u3000") << QStringLiteral("x");
+        QTest::newRow("line and paragraph separators")
+            << QStringLiteral("\u2028x\u2029") << QStringLiteral("x");
+        QTest::newRow("next line and ideographic space")
+            << QStringLiteral("\u0085x\u3000") << QStringLiteral("x");
         QTest::newRow("vertical tab and form feed") << QStringLiteral("\u000Bx\u000C") << QStringLiteral("x");
         // Zero-width space is a format character, not white space.
         QTest::newRow("zero-width space stays") << QStringLiteral("\u200Bx") << QStringLiteral("\u200Bx");
@@ -56,8 +60,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("ascii") << QStringLiteral("abcdef") << 3 << QStringLiteral("abc");
         QTest::newRow("flags are not split") << QStringLiteral("🇯🇵🇺🇸x") << 1 << QStringLiteral("🇯🇵");
-        QTest::newRow("accent stays with its letter") << QStringLiteral("e\u0301x") << 1
-                                                      << QStringLiteral("e\u0301");
+        QTest::newRow("accent stays with its letter")
+            << QStringLiteral("e\u0301x") << 1 << QStringLiteral("e\u0301");
         QTest::newRow("longer than text") << QStringLiteral("ab") << 10 << QStringLiteral("ab");
         QTest::newRow("zero") << QStringLiteral("ab") << 0 << QString();
     }
@@ -73,7 +77,8 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QStringList>("words");
-        QTest::newRow("runs of blanks") << QStringLiteral("  one  two\tthree\n") << QStringList{"one", "two", "three"};
+        QTest::newRow("runs of blanks")
+            << QStringLiteral("  one  two\tthree\n") << QStringList{"one", "two", "three"};
         QTest::newRow("no-break and ideographic spaces")
             << QStringLiteral("a\u00A0b\u3000c") << QStringList{"a", "b", "c"};
         QTest::newRow("empty") << QString() << QStringList{};
@@ -93,10 +98,11 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         QTest::newRow("ascii blanks") << QStringLiteral("a b\tc\nd\re\ff") << QStringLiteral("abcdef");
-        QTest::newRow("unicode spaces") << QStringLiteral("日\u3000本\u00A0語\u2028x") << QStringLiteral("日本語x");
+        QTest::newRow("unicode spaces")
+            << QStringLiteral("日\u3000本\u00A0語\u2028x") << QStringLiteral("日本語x");
         // ICU's \s is [\t\n\f\r\p{Z}]: vertical tab and U+0085 are not in it.
-        QTest::newRow("vertical tab and next line stay") << QStringLiteral("a\u000Bb\u0085c")
-                                                         << QStringLiteral("a\u000Bb\u0085c");
+        QTest::newRow("vertical tab and next line stay")
+            << QStringLiteral("a\u000Bb\u0085c") << QStringLiteral("a\u000Bb\u0085c");
     }
     void regexWhitespaceRemoval()
     {

@@ -23,9 +23,10 @@ private slots:
     {
         QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("text");
-        QTest::newRow("blanks around two words") << QStringLiteral("   two words \n") << QStringLiteral("two words");
-        QTest::newRow("inner layout untouched") << QStringLiteral("\nLine 1\r\n\tLine 2  \n")
-                                                << QStringLiteral("Line 1\r\n\tLine 2");
+        QTest::newRow("blanks around two words")
+            << QStringLiteral("   two words \n") << QStringLiteral("two words");
+        QTest::newRow("inner layout untouched")
+            << QStringLiteral("\nLine 1\r\n\tLine 2  \n") << QStringLiteral("Line 1\r\n\tLine 2");
         QTest::newRow("case and length kept") << QString(10000, u'X') << QString(10000, u'X');
     }
     void captureTrimsClipboardText()
@@ -107,7 +108,8 @@ private slots:
         QTest::addColumn<ClipType>("type");
         QTest::addColumn<std::optional<QString>>("author");
         QTest::newRow("clipboard without author") << ClipType::clipboard << std::optional<QString>();
-        QTest::newRow("selection with author") << ClipType::selection << std::optional<QString>(QStringLiteral("Ann"));
+        QTest::newRow("selection with author")
+            << ClipType::selection << std::optional<QString>(QStringLiteral("Ann"));
         QTest::newRow("tweet, empty author") << ClipType::tweet << std::optional<QString>(QString());
         QTest::newRow("url") << ClipType::url << std::optional<QString>();
     }
@@ -140,10 +142,12 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QJsonValue>("value"); // undefined: remove the key
         QTest::addColumn<QString>("error");    // empty: must decode
-        QTest::newRow("type note") << "type" << QJsonValue(QStringLiteral("note")) << "type: unknown value \"note\"";
+        QTest::newRow("type note") << "type" << QJsonValue(QStringLiteral("note"))
+                                   << "type: unknown value \"note\"";
         QTest::newRow("type missing") << "type" << QJsonValue(QJsonValue::Undefined) << "type: missing";
         QTest::newRow("url missing") << "url" << QJsonValue(QJsonValue::Undefined) << "url: missing";
-        QTest::newRow("url null") << "url" << QJsonValue(QJsonValue::Null) << "url: expected a string, found null";
+        QTest::newRow("url null") << "url" << QJsonValue(QJsonValue::Null)
+                                  << "url: expected a string, found null";
         QTest::newRow("author null") << "author" << QJsonValue(QJsonValue::Null) << "";
         QTest::newRow("bad date") << "createdAt" << QJsonValue(QStringLiteral("yesterday"))
                                   << "createdAt: invalid date \"yesterday\"";

@@ -49,7 +49,8 @@ private slots:
         } else {
             o.remove(path);
         }
-        QCOMPARE(decodingFailure([&] { ClipperSettings::fromJson(o, dates); }), path + QStringLiteral(": missing"));
+        QCOMPARE(decodingFailure([&] { ClipperSettings::fromJson(o, dates); }),
+                 path + QStringLiteral(": missing"));
     }
 
     void enumerationStrings_data()
@@ -57,14 +58,21 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<bool>("decodes");
-        QTest::newRow("e-e-a-t") << "seoStandardMode" << "e-e-a-t" << true;
-        QTest::newRow("eeat") << "seoStandardMode" << "eeat" << false;
-        QTest::newRow("rank-math") << "seoStandardMode" << "rank-math" << true;
-        QTest::newRow("Auto") << "seoStandardMode" << "Auto" << false;
-        QTest::newRow("pillar") << "articleSize" << "pillar" << true;
-        QTest::newRow("huge") << "articleSize" << "huge" << false;
+        QTest::newRow("e-e-a-t") << "seoStandardMode"
+                                 << "e-e-a-t" << true;
+        QTest::newRow("eeat") << "seoStandardMode"
+                              << "eeat" << false;
+        QTest::newRow("rank-math") << "seoStandardMode"
+                                   << "rank-math" << true;
+        QTest::newRow("Auto") << "seoStandardMode"
+                              << "Auto" << false;
+        QTest::newRow("pillar") << "articleSize"
+                                << "pillar" << true;
+        QTest::newRow("huge") << "articleSize"
+                              << "huge" << false;
         // Unknown language codes are kept: nothing validates them.
-        QTest::newRow("unknown language") << "language" << "xx-yy" << true;
+        QTest::newRow("unknown language") << "language"
+                                          << "xx-yy" << true;
     }
     void enumerationStrings()
     {
