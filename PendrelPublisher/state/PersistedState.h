@@ -1,0 +1,30 @@
+#pragma once
+
+#include "model/Clip.h"
+#include "model/ClipperSettings.h"
+#include "model/Job.h"
+
+#include <QList>
+
+#include <optional>
+
+namespace pendrel {
+
+// The root of the state file: the settings, the pending clip and every job.
+struct PersistedState {
+    ClipperSettings settings;
+    std::optional<ClipPayload> pendingClip;
+    QList<JobRecord> jobs;
+
+    bool operator==(const PersistedState &) const = default;
+
+    [[nodiscard]] QJsonObject toJson(const JsonDates &dates) const;
+    static PersistedState fromJson(const QJsonValue &value, const JsonDates &dates);
+
+    // The state file's bytes: sorted keys, ISO 8601 dates, escaped slashes.
+    [[nodiscard]] QByteArray encode() const;
+    // Throws DecodingError for anything that is not a whole valid document.
+    static PersistedState decode(const QByteArray &bytes);
+};
+
+} // namespace pendrel
