@@ -1,4 +1,5 @@
 #include "state/PersistenceStore.h"
+#include "support/Tasks.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -115,7 +116,7 @@ private slots:
     void firstStartThenSave()
     {
         PersistenceStore store(base, kDev);
-        const PersistedState loaded = QCoro::waitFor(store.loadState());
+        const PersistedState loaded = blockingWait(store.loadState());
         QCOMPARE(loaded, PersistedState{});
         QVERIFY(!QFileInfo::exists(base));
 

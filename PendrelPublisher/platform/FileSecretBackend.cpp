@@ -1,0 +1,117 @@
+#include "platform/FileSecretBackend.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace pendrel {
+
+namespace {
+
+SecretResult failure(const QString &message)
+{
+    return SecretResult{SecretResult::Status::failure, {}, -1, message};
+}
+
+// Item names come from our own identifiers, but keep them to safe file names.
+QString safeName(const QString &text)
+{
+    QString out;
+    for (const QChar c : text)
+        out += (c.isLetterOrNumber() && c.unicode() < 0x80) || c == u'.' || c == u'-' || c == u'_' ? c : u'_';
+    return out;
+}
+
+} // namespace
+
+FileSecretBackend::FileSecretBackend(QString folder) : folder_(std::move(folder))
+{
+}
+
+QString FileSecretBackend::itemPath(const QString &service, const QString &account) const
+{
+    return folder_ + u'/' + safeName(service) + u'@' + safeName(account);
+}
+
+QCoro::Task<SecretResult> FileSecretBackend::read(QString service, QString account)
+{
+    QFile file(itemPath(service, account));
+    if (!file.exists())
+        co_return SecretResult{SecretResult::Status::notFound, {}, 0, QStringLiteral("No such secret item")};
+    if (!file.open(QIODevice::ReadOnly))
+        co_return failure(file.errorString());
+    co_return SecretResult{SecretResult::Status::ok, file.readAll(), 0, {}};
+}
+
+QCoro::Task<SecretResult> FileSecretBackend::write(QString service, QString account, QByteArray data)
+{
+    if (!QFileInfo(folder_).isDir()) {
+        if (!QDir().mkpath(folder_))
+            co_return failure(QStringLiteral("could not create the folder %1").arg(folder_));
+        QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QSaveFile file(itemPath(service, account));
+    if (!file.open(QIODevice::WriteOnly))
+        co_return failure(file.errorString());
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    file.write(data);
+    if (!file.commit())
+        co_return failure(file.errorString());
+    co_return SecretResult{};
+}
+
+QCoro::Task<SecretResult> FileSecretBackend::remove(QString service, QString account)
+{
+    QFile file(itemPath(service, account));
+    if (!file.exists())
+        co_return SecretResult{SecretResult::Status::notFound, {}, 0, {}};
+    if (!file.remove())
+        co_return failure(file.errorString());
+    co_return SecretResult{};
+}
+
+FallbackSecretBackend::FallbackSecretBackend(std::unique_ptr<SecretBackend> primary,
+                                             std::unique_ptr<SecretBackend> fallback)
+    : primary_(std::move(primary)), fallback_(std::move(fallback))
+{
+}
+
+template <class Op>
+QCoro::Task<SecretResult> FallbackSecretBackend::route(const Op &op)
+{
+    if (!usingFallback_) {
+        SecretResult result = co_await op(*primary_);
+        if (result.status != SecretResult::Status::noBackend)
+            co_return result;
+        usingFallback_ = true;
+        std::fprintf(
+            stderr,
+            "pendrel-publisher: no secret store answered (%s); keeping the session in a private file "
+            "instead\n",
+            qPrintable(result.message));
+    }
+    co_return co_await op(*fallback_);
+}
+
+QCoro::Task<SecretResult> FallbackSecretBackend::read(QString service, QString account)
+{
+    const auto operation = [&](SecretBackend &b) { return b.read(service, account); };
+    co_return co_await route(operation);
+}
+
+QCoro::Task<SecretResult> FallbackSecretBackend::write(QString service, QString account, QByteArray data)
+{
+    const auto operation = [&](SecretBackend &b) { return b.write(service, account, data); };
+    co_return co_await route(operation);
+}
+
+QCoro::Task<SecretResult> FallbackSecretBackend::remove(QString service, QString account)
+{
+    const auto operation = [&](SecretBackend &b) { return b.remove(service, account); };
+    co_return co_await route(operation);
+}
+
+} // namespace pendrel

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QEventLoop>
+
+#include <QCoroTask>
+
+#include <exception>
+#include <optional>
+#include <type_traits>
+
+namespace pendrel {
+
+// Runs a nested event loop until the task has finished and gives its result,
+// or rethrows its exception. (QCoro::waitFor never returns when the task
+// throws.) For tests and for the few places that must block, such as
+// shutting down.
+template <class T>
+T blockingWait(QCoro::Task<T> task)
+{
+    QEventLoop loop;
+    bool done = false;
+    std::exception_ptr failure;
+    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> result{};
+    const auto runner = [&]() -> QCoro::Task<void> {
+        try {
+            if constexpr (std::is_void_v<T>)
+                co_await task;
+            else
+                result.emplace(co_await task);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+        loop.quit();
+    };
+    QCoro::Task<void> running = runner();
+    if (!done)
+        loop.exec();
+    if (failure)
+        std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
+}
+
+} // namespace pendrel

@@ -1,0 +1,197 @@
+#include "auth/KeychainStore.h"
+#include "platform/FileSecretBackend.h"
+#include "platform/QtKeychainBackend.h"
+#include "support/Tasks.h"
+
+#include <QCoroTask>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace pendrel;
+
+namespace {
+
+UserSession session(const QString &token, std::optional<QString> email = QStringLiteral("ann@pendrel.test"))
+{
+    return UserSession{token, QStringLiteral("refresh-") + token, 1767225600.123456, QStringLiteral("user-1"),
+                       std::move(email)};
+}
+
+// A store that answers every call with one fixed outcome.
+class ScriptedBackend final : public SecretBackend {
+public:
+    explicit ScriptedBackend(SecretResult::Status status) : status_(status) {}
+    int calls = 0;
+    QCoro::Task<SecretResult> read(QString, QString) override { co_return answer(); }
+    QCoro::Task<SecretResult> write(QString, QString, QByteArray) override { co_return answer(); }
+    QCoro::Task<SecretResult> remove(QString, QString) override { co_return answer(); }
+
+private:
+    SecretResult answer()
+    {
+        ++calls;
+        return SecretResult{status_, {}, 7, QStringLiteral("scripted")};
+    }
+    SecretResult::Status status_;
+};
+
+} // namespace
+
+class TestKeychain : public QObject {
+    Q_OBJECT
+
+    QtKeychainBackend desktop;
+    const QString identifier = QStringLiteral("com.pendrel.publisher.test");
+
+private slots:
+    void init()
+    {
+        KeychainStore store(desktop, identifier);
+        blockingWait(store.clearSession());
+    }
+
+    void serviceName()
+    {
+        QCOMPARE(KeychainStore(desktop, QStringLiteral("com.pendrel.publisher")).service(),
+                 QStringLiteral("com.pendrel.publisher.session"));
+    }
+
+    void nothingStored()
+    {
+        KeychainStore store(desktop, identifier);
+        QCOMPARE(blockingWait(store.loadSession()), std::nullopt);
+        blockingWait(store.clearSession()); // clearing nothing is fine
+    }
+
+    void saveTwiceKeepsTheSecond()
+    {
+        KeychainStore store(desktop, identifier);
+        blockingWait(store.save(session(QStringLiteral("first"))));
+        blockingWait(store.save(session(QStringLiteral("second"))));
+        // A fresh store, as after a restart, reads the one item back.
+        KeychainStore later(desktop, identifier);
+        QCOMPARE(blockingWait(later.loadSession()), session(QStringLiteral("second")));
+        blockingWait(later.clearSession());
+        QCOMPARE(blockingWait(store.loadSession()), std::nullopt);
+    }
+
+    void itemForm()
+    {
+        KeychainStore store(desktop, identifier);
+        blockingWait(store.save(session(QStringLiteral("t"), std::nullopt)));
+        const SecretResult raw = blockingWait(desktop.read(store.service(), QStringLiteral("default")));
+        QCOMPARE(raw.status, SecretResult::Status::ok);
+        const QJsonObject o = QJsonDocument::fromJson(raw.data).object();
+        QCOMPARE(o.keys(), (QStringList{"accessToken", "expiresAt", "refreshToken", "userID"}));
+        QCOMPARE(o.value(QStringLiteral("expiresAt")).toDouble(), 1767225600.123456);
+        const auto loaded = blockingWait(store.loadSession());
+        QVERIFY(loaded);
+        QCOMPARE(loaded->email, std::nullopt);
+        QCOMPARE(loaded->expiresAt, 1767225600.123456);
+    }
+
+    void unreadableItemThenClear_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("not json") << QByteArray("not json");
+        QTest::newRow("missing userID")
+            << QByteArray(R"({"accessToken":"a","refreshToken":"r","expiresAt":1})");
+        QTest::newRow("expiresAt as text")
+            << QByteArray(R"({"accessToken":"a","refreshToken":"r","expiresAt":"1","userID":"u"})");
+    }
+    void unreadableItemThenClear()
+    {
+        QFETCH(QByteArray, data);
+        KeychainStore store(desktop, identifier);
+        blockingWait(desktop.write(store.service(), QStringLiteral("default"), data));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, blockingWait(store.loadSession()));
+        blockingWait(store.clearSession());
+        QCOMPARE(blockingWait(store.loadSession()), std::nullopt);
+    }
+
+    void operationsRunInOrder()
+    {
+        KeychainStore store(desktop, identifier);
+        // Started together: the load waits for the save ahead of it, the
+        // clear waits for the load.
+        auto saved = store.save(session(QStringLiteral("queued")));
+        auto loaded = store.loadSession();
+        auto cleared = store.clearSession();
+        auto after = store.loadSession();
+        QCOMPARE(blockingWait(std::move(loaded)), session(QStringLiteral("queued")));
+        blockingWait(std::move(saved));
+        blockingWait(std::move(cleared));
+        QCOMPARE(blockingWait(std::move(after)), std::nullopt);
+    }
+
+    void storeFailuresAreKeychainErrors()
+    {
+        ScriptedBackend failing(SecretResult::Status::failure);
+        KeychainStore store(failing, identifier);
+        try {
+            blockingWait(store.loadSession());
+            QFAIL("no error");
+        } catch (const KeychainError &e) {
+            QCOMPARE(e.code(), 7);
+            QCOMPARE(e.description(), QStringLiteral("scripted"));
+        }
+        QVERIFY_THROWS_EXCEPTION(KeychainError, blockingWait(store.save(session(QStringLiteral("x")))));
+        blockingWait(store.clearSession()); // never fails
+        QCOMPARE(failing.calls, 4);         // load; delete + add; delete
+    }
+
+    void fileBackend()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("secrets"));
+        FileSecretBackend files(folder);
+        KeychainStore store(files, identifier);
+        QCOMPARE(blockingWait(store.loadSession()), std::nullopt);
+        blockingWait(store.save(session(QStringLiteral("one"))));
+        blockingWait(store.save(session(QStringLiteral("two"))));
+        QCOMPARE(blockingWait(store.loadSession()), session(QStringLiteral("two")));
+        const QFileInfo item(files.itemPath(store.service(), QStringLiteral("default")));
+        QCOMPARE(item.permissions() & 0x00FF, QFile::Permissions()); // nothing for group or others
+        QCOMPARE(QFileInfo(folder).permissions() & 0x00FF,
+                 QFile::Permissions()); // nothing for group or others
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+        blockingWait(store.clearSession());
+        QVERIFY(!QFileInfo::exists(item.filePath()));
+        QCOMPARE(blockingWait(store.loadSession()), std::nullopt);
+    }
+
+    void fallbackOnlyWhenNoStoreAnswers_data()
+    {
+        QTest::addColumn<SecretResult::Status>("primary");
+        QTest::addColumn<bool>("fallsBack");
+        QTest::newRow("no backend") << SecretResult::Status::noBackend << true;
+        QTest::newRow("store failure") << SecretResult::Status::failure << false;
+        QTest::newRow("not found") << SecretResult::Status::notFound << false;
+    }
+    void fallbackOnlyWhenNoStoreAnswers()
+    {
+        QFETCH(SecretResult::Status, primary);
+        QFETCH(bool, fallsBack);
+        QTemporaryDir dir;
+        auto scripted = std::make_unique<ScriptedBackend>(primary);
+        ScriptedBackend *desktopStore = scripted.get();
+        FallbackSecretBackend backend(std::move(scripted),
+                                      std::make_unique<FileSecretBackend>(dir.filePath(QStringLiteral("s"))));
+        KeychainStore store(backend, identifier);
+        if (fallsBack) {
+            blockingWait(store.save(session(QStringLiteral("kept"))));
+            QCOMPARE(blockingWait(store.loadSession()), session(QStringLiteral("kept")));
+            QCOMPARE(desktopStore->calls, 1); // asked once, then never again
+        } else if (primary == SecretResult::Status::failure) {
+            QVERIFY_THROWS_EXCEPTION(KeychainError, blockingWait(store.loadSession()));
+        } else {
+            QCOMPARE(blockingWait(store.loadSession()), std::nullopt);
+        }
+        QCOMPARE(backend.usingFallback(), fallsBack);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKeychain)
+#include "tst_keychain.moc"
