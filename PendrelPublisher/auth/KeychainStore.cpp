@@ -18,8 +18,8 @@ KeychainStore::KeychainStore(SecretBackend &backend, const QString &bundleIdenti
 {
 }
 
-// GCC 12 destroys temporaries inside a co_await expression twice, so every
-// awaited call here takes named values only.
+// GCC 12 mishandles temporaries with destructors inside a co_await
+// expression, so every awaited call here takes named values only.
 
 QCoro::Task<void> KeychainStore::save(UserSession session)
 {

@@ -1,0 +1,254 @@
+#include "api/APIClient.h"
+
+#include "state/AppConfiguration.h"
+#include "support/JsonRead.h"
+#include "support/Uuid.h"
+
+#include <QCoroNetworkReply>
+#include <QJsonDocument>
+
+#include <cmath>
+
+namespace pendrel {
+
+using L = QLatin1StringView;
+
+APIClientError APIClientError::http(int statusCode, QString message, std::optional<QString> code,
+                                    std::optional<QString> requestID)
+{
+    APIClientError error(Kind::http);
+    error.statusCode_ = statusCode;
+    error.message_ = std::move(message);
+    error.code_ = std::move(code);
+    error.requestID_ = std::move(requestID);
+    return error;
+}
+
+QString APIClientError::description() const
+{
+    switch (kind_) {
+    case Kind::http:
+        return requestID_ ? message_ + QStringLiteral(" (requestId: ") + *requestID_ + u')' : message_;
+    case Kind::missingSession:
+        return QStringLiteral("No active session.");
+    case Kind::invalidResponse:
+        return QStringLiteral("Invalid server response.");
+    case Kind::emptyText:
+        return QStringLiteral("Empty source text.");
+    case Kind::unsupportedURL:
+        return QStringLiteral("Enter a valid URL.");
+    }
+    return {};
+}
+
+QString httpReasonPhrase(int statusCode)
+{
+    static const QHash<int, const char *> phrases{
+        {100, "Continue"},
+        {101, "Switching Protocols"},
+        {200, "OK"},
+        {201, "Created"},
+        {202, "Accepted"},
+        {204, "No Content"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {303, "See Other"},
+        {304, "Not Modified"},
+        {307, "Temporary Redirect"},
+        {308, "Permanent Redirect"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {402, "Payment Required"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {406, "Not Acceptable"},
+        {408, "Request Timeout"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {411, "Length Required"},
+        {412, "Precondition Failed"},
+        {413, "Content Too Large"},
+        {414, "URI Too Long"},
+        {415, "Unsupported Media Type"},
+        {416, "Range Not Satisfiable"},
+        {417, "Expectation Failed"},
+        {421, "Misdirected Request"},
+        {422, "Unprocessable Content"},
+        {423, "Locked"},
+        {424, "Failed Dependency"},
+        {425, "Too Early"},
+        {426, "Upgrade Required"},
+        {428, "Precondition Required"},
+        {429, "Too Many Requests"},
+        {431, "Request Header Fields Too Large"},
+        {451, "Unavailable For Legal Reasons"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+        {505, "HTTP Version Not Supported"},
+        {507, "Insufficient Storage"},
+        {508, "Loop Detected"},
+        {511, "Network Authentication Required"},
+    };
+    if (const char *phrase = phrases.value(statusCode))
+        return QString::fromLatin1(phrase);
+    if (statusCode >= 100 && statusCode < 600) {
+        static const char *const classes[] = {"Informational", "Success", "Redirection", "Client Error",
+                                              "Server Error"};
+        return QString::fromLatin1(classes[statusCode / 100 - 1]);
+    }
+    return QStringLiteral("HTTP Error %1").arg(statusCode);
+}
+
+APIClient::APIClient(SessionSource &sessions, QObject *parent) : QObject(parent), sessions_(sessions)
+{
+}
+
+std::optional<QUrl> APIClient::buildURL(const QString &path) const
+{
+    const QUrl direct(path);
+    if (direct.isValid() && !direct.scheme().isEmpty())
+        return direct;
+    QString base = AppConfiguration::apiBaseURL().toString(QUrl::FullyEncoded);
+    while (base.startsWith(u'/'))
+        base.remove(0, 1);
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    const QString relative = path.startsWith(u'/') ? path.mid(1) : path;
+    const QUrl url(base + u'/' + relative);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray method,
+                                                    std::optional<QString> tenantID,
+                                                    std::optional<RequestBody> body)
+{
+    const std::optional<UserSession> session = co_await sessions_.restoreSession();
+    if (!session)
+        throw APIClientError(APIClientError::Kind::missingSession);
+    const QString requestID = uuidString(QUuid::createUuid());
+    const std::optional<QUrl> url = buildURL(path);
+    if (!url)
+        throw APIClientError(APIClientError::Kind::unsupportedURL);
+
+    QNetworkRequest request(*url);
+    request.setTransferTimeout(transferTimeoutMs);
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Authorization", "Bearer " + session->accessToken.toUtf8());
+    request.setRawHeader("x-client", "macos-menu-bar");
+    request.setRawHeader("x-request-id", requestID.toLatin1());
+    if (tenantID && !tenantID->isEmpty())
+        request.setRawHeader("X-Tenant-ID", tenantID->toUtf8());
+    const QByteArray payload = body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray();
+
+    QNetworkReply *reply = body ? network_.sendCustomRequest(request, method, payload)
+                                : network_.sendCustomRequest(request, method);
+    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
+        reply, [](QNetworkReply *r) { r->deleteLater(); });
+    co_await reply;
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        if (reply->error() != QNetworkReply::NoError)
+            throw TransportError(reply->error(), reply->errorString());
+        throw APIClientError(APIClientError::Kind::invalidResponse);
+    }
+    HttpResponse response{status.toInt(), reply->readAll(), reply->rawHeaderPairs()};
+    if (response.statusCode >= 200 && response.statusCode <= 299)
+        co_return response;
+
+    QString message = httpReasonPhrase(response.statusCode);
+    std::optional<QString> code;
+    try {
+        const JsonDates dates = JsonDates::iso8601();
+        const json::ObjectReader payloadReader(json::parseDocument(response.body), dates);
+        const auto error = payloadReader.optionalString(L("error"));
+        const auto text = payloadReader.optionalString(L("message"));
+        const auto errorCode = payloadReader.optionalString(L("code"));
+        message = error ? *error : text ? *text : message;
+        code = errorCode;
+    } catch (const DecodingError &) {
+        // An unreadable error body leaves the reason phrase and no code.
+    }
+    throw APIClientError::http(response.statusCode, message, code, requestID);
+}
+
+namespace {
+
+struct Tenant {
+    QString id;
+    std::optional<QString> name;
+    std::optional<double> balanceCredits;
+    std::optional<QString> planType;
+
+    static Tenant fromJson(const QJsonValue &value, const JsonDates &dates)
+    {
+        const json::ObjectReader r(value, dates);
+        return Tenant{r.requireString(L("id")), r.optionalString(L("name")),
+                      r.optionalDouble(L("balance_credits")), r.optionalString(L("plan_type"))};
+    }
+};
+
+qint64 wholeCredits(std::optional<double> balance)
+{
+    if (!balance || !std::isfinite(*balance))
+        return 0;
+    const double truncated = std::trunc(*balance);
+    // Beyond 64 bits is no real balance; keep the nearest representable one.
+    if (truncated >= 9.2e18)
+        return std::numeric_limits<qint64>::max();
+    if (truncated <= -9.2e18)
+        return std::numeric_limits<qint64>::min();
+    return qint64(truncated);
+}
+
+std::optional<QString> activeDomain(const QByteArray &body)
+{
+    if (body.trimmed() == "null")
+        return std::nullopt;
+    const JsonDates dates = JsonDates::iso8601();
+    const json::ObjectReader r(json::parseDocument(body), dates);
+    const auto status = r.optionalString(L("status"));
+    const auto domain = r.optionalString(L("domain"));
+    if (status == QStringLiteral("active") && domain)
+        return domain;
+    return std::nullopt;
+}
+
+} // namespace
+
+QCoro::Task<AuthenticatedContext> APIClient::fetchAuthenticatedContext()
+{
+    // Named arguments only: GCC 12 mishandles temporaries with destructors
+    // inside a co_await expression.
+    const QByteArray get = "GET";
+    const std::optional<QString> noTenant;
+    const std::optional<RequestBody> noBody;
+    const QString tenantsPath = QStringLiteral("api/tenants");
+    const HttpResponse tenantsResponse = co_await performRequest(tenantsPath, get, noTenant, noBody);
+    const JsonDates dates = JsonDates::iso8601();
+    const json::ObjectReader root(json::parseDocument(tenantsResponse.body), dates);
+    const QList<Tenant> tenants = root.requireArray<Tenant>(L("tenants"));
+    if (tenants.isEmpty())
+        throw APIClientError::http(401, QStringLiteral("No active tenant"), QStringLiteral("UNAUTHENTICATED"),
+                                   std::nullopt);
+    const Tenant &tenant = tenants.first();
+
+    std::optional<QString> customDomain;
+    try {
+        const QString domainsPath = QStringLiteral("api/domains?tenantId=") + tenant.id;
+        const HttpResponse domains = co_await performRequest(domainsPath, get, noTenant, noBody);
+        customDomain = activeDomain(domains.body);
+    } catch (const Error &) {
+        // Without domain information the context is still usable.
+    }
+    co_return AuthenticatedContext{tenant.id, tenant.name, customDomain, wholeCredits(tenant.balanceCredits),
+                                   tenant.planType};
+}
+
+} // namespace pendrel

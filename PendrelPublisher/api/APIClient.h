@@ -1,0 +1,108 @@
+#pragma once
+
+#include "api/JsonValues.h"
+#include "auth/AuthState.h"
+#include "support/Error.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QUrl>
+
+#include <QCoroTask>
+
+#include <optional>
+
+namespace pendrel {
+
+// Where authorised requests get the session from (the auth manager).
+class SessionSource {
+public:
+    virtual ~SessionSource() = default;
+    // The stored session, or nothing when there is none or it is about to expire.
+    virtual QCoro::Task<std::optional<UserSession>> restoreSession() = 0;
+};
+
+class APIClientError : public Error {
+public:
+    enum class Kind { http, missingSession, invalidResponse, emptyText, unsupportedURL };
+
+    explicit APIClientError(Kind kind) : kind_(kind) {}
+    static APIClientError http(int statusCode, QString message, std::optional<QString> code,
+                               std::optional<QString> requestID);
+
+    [[nodiscard]] Kind kind() const { return kind_; }
+    [[nodiscard]] int statusCode() const { return statusCode_; }
+    [[nodiscard]] const QString &message() const { return message_; }
+    [[nodiscard]] const std::optional<QString> &code() const { return code_; }
+    [[nodiscard]] const std::optional<QString> &requestID() const { return requestID_; }
+    [[nodiscard]] QString description() const override;
+
+private:
+    Kind kind_;
+    int statusCode_ = 0;
+    QString message_;
+    std::optional<QString> code_;
+    std::optional<QString> requestID_;
+};
+
+// The request never got an HTTP answer: no connection, a time-out, a
+// certificate the system does not trust, or cancellation.
+class TransportError : public Error {
+public:
+    TransportError(QNetworkReply::NetworkError error, QString text) : error_(error), text_(std::move(text)) {}
+    [[nodiscard]] QNetworkReply::NetworkError networkError() const { return error_; }
+    [[nodiscard]] QString description() const override { return text_; }
+
+private:
+    QNetworkReply::NetworkError error_;
+    QString text_;
+};
+
+// The standard reason phrase of an HTTP status ("Payment Required").
+QString httpReasonPhrase(int statusCode);
+
+struct HttpResponse {
+    int statusCode = 0;
+    QByteArray body;
+    QList<QNetworkReply::RawHeaderPair> headers;
+};
+
+// The workspace (tenant) the signed-in user works in.
+struct AuthenticatedContext {
+    QString tenantID;
+    std::optional<QString> tenantName;
+    std::optional<QString> customDomain; // only when the service reports it active
+    qint64 balanceCredits = 0;
+    std::optional<QString> planType;
+
+    bool operator==(const AuthenticatedContext &) const = default;
+};
+
+// Every request to the content service except identity goes through here:
+// it adds the session's bearer token, the client and request identifiers and
+// the tenant header, and turns failures into APIClientError.
+class APIClient : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int transferTimeoutMs = 60000;
+
+    explicit APIClient(SessionSource &sessions, QObject *parent = nullptr);
+
+    // For the endpoint methods: sends one request and gives the 2xx answer.
+    // `path` is relative to the service origin (a query may follow) or an
+    // absolute address.
+    QCoro::Task<HttpResponse> performRequest(QString path, QByteArray method, std::optional<QString> tenantID,
+                                             std::optional<RequestBody> body);
+    [[nodiscard]] std::optional<QUrl> buildURL(const QString &path) const;
+
+    // The first tenant of the account, with its custom domain when active.
+    QCoro::Task<AuthenticatedContext> fetchAuthenticatedContext();
+
+private:
+    SessionSource &sessions_;
+    QNetworkAccessManager network_;
+};
+
+} // namespace pendrel
