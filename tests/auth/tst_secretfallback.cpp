@@ -24,7 +24,8 @@ private slots:
         FileSecretBackend *fileStore = files.get();
         FallbackSecretBackend backend(std::make_unique<QtKeychainBackend>(), std::move(files));
         KeychainStore store(backend, QStringLiteral("com.pendrel.publisher.dev"));
-        const UserSession session{QStringLiteral("a"), QStringLiteral("r"), 1.5, QStringLiteral("u"), std::nullopt};
+        const UserSession session{QStringLiteral("a"), QStringLiteral("r"), 1.5, QStringLiteral("u"),
+                                  std::nullopt};
         blockingWait(store.save(session));
         QVERIFY(backend.usingFallback());
         QVERIFY(QFileInfo::exists(fileStore->itemPath(store.service(), QStringLiteral("default"))));
