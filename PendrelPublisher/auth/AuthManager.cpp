@@ -26,24 +26,6 @@ QUrl identityURL(const QString &endpoint)
 
 } // namespace
 
-UserPayload UserPayload::fromJson(const QJsonValue &value, const JsonDates &dates)
-{
-    const json::ObjectReader r(value, dates);
-    return UserPayload{r.requireString(L("id")), r.optionalString(L("email"))};
-}
-
-SessionPayload SessionPayload::fromJson(const QJsonValue &value, const JsonDates &dates)
-{
-    const json::ObjectReader r(value, dates);
-    return SessionPayload{r.requireString(L("access_token")), r.requireString(L("refresh_token")),
-                          r.requireDouble(L("expires_at"))};
-}
-
-UserSession sessionFromPayloads(const UserPayload &user, const SessionPayload &session)
-{
-    return UserSession{session.accessToken, session.refreshToken, session.expiresAt, user.id, user.email};
-}
-
 std::optional<QString> identityErrorMessage(const QByteArray &body)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
@@ -84,43 +66,88 @@ QCoro::Task<std::optional<UserSession>> AuthManager::restoreSession()
     co_return session;
 }
 
-QCoro::Task<QByteArray> AuthManager::postIdentity(QString endpoint, QJsonObject body, QString fallback)
+QCoro::Task<AuthManager::IdentityAnswer> AuthManager::send(IdentityRequest identity)
 {
-    QNetworkRequest request(identityURL(endpoint));
+    QNetworkRequest request(identityURL(identity.endpoint));
     request.setTransferTimeout(APIClient::transferTimeoutMs);
-    request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("x-client", "macos-menu-bar");
-    request.setRawHeader("x-request-id", uuidString(QUuid::createUuid()).toLatin1());
-    QNetworkReply *reply = network_.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    if (identity.body)
+        request.setRawHeader("Content-Type", "application/json");
+    if (identity.bearer)
+        request.setRawHeader("Authorization", "Bearer " + identity.bearer->toUtf8());
+    if (identity.requestID)
+        request.setRawHeader("x-request-id", uuidString(QUuid::createUuid()).toLatin1());
+    QNetworkReply *reply =
+        identity.body ? network_.sendCustomRequest(
+            request, identity.method, QJsonDocument(*identity.body).toJson(QJsonDocument::Compact))
+                      : network_.sendCustomRequest(request, identity.method);
     const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
         reply, [](QNetworkReply *r) { r->deleteLater(); });
     co_await reply;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() && reply->error() != QNetworkReply::NoError)
         throw TransportError(reply->error(), reply->errorString());
-    const QByteArray answer = reply->readAll();
-    const int code = status.toInt();
-    if (status.isValid() && (code < 200 || code > 299))
-        throw APIClientError::http(code, identityErrorMessage(answer).value_or(fallback), std::nullopt,
-                                   std::nullopt);
-    co_return answer;
+    co_return IdentityAnswer{status.isValid() ? status.toInt() : 200, reply->readAll()};
+}
+
+void AuthManager::fail(const IdentityAnswer &answer, const QString &fallback)
+{
+    throw APIClientError::http(answer.status, identityErrorMessage(answer.body).value_or(fallback),
+                               std::nullopt, std::nullopt);
 }
 
 QCoro::Task<UserSession> AuthManager::signIn(QString email, QString password)
 {
-    const QJsonObject payload{
-        {L("email"), email}, {L("password"), password}, {L("method"), L("macos_menu_bar")}};
-    const QString endpoint = QStringLiteral("api/auth/signin");
-    const QString fallback = QStringLiteral("Authentication failed");
-    const QByteArray answer = co_await postIdentity(endpoint, payload, fallback);
+    IdentityRequest request{
+        "POST", QStringLiteral("api/auth/signin"),
+        QJsonObject{{L("email"), email}, {L("password"), password}, {L("method"), L("macos_menu_bar")}},
+        std::nullopt, true};
+    const IdentityAnswer answer = co_await send(request);
+    if (!answer.ok())
+        fail(answer, QStringLiteral("Authentication failed"));
 
     const JsonDates dates = JsonDates::iso8601();
-    const json::ObjectReader r(json::parseDocument(answer), dates);
+    const json::ObjectReader r(json::parseDocument(answer.body), dates);
     (void)r.requireString(L("message")); // required, but nothing uses it
     const UserSession session = sessionFromPayloads(r.requireRecord<UserPayload>(L("user")),
                                                     r.requireRecord<SessionPayload>(L("session")));
     co_await keychain_.save(session);
     co_return session;
+}
+
+QCoro::Task<NativeBrowserAuthStartResponse>
+AuthManager::startBrowserAuth(NativeAuthFlowMode mode, std::optional<NativeAuthProvider> provider)
+{
+    QJsonObject body{{L("mode"), enumString(mode)}};
+    if (provider)
+        body.insert(L("provider"), enumString(*provider));
+    IdentityRequest request{"POST", QStringLiteral("api/auth/native/session"), body, std::nullopt, false};
+    const IdentityAnswer answer = co_await send(request);
+    if (!answer.ok())
+        fail(answer, QStringLiteral("Could not start browser sign in"));
+    co_return NativeBrowserAuthStartResponse::fromJson(json::parseDocument(answer.body),
+                                                       JsonDates::iso8601());
+}
+
+QCoro::Task<NativeBrowserAuthPollResponse> AuthManager::pollBrowserAuth(QString sessionId, QString pollToken)
+{
+    IdentityRequest request{"GET", QStringLiteral("api/auth/native/session/") + sessionId, std::nullopt,
+                            pollToken, false};
+    const IdentityAnswer answer = co_await send(request);
+    const JsonDates dates = JsonDates::iso8601();
+    if (answer.ok())
+        co_return NativeBrowserAuthPollResponse::fromJson(json::parseDocument(answer.body), dates);
+    if (answer.status == 404) {
+        try {
+            NativeBrowserAuthPollResponse expired =
+                NativeBrowserAuthPollResponse::fromJson(json::parseDocument(answer.body), dates);
+            if (expired.status == u"expired")
+                co_return expired;
+        } catch (const DecodingError &) {
+            // Not a poll answer: an ordinary failure.
+        }
+    }
+    fail(answer, QStringLiteral("Could not read browser sign in status"));
 }
 
 } // namespace pendrel

@@ -2,6 +2,7 @@
 
 #include "api/APIClient.h"
 #include "auth/KeychainStore.h"
+#include "auth/NativeAuth.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -34,10 +35,28 @@ public:
     // Signs in and stores the session, replacing any earlier one.
     QCoro::Task<UserSession> signIn(QString email, QString password);
 
-protected:
-    // POST of a JSON body to an identity endpoint; gives the 2xx body or
-    // throws APIClientError::http with the body's "error" or `fallback`.
-    QCoro::Task<QByteArray> postIdentity(QString endpoint, QJsonObject body, QString fallback);
+    // Opens a browser sign-in session on the service.
+    QCoro::Task<NativeBrowserAuthStartResponse> startBrowserAuth(NativeAuthFlowMode mode,
+                                                                 std::optional<NativeAuthProvider> provider);
+    // Asks how that session stands. An expired session (404 saying so) is an
+    // answer, not a failure.
+    QCoro::Task<NativeBrowserAuthPollResponse> pollBrowserAuth(QString sessionId, QString pollToken);
+
+private:
+    struct IdentityRequest {
+        QByteArray method;
+        QString endpoint;
+        std::optional<QJsonObject> body;
+        std::optional<QString> bearer;
+        bool requestID = false;
+    };
+    struct IdentityAnswer {
+        int status = 200; // a reply without an HTTP status counts as success
+        QByteArray body;
+        [[nodiscard]] bool ok() const { return status >= 200 && status <= 299; }
+    };
+    QCoro::Task<IdentityAnswer> send(IdentityRequest request);
+    [[noreturn]] static void fail(const IdentityAnswer &answer, const QString &fallback);
 
 private:
     KeychainStore &keychain_;
@@ -45,21 +64,6 @@ private:
     QNetworkAccessManager network_;
 };
 
-// The "user" and "session" objects of a sign-in (or browser poll) answer.
-struct UserPayload {
-    QString id;
-    std::optional<QString> email;
-    static UserPayload fromJson(const QJsonValue &value, const JsonDates &dates);
-};
-
-struct SessionPayload {
-    QString accessToken;
-    QString refreshToken;
-    double expiresAt = 0;
-    static SessionPayload fromJson(const QJsonValue &value, const JsonDates &dates);
-};
-
-UserSession sessionFromPayloads(const UserPayload &user, const SessionPayload &session);
 // The "error" text of an identity endpoint's error body, when the body is
 // an object of strings only.
 std::optional<QString> identityErrorMessage(const QByteArray &body);

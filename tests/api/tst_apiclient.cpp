@@ -4,6 +4,8 @@
 #include <QSet>
 #include <QTest>
 
+#include "JsonTestUtil.h"
+
 #include "FakeContentService.h"
 
 using namespace pendrel;
@@ -48,13 +50,13 @@ private slots:
 
     void requestHeadersAndBody()
     {
-        service->answer("POST", QStringLiteral("/api/x"), ScriptedAnswer::json(200, R"({"ok":true})"));
+        service->answer("POST", QStringLiteral("/api/x"), ScriptedAnswer::json(200, q("{'ok':true}")));
         APIClient client(sessions);
         const HttpResponse r =
             blockingWait(client.performRequest(QStringLiteral("api/x"), "POST", QStringLiteral("tenant-9"),
                                                RequestBody{{QStringLiteral("text"), QStringLiteral("a/b")}}));
         QCOMPARE(r.statusCode, 200);
-        QCOMPARE(r.body, QByteArray(R"({"ok":true})"));
+        QCOMPARE(r.body, q("{'ok':true}"));
         const RecordedRequest &sent = service->requests().first();
         QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
         QCOMPARE(sent.header("Authorization"), QByteArray("Bearer token-1"));
@@ -152,16 +154,15 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
         QTest::addColumn<std::optional<QString>>("code");
-        QTest::newRow("three keys") << 402 << QByteArray(R"({"error":"A","message":"B","code":"C"})") << "A"
+        QTest::newRow("three keys") << 402 << q("{'error':'A','message':'B','code':'C'}") << "A"
                                     << std::optional<QString>(QStringLiteral("C"));
-        QTest::newRow("message only")
-            << 400 << QByteArray(R"({"message":"B"})") << "B" << std::optional<QString>();
+        QTest::newRow("message only") << 400 << q("{'message':'B'}") << "B" << std::optional<QString>();
         QTest::newRow("html") << 500 << QByteArray("<html>boom</html>") << "Internal Server Error"
                               << std::optional<QString>();
-        QTest::newRow("empty error") << 422 << QByteArray(R"({"error":"","code":"EMPTY_TEXT"})") << ""
+        QTest::newRow("empty error") << 422 << q("{'error':'','code':'EMPTY_TEXT'}") << ""
                                      << std::optional<QString>(QStringLiteral("EMPTY_TEXT"));
-        QTest::newRow("non-string value") << 401 << QByteArray(R"({"error":{"x":1},"code":"C"})")
-                                          << "Unauthorized" << std::optional<QString>();
+        QTest::newRow("non-string value")
+            << 401 << q("{'error':{'x':1},'code':'C'}") << "Unauthorized" << std::optional<QString>();
         QTest::newRow("empty body") << 503 << QByteArray() << "Service Unavailable"
                                     << std::optional<QString>();
         QTest::newRow("array body") << 404 << QByteArray("[]") << "Not Found" << std::optional<QString>();
@@ -200,15 +201,15 @@ private slots:
         QTest::addColumn<qint64>("balance");
         QTest::addColumn<std::optional<QString>>("domain");
         const QByteArray two =
-            R"({"tenants":[{"id":"t1","name":"One","balance_credits":12.9,"plan_type":"pro"},{"id":"t2"}]})";
+            q("{'tenants':[{'id':'t1','name':'One','balance_credits':12.9,'plan_type':'pro'},{'id':'t2'}]}");
         QTest::newRow("active domain")
-            << two << ScriptedAnswer::json(200, R"({"status":"active","domain":"blog.one.test"})")
+            << two << ScriptedAnswer::json(200, q("{'status':'active','domain':'blog.one.test'}"))
             << qint64(12) << std::optional<QString>(QStringLiteral("blog.one.test"));
         QTest::newRow("pending domain")
-            << two << ScriptedAnswer::json(200, R"({"status":"pending","domain":"d"})") << qint64(12)
+            << two << ScriptedAnswer::json(200, q("{'status':'pending','domain':'d'}")) << qint64(12)
             << std::optional<QString>();
         QTest::newRow("Active is not active")
-            << two << ScriptedAnswer::json(200, R"({"status":"Active","domain":"d"})") << qint64(12)
+            << two << ScriptedAnswer::json(200, q("{'status':'Active','domain':'d'}")) << qint64(12)
             << std::optional<QString>();
         QTest::newRow("null domains")
             << two << ScriptedAnswer::json(200, "null") << qint64(12) << std::optional<QString>();
@@ -217,11 +218,10 @@ private slots:
         QTest::newRow("domains dropped")
             << two << ScriptedAnswer::dropped() << qint64(12) << std::optional<QString>();
         QTest::newRow("negative balance")
-            << QByteArray(R"({"tenants":[{"id":"t1","balance_credits":-3.5}]})")
-            << ScriptedAnswer::json(200, "{}") << qint64(-3) << std::optional<QString>();
-        QTest::newRow("no balance") << QByteArray(R"({"tenants":[{"id":"t1"}]})")
-                                    << ScriptedAnswer::json(200, "{}") << qint64(0)
-                                    << std::optional<QString>();
+            << q("{'tenants':[{'id':'t1','balance_credits':-3.5}]}") << ScriptedAnswer::json(200, "{}")
+            << qint64(-3) << std::optional<QString>();
+        QTest::newRow("no balance") << q("{'tenants':[{'id':'t1'}]}") << ScriptedAnswer::json(200, "{}")
+                                    << qint64(0) << std::optional<QString>();
     }
     void tenantResolution()
     {
@@ -253,7 +253,7 @@ private slots:
     {
         APIClient client(sessions);
         service->answer("GET", QStringLiteral("/api/tenants"),
-                        ScriptedAnswer::json(200, R"({"tenants":[]})"));
+                        ScriptedAnswer::json(200, q("{'tenants':[]}")));
         try {
             blockingWait(client.fetchAuthenticatedContext());
             QFAIL("no error");
@@ -263,7 +263,7 @@ private slots:
             QCOMPARE(e.description(), QStringLiteral("No active tenant"));
         }
         service->answer("GET", QStringLiteral("/api/tenants"),
-                        ScriptedAnswer::json(200, R"({"tenants":[{"name":"x"}]})"));
+                        ScriptedAnswer::json(200, q("{'tenants':[{'name':'x'}]}")));
         QVERIFY_THROWS_EXCEPTION(DecodingError, blockingWait(client.fetchAuthenticatedContext()));
         QCOMPARE(service->requestsTo("GET", QStringLiteral("/api/domains")).size(), 0);
     }

@@ -9,7 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "JsonTestUtil.h"
+
 using namespace pendrel;
+using pendrel::test::q;
 
 namespace {
 
@@ -96,10 +99,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("data");
         QTest::newRow("not json") << QByteArray("not json");
-        QTest::newRow("missing userID")
-            << QByteArray(R"({"accessToken":"a","refreshToken":"r","expiresAt":1})");
+        QTest::newRow("missing userID") << q("{'accessToken':'a','refreshToken':'r','expiresAt':1}");
         QTest::newRow("expiresAt as text")
-            << QByteArray(R"({"accessToken":"a","refreshToken":"r","expiresAt":"1","userID":"u"})");
+            << q("{'accessToken':'a','refreshToken':'r','expiresAt':'1','userID':'u'}");
     }
     void unreadableItemThenClear()
     {

@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "JsonTestUtil.h"
+
 using namespace pendrel::test;
 
 namespace {
@@ -47,12 +49,12 @@ private slots:
         FakeContentService service;
         QVERIFY(service.port() != 0);
         service.answerOnce("POST", QStringLiteral("/api/x"),
-                           ScriptedAnswer::json(402, R"({"error":"first"})"));
-        service.answer("POST", QStringLiteral("/api/x"), ScriptedAnswer::json(200, R"({"ok":true})"));
+                           ScriptedAnswer::json(402, q("{'error':'first'}")));
+        service.answer("POST", QStringLiteral("/api/x"), ScriptedAnswer::json(200, q("{'ok':true}")));
         const QUrl url = service.baseUrl().resolved(QUrl(QStringLiteral("api/x?tenant=t%201&b=2")));
-        const Reply first = send(network, "POST", url, R"({"text":"a/b"})");
+        const Reply first = send(network, "POST", url, q("{'text':'a/b'}"));
         QCOMPARE(first.status, 402);
-        QCOMPARE(first.body, QByteArray(R"({"error":"first"})"));
+        QCOMPARE(first.body, q("{'error':'first'}"));
         QCOMPARE(first.contentType, QByteArray("application/json"));
         QCOMPARE(send(network, "POST", url).status, 200);
         QCOMPARE(send(network, "POST", url).status, 200);
