@@ -55,6 +55,23 @@ private slots:
         blockingWait(store.clearSession());
     }
 
+    void authStateForm()
+    {
+        const auto dates = JsonDates::iso8601();
+        QCOMPARE(AuthState::unauthenticated().toJson(dates),
+                 (QJsonObject{{QStringLiteral("status"), QStringLiteral("unauthenticated")}}));
+        AuthState state;
+        state.status = AuthStatus::authenticated;
+        state.tenantID = QStringLiteral("t1");
+        state.balanceCredits = 120;
+        state.lastCheckedAt = QDateTime(QDate(2026, 12, 7), QTime(8, 0), Qt::UTC);
+        state.session = session(QStringLiteral("x"));
+        QCOMPARE(AuthState::fromJson(state.toJson(dates), dates), state);
+        QJsonObject unknown = state.toJson(dates);
+        unknown.insert(QStringLiteral("status"), QStringLiteral("signedIn"));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, AuthState::fromJson(unknown, dates));
+    }
+
     void serviceName()
     {
         QCOMPARE(KeychainStore(desktop, QStringLiteral("com.pendrel.publisher")).service(),
