@@ -103,6 +103,20 @@ QString httpReasonPhrase(int statusCode)
     return QStringLiteral("HTTP Error %1").arg(statusCode);
 }
 
+QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkRequest request, QByteArray method,
+                                   std::optional<QByteArray> body)
+{
+    QNetworkReply *reply =
+        body ? network.sendCustomRequest(request, method, *body) : network.sendCustomRequest(request, method);
+    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
+        reply, [](QNetworkReply *r) { r->deleteLater(); });
+    co_await reply;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
+        throw TransportError(reply->error(), reply->errorString());
+    co_return HttpResponse{status.isValid() ? status.toInt() : 0, reply->readAll(), reply->rawHeaderPairs()};
+}
+
 APIClient::APIClient(SessionSource &sessions, QObject *parent) : QObject(parent), sessions_(sessions)
 {
 }
@@ -144,21 +158,12 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
     request.setRawHeader("x-request-id", requestID.toLatin1());
     if (tenantID && !tenantID->isEmpty())
         request.setRawHeader("X-Tenant-ID", tenantID->toUtf8());
-    const QByteArray payload = body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray();
-
-    QNetworkReply *reply = body ? network_.sendCustomRequest(request, method, payload)
-                                : network_.sendCustomRequest(request, method);
-    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
-        reply, [](QNetworkReply *r) { r->deleteLater(); });
-    co_await reply;
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        if (reply->error() != QNetworkReply::NoError)
-            throw TransportError(reply->error(), reply->errorString());
+    std::optional<QByteArray> payload;
+    if (body)
+        payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
+    const HttpResponse response = co_await sendHttp(network_, request, method, payload);
+    if (response.statusCode == 0)
         throw APIClientError(APIClientError::Kind::invalidResponse);
-    }
-    HttpResponse response{status.toInt(), reply->readAll(), reply->rawHeaderPairs()};
     if (response.statusCode >= 200 && response.statusCode <= 299)
         co_return response;
 

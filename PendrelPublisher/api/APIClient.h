@@ -68,6 +68,11 @@ struct HttpResponse {
     QList<QNetworkReply::RawHeaderPair> headers;
 };
 
+// Sends one request and waits for its answer. Throws TransportError when no
+// HTTP answer came; statusCode is 0 for an answer that is not HTTP.
+QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkRequest request, QByteArray method,
+                                   std::optional<QByteArray> body);
+
 // The workspace (tenant) the signed-in user works in.
 struct AuthenticatedContext {
     QString tenantID;

@@ -4,7 +4,6 @@
 #include "support/JsonRead.h"
 #include "support/Uuid.h"
 
-#include <QCoroNetworkReply>
 #include <QDateTime>
 #include <QJsonDocument>
 
@@ -77,17 +76,12 @@ QCoro::Task<AuthManager::IdentityAnswer> AuthManager::send(IdentityRequest ident
         request.setRawHeader("Authorization", "Bearer " + identity.bearer->toUtf8());
     if (identity.requestID)
         request.setRawHeader("x-request-id", uuidString(QUuid::createUuid()).toLatin1());
-    QNetworkReply *reply =
-        identity.body ? network_.sendCustomRequest(
-            request, identity.method, QJsonDocument(*identity.body).toJson(QJsonDocument::Compact))
-                      : network_.sendCustomRequest(request, identity.method);
-    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
-        reply, [](QNetworkReply *r) { r->deleteLater(); });
-    co_await reply;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
-        throw TransportError(reply->error(), reply->errorString());
-    co_return IdentityAnswer{status.isValid() ? status.toInt() : 200, reply->readAll()};
+    std::optional<QByteArray> payload;
+    if (identity.body)
+        payload = QJsonDocument(*identity.body).toJson(QJsonDocument::Compact);
+    const HttpResponse response = co_await sendHttp(network_, request, identity.method, payload);
+    // An answer that is not HTTP counts as success for identity requests.
+    co_return IdentityAnswer{response.statusCode == 0 ? 200 : response.statusCode, response.body};
 }
 
 void AuthManager::fail(const IdentityAnswer &answer, const QString &fallback)
