@@ -1,5 +1,6 @@
 #include "api/JsonValues.h"
 
+#include "support/JsonRead.h"
 #include "support/Text.h"
 
 #include <QJsonArray>
@@ -63,10 +64,8 @@ std::optional<QString> sourceText(const QJsonValue &element)
 
 QString numberText(const QJsonValue &value)
 {
-    constexpr qint64 sentinel = std::numeric_limits<qint64>::min();
-    const qint64 integer = value.toInteger(sentinel);
-    if (integer != sentinel)
-        return QString::number(integer);
+    if (const auto integer = json::wholeNumber(value))
+        return QString::number(*integer);
     return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
 }
 

@@ -1,9 +1,10 @@
 #include "platform/FileSecretBackend.h"
 
+#include "support/PrivateFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -48,18 +49,9 @@ QCoro::Task<SecretResult> FileSecretBackend::read(QString service, QString accou
 
 QCoro::Task<SecretResult> FileSecretBackend::write(QString service, QString account, QByteArray data)
 {
-    if (!QFileInfo(folder_).isDir()) {
-        if (!QDir().mkpath(folder_))
-            co_return failure(QStringLiteral("could not create the folder %1").arg(folder_));
-        QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    QSaveFile file(itemPath(service, account));
-    if (!file.open(QIODevice::WriteOnly))
-        co_return failure(file.errorString());
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    file.write(data);
-    if (!file.commit())
-        co_return failure(file.errorString());
+    QString error;
+    if (!writePrivateFile(itemPath(service, account), data, error))
+        co_return failure(error);
     co_return SecretResult{};
 }
 

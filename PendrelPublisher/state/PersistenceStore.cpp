@@ -1,6 +1,7 @@
 #include "state/PersistenceStore.h"
 
 #include "support/Error.h"
+#include "support/PrivateFiles.h"
 
 #include <QCoroFuture>
 #include <QDateTime>
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPromise>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <syslog.h>
@@ -16,11 +16,6 @@
 namespace pendrel {
 
 namespace {
-
-constexpr QFile::Permissions kOwnerOnlyFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
-constexpr QFile::Permissions kOwnerOnlyFile =
-    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
 
 std::optional<QByteArray> readAll(const QString &path)
 {
@@ -33,33 +28,14 @@ std::optional<QByteArray> readAll(const QString &path)
     return bytes;
 }
 
-// Creates every missing folder on the way to `path`, for the owner only;
-// folders that exist are left as they are.
-bool makeOwnerOnlyPath(const QString &path, QString &error)
-{
-    if (QFileInfo(path).isDir())
-        return true;
-    const QString parent = QFileInfo(path).absolutePath();
-    if (parent != path && !makeOwnerOnlyPath(parent, error))
-        return false;
-    if (!QDir().mkdir(path) && !QFileInfo(path).isDir()) {
-        error = QStringLiteral("could not create the folder %1").arg(path);
-        return false;
-    }
-    QFile::setPermissions(path, kOwnerOnlyFolder);
-    return true;
-}
-
 } // namespace
 
 PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIdentifier)
-    : baseFolder_(std::move(baseFolder))
 {
     QString subfolder = bundleIdentifier;
     subfolder.replace(u'.', u'-');
-    currentFolder_ = baseFolder_ + u'/' + subfolder;
-    currentFile_ = currentFolder_ + u'/' + fileName;
-    legacyFile_ = baseFolder_ + u'/' + fileName;
+    currentFile_ = baseFolder + u'/' + subfolder + u'/' + fileName;
+    legacyFile_ = baseFolder + u'/' + fileName;
 }
 
 PersistenceStore::~PersistenceStore()
@@ -169,26 +145,7 @@ void PersistenceStore::writeLatest()
 
 bool PersistenceStore::write(const PersistedState &state, QString &error)
 {
-    if (!makeOwnerOnlyPath(currentFolder_, error))
-        return false;
-    const QByteArray bytes = state.encode();
-    QSaveFile file(currentFile_);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    file.setPermissions(kOwnerOnlyFile);
-    if (file.write(bytes) != bytes.size()) {
-        error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    // commit() flushes, syncs to disk and renames over the old file.
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return writePrivateFile(currentFile_, state.encode(), error);
 }
 
 } // namespace pendrel

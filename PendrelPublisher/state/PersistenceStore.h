@@ -51,8 +51,6 @@ private:
     bool write(const PersistedState &state, QString &error);
     void log(const QString &line);
 
-    QString baseFolder_;
-    QString currentFolder_;
     QString currentFile_;
     QString legacyFile_;
 

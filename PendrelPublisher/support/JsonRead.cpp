@@ -58,11 +58,10 @@ qint64 readInteger(const QJsonValue &value, qint64 min, qint64 max)
 {
     if (!value.isDouble())
         typeMismatch("an integer", value);
-    // toInteger() answers only for numbers that are whole and fit in 64 bits.
-    constexpr qint64 sentinel = std::numeric_limits<qint64>::min();
-    qint64 integer = value.toInteger(sentinel);
-    if (integer == sentinel && value.toInteger(sentinel + 1) != sentinel)
+    const std::optional<qint64> whole = wholeNumber(value);
+    if (!whole)
         throw DecodingError(QStringLiteral("expected an integer, found %1").arg(value.toDouble()));
+    const qint64 integer = *whole;
     if (integer < min || integer > max)
         throw DecodingError(QStringLiteral("integer %1 out of range").arg(integer));
     return integer;
@@ -108,6 +107,19 @@ QMap<QString, QString> readStringMap(const QJsonValue &value)
         }
     }
     return out;
+}
+
+std::optional<qint64> wholeNumber(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    // toInteger() answers only for whole numbers that fit; a second default
+    // tells a real minimum from "no answer".
+    constexpr qint64 sentinel = std::numeric_limits<qint64>::min();
+    const qint64 integer = value.toInteger(sentinel);
+    if (integer == sentinel && value.toInteger(sentinel + 1) != sentinel)
+        return std::nullopt;
+    return integer;
 }
 
 QJsonObject readObject(const QJsonValue &value)

@@ -29,6 +29,8 @@ QUuid readUuid(const QJsonValue &value);
 QStringList readStringArray(const QJsonValue &value);
 QMap<QString, QString> readStringMap(const QJsonValue &value);
 QJsonObject readObject(const QJsonValue &value);
+// The number as a 64-bit integer when it is whole and fits; nothing otherwise.
+std::optional<qint64> wholeNumber(const QJsonValue &value);
 
 template <class E>
 E readEnum(const QJsonValue &value)

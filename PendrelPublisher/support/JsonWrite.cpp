@@ -1,5 +1,7 @@
 #include "support/JsonWrite.h"
 
+#include "support/JsonRead.h"
+
 #include <QJsonArray>
 #include <QLocale>
 
@@ -64,10 +66,8 @@ private:
 
     void number(const QJsonValue &v)
     {
-        constexpr qint64 sentinel = std::numeric_limits<qint64>::min();
-        const qint64 integer = v.toInteger(sentinel);
-        if (integer != sentinel || v.toInteger(sentinel + 1) == sentinel) {
-            out += QByteArray::number(integer);
+        if (const auto integer = wholeNumber(v)) {
+            out += QByteArray::number(*integer);
             return;
         }
         const double d = v.toDouble();
