@@ -104,16 +104,40 @@ QString httpReasonPhrase(int statusCode)
 }
 
 QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkRequest request, QByteArray method,
-                                   std::optional<QByteArray> body)
+                                   std::optional<QByteArray> body, const CancellationToken *cancel,
+                                   qint64 maxBytes)
 {
+    if (cancel)
+        cancel->throwIfCancelled();
     QNetworkReply *reply =
         body ? network.sendCustomRequest(request, method, *body) : network.sendCustomRequest(request, method);
     const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
         reply, [](QNetworkReply *r) { r->deleteLater(); });
+    QMetaObject::Connection cancelling;
+    if (cancel)
+        cancelling = QObject::connect(cancel, &CancellationToken::cancelled, reply, &QNetworkReply::abort);
+    bool tooLarge = false;
+    const QMetaObject::Connection limiting =
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                         [reply, maxBytes, &tooLarge](qint64 received, qint64 total) {
+                             if (maxBytes > 0 && (received > maxBytes || total > maxBytes)) {
+                                 tooLarge = true;
+                                 reply->abort();
+                             }
+                         });
     co_await reply;
+    QObject::disconnect(cancelling);
+    QObject::disconnect(limiting);
+    if (tooLarge)
+        throw APIClientError(APIClientError::Kind::invalidResponse);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
-        throw TransportError(reply->error(), reply->errorString());
+    // Network-level errors (below the proxy range) mean the answer is missing
+    // or cut short, even when its status line had arrived; the others only
+    // restate an HTTP status and leave the answer to the caller.
+    const QNetworkReply::NetworkError error = reply->error();
+    if ((!status.isValid() && error != QNetworkReply::NoError)
+        || (error != QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError))
+        throw TransportError(error, reply->errorString());
     co_return HttpResponse{status.isValid() ? status.toInt() : 0, reply->readAll(), reply->rawHeaderPairs()};
 }
 
@@ -140,7 +164,8 @@ std::optional<QUrl> APIClient::buildURL(const QString &path) const
 
 QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray method,
                                                     std::optional<QString> tenantID,
-                                                    std::optional<RequestBody> body)
+                                                    std::optional<RequestBody> body,
+                                                    const CancellationToken *cancel)
 {
     const std::optional<UserSession> session = co_await sessions_.restoreSession();
     if (!session)
@@ -161,7 +186,8 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
     std::optional<QByteArray> payload;
     if (body)
         payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
-    const HttpResponse response = co_await sendHttp(network_, request, method, payload);
+    const HttpResponse response =
+        co_await sendHttp(network_, request, method, payload, cancel, responseLimit_);
     if (response.statusCode == 0)
         throw APIClientError(APIClientError::Kind::invalidResponse);
     if (response.statusCode >= 200 && response.statusCode <= 299)

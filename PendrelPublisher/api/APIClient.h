@@ -1,7 +1,12 @@
 #pragma once
 
+#include "api/AuxData.h"
 #include "api/JsonValues.h"
 #include "auth/AuthState.h"
+#include "model/ClipperSettings.h"
+#include "model/Job.h"
+#include "social/SocialCrossposting.h"
+#include "support/Cancellation.h"
 #include "support/Error.h"
 
 #include <QNetworkAccessManager>
@@ -68,10 +73,17 @@ struct HttpResponse {
     QList<QNetworkReply::RawHeaderPair> headers;
 };
 
+// No answer of the service comes near this; a larger one is a fault (or
+// hostile) and is cut off rather than held in memory.
+inline constexpr qint64 maxResponseBytes = qint64(64) << 20;
+
 // Sends one request and waits for its answer. Throws TransportError when no
-// HTTP answer came; statusCode is 0 for an answer that is not HTTP.
+// HTTP answer came (cancelling through `cancel` aborts the request, which
+// ends the same way) and invalidResponse for an answer larger than
+// `maxBytes`; statusCode is 0 for an answer that is not HTTP.
 QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkRequest request, QByteArray method,
-                                   std::optional<QByteArray> body);
+                                   std::optional<QByteArray> body, const CancellationToken *cancel = nullptr,
+                                   qint64 maxBytes = maxResponseBytes);
 
 // The workspace (tenant) the signed-in user works in.
 struct AuthenticatedContext {
@@ -83,6 +95,15 @@ struct AuthenticatedContext {
 
     bool operator==(const AuthenticatedContext &) const = default;
 };
+
+// What the illustrations stage continues with.
+struct IllustrationsResult {
+    QString content;
+    IllustrationMetadata metadata;
+};
+
+// The competition part of a transformation request.
+QJsonObject buildCompetitionConfig(const ClipperSettings &settings);
 
 // Every request to the content service except identity goes through here:
 // it adds the session's bearer token, the client and request identifiers and
@@ -99,15 +120,40 @@ public:
     // `path` is relative to the service origin (a query may follow) or an
     // absolute address.
     QCoro::Task<HttpResponse> performRequest(QString path, QByteArray method, std::optional<QString> tenantID,
-                                             std::optional<RequestBody> body);
+                                             std::optional<RequestBody> body,
+                                             const CancellationToken *cancel = nullptr);
     [[nodiscard]] std::optional<QUrl> buildURL(const QString &path) const;
 
     // The first tenant of the account, with its custom domain when active.
     QCoro::Task<AuthenticatedContext> fetchAuthenticatedContext();
 
+    // The content pipeline, one call per service stage.
+    QCoro::Task<QString> extractText(QString sourceURL, QString tenantID);
+    QCoro::Task<ContentMetadata> analyze(QString text, QString language, QString tenantID);
+    QCoro::Task<TransformResult> transform(QString text, ContentMetadata metadata, ClipperSettings settings,
+                                           QString tenantID);
+    QCoro::Task<IllustrationsResult> generateIllustrations(QString content, QString language,
+                                                           QString tenantID, int imagesCount);
+    QCoro::Task<QString> humanize(QString content, QString tenantID);
+    QCoro::Task<void> queueVoiceover(QString articleID, QString content, QString language);
+    // The adaptation's identifier.
+    QCoro::Task<QString> createSocialAdaptation(QString articleID, QString tenantID,
+                                                SocialCrosspostPlatform platform);
+
+    // Presets, authors, favourite domains and social accounts of the tenant,
+    // fetched together; any one failing fails the whole fetch.
+    QCoro::Task<AuxData> fetchAuxData(QString tenantID, QString language);
+
+    // For tests of the cut-off.
+    void setResponseLimit(qint64 maxBytes) { responseLimit_ = maxBytes; }
+
 private:
+    // A POST whose answer is read by the caller.
+    QCoro::Task<QByteArray> post(QString path, RequestBody body, std::optional<QString> tenantID);
+
     SessionSource &sessions_;
     QNetworkAccessManager network_;
+    qint64 responseLimit_ = maxResponseBytes;
 };
 
 } // namespace pendrel

@@ -7,19 +7,12 @@
 #include "JsonTestUtil.h"
 
 #include "FakeContentService.h"
+#include "ApiTestUtil.h"
 
 using namespace pendrel;
 using namespace pendrel::test;
 
 namespace {
-
-// Hands out a fixed session, or none, as the auth manager would.
-class FixedSessions final : public SessionSource {
-public:
-    std::optional<UserSession> session =
-        UserSession{QStringLiteral("token-1"), QStringLiteral("r"), 4e9, QStringLiteral("u"), std::nullopt};
-    QCoro::Task<std::optional<UserSession>> restoreSession() override { co_return session; }
-};
 
 APIClientError httpFailure(APIClient &client, const QString &path)
 {

@@ -148,9 +148,16 @@ bool FakeContentService::handleRequest(const QHttpServerRequest &request, QTcpSo
     // Answer later; the client may have given up and closed the socket by then.
     auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
     QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(answer.delayMs, this, [this, responder, guard, answer] {
+    auto answered = std::make_shared<bool>(false);
+    const QString pathWithQuery = recorded.pathWithQuery();
+    connect(socket, &QTcpSocket::disconnected, this, [this, answered, pathWithQuery] {
+        if (!*answered)
+            abandoned_.append(pathWithQuery);
+    });
+    QTimer::singleShot(answer.delayMs, this, [this, responder, guard, answer, answered] {
         if (!guard || guard->state() != QAbstractSocket::ConnectedState)
             return;
+        *answered = true;
         if (answer.dropConnection) {
             guard->abort();
             return;

@@ -6,6 +6,7 @@
 #include <QJsonValue>
 #include <QList>
 #include <QQueue>
+#include <QStringList>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -65,6 +66,8 @@ public:
     [[nodiscard]] const QList<RecordedRequest> &requests() const { return requests_; }
     [[nodiscard]] QList<RecordedRequest> requestsTo(const QByteArray &method, const QString &path) const;
     void clearRequests() { requests_.clear(); }
+    // Paths (with query) of delayed answers whose client hung up first.
+    [[nodiscard]] const QStringList &abandoned() const { return abandoned_; }
     // Runs the event loop until `count` requests have arrived in all.
     bool waitForRequests(qsizetype count, int timeoutMs = 5000);
 
@@ -83,6 +86,7 @@ private:
     quint16 port_ = 0;
     QHash<QString, Script> scripts_;
     QList<RecordedRequest> requests_;
+    QStringList abandoned_;
 };
 
 } // namespace pendrel::test
