@@ -115,7 +115,14 @@ QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkReque
         reply, [](QNetworkReply *r) { r->deleteLater(); });
     QMetaObject::Connection cancelling;
     if (cancel)
-        cancelling = QObject::connect(cancel, &CancellationToken::cancelled, reply, &QNetworkReply::abort);
+        cancelling = QObject::connect(cancel, &CancellationToken::cancelled, reply, [reply] {
+            // A reply that has finished, or already failed and is about to,
+            // ends on its own. (When the answer is crossing from Qt's network
+            // thread at this moment, Qt may still warn that the reply failed
+            // twice; the reply ends once all the same.)
+            if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
+                reply->abort();
+        });
     bool tooLarge = false;
     const QMetaObject::Connection limiting =
         QObject::connect(reply, &QNetworkReply::downloadProgress, reply,

@@ -10,7 +10,12 @@ class FixedSessions final : public SessionSource {
 public:
     std::optional<UserSession> session =
         UserSession{QStringLiteral("token-1"), QStringLiteral("r"), 4e9, QStringLiteral("u"), std::nullopt};
-    QCoro::Task<std::optional<UserSession>> restoreSession() override { co_return session; }
+    QCoro::Task<std::optional<UserSession>> restoreSession() override
+    {
+        // GCC 12 moves from a member named in co_return; return a copy.
+        std::optional<UserSession> copy = session;
+        co_return copy;
+    }
 };
 
 // How a call ended, as one comparable line: "ok", "decoding",
