@@ -136,6 +136,12 @@ public:
                                                            QString tenantID, int imagesCount);
     QCoro::Task<QString> humanize(QString content, QString tenantID);
     QCoro::Task<void> queueVoiceover(QString articleID, QString content, QString language);
+    // Saves the article under the job's identifier; the result names the
+    // service's article (the job's identifier when it names none).
+    QCoro::Task<JobResult> saveArticle(QString content, QString title, QString language, QUuid articleID,
+                                       QString tenantID, ContentMetadata metadata, TransformResult transformResult,
+                                       std::optional<IllustrationMetadata> illustrations,
+                                       ClipperSettings settings);
     // The adaptation's identifier.
     QCoro::Task<QString> createSocialAdaptation(QString articleID, QString tenantID,
                                                 SocialCrosspostPlatform platform);

@@ -5,6 +5,8 @@
 #include "support/JsonRead.h"
 #include "support/Uuid.h"
 
+#include <QJsonArray>
+
 namespace pendrel {
 
 using L = QLatin1StringView;
@@ -201,6 +203,64 @@ QCoro::Task<void> APIClient::queueVoiceover(QString articleID, QString content, 
     const std::optional<QString> noTenant;
     // Any 2xx is success; the answer is not read.
     co_await post(path, body, noTenant);
+}
+
+namespace {
+
+// The stored article's body: the content with the analysis, the
+// transformation's extras and the illustrations. Absent values go as null.
+RequestBody saveBody(const QString &content, const QString &title, const QString &language,
+                     const QUuid &articleID, const QString &tenantID, const ContentMetadata &metadata,
+                     const TransformResult &transformResult,
+                     const std::optional<IllustrationMetadata> &illustrations,
+                     const ClipperSettings &settings)
+{
+    const JsonDates bodyDates = JsonDates::secondsSinceReferenceDate();
+    const auto strings = [](const QStringList &list) { return QJsonArray::fromStringList(list); };
+    const auto nonEmpty = [](const QString &text) {
+        return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+    };
+    QJsonObject seoMeta;
+    for (auto it = transformResult.seoMeta.begin(); it != transformResult.seoMeta.end(); ++it)
+        seoMeta.insert(it.key(), it.value());
+    const QJsonObject meta{
+        {L("categories"), strings(metadata.categories)},
+        {L("age"), strings(metadata.age)},
+        {L("interests"), strings(metadata.categories)},
+        {L("problems"), strings(metadata.problems)},
+        {L("qualityScore"), nullable(transformResult.qualityScore)},
+        {L("talentIntegrations"), strings(transformResult.talentIntegrations)},
+        {L("seoScore"), nullable(transformResult.seoScore)},
+        {L("seoMeta"), seoMeta},
+        {L("sources"), strings(transformResult.citations)},
+        {L("illustrations"),
+         illustrations ? QJsonValue(illustrations->toJson(bodyDates)) : QJsonValue(QJsonValue::Null)},
+        {L("authorId"), nonEmpty(settings.authorID)},
+        {L("author"), nonEmpty(settings.authorName)},
+    };
+    return RequestBody{
+        {L("content"), content},   {L("title"), title},
+        {L("language"), language}, {L("articleId"), uuidString(articleID)},
+        {L("tenantId"), tenantID}, {L("metadata"), meta},
+    };
+}
+
+} // namespace
+
+QCoro::Task<JobResult> APIClient::saveArticle(QString content, QString title, QString language,
+                                              QUuid articleID, QString tenantID, ContentMetadata metadata,
+                                              TransformResult transformResult,
+                                              std::optional<IllustrationMetadata> illustrations,
+                                              ClipperSettings settings)
+{
+    const RequestBody body = saveBody(content, title, language, articleID, tenantID, metadata,
+                                      transformResult, illustrations, settings);
+    const QString path = QStringLiteral("api/blog/save");
+    const std::optional<QString> noTenant;
+    const QByteArray answer = co_await post(path, body, noTenant);
+    const json::ObjectReader r(json::parseDocument(answer), answerDates());
+    const std::optional<QString> savedID = r.optionalString(L("articleId"));
+    co_return JobResult{savedID.value_or(uuidString(articleID)), r.optionalString(L("url")), title};
 }
 
 QCoro::Task<QString> APIClient::createSocialAdaptation(QString articleID, QString tenantID,

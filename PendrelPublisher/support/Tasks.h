@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QEventLoop>
+#include <QString>
 
 #include <QCoroTask>
 
@@ -41,5 +42,10 @@ T blockingWait(QCoro::Task<T> task)
     if constexpr (!std::is_void_v<T>)
         return std::move(*result);
 }
+
+// Starts a task nobody awaits. It runs on by itself (the coroutine frame
+// outlives the handle); an exception it ends with is logged here instead of
+// escaping into the event loop.
+void startDetached(QCoro::Task<void> task, QString what);
 
 } // namespace pendrel

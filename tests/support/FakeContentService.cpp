@@ -127,6 +127,8 @@ bool FakeContentService::handleRequest(const QHttpServerRequest &request, QTcpSo
     if (error.error == QJsonParseError::NoError)
         recorded.json = document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
     requests_.append(recorded);
+    if (onRequest)
+        onRequest(recorded);
 
     Script &script = scripts_[key(recorded.method, recorded.path)];
     ScriptedAnswer answer;

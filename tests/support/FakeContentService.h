@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <functional>
+
 namespace pendrel::test {
 
 // What the fake answers to one request.
@@ -68,6 +70,9 @@ public:
     void clearRequests() { requests_.clear(); }
     // Paths (with query) of delayed answers whose client hung up first.
     [[nodiscard]] const QStringList &abandoned() const { return abandoned_; }
+    // Called for every request as it arrives, before it is answered.
+    std::function<void(const RecordedRequest &)> onRequest;
+
     // Runs the event loop until `count` requests have arrived in all.
     bool waitForRequests(qsizetype count, int timeoutMs = 5000);
 

@@ -1,0 +1,149 @@
+#include "jobs/JobQueue.h"
+
+#include "state/AppState.h"
+#include "support/Tasks.h"
+
+namespace pendrel {
+
+namespace {
+
+const QString kJobAborted = QStringLiteral("Job aborted");
+const QString kSessionExpired = QStringLiteral("Session expired. Please sign in again.");
+
+// Not one of ours: keep its text for the record.
+class ForeignError : public Error {
+public:
+    explicit ForeignError(QString text) : text_(std::move(text)) {}
+    [[nodiscard]] QString description() const override { return text_; }
+
+private:
+    QString text_;
+};
+
+} // namespace
+
+JobQueue::JobQueue(AppState *appState, APIClient &apiClient, NotificationService &notifications,
+                   QObject *parent)
+    : QObject(parent), appState_(appState), apiClient_(apiClient), notifications_(notifications)
+{
+}
+
+void JobQueue::processQueueIfNeeded()
+{
+    if (isProcessing_)
+        return;
+    isProcessing_ = true;
+    startDetached(runLoop(), QStringLiteral("Job queue"));
+}
+
+QCoro::Task<void> JobQueue::runLoop()
+{
+    const QPointer<JobQueue> self(this);
+    while (self && appState_) {
+        // Asked afresh after every run, so jobs sent meanwhile join this loop.
+        const std::optional<QUuid> next = appState_->nextQueuedJobID();
+        if (!next)
+            break;
+        co_await runJob(*next);
+    }
+    if (!self)
+        co_return;
+    // No suspension since the last answer: a job sent now finds no loop and starts one.
+    isProcessing_ = false;
+    if (appState_)
+        appState_->recomputeStatusIconState();
+}
+
+AppState &JobQueue::state() const
+{
+    if (!appState_)
+        throw JobAbortedError();
+    return *appState_;
+}
+
+void JobQueue::ensureJobNotAborted(const QUuid &jobID) const
+{
+    const std::optional<JobRecord> record = state().job(jobID);
+    if (!record || record->aborted)
+        throw JobAbortedError();
+}
+
+bool JobQueue::shouldNotifyFailure(const JobRecord &job)
+{
+    if (job.status != JobStatus::error)
+        return false;
+    const QString code = job.error && job.error->code ? *job.error->code : QString();
+    static const QStringList alwaysNotified{QStringLiteral("INSUFFICIENT_CREDITS"),
+                                            QStringLiteral("UNAUTHENTICATED"), QStringLiteral("EMPTY_TEXT"),
+                                            QStringLiteral("EMPTY_TRANSFORM")};
+    if (alwaysNotified.contains(code))
+        return true;
+    return !job.processing;
+}
+
+QCoro::Task<void> JobQueue::runJob(QUuid id)
+{
+    const QPointer<JobQueue> self(this);
+    if (!appState_)
+        co_return;
+    const std::optional<JobRecord> start = appState_->job(id);
+    if (!start)
+        co_return;
+
+    const auto endAborted = [this, id] {
+        if (!appState_)
+            return;
+        appState_->markAborted(id, kJobAborted);
+        appState_->recomputeStatusIconState();
+        appState_->scheduleIssueStatusExpiryIfNeeded();
+    };
+    if (start->aborted) {
+        endAborted();
+        co_return;
+    }
+
+    std::optional<JobResult> result;
+    bool aborted = false;
+    std::exception_ptr failure;
+    try {
+        const AuthenticatedContext context = co_await apiClient_.fetchAuthenticatedContext();
+        state().updateAuthContext(context);
+        state().markRunning(id, JobStep::prepare, QStringLiteral("Job started"));
+        result = co_await runStages(*start, context.tenantID);
+    } catch (const JobAbortedError &) {
+        aborted = true;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || !appState_)
+        co_return;
+
+    if (aborted) {
+        endAborted();
+        co_return;
+    }
+    if (failure) {
+        bool sessionExpired = false;
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception &e) {
+            appState_->failJob(id, e);
+            const auto *api = dynamic_cast<const APIClientError *>(&e);
+            sessionExpired = api && api->kind() == APIClientError::Kind::http && api->statusCode() == 401;
+        } catch (...) {
+            appState_->failJob(id, ForeignError(QStringLiteral("Unknown error")));
+        }
+        if (const std::optional<JobRecord> failed = appState_->job(id);
+            failed && shouldNotifyFailure(*failed))
+            co_await notifications_.notifyFailure(*failed);
+        if (sessionExpired && self && appState_)
+            co_await appState_->forceSignOut(kSessionExpired);
+        co_return;
+    }
+
+    appState_->completeJob(id, *result);
+    if (const std::optional<JobRecord> done = appState_->job(id))
+        co_await notifications_.notifySuccess(*done);
+}
+
+} // namespace pendrel

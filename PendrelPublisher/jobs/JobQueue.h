@@ -1,0 +1,57 @@
+#pragma once
+
+#include "api/APIClient.h"
+#include "model/Job.h"
+#include "shell/NotificationService.h"
+#include "support/Error.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <QCoroTask>
+
+namespace pendrel {
+
+class AppState;
+
+// Thrown by the abort check; only the run itself catches it.
+class JobAbortedError : public Error {
+public:
+    [[nodiscard]] QString description() const override { return QStringLiteral("Job aborted"); }
+};
+
+// Runs the waiting jobs through the service's pipeline, one at a time,
+// oldest first. It keeps no job data: the next job is chosen afresh from the
+// application state's list, and every change goes back through it, so a
+// restart resumes from the records alone.
+class JobQueue : public QObject {
+    Q_OBJECT
+
+public:
+    JobQueue(AppState *appState, APIClient &apiClient, NotificationService &notifications,
+             QObject *parent = nullptr);
+
+    [[nodiscard]] bool isProcessing() const { return isProcessing_; }
+    // Starts the run loop unless one is running; returns at once.
+    void processQueueIfNeeded();
+
+    // Whether a failed job gets a failure notification.
+    static bool shouldNotifyFailure(const JobRecord &job);
+
+private:
+    QCoro::Task<void> runLoop();
+    // Runs one job to a terminal status; never throws.
+    QCoro::Task<void> runJob(QUuid id);
+    // The stages from extraction to voice-over; the saved article's result.
+    QCoro::Task<JobResult> runStages(JobRecord start, QString tenantID);
+    void ensureJobNotAborted(const QUuid &jobID) const;
+    // The application state, or JobAbortedError when it is gone.
+    [[nodiscard]] AppState &state() const;
+
+    QPointer<AppState> appState_;
+    APIClient &apiClient_;
+    NotificationService &notifications_;
+    bool isProcessing_ = false;
+};
+
+} // namespace pendrel

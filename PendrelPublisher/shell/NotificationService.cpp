@@ -1,0 +1,65 @@
+#include "shell/NotificationService.h"
+
+#include "support/Uuid.h"
+
+namespace pendrel {
+
+QCoro::Task<void> NotificationService::requestAuthorizationIfNeeded()
+{
+    if (hasRequestedAuthorization_)
+        co_return;
+    // Set before waiting, so that a notification posted meanwhile does not
+    // ask a second time.
+    hasRequestedAuthorization_ = true;
+    try {
+        co_await backend_.requestAuthorization();
+    } catch (...) {
+        // Refused or unavailable: notifications are posted all the same.
+    }
+}
+
+NotificationRequest NotificationService::successRequest(const JobRecord &job)
+{
+    NotificationRequest request;
+    request.identifier = QStringLiteral("pendrel.article.ready.") + uuidString(job.id);
+    request.title = job.result ? job.result->title : QStringLiteral("Article ready");
+    request.body = QStringLiteral("Your article is ready. Click to open.");
+    if (job.result && job.result->url)
+        request.userInfo.insert(QStringLiteral("open_url"), *job.result->url);
+    return request;
+}
+
+NotificationRequest NotificationService::failureRequest(const JobRecord &job)
+{
+    NotificationRequest request;
+    request.identifier = QStringLiteral("pendrel.article.failed.") + uuidString(job.id);
+    request.title = QStringLiteral("Article failed");
+    request.body =
+        job.error ? job.error->message : QStringLiteral("Open Pendrel Clipper to inspect the failure.");
+    request.userInfo.insert(QStringLiteral("open_panel"), true);
+    return request;
+}
+
+QCoro::Task<void> NotificationService::notifySuccess(JobRecord job)
+{
+    const NotificationRequest request = successRequest(job);
+    co_await post(request);
+}
+
+QCoro::Task<void> NotificationService::notifyFailure(JobRecord job)
+{
+    const NotificationRequest request = failureRequest(job);
+    co_await post(request);
+}
+
+QCoro::Task<void> NotificationService::post(NotificationRequest request)
+{
+    co_await requestAuthorizationIfNeeded();
+    try {
+        co_await backend_.add(request);
+    } catch (...) {
+        // A notification that cannot be shown changes nothing about the job.
+    }
+}
+
+} // namespace pendrel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "model/Job.h"
+#include "platform/NotificationBackend.h"
+
+namespace pendrel {
+
+// Tells the user that an article is ready or has failed. Permission is asked
+// once per process, before the first notification; the answer does not
+// matter, notifications are posted regardless and their failures are silent.
+class NotificationService {
+public:
+    explicit NotificationService(NotificationBackend &backend) : backend_(backend) {}
+
+    [[nodiscard]] bool hasRequestedAuthorization() const { return hasRequestedAuthorization_; }
+
+    // Asks for permission unless that has been done in this process.
+    QCoro::Task<void> requestAuthorizationIfNeeded();
+    QCoro::Task<void> notifySuccess(JobRecord job);
+    QCoro::Task<void> notifyFailure(JobRecord job);
+
+    static NotificationRequest successRequest(const JobRecord &job);
+    static NotificationRequest failureRequest(const JobRecord &job);
+
+private:
+    QCoro::Task<void> post(NotificationRequest request);
+
+    NotificationBackend &backend_;
+    bool hasRequestedAuthorization_ = false;
+};
+
+} // namespace pendrel

@@ -1,0 +1,396 @@
+// Construction, start-up, the session and the shell-facing operations.
+
+#include "state/AppState.h"
+
+#include "jobs/JobQueue.h"
+#include "platform/UrlOpener.h"
+#include "state/AppConfiguration.h"
+#include "support/Tasks.h"
+
+#include <QPointer>
+
+namespace pendrel {
+
+namespace {
+
+const QString kSessionExpired = QStringLiteral("Session expired. Please sign in again.");
+
+QString describe(const std::exception &error)
+{
+    if (const auto *e = dynamic_cast<const Error *>(&error))
+        return e->description();
+    return QString::fromUtf8(error.what());
+}
+
+} // namespace
+
+AppState::AppState(const AppStateServices &services, QObject *parent)
+    : QObject(parent), appUpdateState_(AppUpdateState::initial()), services_(services)
+{
+    Q_ASSERT(services.secrets && services.clipboard && services.urlOpener && services.notifications);
+    persistenceStore_ =
+        std::make_unique<PersistenceStore>(services.stateFolder, AppConfiguration::bundleIdentifier());
+    keychainStore_ = std::make_unique<KeychainStore>(*services.secrets, AppConfiguration::bundleIdentifier());
+    authManager_ = std::make_unique<AuthManager>(*keychainStore_);
+    apiClient_ = std::make_unique<APIClient>(*authManager_);
+    notificationService_ = std::make_unique<NotificationService>(*services.notifications);
+    jobQueue_ = std::make_unique<JobQueue>(this, *apiClient_, *notificationService_);
+    clipboardService_ = std::make_unique<ClipboardCaptureService>(*services.clipboard);
+
+    issueStatusExpiryTimer_.setSingleShot(true);
+    connect(&issueStatusExpiryTimer_, &QTimer::timeout, this,
+            [this] { acknowledgeTerminalIssue(issueStatusExpiryJob_); });
+}
+
+AppState::~AppState() = default;
+
+// --- Properties
+
+void AppState::setAuthState(const AuthState &value)
+{
+    assign(authState_, value, &AppState::authStateChanged);
+}
+
+void AppState::setSettings(const ClipperSettings &value)
+{
+    assign(settings_, value, &AppState::settingsChanged);
+    if (!isBootstrapping_)
+        persist();
+}
+
+void AppState::setPendingClipValue(const std::optional<ClipPayload> &value)
+{
+    assign(pendingClip_, value, &AppState::pendingClipChanged);
+}
+
+void AppState::setJobs(const QList<JobRecord> &value)
+{
+    assign(jobs_, value, &AppState::jobsChanged);
+}
+void AppState::setAuxData(const AuxData &value)
+{
+    assign(auxData_, value, &AppState::auxDataChanged);
+}
+void AppState::setIsPanelPresented(bool value)
+{
+    assign(isPanelPresented_, value, &AppState::isPanelPresentedChanged);
+}
+void AppState::setStatusIconState(const StatusIconState &value)
+{
+    assign(statusIconState_, value, &AppState::statusIconStateChanged);
+}
+void AppState::setIsBootstrapping(bool value)
+{
+    assign(isBootstrapping_, value, &AppState::isBootstrappingChanged);
+}
+void AppState::setIsSigningIn(bool value)
+{
+    assign(isSigningIn_, value, &AppState::isSigningInChanged);
+}
+void AppState::setIsBrowserAuthInProgress(bool value)
+{
+    assign(isBrowserAuthInProgress_, value, &AppState::isBrowserAuthInProgressChanged);
+}
+void AppState::setBrowserAuthStatusMessage(const std::optional<QString> &value)
+{
+    assign(browserAuthStatusMessage_, value, &AppState::browserAuthStatusMessageChanged);
+}
+void AppState::setSignInEmail(const QString &value)
+{
+    assign(signInEmail_, value, &AppState::signInEmailChanged);
+}
+void AppState::setSignInPassword(const QString &value)
+{
+    assign(signInPassword_, value, &AppState::signInPasswordChanged);
+}
+void AppState::setAuthErrorMessage(const std::optional<QString> &value)
+{
+    assign(authErrorMessage_, value, &AppState::authErrorMessageChanged);
+}
+void AppState::setUrlInput(const QString &value)
+{
+    assign(urlInput_, value, &AppState::urlInputChanged);
+}
+void AppState::setIsShowingAdvancedSettings(bool value)
+{
+    assign(isShowingAdvancedSettings_, value, &AppState::isShowingAdvancedSettingsChanged);
+}
+void AppState::setIsShowingRecentJobs(bool value)
+{
+    assign(isShowingRecentJobs_, value, &AppState::isShowingRecentJobsChanged);
+}
+void AppState::setLaunchAtLoginEnabledValue(bool value)
+{
+    assign(launchAtLoginEnabled_, value, &AppState::launchAtLoginEnabledChanged);
+}
+void AppState::setLaunchAtLoginHelperText(const std::optional<QString> &value)
+{
+    assign(launchAtLoginHelperText_, value, &AppState::launchAtLoginHelperTextChanged);
+}
+void AppState::setAppUpdateState(const AppUpdateState &value)
+{
+    assign(appUpdateState_, value, &AppState::appUpdateStateChanged);
+}
+
+// --- Start-up and session
+
+QCoro::Task<void> AppState::bootstrap()
+{
+    const QPointer<AppState> self(this);
+    const PersistedState stored = co_await persistenceStore_->loadState();
+    if (!self)
+        co_return;
+    setSettings(stored.settings);
+    setPendingClipValue(stored.pendingClip);
+    QList<JobRecord> jobs = stored.jobs;
+    std::stable_sort(jobs.begin(), jobs.end(),
+                     [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
+    setJobs(jobs);
+
+    const std::optional<UserSession> session = co_await authManager_->restoreSession();
+    if (!self)
+        co_return;
+    AuthState auth = authState_;
+    auth.session = session;
+    setAuthState(auth);
+    if (session) {
+        co_await refreshAuthenticatedContext();
+        if (!self)
+            co_return;
+    }
+
+    recomputeStatusIconState();
+    setIsBootstrapping(false);
+    persist();
+    notifyPreferredPanelSizeDidChange();
+    scheduleIssueStatusExpiryIfNeeded();
+    jobQueue_->processQueueIfNeeded();
+}
+
+QCoro::Task<void> AppState::refreshAuthenticatedContext()
+{
+    const QPointer<AppState> self(this);
+    if (!authState_.session) {
+        setAuthState(AuthState::unauthenticated());
+        co_return;
+    }
+    std::optional<AuthenticatedContext> context;
+    bool expired = false;
+    std::optional<QString> failure;
+    try {
+        context = co_await apiClient_->fetchAuthenticatedContext();
+    } catch (const APIClientError &e) {
+        expired = e.kind() == APIClientError::Kind::http && e.statusCode() == 401;
+        failure = e.description();
+    } catch (const std::exception &e) {
+        failure = describe(e);
+    }
+    if (!self)
+        co_return;
+    if (expired) {
+        co_await forceSignOut(kSessionExpired);
+        co_return;
+    }
+    if (!context) {
+        AuthState auth = authState_;
+        auth.status = AuthStatus::error;
+        auth.errorMessage = failure;
+        setAuthState(auth);
+        co_return;
+    }
+    updateAuthContext(*context);
+
+    // The workspace data follows the content language, not the clock.
+    const bool needed =
+        !auxData_.lastFetchedAt || !auxData_.language || *auxData_.language != settings_.language;
+    if (!needed)
+        co_return;
+    std::optional<AuxData> fetched;
+    try {
+        fetched = co_await apiClient_->fetchAuxData(context->tenantID, settings_.language);
+    } catch (const std::exception &e) {
+        failure = describe(e);
+    }
+    if (!self)
+        co_return;
+    if (fetched) {
+        setAuxData(*fetched);
+    } else {
+        AuthState auth = authState_;
+        auth.errorMessage = failure;
+        setAuthState(auth);
+    }
+}
+
+void AppState::updateAuthContext(const AuthenticatedContext &context)
+{
+    AuthState auth = authState_;
+    auth.status = AuthStatus::authenticated;
+    auth.tenantID = context.tenantID;
+    auth.tenantName = context.tenantName;
+    auth.customDomain = context.customDomain;
+    auth.balanceCredits = context.balanceCredits;
+    auth.planType = context.planType;
+    auth.lastCheckedAt = QDateTime::currentDateTimeUtc();
+    auth.errorMessage.reset();
+    setAuthState(auth);
+    notifyPreferredPanelSizeDidChange();
+}
+
+QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
+{
+    const QPointer<AppState> self(this);
+    try {
+        co_await keychainStore_->clearSession();
+    } catch (const std::exception &e) {
+        // Signed out here all the same; the item is removed at the next sign-in.
+        qWarning().noquote() << "Clearing the stored session failed:" << describe(e);
+    }
+    if (!self)
+        co_return;
+    AuthState auth = AuthState::unauthenticated();
+    auth.errorMessage = message;
+    setAuthState(auth);
+    setAuthErrorMessage(message);
+    setIsBrowserAuthInProgress(false);
+    setBrowserAuthStatusMessage(std::nullopt);
+    recomputeStatusIconState();
+    notifyPreferredPanelSizeDidChange();
+}
+
+void AppState::signOut()
+{
+    startDetached(forceSignOut(), QStringLiteral("Sign-out"));
+}
+
+// --- Shell-facing
+
+void AppState::recomputeStatusIconState()
+{
+    const int active = processingCount() + queuedCount();
+    const std::optional<JobRecord> latest = latestJob();
+    StatusIconState state = StatusIconState::idle();
+    if (active > 0)
+        state = StatusIconState::processing(active);
+    else if (latest && latest->status == JobStatus::error
+             && isElevatedIssueStatus(*latest, QDateTime::currentDateTimeUtc()))
+        state = StatusIconState::error();
+    else if (latest && latest->status == JobStatus::success)
+        state = StatusIconState::success();
+    setStatusIconState(state);
+    if (onStatusIconStateChange)
+        onStatusIconStateChange(statusIconState_);
+}
+
+void AppState::notifyPreferredPanelSizeDidChange()
+{
+    if (!onPreferredPanelSizeChange)
+        return;
+    const bool signedIn = authState_.status == AuthStatus::authenticated;
+    onPreferredPanelSizeChange(panelWidth, signedIn ? panelHeightSignedIn : panelHeightSignedOut);
+}
+
+void AppState::scheduleIssueStatusExpiryIfNeeded()
+{
+    issueStatusExpiryTimer_.stop();
+    issueStatusExpiryJob_ = QUuid();
+    const std::optional<JobRecord> latest = latestJob();
+    if (!latest || latest->acknowledged
+        || (latest->status != JobStatus::error && latest->status != JobStatus::aborted))
+        return;
+    const qint64 remainingMs =
+        qint64(issueStatusSeconds) * 1000 - latest->updatedAt.msecsTo(QDateTime::currentDateTimeUtc());
+    if (remainingMs <= 0) {
+        acknowledgeTerminalIssue(latest->id);
+        return;
+    }
+    issueStatusExpiryJob_ = latest->id;
+    issueStatusExpiryTimer_.start(int(std::min<qint64>(remainingMs, std::numeric_limits<int>::max())));
+}
+
+void AppState::acknowledgeTerminalIssue(const QUuid &jobID)
+{
+    const auto it =
+        std::find_if(jobs_.begin(), jobs_.end(), [&](const JobRecord &j) { return j.id == jobID; });
+    if (it == jobs_.end() || (it->status != JobStatus::error && it->status != JobStatus::aborted))
+        return;
+    it->acknowledged = true;
+    it->updatedAt = QDateTime::currentDateTimeUtc();
+    emit jobsChanged();
+    persist();
+    recomputeStatusIconState();
+    notifyPreferredPanelSizeDidChange();
+}
+
+void AppState::openExternalURL(const QUrl &url)
+{
+    if (onPanelDismissRequested)
+        onPanelDismissRequested();
+    // Give the panel time to close before the browser takes the focus.
+    UrlOpener *opener = services_.urlOpener;
+    QTimer::singleShot(openURLDelayMs, this, [opener, url] { opener->open(url); });
+}
+
+std::optional<QString> AppState::normalizePublicURL(const std::optional<QString> &value) const
+{
+    if (!value || value->isEmpty())
+        return std::nullopt;
+    // Without its trailing slash, so that joining a path never doubles it
+    // and a prefix match keeps the slash on the path.
+    QString base = AppConfiguration::apiBaseURL().toString();
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    std::optional<QString> domain;
+    if (authState_.customDomain) {
+        domain = authState_.customDomain->startsWith(QStringLiteral("http"))
+                     ? *authState_.customDomain
+                     : QStringLiteral("https://") + *authState_.customDomain;
+    }
+    if (value->startsWith(QStringLiteral("http://")) || value->startsWith(QStringLiteral("https://"))) {
+        if (domain && value->startsWith(base))
+            return *domain + value->mid(base.size());
+        return value;
+    }
+    return domain.value_or(base) + (value->startsWith(u'/') ? QString() : QStringLiteral("/")) + *value;
+}
+
+// --- Views
+
+std::optional<JobRecord> AppState::latestJob() const
+{
+    // The newest by creation time; among equals the first in the list, as a
+    // stable sort would give.
+    const JobRecord *latest = nullptr;
+    for (const JobRecord &job : jobs_) {
+        if (!latest || job.createdAt > latest->createdAt)
+            latest = &job;
+    }
+    return latest ? std::optional<JobRecord>(*latest) : std::nullopt;
+}
+
+int AppState::processingCount() const
+{
+    return int(std::count_if(jobs_.begin(), jobs_.end(), [](const JobRecord &j) {
+        return j.status == JobStatus::running && !j.aborted;
+    }));
+}
+
+int AppState::queuedCount() const
+{
+    return int(std::count_if(jobs_.begin(), jobs_.end(), [](const JobRecord &j) {
+        return j.status == JobStatus::submitted && !j.aborted;
+    }));
+}
+
+bool AppState::isElevatedIssueStatus(const JobRecord &job, const QDateTime &now)
+{
+    return !job.acknowledged && (job.status == JobStatus::error || job.status == JobStatus::aborted)
+           && job.updatedAt.msecsTo(now) < qint64(issueStatusSeconds) * 1000;
+}
+
+void AppState::persist()
+{
+    persistenceStore_->saveState(settings_, pendingClip_, jobs_);
+}
+
+} // namespace pendrel

@@ -1,0 +1,248 @@
+#pragma once
+
+#include "api/APIClient.h"
+#include "api/AuxData.h"
+#include "auth/AuthManager.h"
+#include "auth/AuthState.h"
+#include "auth/KeychainStore.h"
+#include "model/Clip.h"
+#include "model/ClipperSettings.h"
+#include "model/Job.h"
+#include "shell/AppUpdateState.h"
+#include "shell/NotificationService.h"
+#include "state/PersistenceStore.h"
+
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+#include <QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace pendrel {
+
+class ClipboardReader;
+class JobQueue;
+class NotificationBackend;
+class SecretBackend;
+class UrlOpener;
+
+// The desktop services the application state works through. The shell
+// passes the Linux backends; tests pass fakes. None may be null, and each
+// must outlive the state.
+struct AppStateServices {
+    QString stateFolder = PersistenceStore::defaultBaseFolder();
+    SecretBackend *secrets = nullptr;
+    const ClipboardReader *clipboard = nullptr;
+    UrlOpener *urlOpener = nullptr;
+    NotificationBackend *notifications = nullptr;
+};
+
+// The one state object of the application: what the panel shows, the job
+// list the queue works through, the session, and the hooks the shell
+// installs. Main thread only. Every property's setter ignores a value equal
+// to the current one; otherwise it emits <name>Changed.
+class AppState : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int issueStatusSeconds = 300;
+    static constexpr int openURLDelayMs = 180;
+    static constexpr int panelWidth = 440;
+    static constexpr int panelHeightSignedIn = 760;
+    static constexpr int panelHeightSignedOut = 548;
+
+    // Creates the services; reads nothing from disk or the network.
+    explicit AppState(const AppStateServices &services, QObject *parent = nullptr);
+    ~AppState() override;
+
+    // --- Observable properties
+    [[nodiscard]] const AuthState &authState() const { return authState_; }
+    void setAuthState(const AuthState &value);
+    [[nodiscard]] const ClipperSettings &settings() const { return settings_; }
+    // Saves the state file (also for an equal value) unless bootstrapping.
+    void setSettings(const ClipperSettings &value);
+    [[nodiscard]] const std::optional<ClipPayload> &pendingClip() const { return pendingClip_; }
+    void setPendingClipValue(const std::optional<ClipPayload> &value);
+    [[nodiscard]] const QList<JobRecord> &jobs() const { return jobs_; }
+    void setJobs(const QList<JobRecord> &value);
+    [[nodiscard]] const AuxData &auxData() const { return auxData_; }
+    void setAuxData(const AuxData &value);
+    [[nodiscard]] bool isPanelPresented() const { return isPanelPresented_; }
+    void setIsPanelPresented(bool value);
+    [[nodiscard]] const StatusIconState &statusIconState() const { return statusIconState_; }
+    [[nodiscard]] bool isBootstrapping() const { return isBootstrapping_; }
+    [[nodiscard]] bool isSigningIn() const { return isSigningIn_; }
+    void setIsSigningIn(bool value);
+    [[nodiscard]] bool isBrowserAuthInProgress() const { return isBrowserAuthInProgress_; }
+    void setIsBrowserAuthInProgress(bool value);
+    [[nodiscard]] const std::optional<QString> &browserAuthStatusMessage() const
+    {
+        return browserAuthStatusMessage_;
+    }
+    void setBrowserAuthStatusMessage(const std::optional<QString> &value);
+    [[nodiscard]] const QString &signInEmail() const { return signInEmail_; }
+    void setSignInEmail(const QString &value);
+    [[nodiscard]] const QString &signInPassword() const { return signInPassword_; }
+    void setSignInPassword(const QString &value);
+    [[nodiscard]] const std::optional<QString> &authErrorMessage() const { return authErrorMessage_; }
+    void setAuthErrorMessage(const std::optional<QString> &value);
+    [[nodiscard]] const QString &urlInput() const { return urlInput_; }
+    void setUrlInput(const QString &value);
+    [[nodiscard]] bool isShowingAdvancedSettings() const { return isShowingAdvancedSettings_; }
+    void setIsShowingAdvancedSettings(bool value);
+    [[nodiscard]] bool isShowingRecentJobs() const { return isShowingRecentJobs_; }
+    void setIsShowingRecentJobs(bool value);
+    [[nodiscard]] bool launchAtLoginEnabled() const { return launchAtLoginEnabled_; }
+    void setLaunchAtLoginEnabledValue(bool value);
+    [[nodiscard]] const std::optional<QString> &launchAtLoginHelperText() const
+    {
+        return launchAtLoginHelperText_;
+    }
+    void setLaunchAtLoginHelperText(const std::optional<QString> &value);
+    [[nodiscard]] const AppUpdateState &appUpdateState() const { return appUpdateState_; }
+    void setAppUpdateState(const AppUpdateState &value);
+
+    // --- Hooks the shell installs; each is called only when set.
+    std::function<void(const StatusIconState &)> onStatusIconStateChange;
+    std::function<void()> onPanelRequested;
+    std::function<void()> onPanelDismissRequested;
+    std::function<void(int width, int height)> onPreferredPanelSizeChange;
+    std::function<void(const AppUpdateState &)> onUpdateStateChange;
+    std::function<void()> onCheckForUpdatesRequested;
+
+    // --- Services
+    [[nodiscard]] PersistenceStore &persistenceStore() const { return *persistenceStore_; }
+    [[nodiscard]] AuthManager &authManager() const { return *authManager_; }
+    [[nodiscard]] APIClient &apiClient() const { return *apiClient_; }
+    [[nodiscard]] NotificationService &notificationService() const { return *notificationService_; }
+    [[nodiscard]] JobQueue &jobQueue() const { return *jobQueue_; }
+
+    // --- Start-up and session
+    // Restores the stored state and the session, refreshes the workspace
+    // context, then resumes the queue. Never fails.
+    QCoro::Task<void> bootstrap();
+    QCoro::Task<void> refreshAuthenticatedContext();
+    void updateAuthContext(const AuthenticatedContext &context);
+    // Ends the session locally and shows `message` on the sign-in screen.
+    QCoro::Task<void> forceSignOut(std::optional<QString> message = std::nullopt);
+    void signOut();
+
+    // --- Shell-facing
+    void recomputeStatusIconState();
+    void notifyPreferredPanelSizeDidChange();
+    void scheduleIssueStatusExpiryIfNeeded();
+    void acknowledgeTerminalIssue(const QUuid &jobID);
+    void openExternalURL(const QUrl &url);
+    // The public address of a saved article: service addresses move to the
+    // workspace's custom domain, paths are resolved against it.
+    [[nodiscard]] std::optional<QString> normalizePublicURL(const std::optional<QString> &value) const;
+
+    // --- Derived views of the job list
+    [[nodiscard]] std::optional<JobRecord> latestJob() const;
+    [[nodiscard]] int processingCount() const;
+    [[nodiscard]] int queuedCount() const;
+    [[nodiscard]] static bool isElevatedIssueStatus(const JobRecord &job, const QDateTime &now);
+    [[nodiscard]] std::optional<JobRecord> job(const QUuid &id) const;
+    [[nodiscard]] std::optional<JobRecord> latestActiveJob() const;
+    [[nodiscard]] std::optional<JobRecord> latestSuccessfulJob() const;
+    [[nodiscard]] QList<JobRecord> recentJobs() const;
+    [[nodiscard]] std::optional<QUuid> nextQueuedJobID() const;
+    [[nodiscard]] std::optional<QUrl> latestArticleURL() const;
+
+    // --- Capture and send
+    void captureClipboard(std::optional<bool> autoSendOverride = std::nullopt);
+    void captureURL();
+    void sendPendingClip();
+
+    // --- Job tracking (the queue's and the panel's)
+    // The one way a job changes: applies `mutate`, stamps updatedAt,
+    // re-sorts newest first, saves and recomputes the icon. Unknown ids
+    // change nothing.
+    void updateJob(const QUuid &jobID, const std::function<void(JobRecord &)> &mutate);
+    void addLog(const QUuid &jobID, LogLevel level, const QString &message);
+    void markRunning(const QUuid &jobID, JobStep step, const QString &message);
+    void markAborted(const QUuid &jobID, const QString &message);
+    void completeJob(const QUuid &jobID, const JobResult &result);
+    void failJob(const QUuid &jobID, const std::exception &error);
+    void retryJob(const QUuid &id);
+    void abortLatestJob();
+    void acknowledgeLatestSuccess();
+
+    // Hands a copy of settings, pending clip and jobs to the store.
+    void persist();
+
+signals:
+    void authStateChanged();
+    void settingsChanged();
+    void pendingClipChanged();
+    void jobsChanged();
+    void auxDataChanged();
+    void isPanelPresentedChanged();
+    void statusIconStateChanged();
+    void isBootstrappingChanged();
+    void isSigningInChanged();
+    void isBrowserAuthInProgressChanged();
+    void browserAuthStatusMessageChanged();
+    void signInEmailChanged();
+    void signInPasswordChanged();
+    void authErrorMessageChanged();
+    void urlInputChanged();
+    void isShowingAdvancedSettingsChanged();
+    void isShowingRecentJobsChanged();
+    void launchAtLoginEnabledChanged();
+    void launchAtLoginHelperTextChanged();
+    void appUpdateStateChanged();
+
+private:
+    template <class T, class Signal>
+    void assign(T &field, const T &value, Signal changed)
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit(this->*changed)();
+    }
+    void setStatusIconState(const StatusIconState &value);
+    void setIsBootstrapping(bool value);
+    void setPendingClip(const ClipPayload &clip, std::optional<bool> autoSendOverride);
+    void sortJobsNewestFirst();
+    void insertNewJob(const JobRecord &job);
+
+    AuthState authState_;
+    ClipperSettings settings_;
+    std::optional<ClipPayload> pendingClip_;
+    QList<JobRecord> jobs_;
+    AuxData auxData_;
+    bool isPanelPresented_ = false;
+    StatusIconState statusIconState_ = StatusIconState::idle();
+    bool isBootstrapping_ = true;
+    bool isSigningIn_ = false;
+    bool isBrowserAuthInProgress_ = false;
+    std::optional<QString> browserAuthStatusMessage_;
+    QString signInEmail_;
+    QString signInPassword_;
+    std::optional<QString> authErrorMessage_;
+    QString urlInput_;
+    bool isShowingAdvancedSettings_ = false;
+    bool isShowingRecentJobs_ = false;
+    bool launchAtLoginEnabled_ = false;
+    std::optional<QString> launchAtLoginHelperText_;
+    AppUpdateState appUpdateState_;
+
+    AppStateServices services_;
+    std::unique_ptr<PersistenceStore> persistenceStore_;
+    std::unique_ptr<KeychainStore> keychainStore_;
+    std::unique_ptr<AuthManager> authManager_;
+    std::unique_ptr<APIClient> apiClient_;
+    std::unique_ptr<NotificationService> notificationService_;
+    std::unique_ptr<JobQueue> jobQueue_;
+    std::unique_ptr<ClipboardCaptureService> clipboardService_;
+    QTimer issueStatusExpiryTimer_;
+    QUuid issueStatusExpiryJob_;
+};
+
+} // namespace pendrel

@@ -1,0 +1,280 @@
+// Capturing, sending and tracking jobs.
+
+#include "state/AppState.h"
+
+#include "jobs/JobQueue.h"
+#include "support/Tasks.h"
+#include "support/Text.h"
+
+namespace pendrel {
+
+namespace {
+
+const QString kJobAborted = QStringLiteral("Job aborted");
+
+JobErrorInfo abortedError(const QString &message)
+{
+    return JobErrorInfo{message, std::nullopt, QStringLiteral("ABORTED")};
+}
+
+} // namespace
+
+// --- Views
+
+std::optional<JobRecord> AppState::job(const QUuid &id) const
+{
+    for (const JobRecord &j : jobs_) {
+        if (j.id == id)
+            return j;
+    }
+    return std::nullopt;
+}
+
+std::optional<JobRecord> AppState::latestActiveJob() const
+{
+    const std::optional<JobRecord> latest = latestJob();
+    if (!latest)
+        return std::nullopt;
+    if (latest->status == JobStatus::submitted || latest->status == JobStatus::running)
+        return latest;
+    if (isElevatedIssueStatus(*latest, QDateTime::currentDateTimeUtc()))
+        return latest;
+    return std::nullopt;
+}
+
+std::optional<JobRecord> AppState::latestSuccessfulJob() const
+{
+    const JobRecord *found = nullptr;
+    for (const JobRecord &j : jobs_) {
+        if (j.status == JobStatus::success && (!found || j.createdAt > found->createdAt))
+            found = &j;
+    }
+    return found ? std::optional<JobRecord>(*found) : std::nullopt;
+}
+
+QList<JobRecord> AppState::recentJobs() const
+{
+    QList<JobRecord> sorted = jobs_;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
+    return sorted.mid(0, 5);
+}
+
+std::optional<QUuid> AppState::nextQueuedJobID() const
+{
+    // Oldest first is the newest-first order reversed: among jobs created at
+    // the same instant the one further down the list (sent earlier) wins.
+    const JobRecord *next = nullptr;
+    for (const JobRecord &j : jobs_) {
+        if (j.isWaiting() && (!next || j.createdAt <= next->createdAt))
+            next = &j;
+    }
+    return next ? std::optional<QUuid>(next->id) : std::nullopt;
+}
+
+std::optional<QUrl> AppState::latestArticleURL() const
+{
+    const std::optional<JobRecord> latest = latestJob();
+    if (!latest)
+        return std::nullopt;
+    const std::optional<QString> address =
+        latest->result && latest->result->url ? latest->result->url : latest->savedURL;
+    if (!address)
+        return std::nullopt;
+    const QUrl url(*address, QUrl::StrictMode);
+    return url.isValid() ? std::optional<QUrl>(url) : std::nullopt;
+}
+
+// --- Capture and send
+
+void AppState::captureClipboard(std::optional<bool> autoSendOverride)
+{
+    const std::optional<ClipPayload> clip = clipboardService_->captureClip();
+    if (!clip) {
+        setAuthErrorMessage(QStringLiteral("Clipboard does not contain text."));
+        if (onPanelRequested)
+            onPanelRequested();
+        return;
+    }
+    setPendingClip(*clip, autoSendOverride);
+}
+
+void AppState::captureURL()
+{
+    const QString address = text::trimmed(urlInput_);
+    // Any URL reference is accepted, relative ones included; the service
+    // judges reachability.
+    const QUrl parsed(address, QUrl::StrictMode);
+    if (address.isEmpty() || !parsed.isValid()) {
+        setAuthErrorMessage(QStringLiteral("Enter a valid URL."));
+        return;
+    }
+    const ClipPayload clip = ClipPayload::webAddress(address);
+    setUrlInput(QString());
+    setPendingClip(clip, std::nullopt);
+}
+
+void AppState::setPendingClip(const ClipPayload &clip, std::optional<bool> autoSendOverride)
+{
+    setPendingClipValue(clip);
+    setAuthErrorMessage(std::nullopt);
+    persist();
+    if (onPanelRequested)
+        onPanelRequested();
+    if (autoSendOverride.value_or(settings_.autoSend))
+        sendPendingClip();
+}
+
+void AppState::insertNewJob(const JobRecord &job)
+{
+    jobs_.prepend(job);
+    emit jobsChanged();
+}
+
+void AppState::sendPendingClip()
+{
+    if (!pendingClip_) {
+        setAuthErrorMessage(QStringLiteral("Capture content first."));
+        return;
+    }
+    const JobRecord job = JobRecord::draft(*pendingClip_, settings_);
+    insertNewJob(job);
+    addLog(job.id, LogLevel::info, QStringLiteral("Job created"));
+    setPendingClipValue(std::nullopt);
+    persist();
+    recomputeStatusIconState();
+    startDetached(notificationService_->requestAuthorizationIfNeeded(),
+                  QStringLiteral("Notification permission request"));
+    jobQueue_->processQueueIfNeeded();
+}
+
+// --- Job tracking
+
+void AppState::sortJobsNewestFirst()
+{
+    std::stable_sort(jobs_.begin(), jobs_.end(),
+                     [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
+}
+
+void AppState::updateJob(const QUuid &jobID, const std::function<void(JobRecord &)> &mutate)
+{
+    const auto it =
+        std::find_if(jobs_.begin(), jobs_.end(), [&](const JobRecord &j) { return j.id == jobID; });
+    if (it == jobs_.end())
+        return;
+    mutate(*it);
+    it->updatedAt = QDateTime::currentDateTimeUtc();
+    sortJobsNewestFirst();
+    emit jobsChanged();
+    persist();
+    recomputeStatusIconState();
+}
+
+void AppState::addLog(const QUuid &jobID, LogLevel level, const QString &message)
+{
+    updateJob(jobID, [&](JobRecord &j) { j.appendLog(level, message, QDateTime::currentDateTimeUtc()); });
+}
+
+void AppState::markRunning(const QUuid &jobID, JobStep step, const QString &message)
+{
+    updateJob(jobID, [&](JobRecord &j) {
+        j.status = JobStatus::running;
+        j.processing = true;
+        j.step = step;
+        j.error.reset();
+    });
+    addLog(jobID, LogLevel::info, message);
+}
+
+void AppState::markAborted(const QUuid &jobID, const QString &message)
+{
+    updateJob(jobID, [&](JobRecord &j) {
+        j.status = JobStatus::aborted;
+        j.processing = false;
+        j.step = JobStep::aborted;
+        j.error = abortedError(message);
+    });
+}
+
+void AppState::completeJob(const QUuid &jobID, const JobResult &result)
+{
+    updateJob(jobID, [&](JobRecord &j) {
+        j.status = JobStatus::success;
+        j.processing = false;
+        j.step = JobStep::done;
+        j.result = result;
+        j.acknowledged = false;
+        j.notifiedSuccess = true;
+    });
+    addLog(jobID, LogLevel::info, QStringLiteral("Job complete"));
+    // Brings the credit balance up to date.
+    startDetached(refreshAuthenticatedContext(), QStringLiteral("Context refresh"));
+    setStatusIconState(StatusIconState::success());
+    if (onStatusIconStateChange)
+        onStatusIconStateChange(statusIconState_);
+    persist();
+    recomputeStatusIconState();
+}
+
+void AppState::failJob(const QUuid &jobID, const std::exception &error)
+{
+    const auto *base = dynamic_cast<const Error *>(&error);
+    const QString description = base ? base->description() : QString::fromUtf8(error.what());
+    JobErrorInfo info{description, std::nullopt, QStringLiteral("ERROR")};
+    if (const auto *api = dynamic_cast<const APIClientError *>(&error);
+        api && api->kind() == APIClientError::Kind::http) {
+        info.status = api->statusCode();
+        info.code = api->code().value_or(QStringLiteral("ERROR"));
+    }
+    updateJob(jobID, [&](JobRecord &j) {
+        j.status = JobStatus::error;
+        j.processing = false;
+        j.step = JobStep::error;
+        j.error = info;
+    });
+    addLog(jobID, LogLevel::error, description);
+    setStatusIconState(StatusIconState::error());
+    if (onStatusIconStateChange)
+        onStatusIconStateChange(statusIconState_);
+    persist();
+    recomputeStatusIconState();
+    scheduleIssueStatusExpiryIfNeeded();
+}
+
+void AppState::retryJob(const QUuid &id)
+{
+    const std::optional<JobRecord> old = job(id);
+    if (!old)
+        return;
+    // The settings it was sent with, not today's.
+    insertNewJob(JobRecord::draft(old->clip, old->settingsSnapshot));
+    persist();
+    recomputeStatusIconState();
+    jobQueue_->processQueueIfNeeded();
+}
+
+void AppState::abortLatestJob()
+{
+    const std::optional<JobRecord> latest = latestJob();
+    if (!latest)
+        return;
+    updateJob(latest->id, [](JobRecord &j) {
+        j.aborted = true;
+        // A job in the middle of a stage is ended by the queue at its next check.
+        if (!j.processing) {
+            j.status = JobStatus::aborted;
+            j.step = JobStep::aborted;
+            j.error = abortedError(kJobAborted);
+        }
+    });
+    scheduleIssueStatusExpiryIfNeeded();
+}
+
+void AppState::acknowledgeLatestSuccess()
+{
+    const std::optional<JobRecord> latest = latestJob();
+    if (latest && latest->status == JobStatus::success)
+        updateJob(latest->id, [](JobRecord &j) { j.acknowledged = true; });
+}
+
+} // namespace pendrel

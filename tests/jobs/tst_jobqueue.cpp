@@ -1,0 +1,624 @@
+#include "jobs/JobQueue.h"
+#include "jobs/PipelineText.h"
+#include "state/AppState.h"
+#include "support/Uuid.h"
+
+#include <QTest>
+
+#include "AppStateHarness.h"
+
+using namespace pendrel;
+using namespace pendrel::test;
+
+namespace {
+
+const QString kAnalyze = QStringLiteral("/api/blog/admin/analyze");
+const QString kTransform = QStringLiteral("/api/blog/admin/transform");
+const QString kIllustrations = QStringLiteral("/api/blog/illustrations/generate");
+const QString kHumanize = QStringLiteral("/api/blog/humanize");
+const QString kSave = QStringLiteral("/api/blog/save");
+const QString kVoiceover = QStringLiteral("/api/blog/voice-over/generate");
+const QString kExtract = QStringLiteral("/api/documents/extract-text");
+
+QJsonValue parsed(const QByteArray &json)
+{
+    return json::parseDocument(json);
+}
+
+// A job as it was left in the state file.
+JobRecord storedJob(const QString &text, const QDateTime &createdAt)
+{
+    JobRecord job = JobRecord::draft(ClipPayload::clipboardText(text), ClipperSettings::defaults());
+    job.createdAt = createdAt;
+    job.updatedAt = createdAt;
+    return job;
+}
+
+} // namespace
+
+class TestJobQueue : public QObject {
+    Q_OBJECT
+
+private slots:
+    void mergeSourcePrefix_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<QString>("merged");
+        QTest::newRow("word only") << "Word"
+                                   << ""
+                                   << ""
+                                   << "Word";
+        QTest::newRow("address") << "Body"
+                                 << "https://a.test/x"
+                                 << ""
+                                 << "Source: https://a.test/x\n\nBody";
+        QTest::newRow("address and author") << "Body"
+                                            << "https://a.test"
+                                            << "Ada"
+                                            << "Source: https://a.test\nAuthor: Ada\n\nBody";
+        QTest::newRow("author only, untrimmed") << "Body"
+                                                << ""
+                                                << " Ada "
+                                                << "Author:  Ada \n\nBody";
+    }
+    void mergeSourcePrefix()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, url);
+        QFETCH(QString, author);
+        QFETCH(QString, merged);
+        QCOMPARE(pendrel::mergeSourcePrefix(text, url, author), merged);
+    }
+
+    void extractTitle_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("heading after blank lines") << "\n\n   \n# Two words\nBody"
+                                                   << "Two words";
+        QTest::newRow("hashes only") << "### \nLater text"
+                                     << "";
+        QTest::newRow("no text") << " \n\t\n"
+                                 << "Untitled";
+        QTest::newRow("empty") << ""
+                               << "Untitled";
+        QTest::newRow("plain first line") << "  Plain line  \nmore"
+                                          << "Plain line";
+        QTest::newRow("long line") << QString(150, u'x') << QString(100, u'x');
+        QTest::newRow("long heading") << u"## "_qs + QString(120, u'y') << QString(100, u'y');
+        QTest::newRow("crlf does not end a line") << "# A\r\nB\nC"
+                                                  << "A\r\nB";
+        QTest::newRow("hash without space") << "#Title"
+                                            << "Title";
+        QTest::newRow("graphemes") << QString(99, u'a') + QStringLiteral("e\u0301z")
+                                   << QString(99, u'a') + QStringLiteral("e\u0301");
+    }
+    void extractTitle()
+    {
+        QFETCH(QString, content);
+        QFETCH(QString, title);
+        QCOMPARE(pendrel::extractTitle(content), title);
+    }
+
+    void shouldNotifyFailure_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<bool>("processing");
+        QTest::addColumn<bool>("notify");
+        const int error = int(JobStatus::error);
+        QTest::newRow("error, idle") << error << "ERROR" << false << true;
+        QTest::newRow("error, still processing") << error << "ERROR" << true << false;
+        QTest::newRow("credits while processing") << error << "INSUFFICIENT_CREDITS" << true << true;
+        QTest::newRow("unauthenticated") << error << "UNAUTHENTICATED" << true << true;
+        QTest::newRow("empty text") << error << "EMPTY_TEXT" << true << true;
+        QTest::newRow("empty transform") << error << "EMPTY_TRANSFORM" << true << true;
+        QTest::newRow("lower-case code") << error << "empty_text" << true << false;
+        QTest::newRow("no code") << error << "" << false << true;
+        QTest::newRow("aborted") << int(JobStatus::aborted) << "ABORTED" << false << false;
+        QTest::newRow("success") << int(JobStatus::success) << "" << false << false;
+    }
+    void shouldNotifyFailure()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, code);
+        QFETCH(bool, processing);
+        QFETCH(bool, notify);
+        JobRecord job = storedJob(QStringLiteral("x"), QDateTime::currentDateTimeUtc());
+        job.status = JobStatus(status);
+        job.processing = processing;
+        if (!code.isEmpty())
+            job.error = JobErrorInfo{QStringLiteral("m"), 400, code};
+        QCOMPARE(JobQueue::shouldNotifyFailure(job), notify);
+    }
+
+    // A text clip all the way to a saved article, with the state file
+    // following every stage.
+    void fullRun()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        ClipperSettings settings = h.state->settings();
+        settings.authorName = QStringLiteral("Ada Lovelace");
+        settings.autoSend = true;
+        h.state->setSettings(settings);
+
+        // What the file held when each stage's request went out.
+        QHash<QString, JobRecord> onDisk;
+        h.service.onRequest = [&](const RecordedRequest &r) {
+            const PersistedState file = h.stateFile();
+            if (!file.jobs.isEmpty())
+                onDisk.insert(r.path, file.jobs.first());
+        };
+        h.clipboard.text = QStringLiteral("  A note about fast builds.  ");
+        h.state->captureClipboard();
+        QVERIFY(!h.state->pendingClip());
+        QVERIFY(h.waitUntilIdle());
+
+        const JobRecord job = h.state->jobs().first();
+        QCOMPARE(job.status, JobStatus::success);
+        QCOMPARE(job.step, JobStep::done);
+        QVERIFY(!job.processing);
+        QCOMPARE(AppStateHarness::logMessages(job),
+                 (QStringList{QStringLiteral("Job created"), QStringLiteral("Job started"),
+                              QStringLiteral("Analyzing content"), QStringLiteral("Transforming content"),
+                              QStringLiteral("Saving article"), QStringLiteral("Job complete")}));
+        QCOMPARE(job.title, QStringLiteral("Fast Builds"));
+        QCOMPARE(job.articleID, QStringLiteral("art-1"));
+        QCOMPARE(job.savedURL, QStringLiteral("https://blog.acme.test/blog/fast-builds"));
+        QCOMPARE(job.result, (JobResult{QStringLiteral("art-1"),
+                                        QStringLiteral("https://blog.acme.test/blog/fast-builds"),
+                                        QStringLiteral("Fast Builds")}));
+        QCOMPARE(job.finalContent, QStringLiteral("# Fast Builds\n\nBody"));
+        QVERIFY(!job.voiceoverQueued && !job.voiceoverFailed);
+
+        // The analysis got the trimmed text; nothing was extracted.
+        const RecordedRequest analyze = h.service.requestsTo("POST", kAnalyze).first();
+        QCOMPARE(analyze.json.toObject().value(QStringLiteral("originalText")).toString(),
+                 QStringLiteral("A note about fast builds."));
+        QCOMPARE(analyze.json.toObject().value(QStringLiteral("tenantId")).toString(), QStringLiteral("t1"));
+        QVERIFY(h.service.requestsTo("POST", kExtract).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", kIllustrations).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", kHumanize).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", kVoiceover).isEmpty());
+
+        const RecordedRequest save = h.service.requestsTo("POST", kSave).first();
+        QVERIFY(!save.hasHeader("X-Tenant-ID"));
+        QCOMPARE(
+            save.json,
+            parsed(
+                QByteArray(
+                    "{\"content\":\"# Fast Builds\\n\\nBody\",\"title\":\"Fast Builds\",\"language\":\"en\","
+                    "\"articleId\":\"")
+                + uuidString(job.id).toUtf8()
+                + q("','tenantId':'t1','metadata':{'categories':['tech'],'age':['adult'],'interests':['tech']"
+                    ","
+                    "'problems':['time'],'qualityScore':87,'talentIntegrations':[],'seoScore':null,"
+                    "'seoMeta':{},'sources':['https://src.test'],'illustrations':null,'authorId':null,"
+                    "'author':'Ada Lovelace'}}")));
+
+        // The file followed the stages: each request found the previous checkpoint on disk.
+        QCOMPARE(onDisk.value(kAnalyze).step, JobStep::analyze);
+        QVERIFY(!onDisk.value(kAnalyze).metadata);
+        QCOMPARE(onDisk.value(kTransform).step, JobStep::transform);
+        QVERIFY(onDisk.value(kTransform).metadata);
+        QCOMPARE(onDisk.value(kSave).step, JobStep::save);
+        QVERIFY(onDisk.value(kSave).transformResult);
+        QVERIFY(!onDisk.value(kSave).articleID);
+        QCOMPARE(h.stateFile().jobs.first(), throughStateFile(job)); // dates in whole seconds
+
+        QCOMPARE(h.notifications.authorizationRequests, 1);
+        QCOMPARE(h.notifications.posted.size(), 1);
+        const NotificationRequest ready = h.notifications.posted.first();
+        QCOMPARE(ready.identifier, QStringLiteral("pendrel.article.ready.") + uuidString(job.id));
+        QCOMPARE(ready.title, QStringLiteral("Fast Builds"));
+        QCOMPARE(ready.body, QStringLiteral("Your article is ready. Click to open."));
+        QCOMPARE(ready.userInfo.value(QStringLiteral("open_url")).toString(),
+                 QStringLiteral("https://blog.acme.test/blog/fast-builds"));
+        QCOMPARE(h.state->statusIconState(), StatusIconState::success());
+    }
+
+    // Every optional stage on, starting from an address.
+    void addressClipWithEveryStage()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        ClipperSettings settings = h.state->settings();
+        settings.enableImages = true;
+        settings.imagesCount = 2;
+        settings.enableHumanize = true;
+        settings.enableAudio = true;
+        settings.authorID = QStringLiteral("au-1");
+        settings.authorName = QStringLiteral("Ada");
+        h.state->setSettings(settings);
+        h.state->setUrlInput(QStringLiteral("  https://news.test/story  "));
+        h.state->captureURL();
+        QVERIFY(h.waitUntilIdle());
+
+        const JobRecord job = h.state->jobs().first();
+        QCOMPARE(job.status, JobStatus::success);
+        QCOMPARE(
+            AppStateHarness::logMessages(job),
+            (QStringList{QStringLiteral("Job created"), QStringLiteral("Job started"),
+                         QStringLiteral("Extracting text from URL"), QStringLiteral("Analyzing content"),
+                         QStringLiteral("Transforming content"), QStringLiteral("Generating illustrations"),
+                         QStringLiteral("Humanizing content"), QStringLiteral("Saving article"),
+                         QStringLiteral("Queueing voice-over"), QStringLiteral("Job complete")}));
+        QCOMPARE(job.sourceText, QStringLiteral("  Extracted body\n"));
+        QCOMPARE(job.sourceURL, QStringLiteral("https://news.test/story"));
+        QCOMPARE(h.service.requestsTo("POST", kExtract).first().json,
+                 parsed(q("{'sourceUrls':['https://news.test/story'],'tenantId':'t1'}")));
+        QCOMPARE(h.service.requestsTo("POST", kAnalyze)
+                     .first()
+                     .json.toObject()
+                     .value(QStringLiteral("originalText")),
+                 QJsonValue(QStringLiteral("Source: https://news.test/story\n\nExtracted body")));
+        QCOMPARE(h.service.requestsTo("POST", kIllustrations)
+                     .first()
+                     .json.toObject()
+                     .value(QStringLiteral("imagesCount")),
+                 QJsonValue(2));
+        QCOMPARE(
+            h.service.requestsTo("POST", kHumanize).first().json.toObject().value(QStringLiteral("content")),
+            QJsonValue(QStringLiteral("# Fast Builds\n\n![a](https://i.test/a)\n\nBody")));
+        QCOMPARE(job.contentAfterHumanize, QStringLiteral("# Fast Builds\n\nHuman body"));
+        QCOMPARE(job.illustrationsMetadata->assets.size(), 1);
+        QVERIFY(job.voiceoverQueued);
+        QCOMPARE(
+            h.service.requestsTo("POST", kVoiceover).first().json,
+            parsed(q("{'articleId':'art-1','content':'# Fast Builds\\n\\nHuman body','language':'en'}")));
+
+        const QJsonObject meta = h.service.requestsTo("POST", kSave)
+                                     .first()
+                                     .json.toObject()
+                                     .value(QStringLiteral("metadata"))
+                                     .toObject();
+        QCOMPARE(meta.value(QStringLiteral("authorId")), QJsonValue(QStringLiteral("au-1")));
+        const QJsonObject ill = meta.value(QStringLiteral("illustrations")).toObject();
+        QCOMPARE(ill.value(QStringLiteral("generationID")), QJsonValue(QStringLiteral("g1")));
+        QCOMPARE(ill.value(QStringLiteral("style")), QJsonValue(QStringLiteral("ink")));
+        QVERIFY(ill.value(QStringLiteral("generatedAt")).isDouble()); // seconds since 2001
+        const double sinceReference =
+            QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).secsTo(job.illustrationsMetadata->generatedAt);
+        QVERIFY(qAbs(ill.value(QStringLiteral("generatedAt")).toDouble() - sinceReference) < 1.5);
+        QCOMPARE(ill.value(QStringLiteral("assets")).toArray().first().toObject().value(QStringLiteral("id")),
+                 QJsonValue(uuidString(job.illustrationsMetadata->assets.first().id)));
+    }
+
+    // The analysis and the voice-over may fail without failing the article.
+    void absorbedFailures()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        h.service.answer("POST", kAnalyze, ScriptedAnswer::json(500, q("{'error':'down'}")));
+        h.service.answer("POST", kVoiceover, ScriptedAnswer::json(401, q("{'error':'no'}")));
+        h.service.answer("POST", kSave, ScriptedAnswer::json(200, "{}"));
+        ClipperSettings settings = h.state->settings();
+        settings.enableAudio = true;
+        h.state->setSettings(settings);
+        h.clipboard.text = QStringLiteral("Text");
+        h.state->captureClipboard();
+        QVERIFY(h.waitUntilIdle());
+
+        const JobRecord job = h.state->jobs().first();
+        QCOMPARE(job.status, JobStatus::success);
+        QCOMPARE(job.metadata, ContentMetadata{});
+        QVERIFY(job.voiceoverFailed && !job.voiceoverQueued);
+        QStringList warnings;
+        for (const JobLogEntry &e : job.logs) {
+            if (e.level == LogLevel::warn)
+                warnings << e.message;
+        }
+        QCOMPARE(warnings.size(), 2);
+        QCOMPARE(warnings[0], QStringLiteral("Analysis failed, using defaults"));
+        QVERIFY2(warnings[1].startsWith(QStringLiteral("Voice-over failed: no (requestId: ")),
+                 qPrintable(warnings[1]));
+        // A save answer without an identifier names the article after the job.
+        QCOMPARE(job.articleID, uuidString(job.id));
+        QVERIFY(!job.savedURL && !job.result->url);
+        const QJsonObject meta = h.service.requestsTo("POST", kSave)
+                                     .first()
+                                     .json.toObject()
+                                     .value(QStringLiteral("metadata"))
+                                     .toObject();
+        for (const char *key : {"categories", "age", "interests", "problems"})
+            QCOMPARE(meta.value(QLatin1StringView(key)), QJsonValue(QJsonArray()));
+        // A 401 from the voice-over is absorbed: still signed in.
+        QVERIFY(h.state->authState().session);
+    }
+
+    void failuresEndTheRun_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<std::optional<int>>("status");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("no credits")
+            << kTransform
+            << ScriptedAnswer::json(402, q("{'error':'Not enough credits','code':'INSUFFICIENT_CREDITS'}"))
+            << "Not enough credits" << std::optional<int>(402) << "INSUFFICIENT_CREDITS";
+        QTest::newRow("empty transform")
+            << kTransform << ScriptedAnswer::json(200, q("{'transformedContent':''}"))
+            << "Transform returned empty content" << std::optional<int>(500) << "EMPTY_TRANSFORM";
+        QTest::newRow("save not decodable")
+            << kSave << ScriptedAnswer::json(200, q("{'articleId':5}")) << "articleId: expected a string"
+            << std::optional<int>() << "ERROR";
+        QTest::newRow("illustrations incompatible")
+            << kIllustrations << ScriptedAnswer::json(200, q("{'style':1}"))
+            << "Illustrations response is incompatible with this app build." << std::optional<int>(502)
+            << "INVALID_ILLUSTRATIONS_RESPONSE";
+    }
+    void failuresEndTheRun()
+    {
+        QFETCH(QString, path);
+        QFETCH(ScriptedAnswer, answer);
+        QFETCH(QString, message);
+        QFETCH(std::optional<int>, status);
+        QFETCH(QString, code);
+        AppStateHarness h;
+        h.startSignedIn();
+        h.service.answer("POST", path, answer);
+        ClipperSettings settings = h.state->settings();
+        settings.enableImages = true;
+        h.state->setSettings(settings);
+        h.clipboard.text = QStringLiteral("Text");
+        h.state->captureClipboard();
+        QVERIFY(h.waitUntilIdle());
+        const JobRecord job = h.state->jobs().first();
+        QCOMPARE(job.status, JobStatus::error);
+        QCOMPARE(job.step, JobStep::error);
+        QVERIFY(!job.processing);
+        QVERIFY2(job.error->message.startsWith(message), qPrintable(job.error->message));
+        QCOMPARE(job.error->status, status);
+        QCOMPARE(job.error->code, code);
+        QCOMPARE(job.logs.last().level, LogLevel::error);
+        QCOMPARE(job.logs.last().message, job.error->message);
+        QVERIFY(!job.articleID && !job.result);
+        if (path == kIllustrations)
+            QVERIFY(!job.contentAfterIllustrations && !job.illustrationsMetadata);
+        QCOMPARE(h.state->statusIconState(), StatusIconState::error());
+        const NotificationRequest failed = h.notifications.posted.last();
+        QCOMPARE(failed.identifier, QStringLiteral("pendrel.article.failed.") + uuidString(job.id));
+        QCOMPARE(failed.title, QStringLiteral("Article failed"));
+        QCOMPARE(failed.body, job.error->message);
+        QCOMPARE(failed.userInfo.value(QStringLiteral("open_panel")), QVariant(true));
+        QVERIFY(h.state->authState().session);
+    }
+
+    void addressWithoutTextFails()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        h.service.answer("POST", kExtract, ScriptedAnswer::json(200, q("{'title':'nothing'}")));
+        h.state->setUrlInput(QStringLiteral("https://empty.test"));
+        h.state->captureURL();
+        QVERIFY(h.waitUntilIdle());
+        const JobRecord job = h.state->jobs().first();
+        QCOMPARE(job.error,
+                 (JobErrorInfo{QStringLiteral("Empty source text."), std::nullopt, QStringLiteral("ERROR")}));
+        QCOMPARE(job.sourceText, QString());
+        QVERIFY(h.service.requestsTo("POST", kAnalyze).isEmpty());
+    }
+
+    // A 401 fails the job, notifies, signs out, and the loop goes on.
+    void sessionExpiredDuringAStage()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        h.service.answer("POST", kTransform, ScriptedAnswer::json(401, q("{'error':'Token expired'}")));
+        ClipperSettings settings = h.state->settings();
+        settings.autoSend = false;
+        h.state->setSettings(settings);
+        // Two jobs waiting; the second one meets the signed-out state.
+        h.clipboard.text = QStringLiteral("First");
+        h.state->captureClipboard();
+        h.state->sendPendingClip();
+        h.clipboard.text = QStringLiteral("Second");
+        h.state->captureClipboard();
+        h.state->sendPendingClip();
+        QVERIFY(h.waitUntilIdle());
+
+        const JobRecord second = h.state->jobs().at(0);
+        const JobRecord first = h.state->jobs().at(1);
+        QCOMPARE(first.clip.text, QStringLiteral("First"));
+        QCOMPARE(first.status, JobStatus::error);
+        QCOMPARE(first.error->status, 401);
+        QCOMPARE(h.state->authState().status, AuthStatus::unauthenticated);
+        QCOMPARE(h.state->authErrorMessage(), QStringLiteral("Session expired. Please sign in again."));
+        QCOMPARE(h.state->authState().errorMessage, QStringLiteral("Session expired. Please sign in again."));
+        QVERIFY(!blockingWait(h.state->authManager().keychainStore().loadSession()));
+        QCOMPARE(second.status, JobStatus::error);
+        QCOMPARE(second.error->message, QStringLiteral("No active session."));
+        QCOMPARE(h.notifications.posted.size(), 2);
+        QCOMPARE(h.state->jobs().size(), 2);
+    }
+
+    void abortWhileWaiting()
+    {
+        AppStateHarness h;
+        h.storeSession();
+        h.answerWorkspace();
+        h.answerPipeline();
+        // Hold the loop on the first job so that the second one waits.
+        ScriptedAnswer slow = ScriptedAnswer::json(200, q("{'categories':[]}"));
+        slow.delayMs = 500;
+        h.service.answer("POST", kAnalyze, slow);
+        blockingWait(h.state->bootstrap());
+        h.clipboard.text = QStringLiteral("First");
+        h.state->captureClipboard();
+        QVERIFY(QTest::qWaitFor([&] { return !h.service.requestsTo("POST", kAnalyze).isEmpty(); }, 5000));
+        h.clipboard.text = QStringLiteral("Second");
+        h.state->captureClipboard();
+        h.state->abortLatestJob();
+        const JobRecord waiting = h.state->jobs().first();
+        QCOMPARE(waiting.status, JobStatus::aborted);
+        QCOMPARE(waiting.error,
+                 (JobErrorInfo{QStringLiteral("Job aborted"), std::nullopt, QStringLiteral("ABORTED")}));
+        QCOMPARE(h.state->statusIconState().kind(), StatusIconState::Kind::processing);
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.service.requestsTo("POST", kAnalyze).size(), 1);
+        QCOMPARE(h.state->jobs().first().logs.size(), 1); // "Job created" only, never started
+        QCOMPARE(h.state->jobs().at(1).status, JobStatus::success);
+    }
+
+    // An abort during a request lets the request finish; what the stage
+    // records before its check is kept, the rest is not.
+    void abortDuringARequest_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("transform") << kTransform;
+        QTest::newRow("humanize") << kHumanize;
+    }
+    void abortDuringARequest()
+    {
+        QFETCH(QString, path);
+        AppStateHarness h;
+        h.startSignedIn();
+        ClipperSettings settings = h.state->settings();
+        settings.enableHumanize = true;
+        h.state->setSettings(settings);
+        h.service.onRequest = [&](const RecordedRequest &r) {
+            if (r.path == path)
+                h.state->abortLatestJob();
+        };
+        h.clipboard.text = QStringLiteral("Text");
+        h.state->captureClipboard();
+        QVERIFY(h.waitUntilIdle());
+        const JobRecord job = h.state->jobs().first();
+        QCOMPARE(job.status, JobStatus::aborted);
+        QCOMPARE(job.step, JobStep::aborted);
+        QCOMPARE(job.error->code, QStringLiteral("ABORTED"));
+        QVERIFY(!job.processing && job.aborted);
+        QVERIFY(job.transformResult); // recorded before the check in both cases
+        QVERIFY(!job.contentAfterHumanize);
+        QVERIFY(h.service.requestsTo("POST", kSave).isEmpty());
+        if (path == kTransform)
+            QVERIFY(h.service.requestsTo("POST", kHumanize).isEmpty());
+        QVERIFY(h.notifications.posted.isEmpty()); // no failure notification for an abort
+        // No log line for the abort itself.
+        QCOMPARE(job.logs.last().message, path == kHumanize ? QStringLiteral("Humanizing content")
+                                                            : QStringLiteral("Transforming content"));
+        QCOMPARE(h.state->statusIconState(), StatusIconState::idle());
+    }
+
+    // Oldest first, whatever the list order, one loop for everything.
+    void oldestFirstInOneLoop()
+    {
+        AppStateHarness h;
+        const QDateTime ten = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
+        PersistedState stored;
+        stored.jobs = {storedJob(QStringLiteral("Later"), ten.addSecs(300)),
+                       storedJob(QStringLiteral("Earlier"), ten)};
+        h.writeStateFile(stored);
+        h.storeSession();
+        h.answerWorkspace();
+        h.answerPipeline();
+        blockingWait(h.state->bootstrap());
+        QVERIFY(h.state->jobQueue().isProcessing());
+        for (int i = 0; i < 3; ++i)
+            h.state->jobQueue().processQueueIfNeeded();
+        // Sent while the loop runs: picked up by the same loop, after the others.
+        h.clipboard.text = QStringLiteral("Newest");
+        h.state->captureClipboard();
+        QVERIFY(h.waitUntilIdle());
+
+        QStringList analysed;
+        for (const RecordedRequest &r : h.service.requestsTo("POST", kAnalyze))
+            analysed << r.json.toObject().value(QStringLiteral("originalText")).toString();
+        QCOMPARE(analysed,
+                 (QStringList{QStringLiteral("Earlier"), QStringLiteral("Later"), QStringLiteral("Newest")}));
+        // Strictly one job at a time: every job's requests come before the next job's.
+        QStringList stages;
+        for (const QString &p : h.requestPaths()) {
+            if (p == kAnalyze || p == kSave)
+                stages << p.section(u'/', -1);
+        }
+        QCOMPARE(stages,
+                 (QStringList{QStringLiteral("analyze"), QStringLiteral("save"), QStringLiteral("analyze"),
+                              QStringLiteral("save"), QStringLiteral("analyze"), QStringLiteral("save")}));
+        for (const JobRecord &j : h.state->jobs()) {
+            QCOMPARE(j.status, JobStatus::success);
+            QCOMPARE(AppStateHarness::logMessages(j).count(QStringLiteral("Job started")), 1);
+        }
+    }
+
+    // A restart resumes a running job from its checkpoints.
+    void resumesFromCheckpoints()
+    {
+        AppStateHarness h;
+        JobRecord job =
+            storedJob(QStringLiteral("Source text"), QDateTime::currentDateTimeUtc().addSecs(-60));
+        job.status = JobStatus::running;
+        job.processing = true;
+        job.step = JobStep::illustrations;
+        job.settingsSnapshot.enableImages = true;
+        job.appendLog(LogLevel::info, QStringLiteral("Job started"), job.createdAt);
+        job.metadata = ContentMetadata{{QStringLiteral("stored")}, {}, {}};
+        TransformResult transformed;
+        transformed.transformedContent = QStringLiteral("# Stored\n\nBody");
+        job.transformResult = transformed;
+        job.contentAfterIllustrations = QStringLiteral("# Stored\n\n![x](https://i.test/x)\n\nBody");
+        IllustrationMetadata illustrations;
+        illustrations.assets = {IllustrationAsset{QUuid::createUuid(), QStringLiteral("https://i.test/x")}};
+        illustrations.generationID = QStringLiteral("stored-gen");
+        illustrations.generatedAt = QDateTime(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC);
+        job.illustrationsMetadata = illustrations;
+        PersistedState stored;
+        stored.jobs = {job};
+        h.writeStateFile(stored);
+
+        h.startSignedIn();
+        QVERIFY(h.waitUntilIdle());
+        const JobRecord resumed = h.state->jobs().first();
+        QCOMPARE(resumed.status, JobStatus::success);
+        QVERIFY(h.service.requestsTo("POST", kAnalyze).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", kTransform).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", kIllustrations).isEmpty());
+        QCOMPARE(AppStateHarness::logMessages(resumed),
+                 (QStringList{QStringLiteral("Job started"), QStringLiteral("Job started"),
+                              QStringLiteral("Saving article"), QStringLiteral("Job complete")}));
+        const QJsonObject body = h.service.requestsTo("POST", kSave).first().json.toObject();
+        QCOMPARE(body.value(QStringLiteral("content")).toString(), *job.contentAfterIllustrations);
+        const QJsonObject meta = body.value(QStringLiteral("metadata")).toObject();
+        QCOMPARE(meta.value(QStringLiteral("categories")), QJsonValue(QJsonArray{QStringLiteral("stored")}));
+        QCOMPARE(meta.value(QStringLiteral("illustrations")).toObject().value(QStringLiteral("generationID")),
+                 QJsonValue(QStringLiteral("stored-gen")));
+        QCOMPARE(
+            meta.value(QStringLiteral("illustrations")).toObject().value(QStringLiteral("generatedAt")),
+            QJsonValue(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).secsTo(illustrations.generatedAt)));
+    }
+
+    // A job already aborted in the file is never started.
+    void abortedJobIsNotResumed()
+    {
+        AppStateHarness h;
+        JobRecord job = storedJob(QStringLiteral("x"), QDateTime::currentDateTimeUtc());
+        job.status = JobStatus::running;
+        job.aborted = true;
+        PersistedState stored;
+        stored.jobs = {job};
+        h.writeStateFile(stored);
+        h.startSignedIn();
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.state->jobs().first().status, JobStatus::running);
+        QVERIFY(h.service.requestsTo("POST", kAnalyze).isEmpty());
+    }
+
+    void notificationFailuresAreSilent()
+    {
+        AppStateHarness h;
+        h.notifications.failing = true;
+        h.startSignedIn();
+        h.clipboard.text = QStringLiteral("Text");
+        h.state->captureClipboard();
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.state->jobs().first().status, JobStatus::success);
+        QCOMPARE(h.notifications.authorizationRequests, 1); // asked once per process, even when refused
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobQueue)
+#include "tst_jobqueue.moc"

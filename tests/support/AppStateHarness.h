@@ -1,0 +1,196 @@
+#pragma once
+
+#include "jobs/JobQueue.h"
+#include "platform/ClipboardReader.h"
+#include "platform/FileSecretBackend.h"
+#include "platform/NotificationBackend.h"
+#include "platform/UrlOpener.h"
+#include "state/AppState.h"
+#include "support/Tasks.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "FakeContentService.h"
+#include "JsonTestUtil.h"
+
+#include <memory>
+
+namespace pendrel::test {
+
+class FakeClipboard final : public ClipboardReader {
+public:
+    std::optional<QString> text;
+    [[nodiscard]] std::optional<QString> plainText() const override { return text; }
+};
+
+class RecordingUrlOpener final : public UrlOpener {
+public:
+    QList<QUrl> opened;
+    void open(const QUrl &url) override { opened.append(url); }
+};
+
+// Records what would be shown; can be told to fail like a desktop without
+// a notification server.
+class RecordingNotifications final : public NotificationBackend {
+public:
+    int authorizationRequests = 0;
+    QList<NotificationRequest> posted;
+    bool failing = false;
+
+    QCoro::Task<void> requestAuthorization() override
+    {
+        ++authorizationRequests;
+        if (failing)
+            throw std::runtime_error("no notification server");
+        co_return;
+    }
+    QCoro::Task<void> add(NotificationRequest request) override
+    {
+        if (failing)
+            throw std::runtime_error("no notification server");
+        posted.append(request);
+        co_return;
+    }
+};
+
+// An application state wired to fakes: the fake content service over HTTP,
+// a file secret store and the state file in a temporary folder.
+class AppStateHarness {
+public:
+    QTemporaryDir dir;
+    FakeContentService service;
+    FileSecretBackend secrets{dir.filePath(QStringLiteral("secrets"))};
+    FakeClipboard clipboard;
+    RecordingUrlOpener opener;
+    RecordingNotifications notifications;
+    std::unique_ptr<AppState> state;
+
+    AppStateHarness()
+    {
+        qputenv("PENDREL_API_BASE_URL", service.baseUrl().toString().toUtf8());
+        create();
+    }
+    ~AppStateHarness()
+    {
+        state.reset(); // writes what is still waiting before the folder goes
+    }
+
+    // A new application state over the same folder, as after a restart.
+    void create()
+    {
+        state.reset();
+        AppStateServices services;
+        services.stateFolder = dir.filePath(QStringLiteral("data"));
+        services.secrets = &secrets;
+        services.clipboard = &clipboard;
+        services.urlOpener = &opener;
+        services.notifications = &notifications;
+        state = std::make_unique<AppState>(services);
+    }
+
+    // A stored session that is valid for a long time.
+    void storeSession()
+    {
+        const UserSession session{QStringLiteral("token-1"), QStringLiteral("refresh-1"), 4.0e9,
+                                  QStringLiteral("user-1"), QStringLiteral("ada@pendrel.test")};
+        blockingWait(state->authManager().keychainStore().save(session));
+    }
+
+    // The tenant and the workspace requests answered as a healthy service would.
+    void answerWorkspace()
+    {
+        service.answer(
+            "GET", QStringLiteral("/api/tenants"),
+            ScriptedAnswer::json(200, q("{'tenants':[{'id':'t1','name':'Acme','balance_credits':500}]}")));
+        service.answer("GET", QStringLiteral("/api/domains"),
+                       ScriptedAnswer::json(200, q("{'status':'active','domain':'blog.acme.test'}")));
+        service.answer("GET", QStringLiteral("/api/internal-links/presets"),
+                       ScriptedAnswer::json(200, q("{'presets':[]}")));
+        service.answer("GET", QStringLiteral("/api/tenant-settings"), ScriptedAnswer::json(200, "{}"));
+        service.answer("GET", QStringLiteral("/api/ai-insights/favorites"),
+                       ScriptedAnswer::json(200, q("{'favorites':[]}")));
+        service.answer("GET", QStringLiteral("/api/social-accounts"),
+                       ScriptedAnswer::json(200, q("{'accounts':[]}")));
+    }
+
+    // Every pipeline stage answered successfully.
+    void answerPipeline()
+    {
+        service.answer("POST", QStringLiteral("/api/documents/extract-text"),
+                       ScriptedAnswer::json(200, q("{'text':'  Extracted body\\n'}")));
+        service.answer(
+            "POST", QStringLiteral("/api/blog/admin/analyze"),
+            ScriptedAnswer::json(200, q("{'categories':['tech'],'age':['adult'],'problems':['time']}")));
+        service.answer(
+            "POST", QStringLiteral("/api/blog/admin/transform"),
+            ScriptedAnswer::json(200, q("{'transformedContent':'# Fast Builds\\n\\nBody','qualityScore':87,"
+                                        "'citations':['https://src.test']}")));
+        service.answer(
+            "POST", QStringLiteral("/api/blog/illustrations/generate"),
+            ScriptedAnswer::json(200, q("{'content':'# Fast Builds\\n\\n![a](https://i.test/a)\\n\\nBody',"
+                                        "'assets':[{'url':'https://i.test/a'}],'generationId':'g1',"
+                                        "'style':'ink','provider':'p'}")));
+        service.answer(
+            "POST", QStringLiteral("/api/blog/humanize"),
+            ScriptedAnswer::json(200, q("{'success':true,'content':'# Fast Builds\\n\\nHuman body'}")));
+        service.answer("POST", QStringLiteral("/api/blog/save"),
+                       ScriptedAnswer::json(200, q("{'articleId':'art-1','url':'/blog/fast-builds'}")));
+        service.answer("POST", QStringLiteral("/api/blog/voice-over/generate"),
+                       ScriptedAnswer::json(202, ""));
+    }
+
+    // Signed in, workspace and pipeline answered, bootstrapped.
+    void startSignedIn()
+    {
+        storeSession();
+        answerWorkspace();
+        answerPipeline();
+        blockingWait(state->bootstrap());
+    }
+
+    [[nodiscard]] bool waitUntilIdle(int timeoutMs = 10000) const
+    {
+        return QTest::qWaitFor([this] { return !state->jobQueue().isProcessing(); }, timeoutMs);
+    }
+
+    // The state file as it is on disk now.
+    [[nodiscard]] PersistedState stateFile() const
+    {
+        state->persistenceStore().waitForPendingSaves();
+        QFile file(state->persistenceStore().currentFilePath());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        const JsonDates dates = JsonDates::iso8601();
+        return PersistedState::fromJson(json::parseDocument(file.readAll()), dates);
+    }
+
+    // Writes a state file for the next start.
+    void writeStateFile(const PersistedState &stored) const
+    {
+        const QString path = state->persistenceStore().currentFilePath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        const JsonDates dates = JsonDates::iso8601();
+        file.write(json::writeSorted(stored.toJson(dates)));
+    }
+
+    [[nodiscard]] QStringList requestPaths() const
+    {
+        QStringList paths;
+        for (const RecordedRequest &r : service.requests())
+            paths << r.path;
+        return paths;
+    }
+
+    [[nodiscard]] static QStringList logMessages(const JobRecord &job)
+    {
+        QStringList lines;
+        for (const JobLogEntry &e : job.logs)
+            lines << e.message;
+        return lines;
+    }
+};
+
+} // namespace pendrel::test
