@@ -33,7 +33,8 @@ void JobQueue::processQueueIfNeeded()
     if (isProcessing_)
         return;
     isProcessing_ = true;
-    startDetached(runLoop(), QStringLiteral("Job queue"));
+    startSoon(
+        this, [this] { return runLoop(); }, QStringLiteral("Job queue"));
 }
 
 QCoro::Task<void> JobQueue::runLoop()

@@ -260,7 +260,8 @@ QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
 
 void AppState::signOut()
 {
-    startDetached(forceSignOut(), QStringLiteral("Sign-out"));
+    startSoon(
+        this, [this] { return forceSignOut(); }, QStringLiteral("Sign-out"));
 }
 
 // --- Shell-facing

@@ -143,8 +143,9 @@ void AppState::sendPendingClip()
     setPendingClipValue(std::nullopt);
     persist();
     recomputeStatusIconState();
-    startDetached(notificationService_->requestAuthorizationIfNeeded(),
-                  QStringLiteral("Notification permission request"));
+    startSoon(
+        this, [this] { return notificationService_->requestAuthorizationIfNeeded(); },
+        QStringLiteral("Notification permission request"));
     jobQueue_->processQueueIfNeeded();
 }
 
@@ -208,7 +209,8 @@ void AppState::completeJob(const QUuid &jobID, const JobResult &result)
     });
     addLog(jobID, LogLevel::info, QStringLiteral("Job complete"));
     // Brings the credit balance up to date.
-    startDetached(refreshAuthenticatedContext(), QStringLiteral("Context refresh"));
+    startSoon(
+        this, [this] { return refreshAuthenticatedContext(); }, QStringLiteral("Context refresh"));
     setStatusIconState(StatusIconState::success());
     if (onStatusIconStateChange)
         onStatusIconStateChange(statusIconState_);

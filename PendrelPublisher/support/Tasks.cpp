@@ -3,6 +3,7 @@
 #include "support/Error.h"
 
 #include <QDebug>
+#include <QTimer>
 
 namespace pendrel {
 
@@ -28,6 +29,13 @@ void startDetached(QCoro::Task<void> task, QString what)
     // The returned handle is dropped at once; QCoro then frees the frame
     // when the coroutine finishes.
     guarded(std::move(task), std::move(what));
+}
+
+void startSoon(QObject *context, std::function<QCoro::Task<void>()> makeTask, QString what)
+{
+    QTimer::singleShot(0, context, [makeTask = std::move(makeTask), what = std::move(what)] {
+        startDetached(makeTask(), what);
+    });
 }
 
 } // namespace pendrel

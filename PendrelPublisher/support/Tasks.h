@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QEventLoop>
+#include <QObject>
 #include <QString>
 
 #include <QCoroTask>
 
 #include <exception>
+#include <functional>
 #include <optional>
 #include <type_traits>
 
@@ -47,5 +49,10 @@ T blockingWait(QCoro::Task<T> task)
 // outlives the handle); an exception it ends with is logged here instead of
 // escaping into the event loop.
 void startDetached(QCoro::Task<void> task, QString what);
+
+// Starts a task from the event loop, after the caller has returned, like a
+// newly scheduled task: the caller never runs into the task's first steps.
+// Nothing starts when `context` is gone by then.
+void startSoon(QObject *context, std::function<QCoro::Task<void>()> makeTask, QString what);
 
 } // namespace pendrel
