@@ -1,0 +1,96 @@
+#include "shell/NotificationService.h"
+#include "support/Tasks.h"
+#include "support/Uuid.h"
+
+#include <QTest>
+
+#include "AppStateHarness.h"
+
+using namespace pendrel;
+using namespace pendrel::test;
+
+namespace {
+
+JobRecord job()
+{
+    return JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("x")), ClipperSettings::defaults());
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(pendrel::JobRecord)
+
+class TestNotificationService : public QObject {
+    Q_OBJECT
+
+private slots:
+    void content_data()
+    {
+        QTest::addColumn<JobRecord>("record");
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QVariantMap>("userInfo");
+        JobRecord noResult = job();
+        QTest::newRow("ready without result") << noResult << true << "Article ready"
+                                              << "Your article is ready. Click to open." << QVariantMap{};
+        JobRecord noAddress = job();
+        noAddress.result = JobResult{QStringLiteral("a"), std::nullopt, QStringLiteral("Title")};
+        QTest::newRow("ready without address") << noAddress << true << "Title"
+                                               << "Your article is ready. Click to open." << QVariantMap{};
+        JobRecord full = job();
+        full.result =
+            JobResult{QStringLiteral("a"), QStringLiteral("https://blog.test/a"), QStringLiteral("Title")};
+        QTest::newRow("ready") << full << true << "Title"
+                               << "Your article is ready. Click to open."
+                               << QVariantMap{
+                                      {QStringLiteral("open_url"), QStringLiteral("https://blog.test/a")}};
+        JobRecord failed = job();
+        failed.error =
+            JobErrorInfo{QStringLiteral("Not enough credits"), 402, QStringLiteral("INSUFFICIENT_CREDITS")};
+        QTest::newRow("failed") << failed << false << "Article failed"
+                                << "Not enough credits" << QVariantMap{{QStringLiteral("open_panel"), true}};
+        QTest::newRow("failed without error record") << job() << false << "Article failed"
+                                                     << "Open Pendrel Clipper to inspect the failure."
+                                                     << QVariantMap{{QStringLiteral("open_panel"), true}};
+    }
+    void content()
+    {
+        QFETCH(JobRecord, record);
+        QFETCH(bool, success);
+        QFETCH(QString, title);
+        QFETCH(QString, body);
+        QFETCH(QVariantMap, userInfo);
+        const NotificationRequest r = success ? NotificationService::successRequest(record)
+                                              : NotificationService::failureRequest(record);
+        QCOMPARE(r.title, title);
+        QCOMPARE(r.body, body);
+        QCOMPARE(r.userInfo, userInfo);
+        QCOMPARE(r.identifier, (success ? QStringLiteral("pendrel.article.ready.")
+                                        : QStringLiteral("pendrel.article.failed."))
+                                   + uuidString(record.id));
+    }
+
+    // Permission once per process, even for notifications posted together.
+    void permissionAskedOnce()
+    {
+        RecordingNotifications backend;
+        NotificationService service(backend);
+        const JobRecord a = job();
+        const JobRecord b = job();
+        QCoro::Task<void> first = service.notifySuccess(a);
+        QCoro::Task<void> second = service.notifyFailure(b);
+        blockingWait(std::move(first));
+        blockingWait(std::move(second));
+        blockingWait(service.notifySuccess(a));
+        QCOMPARE(backend.authorizationRequests, 1);
+        QCOMPARE(backend.posted.size(), 3);
+        QVERIFY(backend.posted[0].identifier != backend.posted[1].identifier);
+        QCOMPARE(backend.posted[2].identifier, backend.posted[0].identifier); // same job, same kind, same id
+        QVERIFY(NotificationService::successRequest(a).identifier
+                != NotificationService::successRequest(b).identifier);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNotificationService)
+#include "tst_notificationservice.moc"
