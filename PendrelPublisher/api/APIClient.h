@@ -139,12 +139,29 @@ public:
     // Saves the article under the job's identifier; the result names the
     // service's article (the job's identifier when it names none).
     QCoro::Task<JobResult> saveArticle(QString content, QString title, QString language, QUuid articleID,
-                                       QString tenantID, ContentMetadata metadata, TransformResult transformResult,
+                                       QString tenantID, ContentMetadata metadata,
+                                       TransformResult transformResult,
                                        std::optional<IllustrationMetadata> illustrations,
                                        ClipperSettings settings);
     // The adaptation's identifier.
     QCoro::Task<QString> createSocialAdaptation(QString articleID, QString tenantID,
                                                 SocialCrosspostPlatform platform);
+
+    // Crossposting. `subreddit` is sent only when it is present and not empty.
+    // The post's identifier on the platform, when the service names one.
+    QCoro::Task<std::optional<QString>> publishSocialAdaptation(QString adaptationID, QString tenantID,
+                                                                SocialCrosspostPlatform platform,
+                                                                QString accountID,
+                                                                std::optional<QString> subreddit);
+    struct DirectPublication {
+        std::optional<QString> adaptationID;
+        std::optional<QString> postID;
+    };
+    QCoro::Task<DirectPublication> publishArticleDirectly(QString articleID, QString tenantID,
+                                                          SocialCrosspostPlatform platform, QString accountID,
+                                                          std::optional<QString> subreddit);
+    QCoro::Task<void> publishShopifyArticle(QString articleID, QString tenantID, QString accountID,
+                                            std::optional<qint64> blogID);
 
     // Presets, authors, favourite domains and social accounts of the tenant,
     // fetched together; any one failing fails the whole fetch.

@@ -145,6 +145,15 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     appState_->completeJob(id, *result);
     if (const std::optional<JobRecord> done = appState_->job(id))
         co_await notifications_.notifySuccess(*done);
+    if (!self)
+        co_return;
+    // Its own task: the loop goes on to the next job meanwhile.
+    startSoon(
+        this,
+        [this, id, articleID = result->articleID, settings = start->settingsSnapshot] {
+            return runSocialCrossposts(id, articleID, settings);
+        },
+        QStringLiteral("Crossposting"));
 }
 
 } // namespace pendrel

@@ -44,6 +44,9 @@ private:
     QCoro::Task<void> runJob(QUuid id);
     // The stages from extraction to voice-over; the saved article's result.
     QCoro::Task<JobResult> runStages(JobRecord start, QString tenantID);
+    // Publishes the saved article to every account enabled in `settings`;
+    // leaves only per-account results and warn lines in the job. Never throws.
+    QCoro::Task<void> runSocialCrossposts(QUuid jobID, QString articleID, ClipperSettings settings);
     void ensureJobNotAborted(const QUuid &jobID) const;
     // The application state, or JobAbortedError when it is gone.
     [[nodiscard]] AppState &state() const;

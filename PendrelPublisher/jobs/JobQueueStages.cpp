@@ -8,17 +8,6 @@
 
 namespace pendrel {
 
-namespace {
-
-QString describe(const std::exception &error)
-{
-    if (const auto *e = dynamic_cast<const Error *>(&error))
-        return e->description();
-    return QString::fromUtf8(error.what());
-}
-
-} // namespace
-
 QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
 {
     const QUuid id = start.id;
@@ -121,7 +110,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
         try {
             co_await apiClient_.queueVoiceover(articleID, content, settings.language);
         } catch (const std::exception &e) {
-            voiceoverFailure = describe(e);
+            voiceoverFailure = describeError(e);
         } catch (...) {
             voiceoverFailure = QStringLiteral("Unknown error");
         }

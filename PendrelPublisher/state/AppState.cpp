@@ -15,13 +15,6 @@ namespace {
 
 const QString kSessionExpired = QStringLiteral("Session expired. Please sign in again.");
 
-QString describe(const std::exception &error)
-{
-    if (const auto *e = dynamic_cast<const Error *>(&error))
-        return e->description();
-    return QString::fromUtf8(error.what());
-}
-
 } // namespace
 
 AppState::AppState(const AppStateServices &services, QObject *parent)
@@ -183,7 +176,7 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
         expired = e.kind() == APIClientError::Kind::http && e.statusCode() == 401;
         failure = e.description();
     } catch (const std::exception &e) {
-        failure = describe(e);
+        failure = describeError(e);
     }
     if (!self)
         co_return;
@@ -209,12 +202,13 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
     try {
         fetched = co_await apiClient_->fetchAuxData(context->tenantID, settings_.language);
     } catch (const std::exception &e) {
-        failure = describe(e);
+        failure = describeError(e);
     }
     if (!self)
         co_return;
     if (fetched) {
         setAuxData(*fetched);
+        syncSocialCrosspostPreferences();
     } else {
         AuthState auth = authState_;
         auth.errorMessage = failure;
@@ -244,7 +238,7 @@ QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
         co_await keychainStore_->clearSession();
     } catch (const std::exception &e) {
         // Signed out here all the same; the item is removed at the next sign-in.
-        qWarning().noquote() << "Clearing the stored session failed:" << describe(e);
+        qWarning().noquote() << "Clearing the stored session failed:" << describeError(e);
     }
     if (!self)
         co_return;

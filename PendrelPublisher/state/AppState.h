@@ -172,6 +172,19 @@ public:
     void abortLatestJob();
     void acknowledgeLatestSuccess();
 
+    // --- Crossposting preferences
+    // Active accounts, by platform title, then by name ignoring case.
+    [[nodiscard]] QList<ConnectedSocialAccount> availableSocialCrosspostAccounts() const;
+    // The stored preference, or the account's default (not stored).
+    [[nodiscard]] SocialCrosspostPreference
+    socialCrosspostPreference(const ConnectedSocialAccount &account) const;
+    void setSocialCrosspostEnabled(const ConnectedSocialAccount &account, bool enabled);
+    void setSocialCrosspostMode(const ConnectedSocialAccount &account, SocialCrosspostMode mode);
+    // Drops the preferences of accounts no longer available and refreshes
+    // the rest from their accounts.
+    void syncSocialCrosspostPreferences();
+    void openSocialConnections();
+
     // Hands a copy of settings, pending clip and jobs to the store.
     void persist();
 
@@ -210,6 +223,8 @@ private:
     void setIsBootstrapping(bool value);
     void setPendingClip(const ClipPayload &clip, std::optional<bool> autoSendOverride);
     void sortJobsNewestFirst();
+    void editSocialCrosspostPreference(const ConnectedSocialAccount &account,
+                                       const std::function<void(SocialCrosspostPreference &)> &edit);
     void insertNewJob(const JobRecord &job);
 
     AuthState authState_;

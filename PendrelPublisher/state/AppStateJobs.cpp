@@ -220,8 +220,7 @@ void AppState::completeJob(const QUuid &jobID, const JobResult &result)
 
 void AppState::failJob(const QUuid &jobID, const std::exception &error)
 {
-    const auto *base = dynamic_cast<const Error *>(&error);
-    const QString description = base ? base->description() : QString::fromUtf8(error.what());
+    const QString description = describeError(error);
     JobErrorInfo info{description, std::nullopt, QStringLiteral("ERROR")};
     if (const auto *api = dynamic_cast<const APIClientError *>(&error);
         api && api->kind() == APIClientError::Kind::http) {

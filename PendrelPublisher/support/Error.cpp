@@ -2,6 +2,13 @@
 
 namespace pendrel {
 
+QString describeError(const std::exception &error)
+{
+    if (const auto *ours = dynamic_cast<const Error *>(&error))
+        return ours->description();
+    return QString::fromUtf8(error.what());
+}
+
 const char *Error::what() const noexcept
 {
     whatCache_ = description().toUtf8();

@@ -38,4 +38,7 @@ private:
     QString path_;
 };
 
+// The text to show for any exception: the description of ours, what() of others.
+QString describeError(const std::exception &error);
+
 } // namespace pendrel

@@ -37,6 +37,7 @@ public:
     int authorizationRequests = 0;
     QList<NotificationRequest> posted;
     bool failing = false;
+    std::function<void(const NotificationRequest &)> onAdd; // called as each one is posted
 
     QCoro::Task<void> requestAuthorization() override
     {
@@ -50,6 +51,8 @@ public:
         if (failing)
             throw std::runtime_error("no notification server");
         posted.append(request);
+        if (onAdd)
+            onAdd(request);
         co_return;
     }
 };
