@@ -20,13 +20,15 @@ const QString kSessionExpired = QStringLiteral("Session expired. Please sign in 
 AppState::AppState(const AppStateServices &services, QObject *parent)
     : QObject(parent), appUpdateState_(AppUpdateState::initial()), services_(services)
 {
-    Q_ASSERT(services.secrets && services.clipboard && services.urlOpener && services.notifications);
+    Q_ASSERT(services.secrets && services.clipboard && services.urlOpener && services.notifications
+             && services.loginItems);
     persistenceStore_ =
         std::make_unique<PersistenceStore>(services.stateFolder, AppConfiguration::bundleIdentifier());
     keychainStore_ = std::make_unique<KeychainStore>(*services.secrets, AppConfiguration::bundleIdentifier());
     authManager_ = std::make_unique<AuthManager>(*keychainStore_);
     apiClient_ = std::make_unique<APIClient>(*authManager_);
     notificationService_ = std::make_unique<NotificationService>(*services.notifications);
+    launchAtLoginService_ = std::make_unique<LaunchAtLoginService>(*services.loginItems);
     jobQueue_ = std::make_unique<JobQueue>(this, *apiClient_, *notificationService_);
     clipboardService_ = std::make_unique<ClipboardCaptureService>(*services.clipboard);
 
@@ -130,6 +132,14 @@ void AppState::setAppUpdateState(const AppUpdateState &value)
 QCoro::Task<void> AppState::bootstrap()
 {
     const QPointer<AppState> self(this);
+    if (const std::optional<QString> preview = AppConfiguration::debugPreviewStateName()) {
+        // Interface work: nothing is loaded, saved or resumed.
+        applyDebugPreviewState(*preview);
+        recomputeStatusIconState();
+        setIsBootstrapping(false);
+        notifyPreferredPanelSizeDidChange();
+        co_return;
+    }
     const PersistedState stored = co_await persistenceStore_->loadState();
     if (!self)
         co_return;
@@ -139,6 +149,10 @@ QCoro::Task<void> AppState::bootstrap()
     std::stable_sort(jobs.begin(), jobs.end(),
                      [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
     setJobs(jobs);
+
+    const LaunchAtLoginSnapshot login = launchAtLoginService_->currentSnapshot();
+    setLaunchAtLoginEnabledValue(login.isEnabled);
+    setLaunchAtLoginHelperText(login.helperText);
 
     const std::optional<UserSession> session = co_await authManager_->restoreSession();
     if (!self)
@@ -234,6 +248,7 @@ void AppState::updateAuthContext(const AuthenticatedContext &context)
 QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
 {
     const QPointer<AppState> self(this);
+    cancelBrowserAuth();
     try {
         co_await keychainStore_->clearSession();
     } catch (const std::exception &e) {
@@ -254,6 +269,7 @@ QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
 
 void AppState::signOut()
 {
+    cancelBrowserAuth();
     startSoon(
         this, [this] { return forceSignOut(); }, QStringLiteral("Sign-out"));
 }

@@ -5,12 +5,15 @@
 #include "auth/AuthManager.h"
 #include "auth/AuthState.h"
 #include "auth/KeychainStore.h"
+#include "auth/NativeAuth.h"
 #include "model/Clip.h"
 #include "model/ClipperSettings.h"
 #include "model/Job.h"
 #include "shell/AppUpdateState.h"
+#include "shell/LaunchAtLoginService.h"
 #include "shell/NotificationService.h"
 #include "state/PersistenceStore.h"
+#include "support/Cancellation.h"
 
 #include <QObject>
 #include <QTimer>
@@ -26,6 +29,7 @@ namespace pendrel {
 
 class ClipboardReader;
 class JobQueue;
+class LoginItemBackend;
 class NotificationBackend;
 class SecretBackend;
 class UrlOpener;
@@ -39,6 +43,7 @@ struct AppStateServices {
     const ClipboardReader *clipboard = nullptr;
     UrlOpener *urlOpener = nullptr;
     NotificationBackend *notifications = nullptr;
+    LoginItemBackend *loginItems = nullptr;
 };
 
 // The one state object of the application: what the panel shows, the job
@@ -54,6 +59,10 @@ public:
     static constexpr int panelWidth = 440;
     static constexpr int panelHeightSignedIn = 760;
     static constexpr int panelHeightSignedOut = 548;
+
+    // The browser sign-in's pace; tests shorten both.
+    int browserAuthPollIntervalMs = 1200;
+    int browserAuthDeadlineSeconds = 300;
 
     // Creates the services; reads nothing from disk or the network.
     explicit AppState(const AppStateServices &services, QObject *parent = nullptr);
@@ -130,6 +139,12 @@ public:
     // Ends the session locally and shows `message` on the sign-in screen.
     QCoro::Task<void> forceSignOut(std::optional<QString> message = std::nullopt);
     void signOut();
+    // E-mail sign-in with the form's fields.
+    void signIn();
+    // Opens a sign-in (or sign-up) session in the browser and polls until it
+    // completes, expires or times out. Ignored while one runs.
+    void startBrowserAuth(NativeAuthFlowMode mode, std::optional<NativeAuthProvider> provider = std::nullopt);
+    void setLaunchAtLoginEnabled(bool enabled);
 
     // --- Shell-facing
     void recomputeStatusIconState();
@@ -220,6 +235,12 @@ private:
         emit(this->*changed)();
     }
     void setStatusIconState(const StatusIconState &value);
+    void cancelBrowserAuth();
+    QCoro::Task<void> runSignIn(QString email, QString password);
+    QCoro::Task<void> runBrowserAuth(NativeAuthFlowMode mode, std::optional<NativeAuthProvider> provider,
+                                     std::shared_ptr<CancellationToken> cancel);
+    // Replaces the stored state with a sample one for interface work.
+    void applyDebugPreviewState(const QString &mode);
     void setIsBootstrapping(bool value);
     void setPendingClip(const ClipPayload &clip, std::optional<bool> autoSendOverride);
     void sortJobsNewestFirst();
@@ -256,6 +277,8 @@ private:
     std::unique_ptr<NotificationService> notificationService_;
     std::unique_ptr<JobQueue> jobQueue_;
     std::unique_ptr<ClipboardCaptureService> clipboardService_;
+    std::unique_ptr<LaunchAtLoginService> launchAtLoginService_;
+    std::shared_ptr<CancellationToken> browserAuthTask_; // the running browser sign-in
     QTimer issueStatusExpiryTimer_;
     QUuid issueStatusExpiryJob_;
 };

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <QCoroTask>
+
 namespace pendrel {
 
 // Thrown where an operation notices, before it starts any work, that it has
@@ -43,5 +45,9 @@ signals:
 private:
     bool cancelled_ = false;
 };
+
+// Sleeps for `ms` unless cancelled first; throws CancellationError when
+// cancelled before or during the sleep.
+QCoro::Task<void> cancellableSleep(int ms, const CancellationToken &token);
 
 } // namespace pendrel

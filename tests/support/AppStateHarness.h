@@ -3,6 +3,7 @@
 #include "jobs/JobQueue.h"
 #include "platform/ClipboardReader.h"
 #include "platform/FileSecretBackend.h"
+#include "platform/LoginItemBackend.h"
 #include "platform/NotificationBackend.h"
 #include "platform/UrlOpener.h"
 #include "state/AppState.h"
@@ -57,6 +58,35 @@ public:
     }
 };
 
+// A login-item registry in memory; refuses when told to.
+class FakeLoginItems final : public LoginItemBackend {
+public:
+    Status current = Status::notRegistered;
+    std::optional<QString> refusal;
+    int changes = 0;
+
+    [[nodiscard]] Status status() const override { return current; }
+    void registerItem() override { change(Status::enabled); }
+    void unregisterItem() override { change(Status::notRegistered); }
+
+private:
+    void change(Status to)
+    {
+        ++changes;
+        if (refusal)
+            throw ForeignRefusal(*refusal);
+        current = to;
+    }
+    class ForeignRefusal : public Error {
+    public:
+        explicit ForeignRefusal(QString text) : text_(std::move(text)) {}
+        [[nodiscard]] QString description() const override { return text_; }
+
+    private:
+        QString text_;
+    };
+};
+
 // An application state wired to fakes: the fake content service over HTTP,
 // a file secret store and the state file in a temporary folder.
 class AppStateHarness {
@@ -67,9 +97,11 @@ public:
     FakeClipboard clipboard;
     RecordingUrlOpener opener;
     RecordingNotifications notifications;
+    FakeLoginItems loginItems;
     std::unique_ptr<AppState> state;
 
-    AppStateHarness()
+    // Secrets go to `secretStore` when given (the desktop's store), else to a file.
+    explicit AppStateHarness(SecretBackend *secretStore = nullptr) : secretStore_(secretStore)
     {
         qputenv("PENDREL_API_BASE_URL", service.baseUrl().toString().toUtf8());
         create();
@@ -85,10 +117,11 @@ public:
         state.reset();
         AppStateServices services;
         services.stateFolder = dir.filePath(QStringLiteral("data"));
-        services.secrets = &secrets;
+        services.secrets = secretStore_ ? secretStore_ : &secrets;
         services.clipboard = &clipboard;
         services.urlOpener = &opener;
         services.notifications = &notifications;
+        services.loginItems = &loginItems;
         state = std::make_unique<AppState>(services);
     }
 
@@ -187,6 +220,8 @@ public:
         return paths;
     }
 
+    [[nodiscard]] SecretBackend &secretStore() { return secretStore_ ? *secretStore_ : secrets; }
+
     [[nodiscard]] static QStringList logMessages(const JobRecord &job)
     {
         QStringList lines;
@@ -194,6 +229,9 @@ public:
             lines << e.message;
         return lines;
     }
+
+private:
+    SecretBackend *secretStore_ = nullptr;
 };
 
 } // namespace pendrel::test
