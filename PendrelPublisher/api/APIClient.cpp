@@ -41,6 +41,12 @@ QString APIClientError::description() const
     return {};
 }
 
+const JsonDates &responseDates()
+{
+    static const JsonDates dates = JsonDates::iso8601();
+    return dates;
+}
+
 QString httpReasonPhrase(int statusCode)
 {
     static const QHash<int, const char *> phrases{
@@ -203,8 +209,7 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
     QString message = httpReasonPhrase(response.statusCode);
     std::optional<QString> code;
     try {
-        const JsonDates dates = JsonDates::iso8601();
-        const json::ObjectReader payloadReader(json::parseDocument(response.body), dates);
+        const json::ObjectReader payloadReader(json::parseDocument(response.body), responseDates());
         const auto error = payloadReader.optionalString(L("error"));
         const auto text = payloadReader.optionalString(L("message"));
         const auto errorCode = payloadReader.optionalString(L("code"));
@@ -249,8 +254,7 @@ std::optional<QString> activeDomain(const QByteArray &body)
 {
     if (body.trimmed() == "null")
         return std::nullopt;
-    const JsonDates dates = JsonDates::iso8601();
-    const json::ObjectReader r(json::parseDocument(body), dates);
+    const json::ObjectReader r(json::parseDocument(body), responseDates());
     const auto status = r.optionalString(L("status"));
     const auto domain = r.optionalString(L("domain"));
     if (status == QStringLiteral("active") && domain)
@@ -269,8 +273,7 @@ QCoro::Task<AuthenticatedContext> APIClient::fetchAuthenticatedContext()
     const std::optional<RequestBody> noBody;
     const QString tenantsPath = QStringLiteral("api/tenants");
     const HttpResponse tenantsResponse = co_await performRequest(tenantsPath, get, noTenant, noBody);
-    const JsonDates dates = JsonDates::iso8601();
-    const json::ObjectReader root(json::parseDocument(tenantsResponse.body), dates);
+    const json::ObjectReader root(json::parseDocument(tenantsResponse.body), responseDates());
     const QList<Tenant> tenants = root.requireArray<Tenant>(L("tenants"));
     if (tenants.isEmpty())
         throw APIClientError::http(401, QStringLiteral("No active tenant"), QStringLiteral("UNAUTHENTICATED"),

@@ -64,6 +64,10 @@ private:
     QString text_;
 };
 
+// How the client reads dates in the service's answers (none of the answers
+// it decodes carries one today; the readers want a coding all the same).
+const JsonDates &responseDates();
+
 // The standard reason phrase of an HTTP status ("Payment Required").
 QString httpReasonPhrase(int statusCode);
 

@@ -13,12 +13,6 @@ using L = QLatin1StringView;
 
 namespace {
 
-const JsonDates &answerDates()
-{
-    static const JsonDates dates = JsonDates::iso8601();
-    return dates;
-}
-
 APIClientError emptyTransform()
 {
     return APIClientError::http(500, QStringLiteral("Transform returned empty content"),
@@ -106,7 +100,7 @@ QCoro::Task<QString> APIClient::extractText(QString sourceURL, QString tenantID)
     const QString path = QStringLiteral("api/documents/extract-text");
     const std::optional<QString> noTenant;
     const QByteArray answer = co_await post(path, body, noTenant);
-    const json::ObjectReader r(json::parseDocument(answer), answerDates());
+    const json::ObjectReader r(json::parseDocument(answer), responseDates());
     co_return r.optionalString(L("text")).value_or(QString());
 }
 
@@ -120,7 +114,7 @@ QCoro::Task<ContentMetadata> APIClient::analyze(QString text, QString language, 
     const QString path = QStringLiteral("api/blog/admin/analyze");
     const std::optional<QString> noTenant;
     const QByteArray answer = co_await post(path, body, noTenant);
-    const json::ObjectReader r(json::parseDocument(answer), answerDates());
+    const json::ObjectReader r(json::parseDocument(answer), responseDates());
     const auto list = [&r](const char *key) {
         return r.optional(QLatin1StringView(key), json::readStringArray).value_or(QStringList());
     };
@@ -132,7 +126,7 @@ QCoro::Task<TransformResult> APIClient::transform(QString text, ContentMetadata 
 {
     RequestBody body{
         {L("originalText"), text},
-        {L("metadata"), metadata.toJson(answerDates())},
+        {L("metadata"), metadata.toJson(responseDates())},
         {L("targetLanguage"), settings.language},
         {L("tenantId"), tenantID},
         {L("articleSize"), enumString(settings.articleSize)},
@@ -186,7 +180,7 @@ QCoro::Task<QString> APIClient::humanize(QString content, QString tenantID)
     const QString path = QStringLiteral("api/blog/humanize");
     const std::optional<QString> noTenant;
     const QByteArray answer = co_await post(path, body, noTenant);
-    const json::ObjectReader r(json::parseDocument(answer), answerDates());
+    const json::ObjectReader r(json::parseDocument(answer), responseDates());
     const std::optional<bool> success = r.optionalBool(L("success"));
     const std::optional<QString> humanized = r.optionalString(L("content"));
     co_return success == true && humanized ? *humanized : content;
@@ -258,7 +252,7 @@ QCoro::Task<JobResult> APIClient::saveArticle(QString content, QString title, QS
     const QString path = QStringLiteral("api/blog/save");
     const std::optional<QString> noTenant;
     const QByteArray answer = co_await post(path, body, noTenant);
-    const json::ObjectReader r(json::parseDocument(answer), answerDates());
+    const json::ObjectReader r(json::parseDocument(answer), responseDates());
     const std::optional<QString> savedID = r.optionalString(L("articleId"));
     co_return JobResult{savedID.value_or(uuidString(articleID)), r.optionalString(L("url")), title};
 }
@@ -274,9 +268,9 @@ QCoro::Task<QString> APIClient::createSocialAdaptation(QString articleID, QStrin
     const QString path = QStringLiteral("api/blog/social-adaptations");
     const std::optional<QString> tenant = tenantID;
     const QByteArray answer = co_await post(path, body, tenant);
-    const json::ObjectReader r(json::parseDocument(answer), answerDates());
+    const json::ObjectReader r(json::parseDocument(answer), responseDates());
     co_return r.require(L("adaptation"), [](const QJsonValue &adaptation) {
-        return json::ObjectReader(adaptation, answerDates()).requireString(L("id"));
+        return json::ObjectReader(adaptation, responseDates()).requireString(L("id"));
     });
 }
 

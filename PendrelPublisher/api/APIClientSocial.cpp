@@ -9,12 +9,6 @@ using L = QLatin1StringView;
 
 namespace {
 
-const JsonDates &answerDates()
-{
-    static const JsonDates dates = JsonDates::iso8601();
-    return dates;
-}
-
 void insertSubreddit(RequestBody &body, const std::optional<QString> &subreddit)
 {
     if (subreddit && !subreddit->isEmpty())
@@ -24,7 +18,7 @@ void insertSubreddit(RequestBody &body, const std::optional<QString> &subreddit)
 // "success" must be there for the answer to count; its value is not looked at.
 json::ObjectReader publishAnswer(const QByteArray &body)
 {
-    json::ObjectReader r(json::parseDocument(body), answerDates());
+    json::ObjectReader r(json::parseDocument(body), responseDates());
     (void)r.requireBool(L("success"));
     return r;
 }

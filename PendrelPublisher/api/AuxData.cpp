@@ -1,5 +1,6 @@
 #include "api/AuxData.h"
 
+#include "api/APIClient.h"
 #include "support/JsonRead.h"
 
 namespace pendrel::auxanswers {
@@ -7,13 +8,6 @@ namespace pendrel::auxanswers {
 namespace {
 
 using L = QLatin1StringView;
-
-// The fetch's answers carry no dates; the reader still wants a coding.
-const JsonDates &answerDates()
-{
-    static const JsonDates dates = JsonDates::iso8601();
-    return dates;
-}
 
 struct PresetEntry {
     LinksPreset preset;
@@ -80,7 +74,7 @@ QList<Out> entries(const json::ObjectReader &root, QLatin1StringView key, Pick p
 
 QList<LinksPreset> presets(const QByteArray &body)
 {
-    const json::ObjectReader root(json::parseDocument(body), answerDates());
+    const json::ObjectReader root(json::parseDocument(body), responseDates());
     return entries<PresetEntry, LinksPreset>(root, L("presets"),
                                              [](const PresetEntry &e) { return e.preset; });
 }
@@ -89,15 +83,15 @@ QList<AuthorOption> authors(const QByteArray &body)
 {
     // settings.seo.authors; any level may be absent (or null).
     using Authors = QList<AuthorOption>;
-    const json::ObjectReader root(json::parseDocument(body), answerDates());
+    const json::ObjectReader root(json::parseDocument(body), responseDates());
     return root
         .optional(L("settings"),
                   [](const QJsonValue &settings) {
-                      const json::ObjectReader settingsReader(settings, answerDates());
+                      const json::ObjectReader settingsReader(settings, responseDates());
                       return settingsReader
                           .optional(L("seo"),
                                     [](const QJsonValue &seo) {
-                                        const json::ObjectReader seoReader(seo, answerDates());
+                                        const json::ObjectReader seoReader(seo, responseDates());
                                         if (!seoReader.has(L("authors")))
                                             return Authors{};
                                         return entries<AuthorEntry, AuthorOption>(
@@ -111,14 +105,14 @@ QList<AuthorOption> authors(const QByteArray &body)
 
 QList<FavoriteDomain> favorites(const QByteArray &body)
 {
-    const json::ObjectReader root(json::parseDocument(body), answerDates());
+    const json::ObjectReader root(json::parseDocument(body), responseDates());
     return entries<FavoriteEntry, FavoriteDomain>(root, L("favorites"),
                                                   [](const FavoriteEntry &e) { return e.favorite; });
 }
 
 QList<ConnectedSocialAccount> socialAccounts(const QByteArray &body)
 {
-    const json::ObjectReader root(json::parseDocument(body), answerDates());
+    const json::ObjectReader root(json::parseDocument(body), responseDates());
     QList<ConnectedSocialAccount> accounts;
     for (const AccountEntry &entry : root.requireArray<AccountEntry>(L("accounts"))) {
         // Exact, case-sensitive: "LinkedIn" is not a platform of ours.

@@ -1,5 +1,6 @@
 #include "api/IllustrationsResponse.h"
 
+#include "api/APIClient.h"
 #include "support/JsonRead.h"
 #include "support/Text.h"
 
@@ -62,8 +63,7 @@ IllustrationsGenerateResponse IllustrationsGenerateResponse::fromJson(const QJso
 
 IllustrationsGenerateResponse IllustrationsGenerateResponse::decode(const QByteArray &body)
 {
-    const JsonDates dates = JsonDates::iso8601();
-    return fromJson(json::parseDocument(body), dates);
+    return fromJson(json::parseDocument(body), responseDates());
 }
 
 QString IllustrationsGenerateResponse::resultingContent(const QString &contentSent) const
