@@ -2,7 +2,7 @@
 
 #include <QTimer>
 
-#include <QCoroSignal>
+#include <QCoroTimer>
 
 namespace pendrel {
 
@@ -14,8 +14,8 @@ QCoro::Task<void> cancellableSleep(int ms, const CancellationToken &token)
     // Cancelling fires the timer at once.
     QObject::connect(&token, &CancellationToken::cancelled, &timer, [&timer] { timer.start(0); });
     timer.start(ms);
-    auto timeout = qCoro(&timer, &QTimer::timeout); // named: no temporaries inside co_await
-    co_await timeout;
+    co_await timer; // QCoro's timer awaiter; awaiting the timeout signal itself trips over its private
+                    // argument
     token.throwIfCancelled();
 }
 

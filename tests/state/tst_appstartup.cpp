@@ -271,6 +271,7 @@ private slots:
         h.state->startBrowserAuth(NativeAuthFlowMode::signin);
         QVERIFY(waitForBrowserAuthEnd(h));
         QCOMPARE(h.state->authState().status, AuthStatus::authenticated);
+        QVERIFY(QTest::qWaitFor([&] { return h.state->auxData().lastFetchedAt.has_value(); }, 5000));
     }
 
     void previewStates_data()
