@@ -25,6 +25,21 @@ bool measuredInCharacters(const QString &language)
 
 } // namespace
 
+int competitionCredits()
+{
+    return kCompetitionCredits;
+}
+
+int creditsPerImage()
+{
+    return kCreditsPerImage;
+}
+
+int extractCredits()
+{
+    return kExtractCredits;
+}
+
 int articleCredits(ArticleSize size)
 {
     switch (size) {

@@ -30,6 +30,9 @@ struct CostBreakdown {
 namespace CostEstimator {
 
 int articleCredits(ArticleSize size);
+int competitionCredits();
+int creditsPerImage();
+int extractCredits();
 int voiceoverCredits(qsizetype textLength);
 int humanizeCredits(qsizetype textLength);
 

@@ -1,5 +1,7 @@
 #include "FakeContentService.h"
 
+#include "HttpServerBits.h"
+
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonArray>
@@ -15,36 +17,11 @@ namespace pendrel::test {
 
 namespace {
 
-QByteArray methodName(QHttpServerRequest::Method method)
-{
-    switch (method) {
-    case QHttpServerRequest::Method::Get:
-        return "GET";
-    case QHttpServerRequest::Method::Post:
-        return "POST";
-    case QHttpServerRequest::Method::Put:
-        return "PUT";
-    case QHttpServerRequest::Method::Delete:
-        return "DELETE";
-    case QHttpServerRequest::Method::Patch:
-        return "PATCH";
-    case QHttpServerRequest::Method::Head:
-        return "HEAD";
-    case QHttpServerRequest::Method::Options:
-        return "OPTIONS";
-    default:
-        return "OTHER";
-    }
-}
+using http::methodName;
 
 void writeAnswer(QHttpServerResponder &responder, const ScriptedAnswer &answer)
 {
-    responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(answer.status));
-    responder.writeHeader("Content-Type", answer.contentType);
-    for (const auto &[name, value] : answer.headers)
-        responder.writeHeader(name, value);
-    responder.writeHeader("Content-Length", QByteArray::number(answer.body.size()));
-    responder.writeBody(answer.body);
+    http::writeReply(responder, answer.status, answer.contentType, answer.headers, answer.body);
 }
 
 } // namespace
