@@ -395,13 +395,14 @@ Reply DevService::pollBrowserSession(Call &call, const QString &id)
         return Reply::json(200, QJsonObject{{L("status"), QStringLiteral("expired")}, {L("mode"), it->mode}});
     if (!it->completedUserID)
         return Reply::json(200, QJsonObject{{L("status"), QStringLiteral("pending")}, {L("mode"), it->mode}});
-    const Account *account = store_.accountByID(*it->completedUserID);
-    QDateTime expiresAt;
-    const QString token = store_.issueToken(account->userID, options_.tokenLifetimeSeconds, expiresAt);
+    const BrowserSession session = *it;
     // Handed over once; the session is done.
     store_.browserSessions.remove(id);
+    const Account *account = store_.accountByID(*session.completedUserID);
+    QDateTime expiresAt;
+    const QString token = store_.issueToken(account->userID, options_.tokenLifetimeSeconds, expiresAt);
     return Reply::json(200, QJsonObject{{L("status"), QStringLiteral("completed")},
-                                        {L("mode"), it->mode},
+                                        {L("mode"), session.mode},
                                         {L("user"), userObject(*account)},
                                         {L("session"), sessionObject(token, expiresAt)}});
 }

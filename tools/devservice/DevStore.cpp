@@ -180,8 +180,7 @@ void DevStore::load()
     const JsonDates dates = JsonDates::iso8601();
     try {
         const json::ObjectReader root(json::parseDocument(file.readAll()), dates);
-        const QJsonArray accounts = json::readObject(root.object()).value(L("accounts")).toArray();
-        for (const QJsonValue &v : accounts) {
+        for (const QJsonValue &v : root.object().value(L("accounts")).toArray()) {
             const json::ObjectReader r(v, dates);
             accounts_.append(Account{r.requireString(L("userID")), r.requireString(L("email")),
                                      r.requireString(L("password")), r.requireString(L("tenantID"))});
