@@ -25,7 +25,8 @@ bool desktopStoreReachable()
                             QStringLiteral("org.kde.kwalletd5")};
     const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
     for (const QString &name : names) {
-        if (daemon->isServiceRegistered(name).value() || (activatable.isValid() && activatable.value().contains(name)))
+        if (daemon->isServiceRegistered(name).value()
+            || (activatable.isValid() && activatable.value().contains(name)))
             return true;
     }
     return false;
@@ -35,7 +36,9 @@ QCoro::Task<SecretResult> finish(QKeychain::Job *job)
 {
     if (!desktopStoreReachable()) {
         job->deleteLater();
-        co_return SecretResult{SecretResult::Status::noBackend, {}, int(QKeychain::NoBackendAvailable),
+        co_return SecretResult{SecretResult::Status::noBackend,
+                               {},
+                               int(QKeychain::NoBackendAvailable),
                                QStringLiteral("no Secret Service or KWallet on the session bus")};
     }
     job->setAutoDelete(false);
