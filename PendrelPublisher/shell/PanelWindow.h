@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+namespace pendrel {
+
+class AppState;
+
+// The window that holds the panel. With a tray that can place popups it is
+// a frameless popup that closes when the user clicks elsewhere; without one
+// (no tray, or Wayland) it is an ordinary window.
+class PanelWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    PanelWindow(AppState &state, bool popup, QWidget *parent = nullptr);
+
+    [[nodiscard]] bool isPopup() const { return popup_; }
+    // Sets the panel's content on first use.
+    void setContent(QWidget *content);
+    void setPanelSize(int width, int height);
+
+signals:
+    void closed();
+
+protected:
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    AppState &state_;
+    bool popup_;
+    QWidget *content_ = nullptr;
+};
+
+} // namespace pendrel

@@ -1,0 +1,90 @@
+#include "shell/PendrelPublisherApp.h"
+
+#include "platform/FileSecretBackend.h"
+#include "platform/QtKeychainBackend.h"
+#include "platform/X11HotkeyBackend.h"
+#include "shell/PanelWindow.h"
+#include "shell/StatusIconImages.h"
+#include "state/AppConfiguration.h"
+#include "support/Tasks.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPointer>
+#include <QTimer>
+
+namespace pendrel {
+
+PendrelPublisherApp::PendrelPublisherApp()
+{
+    secrets_ = std::make_unique<FallbackSecretBackend>(
+        std::make_unique<QtKeychainBackend>(),
+        std::make_unique<FileSecretBackend>(PersistenceStore::defaultBaseFolder()
+                                            + QStringLiteral("/secrets")));
+    AppStateServices services;
+    services.secrets = secrets_.get();
+    services.clipboard = &clipboard_;
+    services.urlOpener = &urlOpener_;
+    services.notifications = &notifications_;
+    services.loginItems = &loginItems_;
+    appState_ = std::make_unique<AppState>(services);
+}
+
+PendrelPublisherApp::~PendrelPublisherApp()
+{
+    globalShortcutService_.reset();
+    statusItemController_.reset();
+}
+
+void PendrelPublisherApp::launch()
+{
+    // 1. Clicks on our notifications.
+    connect(&notifications_, &DBusNotificationBackend::activated, this,
+            &PendrelPublisherApp::handleNotificationClick);
+    // 3. The application icon, when the brand image is there.
+    if (StatusIconImages::hasBrandImage())
+        QApplication::setWindowIcon(StatusIconImages::plain());
+    // 4. The tray and the panel.
+    statusItemController_ = std::make_unique<StatusItemController>(*appState_);
+    const QPointer<StatusItemController> tray(statusItemController_.get());
+    notifications_.fallback = [tray](const NotificationRequest &r) {
+        if (tray)
+            tray->showMessage(r.title, r.body);
+    };
+    // 5. Super+Shift+S.
+    std::unique_ptr<HotkeyBackend> hotkeys;
+    if (X11HotkeyBackend::isAvailable())
+        hotkeys = std::make_unique<X11HotkeyBackend>();
+    const QPointer<AppState> state(appState_.get());
+    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [state] {
+        if (state)
+            state->captureClipboard();
+    });
+    globalShortcutService_->install();
+    // 7. Start-up of the state.
+    startDetached(appState_->bootstrap(), QStringLiteral("Start-up"));
+    // 9. The panel at launch, on request, or always when there is no tray to open it from.
+    if (AppConfiguration::showPanelOnLaunch() || !statusItemController_->hasTray()) {
+        QTimer::singleShot(350, this, [this] { showPanel(); });
+    }
+}
+
+void PendrelPublisherApp::showPanel()
+{
+    if (statusItemController_)
+        statusItemController_->showPanel();
+}
+
+void PendrelPublisherApp::handleNotificationClick(const QVariantMap &userInfo)
+{
+    const QString address = userInfo.value(QStringLiteral("open_url")).toString();
+    const QUrl url(address, QUrl::StrictMode);
+    if (!address.isEmpty() && url.isValid()) {
+        appState_->openExternalURL(url);
+        return;
+    }
+    if (userInfo.value(QStringLiteral("open_panel")).toBool())
+        showPanel();
+}
+
+} // namespace pendrel

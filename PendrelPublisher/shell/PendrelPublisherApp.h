@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/DBusNotificationBackend.h"
+#include "platform/DesktopUrlOpener.h"
+#include "platform/QtClipboardReader.h"
+#include "platform/XdgLoginItemBackend.h"
+#include "shell/GlobalShortcutService.h"
+#include "shell/StatusItemController.h"
+#include "state/AppState.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace pendrel {
+
+class SecretBackend;
+
+// The application: the desktop services, the state and the tray, created
+// and started in launch order.
+class PendrelPublisherApp : public QObject {
+    Q_OBJECT
+
+public:
+    PendrelPublisherApp();
+    ~PendrelPublisherApp() override;
+
+    void launch();
+    [[nodiscard]] AppState &appState() const { return *appState_; }
+    void showPanel();
+
+private:
+    void handleNotificationClick(const QVariantMap &userInfo);
+
+    QtClipboardReader clipboard_;
+    DesktopUrlOpener urlOpener_;
+    DBusNotificationBackend notifications_;
+    XdgLoginItemBackend loginItems_;
+    std::unique_ptr<SecretBackend> secrets_;
+    std::unique_ptr<AppState> appState_;
+    std::unique_ptr<StatusItemController> statusItemController_;
+    std::unique_ptr<GlobalShortcutService> globalShortcutService_;
+};
+
+} // namespace pendrel

@@ -1,0 +1,158 @@
+#include "shell/StatusItemController.h"
+
+#include "shell/PanelPlacement.h"
+#include "shell/PanelWindow.h"
+#include "shell/StatusIconImages.h"
+#include "state/AppState.h"
+#include "ui/ClipperPanelView.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+
+namespace pendrel {
+
+namespace {
+
+// Popups place themselves only where the window system lets them.
+bool canPlacePopups()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable()
+           && !QGuiApplication::platformName().startsWith(u"wayland");
+}
+
+} // namespace
+
+StatusItemController::StatusItemController(AppState &state, QObject *parent)
+    : QObject(parent), state_(state), presenter_([this](const IconLook &look) { showIcon(look); },
+                                                 [this] { return state_.statusIconState(); })
+{
+    panel_ = std::make_unique<PanelWindow>(state_, canPlacePopups());
+
+    checkForUpdates_ = menu_.addAction(state_.appUpdateState().actionTitle());
+    checkForUpdates_->setEnabled(state_.appUpdateState().canCheckForUpdates);
+    connect(checkForUpdates_, &QAction::triggered, this, [this] {
+        if (state_.onCheckForUpdatesRequested)
+            state_.onCheckForUpdatesRequested();
+    });
+    // Some trays (GNOME's AppIndicator) open the menu on every click; the
+    // panel must be reachable from there too.
+    QAction *open = menu_.addAction(QStringLiteral("Open Pendrel Publisher"));
+    connect(open, &QAction::triggered, this, &StatusItemController::showPanel);
+    menu_.addSeparator();
+    QAction *quit = menu_.addAction(QStringLiteral("Quit Pendrel Publisher"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(&menu_, &QMenu::aboutToShow, this, &StatusItemController::hidePanel);
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray_ = new QSystemTrayIcon(this);
+        tray_->setToolTip(QStringLiteral("Pendrel Publisher"));
+        tray_->setContextMenu(&menu_);
+        connect(tray_, &QSystemTrayIcon::activated, this, &StatusItemController::onActivated);
+        showIcon(IconLook{});
+        tray_->show();
+    }
+
+    const QPointer<StatusItemController> self(this);
+    state_.onStatusIconStateChange = [self](const StatusIconState &s) {
+        if (self)
+            self->presenter_.apply(s);
+    };
+    state_.onPanelRequested = [self] {
+        if (self)
+            self->showPanel();
+    };
+    state_.onPanelDismissRequested = [self] {
+        if (self)
+            self->hidePanel();
+    };
+    state_.onPreferredPanelSizeChange = [self](int width, int height) {
+        if (self)
+            self->panel_->setPanelSize(width, height);
+    };
+    state_.onUpdateStateChange = [self](const AppUpdateState &update) {
+        if (!self)
+            return;
+        self->checkForUpdates_->setText(update.actionTitle());
+        self->checkForUpdates_->setEnabled(update.canCheckForUpdates);
+    };
+}
+
+StatusItemController::~StatusItemController()
+{
+    state_.onStatusIconStateChange = nullptr;
+    state_.onPanelRequested = nullptr;
+    state_.onPanelDismissRequested = nullptr;
+    state_.onPreferredPanelSizeChange = nullptr;
+    state_.onUpdateStateChange = nullptr;
+}
+
+void StatusItemController::onActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Context)
+        return; // the tray shows the menu itself
+    if (reason == QSystemTrayIcon::Trigger && (QGuiApplication::keyboardModifiers() & Qt::ControlModifier)) {
+        hidePanel();
+        menu_.popup(QCursor::pos());
+        return;
+    }
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+        togglePanel();
+}
+
+void StatusItemController::showIcon(const IconLook &look)
+{
+    if (tray_)
+        tray_->setIcon(look.tint ? StatusIconImages::tinted(*look.tint) : StatusIconImages::plain());
+}
+
+void StatusItemController::showMessage(const QString &title, const QString &body)
+{
+    if (tray_)
+        tray_->showMessage(title, body, tray_->icon());
+}
+
+void StatusItemController::togglePanel()
+{
+    if (panel_->isVisible())
+        hidePanel();
+    else
+        showPanel();
+}
+
+void StatusItemController::showPanel()
+{
+    if (!view_) {
+        view_ = new ClipperPanelView(state_);
+        panel_->setContent(view_);
+    }
+    const bool signedIn = state_.authState().status == AuthStatus::authenticated;
+    panel_->setPanelSize(AppState::panelWidth,
+                         signedIn ? AppState::panelHeightSignedIn : AppState::panelHeightSignedOut);
+    view_->render();
+    if (panel_->isPopup()) {
+        const QPoint cursor = QCursor::pos();
+        QScreen *screen = QGuiApplication::screenAt(cursor);
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        std::optional<QRect> icon;
+        if (tray_ && tray_->geometry().isValid())
+            icon = tray_->geometry();
+        panel_->move(placePanel(panel_->size(), icon, cursor, screen->availableGeometry()).topLeft());
+    }
+    panel_->show();
+    panel_->raise();
+    panel_->activateWindow();
+    state_.setIsPanelPresented(true);
+}
+
+void StatusItemController::hidePanel()
+{
+    panel_->hide();
+    state_.setIsPanelPresented(false);
+}
+
+} // namespace pendrel

@@ -1,0 +1,128 @@
+#include "platform/X11HotkeyBackend.h"
+#include "shell/PanelPlacement.h"
+#include "shell/StatusIconPresenter.h"
+
+#include <QTest>
+
+using namespace pendrel;
+
+Q_DECLARE_METATYPE(std::optional<QRect>)
+
+class TestShellPieces : public QObject {
+    Q_OBJECT
+
+    QList<IconLook> shown;
+    StatusIconState current = StatusIconState::idle();
+
+    std::unique_ptr<StatusIconPresenter> presenter()
+    {
+        shown.clear();
+        return std::make_unique<StatusIconPresenter>([this](const IconLook &l) { shown.append(l); },
+                                                     [this] { return current; });
+    }
+
+private slots:
+    // A repeated processing state keeps the animation where it is.
+    void animationIsNotRestarted()
+    {
+        auto p = presenter();
+        current = StatusIconState::processing(1);
+        p->apply(current);
+        QCOMPARE(shown, QList<IconLook>{IconLook{StatusIconPresenter::processingColors[0]}});
+        QVERIFY(QTest::qWaitFor([&] { return shown.size() == 2; }, 2000));
+        QCOMPARE(shown[1], IconLook{StatusIconPresenter::processingColors[1]});
+        p->apply(StatusIconState::processing(2));
+        QCOMPARE(shown.size(), 2); // no frame drawn again, counter kept
+        QCOMPARE(p->animationFrame(), 2);
+        QVERIFY(QTest::qWaitFor([&] { return shown.size() == 4; }, 2000));
+        QCOMPARE(shown[2], IconLook{StatusIconPresenter::processingColors[2]});
+        QCOMPARE(shown[3], IconLook{StatusIconPresenter::processingColors[0]});
+        p->apply(StatusIconState::idle());
+        QVERIFY(!p->isAnimating());
+        QCOMPARE(p->animationFrame(), 0);
+        QCOMPARE(shown.last(), IconLook{});
+    }
+
+    void delayedReturn()
+    {
+        auto p = presenter();
+        current = StatusIconState::success();
+        p->apply(current);
+        QCOMPARE(shown.last(), IconLook{StatusIconPresenter::successTint});
+        // Processing starts within 1.4 s: the return is skipped.
+        current = StatusIconState::processing(1);
+        p->apply(current);
+        QTest::qWait(StatusIconPresenter::returnDelayMs + 200);
+        QVERIFY(std::none_of(shown.begin(), shown.end(), [](const IconLook &l) { return !l.tint; }));
+
+        // Success then error: red, and the first return already restores the plain icon.
+        auto q = presenter();
+        current = StatusIconState::success();
+        q->apply(current);
+        QTest::qWait(300);
+        current = StatusIconState::error();
+        q->apply(current);
+        QCOMPARE(shown.last(), IconLook{StatusIconPresenter::errorTint});
+        QVERIFY(
+            QTest::qWaitFor([&] { return shown.last() == IconLook{}; }, StatusIconPresenter::returnDelayMs));
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<std::optional<QRect>>("icon");
+        QTest::addColumn<QPoint>("cursor");
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("below a top-bar icon")
+            << std::optional<QRect>(QRect(1000, 0, 24, 24)) << QPoint(0, 0) << QRect(792, 28, 440, 548);
+        QTest::newRow("above a bottom-panel icon")
+            << std::optional<QRect>(QRect(1000, 1056, 24, 24)) << QPoint(0, 0) << QRect(792, 504, 440, 548);
+        QTest::newRow("icon in the right corner")
+            << std::optional<QRect>(QRect(1900, 0, 20, 24)) << QPoint(0, 0) << QRect(1480, 28, 440, 548);
+        QTest::newRow("no geometry: cursor at the top")
+            << std::optional<QRect>() << QPoint(100, 10) << QRect(0, 0, 440, 548);
+        QTest::newRow("no geometry: cursor at the bottom")
+            << std::optional<QRect>() << QPoint(1000, 1070) << QRect(780, 532, 440, 548);
+        QTest::newRow("empty geometry counts as none")
+            << std::optional<QRect>(QRect()) << QPoint(1000, 1070) << QRect(780, 532, 440, 548);
+    }
+    void placement()
+    {
+        QFETCH(std::optional<QRect>, icon);
+        QFETCH(QPoint, cursor);
+        QFETCH(QRect, placed);
+        QCOMPARE(placePanel(QSize(440, 548), icon, cursor, QRect(0, 0, 1920, 1080)), placed);
+    }
+
+    void placementInsideTheArea()
+    {
+        // A second screen to the right, and a panel taller than a small screen.
+        const QRect right(1920, 0, 1280, 1024);
+        QVERIFY(right.contains(placePanel(QSize(440, 760), QRect(3190, 0, 10, 24), {}, right)));
+        const QRect small(0, 0, 800, 600);
+        QCOMPARE(placePanel(QSize(440, 760), std::nullopt, QPoint(400, 590), small).topLeft(),
+                 QPoint(180, 0));
+    }
+
+    void lockKeyCombinations_data()
+    {
+        QTest::addColumn<quint16>("numLock");
+        QTest::addColumn<QList<quint16>>("masks");
+        const quint16 base = 0x0041; // Shift | Mod4
+        QTest::newRow("num lock on mod2")
+            << quint16(0x10)
+            << QList<quint16>{base, quint16(base | 0x2), quint16(base | 0x10), quint16(base | 0x12)};
+        QTest::newRow("no num lock key") << quint16(0) << QList<quint16>{base, quint16(base | 0x2)};
+        QTest::newRow("num lock on a shortcut modifier")
+            << quint16(0x40) << QList<quint16>{base, quint16(base | 0x2)};
+    }
+    void lockKeyCombinations()
+    {
+        QFETCH(quint16, numLock);
+        QFETCH(QList<quint16>, masks);
+        const QList<std::uint16_t> got = lockVariants(0x0041, 0x2, numLock);
+        QCOMPARE(QList<quint16>(got.begin(), got.end()), masks);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShellPieces)
+#include "tst_shellpieces.moc"
