@@ -34,9 +34,15 @@ void PanelWindow::setPanelSize(int width, int height)
     setFixedSize(width, height);
 }
 
+bool PanelWindow::hiddenWithinMs(int ms) const
+{
+    return sinceHidden_.isValid() && sinceHidden_.elapsed() < ms;
+}
+
 void PanelWindow::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
+    sinceHidden_.start();
     state_.setIsPanelPresented(false);
     emit closed();
 }

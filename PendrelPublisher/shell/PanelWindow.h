@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
@@ -21,6 +22,8 @@ public:
     // Sets the panel's content on first use.
     void setContent(QWidget *content);
     void setPanelSize(int width, int height);
+    // Whether the window was hidden less than `ms` ago.
+    [[nodiscard]] bool hiddenWithinMs(int ms) const;
 
 signals:
     void closed();
@@ -32,6 +35,7 @@ private:
     AppState &state_;
     bool popup_;
     QWidget *content_ = nullptr;
+    QElapsedTimer sinceHidden_;
 };
 
 } // namespace pendrel

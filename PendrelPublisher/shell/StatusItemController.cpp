@@ -117,7 +117,9 @@ void StatusItemController::showMessage(const QString &title, const QString &body
 
 void StatusItemController::togglePanel()
 {
-    if (panel_->isVisible())
+    // A click on the icon while the popup is open first closes the popup
+    // (an outside click), then arrives here: that click meant "close".
+    if (panel_->isVisible() || panel_->hiddenWithinMs(300))
         hidePanel();
     else
         showPanel();
