@@ -28,7 +28,7 @@ bool SingleInstance::claim()
         if (bus_.isConnected()) {
             const QDBusMessage call = QDBusMessage::createMethodCall(serviceName_, kObjectPath, kInterface,
                                                                      QStringLiteral("ShowPanel"));
-            bus_.call(call, QDBus::Block, 3000);
+            bus_.call(call, QDBus::BlockWithGui, 3000);
         }
         return false;
     }

@@ -11,7 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "PrivateBus.h"
+
 using namespace pendrel;
+using pendrel::test::PrivateBus;
 
 Q_DECLARE_METATYPE(pendrel::LoginItemBackend::Status)
 
@@ -43,32 +46,6 @@ public slots:
         return replaces ? replaces : uint(100 + shown.size());
     }
     QStringList GetCapabilities() { return capabilities; }
-};
-
-// A bus of our own, so that no other test's notification server interferes.
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        daemon_.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                      QStringLiteral("--print-address")});
-        daemon_.waitForReadyRead(5000);
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        daemon_.kill();
-        daemon_.waitForFinished();
-    }
-    QDBusConnection connect(const QString &name) const
-    {
-        return QDBusConnection::connectToBus(address_, name);
-    }
-    [[nodiscard]] bool ok() const { return !address_.isEmpty(); }
-
-private:
-    QProcess daemon_;
-    QString address_;
 };
 
 void emitSignal(QDBusConnection &bus, const QString &name, const QVariantList &args)

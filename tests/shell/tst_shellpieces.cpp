@@ -1,8 +1,13 @@
 #include "platform/X11HotkeyBackend.h"
 #include "shell/PanelPlacement.h"
+#include "shell/SingleInstance.h"
 #include "shell/StatusIconPresenter.h"
 
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include "PrivateBus.h"
 
 using namespace pendrel;
 
@@ -101,6 +106,25 @@ private slots:
         const QRect small(0, 0, 800, 600);
         QCOMPARE(placePanel(QSize(440, 760), std::nullopt, QPoint(400, 590), small).topLeft(),
                  QPoint(180, 0));
+    }
+
+    // A second launch hands over to the first and steps back.
+    void singleInstance()
+    {
+        test::PrivateBus bus;
+        if (!bus.ok())
+            QSKIP("dbus-daemon is not available");
+        QTemporaryDir dir;
+        const QString name = QStringLiteral("com.pendrel.publisher.test");
+        SingleInstance first(dir.path(), name, bus.connect(QStringLiteral("first")));
+        QVERIFY(first.claim());
+        QSignalSpy shown(&first, &SingleInstance::showPanelRequested);
+        SingleInstance second(dir.path(), name, bus.connect(QStringLiteral("second")));
+        QVERIFY(!second.claim());
+        QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 3000);
+        // Without any bus the lock alone still keeps a second copy out.
+        SingleInstance third(dir.path(), name, QDBusConnection(QStringLiteral("nothing")));
+        QVERIFY(!third.claim());
     }
 
     void lockKeyCombinations_data()
