@@ -1,6 +1,7 @@
 #include "shell/PendrelPublisherApp.h"
 
 #include "platform/FileSecretBackend.h"
+#include "platform/PortalHotkeyBackend.h"
 #include "platform/QtKeychainBackend.h"
 #include "platform/X11HotkeyBackend.h"
 #include "shell/PanelWindow.h"
@@ -55,6 +56,8 @@ void PendrelPublisherApp::launch()
     std::unique_ptr<HotkeyBackend> hotkeys;
     if (X11HotkeyBackend::isAvailable())
         hotkeys = std::make_unique<X11HotkeyBackend>();
+    else if (PortalHotkeyBackend::isAvailable())
+        hotkeys = std::make_unique<PortalHotkeyBackend>();
     const QPointer<AppState> state(appState_.get());
     globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [state] {
         if (state)
