@@ -18,6 +18,22 @@ QCoro::Task<void> NotificationService::requestAuthorizationIfNeeded()
     }
 }
 
+void NotificationService::handleClick(const QVariantMap &userInfo,
+                                      const std::function<void(const QUrl &)> &openURL,
+                                      const std::function<void()> &showPanel)
+{
+    const QVariant address = userInfo.value(QStringLiteral("open_url"));
+    if (address.typeId() == QMetaType::QString) {
+        const QUrl url(address.toString(), QUrl::StrictMode);
+        if (url.isValid() && !address.toString().isEmpty()) {
+            openURL(url);
+            return;
+        }
+    }
+    if (userInfo.value(QStringLiteral("open_panel")).toBool())
+        showPanel();
+}
+
 NotificationRequest NotificationService::successRequest(const JobRecord &job)
 {
     NotificationRequest request;

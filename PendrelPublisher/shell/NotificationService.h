@@ -3,6 +3,10 @@
 #include "model/Job.h"
 #include "platform/NotificationBackend.h"
 
+#include <QUrl>
+
+#include <functional>
+
 namespace pendrel {
 
 // Tells the user that an article is ready or has failed. Permission is asked
@@ -18,6 +22,11 @@ public:
     QCoro::Task<void> requestAuthorizationIfNeeded();
     QCoro::Task<void> notifySuccess(JobRecord job);
     QCoro::Task<void> notifyFailure(JobRecord job);
+
+    // What a click on one of ours does: open its article when it names one
+    // that parses, else show the panel when it asks for that, else nothing.
+    static void handleClick(const QVariantMap &userInfo, const std::function<void(const QUrl &)> &openURL,
+                            const std::function<void()> &showPanel);
 
     static NotificationRequest successRequest(const JobRecord &job);
     static NotificationRequest failureRequest(const JobRecord &job);

@@ -80,14 +80,8 @@ void PendrelPublisherApp::showPanel()
 
 void PendrelPublisherApp::handleNotificationClick(const QVariantMap &userInfo)
 {
-    const QString address = userInfo.value(QStringLiteral("open_url")).toString();
-    const QUrl url(address, QUrl::StrictMode);
-    if (!address.isEmpty() && url.isValid()) {
-        appState_->openExternalURL(url);
-        return;
-    }
-    if (userInfo.value(QStringLiteral("open_panel")).toBool())
-        showPanel();
+    NotificationService::handleClick(
+        userInfo, [this](const QUrl &url) { appState_->openExternalURL(url); }, [this] { showPanel(); });
 }
 
 } // namespace pendrel

@@ -71,6 +71,32 @@ private slots:
                                    + uuidString(record.id));
     }
 
+    void clicks_data()
+    {
+        QTest::addColumn<QVariantMap>("userInfo");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("article") << QVariantMap{{QStringLiteral("open_url"),
+                                                 QStringLiteral("https://blog.test/a")}}
+                                 << "open https://blog.test/a";
+        QTest::newRow("panel") << QVariantMap{{QStringLiteral("open_panel"), true}} << "panel";
+        QTest::newRow("unparsable address, panel")
+            << QVariantMap{{QStringLiteral("open_url"), QStringLiteral("http://exa mple")},
+                           {QStringLiteral("open_panel"), true}}
+            << "panel";
+        QTest::newRow("address not text") << QVariantMap{{QStringLiteral("open_url"), 5}} << "nothing";
+        QTest::newRow("no data") << QVariantMap{} << "nothing";
+    }
+    void clicks()
+    {
+        QFETCH(QVariantMap, userInfo);
+        QFETCH(QString, outcome);
+        QString got = QStringLiteral("nothing");
+        NotificationService::handleClick(
+            userInfo, [&](const QUrl &url) { got = QStringLiteral("open ") + url.toString(); },
+            [&] { got = QStringLiteral("panel"); });
+        QCOMPARE(got, outcome);
+    }
+
     // Permission once per process, even for notifications posted together.
     void permissionAskedOnce()
     {
