@@ -6,8 +6,8 @@
 
 #include "JsonTestUtil.h"
 
-#include "FakeContentService.h"
 #include "ApiTestUtil.h"
+#include "FakeContentService.h"
 
 using namespace pendrel;
 using namespace pendrel::test;

@@ -9,6 +9,7 @@
 #include "ApiTestUtil.h"
 #include "FakeContentService.h"
 #include "JsonTestUtil.h"
+#include "ServicePaths.h"
 
 using namespace pendrel;
 using namespace pendrel::test;
@@ -19,14 +20,6 @@ QJsonValue parsed(const QByteArray &json)
 {
     return json::parseDocument(json);
 }
-
-const QString kExtract = QStringLiteral("/api/documents/extract-text");
-const QString kAnalyze = QStringLiteral("/api/blog/admin/analyze");
-const QString kTransform = QStringLiteral("/api/blog/admin/transform");
-const QString kIllustrations = QStringLiteral("/api/blog/illustrations/generate");
-const QString kHumanize = QStringLiteral("/api/blog/humanize");
-const QString kVoiceover = QStringLiteral("/api/blog/voice-over/generate");
-const QString kAdaptations = QStringLiteral("/api/blog/social-adaptations");
 
 const QString kIncompatible = QStringLiteral(
     "http 502 INVALID_ILLUSTRATIONS_RESPONSE Illustrations response is incompatible with this app build.");
@@ -56,18 +49,18 @@ class TestContentEndpoints : public QObject {
     QString outcomeForPath(const QString &path)
     {
         const QString t = QStringLiteral("t1");
-        if (path == kExtract)
+        if (path == paths::extract)
             return outcomeOf(client->extractText(QStringLiteral("https://a.test/x"), t));
-        if (path == kAnalyze)
+        if (path == paths::analyze)
             return outcomeOf(client->analyze(QStringLiteral("text"), QStringLiteral("en"), t));
-        if (path == kTransform)
+        if (path == paths::transform)
             return outcomeOf(client->transform(QStringLiteral("text"), {}, ClipperSettings::defaults(), t));
-        if (path == kIllustrations)
+        if (path == paths::illustrations)
             return outcomeOf(
                 client->generateIllustrations(QStringLiteral("body"), QStringLiteral("en"), t, 0));
-        if (path == kHumanize)
+        if (path == paths::humanize)
             return outcomeOf(client->humanize(QStringLiteral("body"), t));
-        if (path == kVoiceover)
+        if (path == paths::voiceover)
             return outcomeOf(
                 client->queueVoiceover(QStringLiteral("a1"), QStringLiteral("body"), QStringLiteral("en")));
         return outcomeOf(
@@ -85,11 +78,12 @@ private slots:
     // Every body exactly, and whether the tenant header goes along.
     void requestBodies()
     {
-        for (const QString &path : {kExtract, kAnalyze, kHumanize, kVoiceover})
+        for (const QString &path : {paths::extract, paths::analyze, paths::humanize, paths::voiceover})
             service->answer("POST", path, ScriptedAnswer::json(200, "{}"));
-        service->answer("POST", kTransform, ScriptedAnswer::json(200, q("{'transformedContent':'x'}")));
-        service->answer("POST", kIllustrations, ScriptedAnswer::json(200, "{}"));
-        service->answer("POST", kAdaptations, ScriptedAnswer::json(200, q("{'adaptation':{'id':'ad-1'}}")));
+        service->answer("POST", paths::transform, ScriptedAnswer::json(200, q("{'transformedContent':'x'}")));
+        service->answer("POST", paths::illustrations, ScriptedAnswer::json(200, "{}"));
+        service->answer("POST", paths::adaptations,
+                        ScriptedAnswer::json(200, q("{'adaptation':{'id':'ad-1'}}")));
 
         blockingWait(client->extractText(QStringLiteral("https://a.test/x?y=1"), QStringLiteral("t1")));
         blockingWait(
@@ -100,20 +94,20 @@ private slots:
         blockingWait(client->createSocialAdaptation(QStringLiteral("art-9"), QStringLiteral("t1"),
                                                     SocialCrosspostPlatform::xArticle));
 
-        QCOMPARE(onlyRequestTo(kExtract).json,
+        QCOMPARE(onlyRequestTo(paths::extract).json,
                  parsed(q("{'sourceUrls':['https://a.test/x?y=1'],'tenantId':'t1'}")));
-        QCOMPARE(onlyRequestTo(kAnalyze).json,
+        QCOMPARE(onlyRequestTo(paths::analyze).json,
                  parsed(q("{'originalText':'Some text','targetLanguage':'de','tenantId':'t1'}")));
-        QCOMPARE(onlyRequestTo(kHumanize).json,
+        QCOMPARE(onlyRequestTo(paths::humanize).json,
                  parsed(q("{'content':'Article','tenantId':'t1','preserveStructure':true}")));
-        QCOMPARE(onlyRequestTo(kVoiceover).json,
+        QCOMPARE(onlyRequestTo(paths::voiceover).json,
                  parsed(q("{'articleId':'art-9','content':'Article','language':'fr'}")));
-        QCOMPARE(onlyRequestTo(kAdaptations).json,
+        QCOMPARE(onlyRequestTo(paths::adaptations).json,
                  parsed(q("{'articleId':'art-9','tenantId':'t1','platform':'x_article'}")));
 
-        for (const QString &path : {kExtract, kAnalyze, kHumanize, kVoiceover})
+        for (const QString &path : {paths::extract, paths::analyze, paths::humanize, paths::voiceover})
             QVERIFY2(!onlyRequestTo(path).hasHeader("X-Tenant-ID"), qPrintable(path));
-        QCOMPARE(onlyRequestTo(kAdaptations).header("X-Tenant-ID"), QByteArray("t1"));
+        QCOMPARE(onlyRequestTo(paths::adaptations).header("X-Tenant-ID"), QByteArray("t1"));
         for (const RecordedRequest &r : service->requests())
             QCOMPARE(r.method, QByteArray("POST"));
     }
@@ -160,7 +154,7 @@ private slots:
         settings.language = QStringLiteral("pt-BR");
         settings.articleSize = ArticleSize::pillar;
         settings.seoStandardMode = SEOStandardMode::eeat;
-        service->answer("POST", kTransform, ScriptedAnswer::json(200, q("{'transformedContent':'x'}")));
+        service->answer("POST", paths::transform, ScriptedAnswer::json(200, q("{'transformedContent':'x'}")));
         const ContentMetadata metadata{{QStringLiteral("tech")}, {}, {QStringLiteral("slow")}};
         blockingWait(client->transform(QStringLiteral("Source"), metadata, settings, QStringLiteral("t1")));
 
@@ -172,7 +166,7 @@ private slots:
                 .toObject();
         for (auto it = always.begin(); it != always.end(); ++it)
             expected.insert(it.key(), it.value());
-        const RecordedRequest &sent = onlyRequestTo(kTransform);
+        const RecordedRequest &sent = onlyRequestTo(paths::transform);
         QCOMPARE(sent.json, QJsonValue(expected));
         QVERIFY(!sent.hasHeader("X-Tenant-ID"));
     }
@@ -243,9 +237,9 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(QString, outcome);
         QFETCH(TransformResult, expected);
-        service->answer("POST", kTransform, ScriptedAnswer::json(200, answer));
+        service->answer("POST", paths::transform, ScriptedAnswer::json(200, answer));
         if (outcome != u"ok") {
-            QCOMPARE(outcomeForPath(kTransform), outcome);
+            QCOMPARE(outcomeForPath(paths::transform), outcome);
             return;
         }
         const TransformResult got = blockingWait(
@@ -263,28 +257,32 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("expected"); // the result as text, or the failure
-        QTest::newRow("extract text") << kExtract << q("{'text':'Hello','title':'x'}") << "Hello";
-        QTest::newRow("extract without text") << kExtract << q("{'title':'x'}") << "";
-        QTest::newRow("extract null text") << kExtract << q("{'text':null}") << "";
-        QTest::newRow("extract text number") << kExtract << q("{'text':5}") << "decoding";
-        QTest::newRow("analyze categories only") << kAnalyze << q("{'categories':['a','b']}") << "a,b||";
-        QTest::newRow("analyze all") << kAnalyze << q("{'categories':[],'age':['18-25'],'problems':['p']}")
-                                     << "|18-25|p";
-        QTest::newRow("analyze wrong list") << kAnalyze << q("{'age':'18-25'}") << "decoding";
-        QTest::newRow("analyze list of numbers") << kAnalyze << q("{'problems':[1]}") << "decoding";
-        QTest::newRow("humanized") << kHumanize << q("{'success':true,'content':'Human'}") << "Human";
-        QTest::newRow("humanize refused") << kHumanize << q("{'success':false,'content':'Human'}") << "Sent";
-        QTest::newRow("humanize without content") << kHumanize << q("{'success':true}") << "Sent";
-        QTest::newRow("humanize without success") << kHumanize << q("{'content':'Human'}") << "Sent";
-        QTest::newRow("humanize empty content") << kHumanize << q("{'success':true,'content':''}") << "";
+        QTest::newRow("extract text") << paths::extract << q("{'text':'Hello','title':'x'}") << "Hello";
+        QTest::newRow("extract without text") << paths::extract << q("{'title':'x'}") << "";
+        QTest::newRow("extract null text") << paths::extract << q("{'text':null}") << "";
+        QTest::newRow("extract text number") << paths::extract << q("{'text':5}") << "decoding";
+        QTest::newRow("analyze categories only")
+            << paths::analyze << q("{'categories':['a','b']}") << "a,b||";
+        QTest::newRow("analyze all") << paths::analyze
+                                     << q("{'categories':[],'age':['18-25'],'problems':['p']}") << "|18-25|p";
+        QTest::newRow("analyze wrong list") << paths::analyze << q("{'age':'18-25'}") << "decoding";
+        QTest::newRow("analyze list of numbers") << paths::analyze << q("{'problems':[1]}") << "decoding";
+        QTest::newRow("humanized") << paths::humanize << q("{'success':true,'content':'Human'}") << "Human";
+        QTest::newRow("humanize refused")
+            << paths::humanize << q("{'success':false,'content':'Human'}") << "Sent";
+        QTest::newRow("humanize without content") << paths::humanize << q("{'success':true}") << "Sent";
+        QTest::newRow("humanize without success") << paths::humanize << q("{'content':'Human'}") << "Sent";
+        QTest::newRow("humanize empty content")
+            << paths::humanize << q("{'success':true,'content':''}") << "";
         QTest::newRow("humanize success as number")
-            << kHumanize << q("{'success':1,'content':'H'}") << "decoding";
-        QTest::newRow("adaptation") << kAdaptations << q("{'adaptation':{'id':'ad-7','status':'draft'}}")
-                                    << "ad-7";
-        QTest::newRow("adaptation without id") << kAdaptations << q("{'adaptation':{}}") << "decoding";
-        QTest::newRow("adaptation id number") << kAdaptations << q("{'adaptation':{'id':7}}") << "decoding";
-        QTest::newRow("no adaptation") << kAdaptations << q("{'id':'ad-7'}") << "decoding";
-        QTest::newRow("adaptation null") << kAdaptations << q("{'adaptation':null}") << "decoding";
+            << paths::humanize << q("{'success':1,'content':'H'}") << "decoding";
+        QTest::newRow("adaptation") << paths::adaptations
+                                    << q("{'adaptation':{'id':'ad-7','status':'draft'}}") << "ad-7";
+        QTest::newRow("adaptation without id") << paths::adaptations << q("{'adaptation':{}}") << "decoding";
+        QTest::newRow("adaptation id number")
+            << paths::adaptations << q("{'adaptation':{'id':7}}") << "decoding";
+        QTest::newRow("no adaptation") << paths::adaptations << q("{'id':'ad-7'}") << "decoding";
+        QTest::newRow("adaptation null") << paths::adaptations << q("{'adaptation':null}") << "decoding";
     }
     void extractAnalyzeHumanizeAnswers()
     {
@@ -298,13 +296,13 @@ private slots:
         }
         const QString t = QStringLiteral("t1");
         QString got;
-        if (path == kExtract) {
+        if (path == paths::extract) {
             got = blockingWait(client->extractText(QStringLiteral("https://a.test"), t));
-        } else if (path == kAnalyze) {
+        } else if (path == paths::analyze) {
             const ContentMetadata m =
                 blockingWait(client->analyze(QStringLiteral("x"), QStringLiteral("en"), t));
             got = m.categories.join(u',') + u'|' + m.age.join(u',') + u'|' + m.problems.join(u',');
-        } else if (path == kHumanize) {
+        } else if (path == paths::humanize) {
             got = blockingWait(client->humanize(QStringLiteral("Sent"), t));
         } else {
             got = blockingWait(
@@ -329,18 +327,18 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, outcome);
-        service->answer("POST", kVoiceover, ScriptedAnswer::text(status, body, "text/plain"));
-        QCOMPARE(outcomeForPath(kVoiceover), outcome);
+        service->answer("POST", paths::voiceover, ScriptedAnswer::text(status, body, "text/plain"));
+        QCOMPARE(outcomeForPath(paths::voiceover), outcome);
     }
 
     void illustrationsBody()
     {
-        service->answer("POST", kIllustrations, ScriptedAnswer::json(200, "{}"));
+        service->answer("POST", paths::illustrations, ScriptedAnswer::json(200, "{}"));
         blockingWait(client->generateIllustrations(QStringLiteral("Body"), QStringLiteral("es"),
                                                    QStringLiteral("t1"), 0));
         blockingWait(client->generateIllustrations(QStringLiteral("Body"), QStringLiteral("es"),
                                                    QStringLiteral("t1"), 3));
-        const auto sent = service->requestsTo("POST", kIllustrations);
+        const auto sent = service->requestsTo("POST", paths::illustrations);
         QCOMPARE(sent.size(), 2);
         const QRegularExpression upperUuid(
             QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
@@ -406,9 +404,9 @@ private slots:
     {
         QFETCH(QByteArray, answer);
         QFETCH(QString, expected);
-        service->answer("POST", kIllustrations, ScriptedAnswer::json(200, answer));
+        service->answer("POST", paths::illustrations, ScriptedAnswer::json(200, answer));
         if (expected.startsWith(u"http ")) {
-            QCOMPARE(outcomeForPath(kIllustrations), expected);
+            QCOMPARE(outcomeForPath(paths::illustrations), expected);
             return;
         }
         const QDateTime before = QDateTime::currentDateTimeUtc();
@@ -428,7 +426,7 @@ private slots:
 
     void illustrationAssetsGetFreshIdentifiers()
     {
-        service->answer("POST", kIllustrations,
+        service->answer("POST", paths::illustrations,
                         ScriptedAnswer::json(
                             200, q("{'assets':[{'url':'https://i.test/a'},{'url':'https://i.test/a'}]}")));
         QSet<QUuid> ids;
@@ -455,14 +453,14 @@ private slots:
             QString path;
             QString wrongShape; // the outcome of any answer that is not the expected object
         } endpoints[] = {
-            {kExtract, QStringLiteral("decoding")},  {kAnalyze, QStringLiteral("decoding")},
-            {kTransform, kEmptyTransform},           {kIllustrations, kIncompatible},
-            {kHumanize, QStringLiteral("decoding")}, {kAdaptations, QStringLiteral("decoding")},
-            {kVoiceover, QStringLiteral("ok")},
+            {paths::extract, QStringLiteral("decoding")},  {paths::analyze, QStringLiteral("decoding")},
+            {paths::transform, kEmptyTransform},           {paths::illustrations, kIncompatible},
+            {paths::humanize, QStringLiteral("decoding")}, {paths::adaptations, QStringLiteral("decoding")},
+            {paths::voiceover, QStringLiteral("ok")},
         };
         for (const auto &e : endpoints) {
             const QByteArray name = e.path.section(u'/', -1).toUtf8();
-            const QString notJson = e.path == kTransform ? QStringLiteral("decoding") : e.wrongShape;
+            const QString notJson = e.path == paths::transform ? QStringLiteral("decoding") : e.wrongShape;
             QTest::newRow(name + " not JSON") << e.path << QByteArray("{\"text\":") << notJson;
             // A bare value at the top is no JSON document to the parser.
             QTest::newRow(name + " null") << e.path << QByteArray("null") << notJson;
@@ -485,8 +483,8 @@ private slots:
     void pipelineFailuresPassThrough_data()
     {
         QTest::addColumn<QString>("path");
-        for (const QString &path :
-             {kExtract, kAnalyze, kTransform, kIllustrations, kHumanize, kVoiceover, kAdaptations})
+        for (const QString &path : {paths::extract, paths::analyze, paths::transform, paths::illustrations,
+                                    paths::humanize, paths::voiceover, paths::adaptations})
             QTest::newRow(path.section(u'/', -1).toUtf8()) << path;
     }
     void pipelineFailuresPassThrough()
@@ -508,11 +506,11 @@ private slots:
     {
         client->setResponseLimit(1 << 20);
         const QByteArray big = "{\"text\":\"" + QByteArray(2 << 20, 'a') + "\"}";
-        service->answer("POST", kExtract, ScriptedAnswer::json(200, big));
-        QCOMPARE(outcomeForPath(kExtract), QStringLiteral("invalidResponse"));
+        service->answer("POST", paths::extract, ScriptedAnswer::json(200, big));
+        QCOMPARE(outcomeForPath(paths::extract), QStringLiteral("invalidResponse"));
         // Just under the limit is read as usual.
         const QByteArray fits = "{\"text\":\"" + QByteArray((1 << 20) - 20, 'a') + "\"}";
-        service->answer("POST", kExtract, ScriptedAnswer::json(200, fits));
+        service->answer("POST", paths::extract, ScriptedAnswer::json(200, fits));
         QCOMPARE(
             blockingWait(client->extractText(QStringLiteral("https://a.test"), QStringLiteral("t1"))).size(),
             (1 << 20) - 20);

@@ -6,16 +6,12 @@
 #include "ApiTestUtil.h"
 #include "FakeContentService.h"
 #include "JsonTestUtil.h"
+#include "ServicePaths.h"
 
 using namespace pendrel;
 using namespace pendrel::test;
 
 namespace {
-
-const QString kPresets = QStringLiteral("/api/internal-links/presets");
-const QString kSettings = QStringLiteral("/api/tenant-settings");
-const QString kFavorites = QStringLiteral("/api/ai-insights/favorites");
-const QString kAccounts = QStringLiteral("/api/social-accounts");
 
 // Standing answers by path.
 using Answers = QList<QPair<QString, pendrel::test::ScriptedAnswer>>;
@@ -32,10 +28,10 @@ class TestWorkspaceData : public QObject {
     // Answers every request with an empty but valid list.
     void answerEmpty()
     {
-        service->answer("GET", kPresets, ScriptedAnswer::json(200, q("{'presets':[]}")));
-        service->answer("GET", kSettings, ScriptedAnswer::json(200, "{}"));
-        service->answer("GET", kFavorites, ScriptedAnswer::json(200, q("{'favorites':[]}")));
-        service->answer("GET", kAccounts, ScriptedAnswer::json(200, q("{'accounts':[]}")));
+        service->answer("GET", paths::presets, ScriptedAnswer::json(200, q("{'presets':[]}")));
+        service->answer("GET", paths::tenantSettings, ScriptedAnswer::json(200, "{}"));
+        service->answer("GET", paths::favorites, ScriptedAnswer::json(200, q("{'favorites':[]}")));
+        service->answer("GET", paths::socialAccounts, ScriptedAnswer::json(200, q("{'accounts':[]}")));
     }
 
     AuxData fetch(const QString &tenant = QStringLiteral("t1"),
@@ -86,7 +82,7 @@ private slots:
         // three must already have been sent.
         ScriptedAnswer slow = ScriptedAnswer::json(200, q("{'presets':[]}"));
         slow.delayMs = 3000;
-        service->answer("GET", kPresets, slow);
+        service->answer("GET", paths::presets, slow);
         bool done = false;
         const auto run = [&]() -> QCoro::Task<void> {
             co_await client->fetchAuxData(QStringLiteral("t1"), QStringLiteral("en"));
@@ -100,16 +96,16 @@ private slots:
 
     void mapping()
     {
-        service->answer("GET", kPresets,
+        service->answer("GET", paths::presets,
                         ScriptedAnswer::json(200, q("{'presets':[{'id':'p1','name':'Docs'},{'id':'p2'},"
                                                     "{'id':'p3','name':null,'extra':1}]}")));
-        service->answer("GET", kSettings,
+        service->answer("GET", paths::tenantSettings,
                         ScriptedAnswer::json(200, q("{'settings':{'seo':{'authors':[{'id':'a1','name':'Ada'},"
                                                     "{'id':'a2','name':'Bo','bio':'x'}]},'other':1}}")));
-        service->answer("GET", kFavorites,
+        service->answer("GET", paths::favorites,
                         ScriptedAnswer::json(200, q("{'favorites':[{'id':'f1','domain':'one.test'}]}")));
         service->answer(
-            "GET", kAccounts,
+            "GET", paths::socialAccounts,
             ScriptedAnswer::json(
                 200,
                 q("{'accounts':["
@@ -170,7 +166,7 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(QString, outcome);
         answerEmpty();
-        service->answer("GET", kSettings, ScriptedAnswer::json(200, answer));
+        service->answer("GET", paths::tenantSettings, ScriptedAnswer::json(200, answer));
         if (outcome == u"decoding") {
             QCOMPARE(outcomeOf(client->fetchAuxData(QStringLiteral("t1"), QStringLiteral("en"))), outcome);
             return;
@@ -191,37 +187,43 @@ private slots:
             return ScriptedAnswer::json(status,
                                         QByteArray("{\"error\":\"") + code + "\",\"code\":\"" + code + "\"}");
         };
-        QTest::newRow("favourites 500") << Answers{{kFavorites, fail(500, "F")}} << "http 500 F F";
+        QTest::newRow("favourites 500") << Answers{{paths::favorites, fail(500, "F")}} << "http 500 F F";
         QTest::newRow("presets and accounts fail")
-            << Answers{{kAccounts, fail(503, "A")}, {kPresets, fail(500, "P")}} << "http 500 P P";
+            << Answers{{paths::socialAccounts, fail(503, "A")}, {paths::presets, fail(500, "P")}}
+            << "http 500 P P";
         QTest::newRow("accounts then settings fail")
-            << Answers{{kAccounts, fail(500, "A")}, {kSettings, fail(403, "S")}} << "http 403 S S";
+            << Answers{{paths::socialAccounts, fail(500, "A")}, {paths::tenantSettings, fail(403, "S")}}
+            << "http 403 S S";
         QTest::newRow("is_active as a number")
-            << Answers{{kAccounts, ScriptedAnswer::json(200, q("{'accounts':[{'id':'c','platform':'linkedin',"
-                                                               "'account_id':'x','is_active':1}]}"))}}
+            << Answers{{paths::socialAccounts,
+                        ScriptedAnswer::json(200, q("{'accounts':[{'id':'c','platform':'linkedin',"
+                                                    "'account_id':'x','is_active':1}]}"))}}
             << "decoding";
         QTest::newRow("unknown platform without is_active")
-            << Answers{{kAccounts,
+            << Answers{{paths::socialAccounts,
                         ScriptedAnswer::json(
                             200, q("{'accounts':[{'id':'c','platform':'tiktok','account_id':'x'}]}"))}}
             << "decoding";
         QTest::newRow("account_name number")
-            << Answers{{kAccounts, ScriptedAnswer::json(
-                                       200, q("{'accounts':[{'id':'c','platform':'linkedin',"
-                                              "'account_id':'x','account_name':5,'is_active':true}]}"))}}
+            << Answers{{paths::socialAccounts,
+                        ScriptedAnswer::json(200,
+                                             q("{'accounts':[{'id':'c','platform':'linkedin',"
+                                               "'account_id':'x','account_name':5,'is_active':true}]}"))}}
             << "decoding";
         QTest::newRow("no accounts key")
-            << Answers{{kAccounts, ScriptedAnswer::json(200, "{}")}} << "decoding";
+            << Answers{{paths::socialAccounts, ScriptedAnswer::json(200, "{}")}} << "decoding";
         QTest::newRow("presets without id")
-            << Answers{{kPresets, ScriptedAnswer::json(200, q("{'presets':[{'name':'x'}]}"))}} << "decoding";
+            << Answers{{paths::presets, ScriptedAnswer::json(200, q("{'presets':[{'name':'x'}]}"))}}
+            << "decoding";
         QTest::newRow("favourites null")
-            << Answers{{kFavorites, ScriptedAnswer::json(200, q("{'favorites':null}"))}} << "decoding";
+            << Answers{{paths::favorites, ScriptedAnswer::json(200, q("{'favorites':null}"))}} << "decoding";
         QTest::newRow("favourite domain missing")
-            << Answers{{kFavorites, ScriptedAnswer::json(200, q("{'favorites':[{'id':'f'}]}"))}}
+            << Answers{{paths::favorites, ScriptedAnswer::json(200, q("{'favorites':[{'id':'f'}]}"))}}
             << "decoding";
         QTest::newRow("presets html")
-            << Answers{{kPresets, ScriptedAnswer::text(200, "<html>")}} << "decoding";
-        QTest::newRow("settings dropped") << Answers{{kSettings, ScriptedAnswer::dropped()}} << "transport";
+            << Answers{{paths::presets, ScriptedAnswer::text(200, "<html>")}} << "decoding";
+        QTest::newRow("settings dropped")
+            << Answers{{paths::tenantSettings, ScriptedAnswer::dropped()}} << "transport";
     }
     void failures()
     {
@@ -238,11 +240,11 @@ private slots:
     void outstandingRequestsAreCancelled()
     {
         answerEmpty();
-        service->answer("GET", kPresets, ScriptedAnswer::json(500, q("{'error':'P'}")));
+        service->answer("GET", paths::presets, ScriptedAnswer::json(500, q("{'error':'P'}")));
         ScriptedAnswer late = ScriptedAnswer::json(500, q("{'error':'late'}"));
         late.delayMs = 8000;
-        service->answer("GET", kFavorites, late);
-        service->answer("GET", kAccounts, late);
+        service->answer("GET", paths::favorites, late);
+        service->answer("GET", paths::socialAccounts, late);
         QCOMPARE(outcomeOf(client->fetchAuxData(QStringLiteral("t1"), QStringLiteral("en"))),
                  QStringLiteral("http 500 - P"));
         QVERIFY(QTest::qWaitFor([&] { return service->abandoned().size() == 2; }, 5000));

@@ -6,19 +6,12 @@
 #include <QTest>
 
 #include "AppStateHarness.h"
+#include "ServicePaths.h"
 
 using namespace pendrel;
 using namespace pendrel::test;
 
 namespace {
-
-const QString kAnalyze = QStringLiteral("/api/blog/admin/analyze");
-const QString kTransform = QStringLiteral("/api/blog/admin/transform");
-const QString kIllustrations = QStringLiteral("/api/blog/illustrations/generate");
-const QString kHumanize = QStringLiteral("/api/blog/humanize");
-const QString kSave = QStringLiteral("/api/blog/save");
-const QString kVoiceover = QStringLiteral("/api/blog/voice-over/generate");
-const QString kExtract = QStringLiteral("/api/documents/extract-text");
 
 QJsonValue parsed(const QByteArray &json)
 {
@@ -175,16 +168,16 @@ private slots:
         QVERIFY(!job.voiceoverQueued && !job.voiceoverFailed);
 
         // The analysis got the trimmed text; nothing was extracted.
-        const RecordedRequest analyze = h.service.requestsTo("POST", kAnalyze).first();
+        const RecordedRequest analyze = h.service.requestsTo("POST", paths::analyze).first();
         QCOMPARE(analyze.json.toObject().value(QStringLiteral("originalText")).toString(),
                  QStringLiteral("A note about fast builds."));
         QCOMPARE(analyze.json.toObject().value(QStringLiteral("tenantId")).toString(), QStringLiteral("t1"));
-        QVERIFY(h.service.requestsTo("POST", kExtract).isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kIllustrations).isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kHumanize).isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kVoiceover).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::extract).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::illustrations).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::humanize).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::voiceover).isEmpty());
 
-        const RecordedRequest save = h.service.requestsTo("POST", kSave).first();
+        const RecordedRequest save = h.service.requestsTo("POST", paths::save).first();
         QVERIFY(!save.hasHeader("X-Tenant-ID"));
         QCOMPARE(
             save.json,
@@ -200,13 +193,13 @@ private slots:
                     "'author':'Ada Lovelace'}}")));
 
         // The file followed the stages: each request found the previous checkpoint on disk.
-        QCOMPARE(onDisk.value(kAnalyze).step, JobStep::analyze);
-        QVERIFY(!onDisk.value(kAnalyze).metadata);
-        QCOMPARE(onDisk.value(kTransform).step, JobStep::transform);
-        QVERIFY(onDisk.value(kTransform).metadata);
-        QCOMPARE(onDisk.value(kSave).step, JobStep::save);
-        QVERIFY(onDisk.value(kSave).transformResult);
-        QVERIFY(!onDisk.value(kSave).articleID);
+        QCOMPARE(onDisk.value(paths::analyze).step, JobStep::analyze);
+        QVERIFY(!onDisk.value(paths::analyze).metadata);
+        QCOMPARE(onDisk.value(paths::transform).step, JobStep::transform);
+        QVERIFY(onDisk.value(paths::transform).metadata);
+        QCOMPARE(onDisk.value(paths::save).step, JobStep::save);
+        QVERIFY(onDisk.value(paths::save).transformResult);
+        QVERIFY(!onDisk.value(paths::save).articleID);
         QCOMPARE(h.stateFile().jobs.first(), throughStateFile(job)); // dates in whole seconds
 
         QCOMPARE(h.notifications.authorizationRequests, 1);
@@ -248,29 +241,31 @@ private slots:
                          QStringLiteral("Queueing voice-over"), QStringLiteral("Job complete")}));
         QCOMPARE(job.sourceText, QStringLiteral("  Extracted body\n"));
         QCOMPARE(job.sourceURL, QStringLiteral("https://news.test/story"));
-        QCOMPARE(h.service.requestsTo("POST", kExtract).first().json,
+        QCOMPARE(h.service.requestsTo("POST", paths::extract).first().json,
                  parsed(q("{'sourceUrls':['https://news.test/story'],'tenantId':'t1'}")));
-        QCOMPARE(h.service.requestsTo("POST", kAnalyze)
+        QCOMPARE(h.service.requestsTo("POST", paths::analyze)
                      .first()
                      .json.toObject()
                      .value(QStringLiteral("originalText")),
                  QJsonValue(QStringLiteral("Source: https://news.test/story\n\nExtracted body")));
-        QCOMPARE(h.service.requestsTo("POST", kIllustrations)
+        QCOMPARE(h.service.requestsTo("POST", paths::illustrations)
                      .first()
                      .json.toObject()
                      .value(QStringLiteral("imagesCount")),
                  QJsonValue(2));
-        QCOMPARE(
-            h.service.requestsTo("POST", kHumanize).first().json.toObject().value(QStringLiteral("content")),
-            QJsonValue(QStringLiteral("# Fast Builds\n\n![a](https://i.test/a)\n\nBody")));
+        QCOMPARE(h.service.requestsTo("POST", paths::humanize)
+                     .first()
+                     .json.toObject()
+                     .value(QStringLiteral("content")),
+                 QJsonValue(QStringLiteral("# Fast Builds\n\n![a](https://i.test/a)\n\nBody")));
         QCOMPARE(job.contentAfterHumanize, QStringLiteral("# Fast Builds\n\nHuman body"));
         QCOMPARE(job.illustrationsMetadata->assets.size(), 1);
         QVERIFY(job.voiceoverQueued);
         QCOMPARE(
-            h.service.requestsTo("POST", kVoiceover).first().json,
+            h.service.requestsTo("POST", paths::voiceover).first().json,
             parsed(q("{'articleId':'art-1','content':'# Fast Builds\\n\\nHuman body','language':'en'}")));
 
-        const QJsonObject meta = h.service.requestsTo("POST", kSave)
+        const QJsonObject meta = h.service.requestsTo("POST", paths::save)
                                      .first()
                                      .json.toObject()
                                      .value(QStringLiteral("metadata"))
@@ -292,9 +287,9 @@ private slots:
     {
         AppStateHarness h;
         h.startSignedIn();
-        h.service.answer("POST", kAnalyze, ScriptedAnswer::json(500, q("{'error':'down'}")));
-        h.service.answer("POST", kVoiceover, ScriptedAnswer::json(401, q("{'error':'no'}")));
-        h.service.answer("POST", kSave, ScriptedAnswer::json(200, "{}"));
+        h.service.answer("POST", paths::analyze, ScriptedAnswer::json(500, q("{'error':'down'}")));
+        h.service.answer("POST", paths::voiceover, ScriptedAnswer::json(401, q("{'error':'no'}")));
+        h.service.answer("POST", paths::save, ScriptedAnswer::json(200, "{}"));
         ClipperSettings settings = h.state->settings();
         settings.enableAudio = true;
         h.state->setSettings(settings);
@@ -318,7 +313,7 @@ private slots:
         // A save answer without an identifier names the article after the job.
         QCOMPARE(job.articleID, uuidString(job.id));
         QVERIFY(!job.savedURL && !job.result->url);
-        const QJsonObject meta = h.service.requestsTo("POST", kSave)
+        const QJsonObject meta = h.service.requestsTo("POST", paths::save)
                                      .first()
                                      .json.toObject()
                                      .value(QStringLiteral("metadata"))
@@ -337,17 +332,17 @@ private slots:
         QTest::addColumn<std::optional<int>>("status");
         QTest::addColumn<QString>("code");
         QTest::newRow("no credits")
-            << kTransform
+            << paths::transform
             << ScriptedAnswer::json(402, q("{'error':'Not enough credits','code':'INSUFFICIENT_CREDITS'}"))
             << "Not enough credits" << std::optional<int>(402) << "INSUFFICIENT_CREDITS";
         QTest::newRow("empty transform")
-            << kTransform << ScriptedAnswer::json(200, q("{'transformedContent':''}"))
+            << paths::transform << ScriptedAnswer::json(200, q("{'transformedContent':''}"))
             << "Transform returned empty content" << std::optional<int>(500) << "EMPTY_TRANSFORM";
         QTest::newRow("save not decodable")
-            << kSave << ScriptedAnswer::json(200, q("{'articleId':5}")) << "articleId: expected a string"
-            << std::optional<int>() << "ERROR";
+            << paths::save << ScriptedAnswer::json(200, q("{'articleId':5}"))
+            << "articleId: expected a string" << std::optional<int>() << "ERROR";
         QTest::newRow("illustrations incompatible")
-            << kIllustrations << ScriptedAnswer::json(200, q("{'style':1}"))
+            << paths::illustrations << ScriptedAnswer::json(200, q("{'style':1}"))
             << "Illustrations response is incompatible with this app build." << std::optional<int>(502)
             << "INVALID_ILLUSTRATIONS_RESPONSE";
     }
@@ -377,7 +372,7 @@ private slots:
         QCOMPARE(job.logs.last().level, LogLevel::error);
         QCOMPARE(job.logs.last().message, job.error->message);
         QVERIFY(!job.articleID && !job.result);
-        if (path == kIllustrations)
+        if (path == paths::illustrations)
             QVERIFY(!job.contentAfterIllustrations && !job.illustrationsMetadata);
         QCOMPARE(h.state->statusIconState(), StatusIconState::error());
         const NotificationRequest failed = h.notifications.posted.last();
@@ -392,7 +387,7 @@ private slots:
     {
         AppStateHarness h;
         h.startSignedIn();
-        h.service.answer("POST", kExtract, ScriptedAnswer::json(200, q("{'title':'nothing'}")));
+        h.service.answer("POST", paths::extract, ScriptedAnswer::json(200, q("{'title':'nothing'}")));
         h.state->setUrlInput(QStringLiteral("https://empty.test"));
         h.state->captureURL();
         QVERIFY(h.waitUntilIdle());
@@ -400,7 +395,7 @@ private slots:
         QCOMPARE(job.error,
                  (JobErrorInfo{QStringLiteral("Empty source text."), std::nullopt, QStringLiteral("ERROR")}));
         QCOMPARE(job.sourceText, QString());
-        QVERIFY(h.service.requestsTo("POST", kAnalyze).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
     }
 
     // A 401 fails the job, notifies, signs out, and the loop goes on.
@@ -408,7 +403,7 @@ private slots:
     {
         AppStateHarness h;
         h.startSignedIn();
-        h.service.answer("POST", kTransform, ScriptedAnswer::json(401, q("{'error':'Token expired'}")));
+        h.service.answer("POST", paths::transform, ScriptedAnswer::json(401, q("{'error':'Token expired'}")));
         ClipperSettings settings = h.state->settings();
         settings.autoSend = false;
         h.state->setSettings(settings);
@@ -445,11 +440,12 @@ private slots:
         // Hold the loop on the first job so that the second one waits.
         ScriptedAnswer slow = ScriptedAnswer::json(200, q("{'categories':[]}"));
         slow.delayMs = 500;
-        h.service.answer("POST", kAnalyze, slow);
+        h.service.answer("POST", paths::analyze, slow);
         blockingWait(h.state->bootstrap());
         h.clipboard.text = QStringLiteral("First");
         h.state->captureClipboard();
-        QVERIFY(QTest::qWaitFor([&] { return !h.service.requestsTo("POST", kAnalyze).isEmpty(); }, 5000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return !h.service.requestsTo("POST", paths::analyze).isEmpty(); }, 5000));
         h.clipboard.text = QStringLiteral("Second");
         h.state->captureClipboard();
         h.state->abortLatestJob();
@@ -459,7 +455,7 @@ private slots:
                  (JobErrorInfo{QStringLiteral("Job aborted"), std::nullopt, QStringLiteral("ABORTED")}));
         QCOMPARE(h.state->statusIconState().kind(), StatusIconState::Kind::processing);
         QVERIFY(h.waitUntilIdle());
-        QCOMPARE(h.service.requestsTo("POST", kAnalyze).size(), 1);
+        QCOMPARE(h.service.requestsTo("POST", paths::analyze).size(), 1);
         QCOMPARE(h.state->jobs().first().logs.size(), 1); // "Job created" only, never started
         QCOMPARE(h.state->jobs().at(1).status, JobStatus::success);
     }
@@ -469,8 +465,8 @@ private slots:
     void abortDuringARequest_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("transform") << kTransform;
-        QTest::newRow("humanize") << kHumanize;
+        QTest::newRow("transform") << paths::transform;
+        QTest::newRow("humanize") << paths::humanize;
     }
     void abortDuringARequest()
     {
@@ -494,13 +490,13 @@ private slots:
         QVERIFY(!job.processing && job.aborted);
         QVERIFY(job.transformResult); // recorded before the check in both cases
         QVERIFY(!job.contentAfterHumanize);
-        QVERIFY(h.service.requestsTo("POST", kSave).isEmpty());
-        if (path == kTransform)
-            QVERIFY(h.service.requestsTo("POST", kHumanize).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::save).isEmpty());
+        if (path == paths::transform)
+            QVERIFY(h.service.requestsTo("POST", paths::humanize).isEmpty());
         QVERIFY(h.notifications.posted.isEmpty()); // no failure notification for an abort
         // No log line for the abort itself.
-        QCOMPARE(job.logs.last().message, path == kHumanize ? QStringLiteral("Humanizing content")
-                                                            : QStringLiteral("Transforming content"));
+        QCOMPARE(job.logs.last().message, path == paths::humanize ? QStringLiteral("Humanizing content")
+                                                                  : QStringLiteral("Transforming content"));
         QCOMPARE(h.state->statusIconState(), StatusIconState::idle());
     }
 
@@ -526,14 +522,14 @@ private slots:
         QVERIFY(h.waitUntilIdle());
 
         QStringList analysed;
-        for (const RecordedRequest &r : h.service.requestsTo("POST", kAnalyze))
+        for (const RecordedRequest &r : h.service.requestsTo("POST", paths::analyze))
             analysed << r.json.toObject().value(QStringLiteral("originalText")).toString();
         QCOMPARE(analysed,
                  (QStringList{QStringLiteral("Earlier"), QStringLiteral("Later"), QStringLiteral("Newest")}));
         // Strictly one job at a time: every job's requests come before the next job's.
         QStringList stages;
         for (const QString &p : h.requestPaths()) {
-            if (p == kAnalyze || p == kSave)
+            if (p == paths::analyze || p == paths::save)
                 stages << p.section(u'/', -1);
         }
         QCOMPARE(stages,
@@ -574,13 +570,13 @@ private slots:
         QVERIFY(h.waitUntilIdle());
         const JobRecord resumed = h.state->jobs().first();
         QCOMPARE(resumed.status, JobStatus::success);
-        QVERIFY(h.service.requestsTo("POST", kAnalyze).isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kTransform).isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kIllustrations).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::transform).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::illustrations).isEmpty());
         QCOMPARE(AppStateHarness::logMessages(resumed),
                  (QStringList{QStringLiteral("Job started"), QStringLiteral("Job started"),
                               QStringLiteral("Saving article"), QStringLiteral("Job complete")}));
-        const QJsonObject body = h.service.requestsTo("POST", kSave).first().json.toObject();
+        const QJsonObject body = h.service.requestsTo("POST", paths::save).first().json.toObject();
         QCOMPARE(body.value(QStringLiteral("content")).toString(), *job.contentAfterIllustrations);
         const QJsonObject meta = body.value(QStringLiteral("metadata")).toObject();
         QCOMPARE(meta.value(QStringLiteral("categories")), QJsonValue(QJsonArray{QStringLiteral("stored")}));
@@ -604,7 +600,7 @@ private slots:
         h.startSignedIn();
         QVERIFY(h.waitUntilIdle());
         QCOMPARE(h.state->jobs().first().status, JobStatus::running);
-        QVERIFY(h.service.requestsTo("POST", kAnalyze).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
     }
 
     void notificationFailuresAreSilent()

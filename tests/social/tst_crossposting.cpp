@@ -4,15 +4,12 @@
 #include <QTest>
 
 #include "AppStateHarness.h"
+#include "ServicePaths.h"
 
 using namespace pendrel;
 using namespace pendrel::test;
 
 namespace {
-
-const QString kAdaptations = QStringLiteral("/api/blog/social-adaptations");
-const QString kPublish = QStringLiteral("/api/blog/social-adaptations/publish");
-const QString kShop = QStringLiteral("/api/integrations/shopify/publish");
 
 SocialCrosspostPreference preference(const char *id, SocialCrosspostPlatform platform,
                                      SocialCrosspostMode mode)
@@ -83,13 +80,14 @@ private slots:
     {
         AppStateHarness h;
         h.startSignedIn();
-        h.service.answer("POST", kAdaptations, ScriptedAnswer::json(200, q("{'adaptation':{'id':'ad-1'}}")));
-        h.service.answer("POST", kPublish,
+        h.service.answer("POST", paths::adaptations,
+                         ScriptedAnswer::json(200, q("{'adaptation':{'id':'ad-1'}}")));
+        h.service.answer("POST", paths::publish,
                          ScriptedAnswer::json(200, q("{'success':true,'postId':'post-9'}")));
-        h.service.answer("POST", kShop, ScriptedAnswer::json(200, "not even JSON"));
+        h.service.answer("POST", paths::shop, ScriptedAnswer::json(200, "not even JSON"));
         QStringList atFirstRequest;
         h.service.onRequest = [&](const RecordedRequest &r) {
-            if (r.path == kAdaptations)
+            if (r.path == paths::adaptations)
                 atFirstRequest = statuses(h.stateFile().jobs.first());
         };
         SocialCrosspostPreference shop =
@@ -105,18 +103,18 @@ private slots:
                                               QStringLiteral("shopify_blog:s7=pending")}));
         QStringList order;
         for (const QString &p : h.requestPaths()) {
-            if (p == kAdaptations || p == kPublish || p == kShop)
+            if (p == paths::adaptations || p == paths::publish || p == paths::shop)
                 order << p;
         }
-        QCOMPARE(order, (QStringList{kAdaptations, kPublish, kShop}));
-        QCOMPARE(h.service.requestsTo("POST", kAdaptations).first().json,
+        QCOMPARE(order, (QStringList{paths::adaptations, paths::publish, paths::shop}));
+        QCOMPARE(h.service.requestsTo("POST", paths::adaptations).first().json,
                  json::parseDocument(q("{'articleId':'art-1','tenantId':'t1','platform':'linkedin'}")));
-        const RecordedRequest publish = h.service.requestsTo("POST", kPublish).first();
+        const RecordedRequest publish = h.service.requestsTo("POST", paths::publish).first();
         QCOMPARE(publish.json,
                  json::parseDocument(q("{'adaptationId':'ad-1','tenantId':'t1','platform':'linkedin',"
                                        "'accountId':'li'}")));
         QCOMPARE(publish.header("X-Tenant-ID"), QByteArray("t1"));
-        const RecordedRequest shopRequest = h.service.requestsTo("POST", kShop).first();
+        const RecordedRequest shopRequest = h.service.requestsTo("POST", paths::shop).first();
         QCOMPARE(shopRequest.json,
                  json::parseDocument(q(
                      "{'articleId':'art-1','tenantId':'t1','accountId':'s7','mode':'publish','blogId':7}")));
@@ -138,8 +136,9 @@ private slots:
     {
         AppStateHarness h;
         h.startSignedIn();
-        h.service.answer("POST", kAdaptations, ScriptedAnswer::json(500, q("{'error':'Adapter down'}")));
-        h.service.answer("POST", kPublish, ScriptedAnswer::json(200, q("{'success':true}")));
+        h.service.answer("POST", paths::adaptations,
+                         ScriptedAnswer::json(500, q("{'error':'Adapter down'}")));
+        h.service.answer("POST", paths::publish, ScriptedAnswer::json(200, q("{'success':true}")));
         const JobRecord job =
             crosspost(h, {preference("li", SocialCrosspostPlatform::linkedin, SocialCrosspostMode::adapt),
                           preference("fb", SocialCrosspostPlatform::facebook, SocialCrosspostMode::direct)});
@@ -163,8 +162,8 @@ private slots:
         off.enabled = false;
         const JobRecord job = crosspost(h, {off});
         QVERIFY(job.socialPublishes.isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kAdaptations).isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kPublish).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::adaptations).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::publish).isEmpty());
     }
 
     void directAnswersAndSubreddits_data()
@@ -213,7 +212,7 @@ private slots:
         AppStateHarness h;
         h.startSignedIn();
         h.service.answer(
-            "POST", kPublish,
+            "POST", paths::publish,
             ScriptedAnswer::json(QString::fromUtf8(QTest::currentDataTag()) == u"unauthorised" ? 401 : 200,
                                  answer));
         const JobRecord job = crosspost(h, {pref});
@@ -221,14 +220,14 @@ private slots:
         QCOMPARE(enumString(r.status), status);
         QCOMPARE(r.adaptationId.value_or(QStringLiteral("-")) + u'|' + r.postId.value_or(QStringLiteral("-")),
                  ids);
-        const QJsonObject body = h.service.requestsTo("POST", kPublish).first().json.toObject();
+        const QJsonObject body = h.service.requestsTo("POST", paths::publish).first().json.toObject();
         QCOMPARE(body.value(QStringLiteral("action")).toString(), QStringLiteral("publish_raw"));
         QCOMPARE(body.value(QStringLiteral("articleId")).toString(), QStringLiteral("art-1"));
         QCOMPARE(body.contains(QStringLiteral("subreddit"))
                      ? body.value(QStringLiteral("subreddit")).toString()
                      : QStringLiteral("-"),
                  subreddit);
-        QVERIFY(h.service.requestsTo("POST", kAdaptations).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::adaptations).isEmpty());
         QCOMPARE(h.state->authState().status, AuthStatus::authenticated);
     }
 
@@ -258,19 +257,21 @@ private slots:
             },
             5000));
         QVERIFY(h.state->job(id)->socialPublishes.isEmpty());
-        QVERIFY(h.service.requestsTo("POST", kAdaptations).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::adaptations).isEmpty());
     }
 
     void shopWithoutBlog()
     {
         AppStateHarness h;
         h.startSignedIn();
-        h.service.answer("POST", kShop, ScriptedAnswer::json(204, ""));
+        h.service.answer("POST", paths::shop, ScriptedAnswer::json(204, ""));
         const JobRecord job = crosspost(
             h, {preference("s", SocialCrosspostPlatform::shopifyBlog, SocialCrosspostMode::article)});
         QCOMPARE(statuses(job), QStringList{QStringLiteral("shopify_blog:s=success")});
-        QVERIFY(
-            !h.service.requestsTo("POST", kShop).first().json.toObject().contains(QStringLiteral("blogId")));
+        QVERIFY(!h.service.requestsTo("POST", paths::shop)
+                     .first()
+                     .json.toObject()
+                     .contains(QStringLiteral("blogId")));
     }
 
     // The follow-up of one job runs while the next job goes through the pipeline.
@@ -280,8 +281,8 @@ private slots:
         h.startSignedIn();
         ScriptedAnswer slow = ScriptedAnswer::json(200, q("{'adaptation':{'id':'ad-1'}}"));
         slow.delayMs = 700;
-        h.service.answer("POST", kAdaptations, slow);
-        h.service.answer("POST", kPublish, ScriptedAnswer::json(200, q("{'success':true}")));
+        h.service.answer("POST", paths::adaptations, slow);
+        h.service.answer("POST", paths::publish, ScriptedAnswer::json(200, q("{'success':true}")));
         ClipperSettings settings = h.state->settings();
         settings.autoSend = false;
         settings.socialCrosspostPreferences = {
@@ -308,9 +309,9 @@ private slots:
 
         // The second job was analysed while the first one's adaptation was still outstanding.
         const QStringList paths = h.requestPaths();
-        const qsizetype adaptation = paths.indexOf(kAdaptations);
+        const qsizetype adaptation = paths.indexOf(paths::adaptations);
         const qsizetype secondAnalysis = paths.lastIndexOf(QStringLiteral("/api/blog/admin/analyze"));
-        const qsizetype publish = paths.indexOf(kPublish);
+        const qsizetype publish = paths.indexOf(paths::publish);
         QVERIFY(adaptation < secondAnalysis && secondAnalysis < publish);
         QVERIFY(h.state->job(second.id)->socialPublishes.isEmpty());
     }
