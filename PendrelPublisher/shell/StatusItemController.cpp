@@ -119,7 +119,7 @@ void StatusItemController::togglePanel()
 {
     // A click on the icon while the popup is open first closes the popup
     // (an outside click), then arrives here: that click meant "close".
-    if (panel_->isVisible() || panel_->hiddenWithinMs(300))
+    if (panel_->isVisible() || panel_->hiddenWithinMs(800))
         hidePanel();
     else
         showPanel();

@@ -72,7 +72,8 @@ xdotool mousemove "$x" "$y" click 1
 waitfor panel_shown || fail "a click on the icon did not open the panel"
 if command -v import >/dev/null; then import -window root "$artifacts/tray-panel.png" || true; fi
 
-# A second click closes it again.
+# A second click closes it again (once the panel has settled).
+sleep 0.5
 xdotool mousemove "$x" "$y" click 1
 panel_hidden() { ! panel_shown; }
 waitfor panel_hidden || fail "a second click did not close the panel"
