@@ -2,6 +2,7 @@
 
 #include "model/Job.h"
 #include "state/AppState.h"
+#include "ui/PanelTexts.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -136,24 +137,23 @@ void ClipperPanelView::render()
     signIn_->setEnabled(!state_.isSigningIn());
     browserSignIn_->setEnabled(!state_.isBrowserAuthInProgress());
 
-    tenant_->setText(QStringLiteral("%1 \u2014 %2 credits")
-                         .arg(auth.tenantName.value_or(QStringLiteral("Workspace")))
-                         .arg(auth.balanceCredits.value_or(0)));
+    tenant_->setText(PanelTexts::tenantName(state_) + QStringLiteral(" \u2014 ")
+                     + PanelTexts::balance(state_));
     if (url_->text() != state_.urlInput())
         url_->setText(state_.urlInput());
     const std::optional<ClipPayload> &clip = state_.pendingClip();
-    pending_->setText(clip ? clip->title + QStringLiteral(": ")
-                                 + (clip->text.isEmpty() ? clip->url : clip->text.left(220))
-                           : QStringLiteral("Nothing captured yet."));
+    pending_->setText(PanelTexts::previewHeadline(clip) + QStringLiteral(": ")
+                      + PanelTexts::previewBody(clip));
+    send_->setText(PanelTexts::sendButtonTitle(state_));
     send_->setEnabled(clip.has_value());
     const std::optional<JobRecord> job = state_.latestJob();
-    jobStatus_->setText(job ? QStringLiteral("%1 \u2014 %2")
-                                  .arg(job->title.value_or(job->clip.title), enumString(job->status))
+    jobStatus_->setText(job ? PanelTexts::statusPill(job->status).title + QStringLiteral(" \u2014 ")
+                                  + PanelTexts::primaryMessage(*job)
                             : QStringLiteral("No history yet."));
     QStringList lines;
     if (job) {
         for (auto it = job->logs.crbegin(); it != job->logs.crend(); ++it)
-            lines << it->message;
+            lines << PanelTexts::logLine(*it);
     }
     log_->setPlainText(lines.join(u'\n'));
     openArticle_->setEnabled(state_.latestArticleURL().has_value());

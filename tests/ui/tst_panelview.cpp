@@ -57,6 +57,9 @@ private slots:
         QVERIFY(panel.findChild<QLabel *>(QStringLiteral("pendingClip"))
                     ->text()
                     .startsWith(u"Restored workspace preview"));
+        // A queued job in the preview: the main button adds to the queue.
+        QCOMPARE(panel.findChild<QPushButton *>(QStringLiteral("sendButton"))->text(),
+                 QStringLiteral("Add to queue"));
         auto *url = panel.findChild<QLineEdit *>(QStringLiteral("urlField"));
         QTest::keyClicks(url, QStringLiteral("not a url"));
         panel.findChild<QPushButton *>(QStringLiteral("extractButton"))->click();

@@ -1,0 +1,257 @@
+#include "ui/PanelTexts.h"
+
+#include "state/AppState.h"
+#include "support/Text.h"
+
+#include <QLocale>
+
+namespace pendrel::PanelTexts {
+
+QColor toneText(Tone tone)
+{
+    switch (tone) {
+    case Tone::info:
+        return QColor::fromRgbF(0.08f, 0.36f, 0.74f);
+    case Tone::success:
+        return QColor::fromRgbF(0.09f, 0.46f, 0.22f);
+    case Tone::danger:
+        return QColor::fromRgbF(0.79f, 0.16f, 0.14f);
+    case Tone::muted:
+        break;
+    }
+    return QColor::fromRgbF(0.40f, 0.43f, 0.50f);
+}
+
+QColor toneBackground(Tone tone)
+{
+    switch (tone) {
+    case Tone::info:
+        return QColor::fromRgbF(0.90f, 0.95f, 1.00f);
+    case Tone::success:
+        return QColor::fromRgbF(0.89f, 0.98f, 0.92f);
+    case Tone::danger:
+        return QColor::fromRgbF(1.00f, 0.92f, 0.92f);
+    case Tone::muted:
+        break;
+    }
+    return QColor::fromRgbF(0.93f, 0.94f, 0.96f);
+}
+
+Pill statusPill(JobStatus status)
+{
+    switch (status) {
+    case JobStatus::submitted:
+        return {QStringLiteral("Queued"), Tone::info};
+    case JobStatus::running:
+        return {QStringLiteral("Working"), Tone::info};
+    case JobStatus::success:
+        return {QStringLiteral("Ready"), Tone::success};
+    case JobStatus::error:
+        return {QStringLiteral("Issue"), Tone::danger};
+    case JobStatus::aborted:
+        break;
+    }
+    return {QStringLiteral("Stopped"), Tone::muted};
+}
+
+QString normalizedError(const QString &message)
+{
+    const QString lower = message.toLower();
+    if (lower == u"empty source text." || lower == u"empty source text")
+        return QStringLiteral("Nothing to process");
+    if (lower == u"no active session." || lower == u"no active session")
+        return QStringLiteral("Sign in again");
+    return message;
+}
+
+namespace {
+
+QString runningMessage(JobStep step)
+{
+    switch (step) {
+    case JobStep::prepare:
+        return QStringLiteral("Preparing");
+    case JobStep::extract:
+        return QStringLiteral("Extracting");
+    case JobStep::analyze:
+        return QStringLiteral("Analyzing");
+    case JobStep::transform:
+        return QStringLiteral("Transforming");
+    case JobStep::illustrations:
+        return QStringLiteral("Generating images");
+    case JobStep::humanize:
+        return QStringLiteral("Humanizing");
+    case JobStep::save:
+        return QStringLiteral("Saving");
+    case JobStep::voiceover:
+        return QStringLiteral("Queueing voice-over");
+    case JobStep::done:
+        return QStringLiteral("Done");
+    case JobStep::error:
+        return QStringLiteral("Error");
+    case JobStep::aborted:
+        break;
+    }
+    return QStringLiteral("Aborted");
+}
+
+} // namespace
+
+QString primaryMessage(const JobRecord &job)
+{
+    switch (job.status) {
+    case JobStatus::submitted:
+        return QStringLiteral("Ready in queue");
+    case JobStatus::running:
+        return job.step ? runningMessage(*job.step) : QStringLiteral("Processing article");
+    case JobStatus::success:
+        return QStringLiteral("Article ready");
+    case JobStatus::error:
+        if (job.error && !job.error->message.isEmpty())
+            return normalizedError(job.error->message);
+        return QStringLiteral("Needs attention");
+    case JobStatus::aborted:
+        break;
+    }
+    return QStringLiteral("Processing stopped");
+}
+
+std::optional<QString> secondaryMessage(const JobRecord &job)
+{
+    switch (job.status) {
+    case JobStatus::submitted:
+        return QStringLiteral("We\u2019ll start as soon as the current work finishes.");
+    case JobStatus::running:
+        return QStringLiteral("The article is moving through the pipeline now.");
+    case JobStatus::success:
+        return std::nullopt;
+    case JobStatus::error:
+        if (job.step && *job.step != JobStep::error)
+            return QStringLiteral("Stopped during ") + jobStepLabel(*job.step).toLower() + u'.';
+        return std::nullopt;
+    case JobStatus::aborted:
+        break;
+    }
+    return QStringLiteral("You can retry when you're ready.");
+}
+
+std::optional<QString> crosspostSummary(const JobRecord &job)
+{
+    int posted = 0, publishing = 0, issues = 0, skipped = 0;
+    for (const JobSocialPublishResult &r : job.socialPublishes) {
+        switch (r.status) {
+        case JobSocialPublishStatus::success:
+            ++posted;
+            break;
+        case JobSocialPublishStatus::pending:
+        case JobSocialPublishStatus::running:
+            ++publishing;
+            break;
+        case JobSocialPublishStatus::error:
+            ++issues;
+            break;
+        case JobSocialPublishStatus::skipped:
+            ++skipped;
+            break;
+        }
+    }
+    QStringList parts;
+    for (const auto &[word, count] : {std::pair{"Posted ", posted}, std::pair{"Publishing ", publishing},
+                                      std::pair{"Issues ", issues}, std::pair{"Skipped ", skipped}}) {
+        if (count > 0)
+            parts << QLatin1StringView(word) + QString::number(count);
+    }
+    if (parts.isEmpty())
+        return std::nullopt;
+    return QStringLiteral("Crossposting: ") + parts.join(QStringLiteral(" \u00B7 "));
+}
+
+QString previewHeadline(const std::optional<ClipPayload> &clip)
+{
+    if (!clip)
+        return QStringLiteral("Nothing captured yet");
+    if (!clip->title.isEmpty())
+        return clip->title;
+    return clip->type == ClipType::url ? QStringLiteral("URL captured") : QStringLiteral("Clipboard content");
+}
+
+QString previewBody(const std::optional<ClipPayload> &clip)
+{
+    const QString placeholder = QStringLiteral(
+        "Capture clipboard text or paste a URL to see a clean preview before sending it into the pipeline.");
+    if (!clip)
+        return placeholder;
+    if (clip->type == ClipType::url && clip->text.isEmpty())
+        return QStringLiteral("We\u2019re ready to extract the article and prepare it for transformation.");
+    const QString body = text::trimmed(clip->text);
+    if (body.isEmpty())
+        return placeholder;
+    if (text::characterCount(body) >= 221)
+        return text::characterPrefix(body, 220) + u'\u2026';
+    return body;
+}
+
+QString headerSubtitle(const AppState &state)
+{
+    if (state.browserAuthStatusMessage() && !state.browserAuthStatusMessage()->isEmpty())
+        return *state.browserAuthStatusMessage();
+    return QStringLiteral("Capture text or URLs, then let Pendrel publish the article for you.");
+}
+
+Badge headerBadge(const AppState &state)
+{
+    if (state.isBrowserAuthInProgress())
+        return {QStringLiteral("Browser auth"), true};
+    if (state.isSigningIn())
+        return {QStringLiteral("Signing in"), true};
+    if (state.processingCount() > 0 || state.queuedCount() > 0)
+        return {QStringLiteral("Writing"), true};
+    if (state.authState().status == AuthStatus::authenticated)
+        return {QStringLiteral("Ready"), false};
+    return {QStringLiteral("Secure auth"), false};
+}
+
+QString tenantName(const AppState &state)
+{
+    const AuthState &auth = state.authState();
+    return auth.tenantName.value_or(auth.tenantID.value_or(QStringLiteral("\u2014")));
+}
+
+QString balance(const AppState &state)
+{
+    return QString::number(state.authState().balanceCredits.value_or(0)) + QStringLiteral(" credits");
+}
+
+std::optional<QString> queueLine(const AppState &state)
+{
+    const int processing = state.processingCount();
+    const int queued = state.queuedCount();
+    if (processing == 0 && queued == 0)
+        return std::nullopt;
+    return QStringLiteral("Processing: %1 \u00B7 Queued: %2").arg(processing).arg(queued);
+}
+
+QString sendButtonTitle(const AppState &state)
+{
+    return state.processingCount() + state.queuedCount() > 0 ? QStringLiteral("Add to queue")
+                                                             : QStringLiteral("Send to Lumenflow");
+}
+
+QString logLine(const JobLogEntry &entry)
+{
+    const QLocale locale;
+    const QDateTime local = entry.timestamp.toLocalTime();
+    return locale.toString(local.date(), QLocale::ShortFormat) + u' '
+           + locale.toString(local.time(), QLocale::ShortFormat) + QStringLiteral(" \u00B7 ") + entry.message;
+}
+
+std::optional<QString> recentJobSubtitle(const JobRecord &job)
+{
+    if (job.status == JobStatus::error)
+        return job.error ? std::optional<QString>(job.error->message) : std::nullopt;
+    if ((job.status == JobStatus::submitted || job.status == JobStatus::running) && job.step)
+        return jobStepLabel(*job.step);
+    return std::nullopt;
+}
+
+} // namespace pendrel::PanelTexts

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "model/Clip.h"
+#include "model/Job.h"
+
+#include <QColor>
+#include <QString>
+
+#include <optional>
+
+namespace pendrel {
+
+class AppState;
+
+// The words and colours the panel's sections show, as functions of the
+// state they read, so that every rule is testable without widgets.
+namespace PanelTexts {
+
+enum class Tone { info, success, danger, muted };
+QColor toneText(Tone tone);
+QColor toneBackground(Tone tone);
+
+struct Pill {
+    QString title;
+    Tone tone = Tone::muted;
+    bool operator==(const Pill &) const = default;
+};
+
+// "Queued", "Working", "Ready", "Issue", "Stopped".
+Pill statusPill(JobStatus status);
+QString primaryMessage(const JobRecord &job);
+std::optional<QString> secondaryMessage(const JobRecord &job);
+// Service texts the user cannot act on, said plainly.
+QString normalizedError(const QString &message);
+// "Crossposting: Posted 2 · Skipped 1"; nothing without results.
+std::optional<QString> crosspostSummary(const JobRecord &job);
+
+QString previewHeadline(const std::optional<ClipPayload> &clip);
+QString previewBody(const std::optional<ClipPayload> &clip);
+
+QString headerSubtitle(const AppState &state);
+struct Badge {
+    QString label;
+    bool active = false;
+    bool operator==(const Badge &) const = default;
+};
+Badge headerBadge(const AppState &state);
+
+QString tenantName(const AppState &state);
+QString balance(const AppState &state);
+// "Processing: 1 · Queued: 2", when anything is running or queued.
+std::optional<QString> queueLine(const AppState &state);
+QString sendButtonTitle(const AppState &state);
+// A log line: the time in the user's locale, " · ", the message.
+QString logLine(const JobLogEntry &entry);
+// The subtitle of a row in the recent jobs list.
+std::optional<QString> recentJobSubtitle(const JobRecord &job);
+
+} // namespace PanelTexts
+
+} // namespace pendrel
