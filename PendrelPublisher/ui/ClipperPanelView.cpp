@@ -2,6 +2,7 @@
 
 #include "model/Job.h"
 #include "state/AppState.h"
+#include "ui/PanelPieces.h"
 #include "ui/PanelTexts.h"
 
 #include <QFormLayout>
@@ -31,8 +32,19 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(14, 14, 14, 14);
     layout->setSpacing(12);
-    auto *title = new QLabel(QStringLiteral("<b>Pendrel Publisher</b>"), this);
-    layout->addWidget(title);
+    auto *header = new QHBoxLayout;
+    auto *brand = new QLabel(QStringLiteral("<b>Pendrel</b>"), this);
+    brand->setObjectName(QStringLiteral("wordMark"));
+    badge_ = new HeaderActivityBadge(this);
+    header->addWidget(brand);
+    header->addStretch();
+    header->addWidget(badge_);
+    layout->addLayout(header);
+    subtitle_ = new QLabel(this);
+    subtitle_->setObjectName(QStringLiteral("headerSubtitle"));
+    subtitle_->setWordWrap(true);
+    subtitle_->setStyleSheet(QStringLiteral("color: #667085;"));
+    layout->addWidget(subtitle_);
     error_ = new QLabel(this);
     error_->setObjectName(QStringLiteral("errorMessage"));
     error_->setWordWrap(true);
@@ -66,9 +78,12 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     workspacePage_ = new QWidget(this);
     auto *work = new QVBoxLayout(workspacePage_);
     work->setContentsMargins(0, 0, 0, 0);
-    tenant_ = new QLabel(workspacePage_);
-    tenant_->setObjectName(QStringLiteral("tenantLabel"));
-    work->addWidget(tenant_);
+    auto *metrics = new QHBoxLayout;
+    tenant_ = new MetricBlock(QStringLiteral("Tenant"), "tenantMetric", workspacePage_);
+    balance_ = new MetricBlock(QStringLiteral("Balance"), "balanceMetric", workspacePage_);
+    metrics->addWidget(tenant_);
+    metrics->addWidget(balance_);
+    work->addLayout(metrics);
     auto *capture = new QHBoxLayout;
     auto *clipboard = button(QStringLiteral("Use Clipboard"), "useClipboardButton", workspacePage_);
     url_ = new QLineEdit(workspacePage_);
@@ -85,9 +100,18 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     work->addWidget(pending_);
     send_ = button(QStringLiteral("Send to Lumenflow"), "sendButton", workspacePage_);
     work->addWidget(send_);
+    auto *statusLine = new QHBoxLayout;
+    pill_ = new StatusPill(workspacePage_);
+    pill_->setObjectName(QStringLiteral("statusPill"));
     jobStatus_ = new QLabel(workspacePage_);
     jobStatus_->setObjectName(QStringLiteral("jobStatus"));
-    work->addWidget(jobStatus_);
+    statusLine->addWidget(pill_);
+    statusLine->addWidget(jobStatus_, 1);
+    work->addLayout(statusLine);
+    secondary_ = new QLabel(workspacePage_);
+    secondary_->setObjectName(QStringLiteral("statusSecondary"));
+    secondary_->setWordWrap(true);
+    work->addWidget(secondary_);
     log_ = new QPlainTextEdit(workspacePage_);
     log_->setObjectName(QStringLiteral("jobLog"));
     log_->setReadOnly(true);
@@ -137,8 +161,10 @@ void ClipperPanelView::render()
     signIn_->setEnabled(!state_.isSigningIn());
     browserSignIn_->setEnabled(!state_.isBrowserAuthInProgress());
 
-    tenant_->setText(PanelTexts::tenantName(state_) + QStringLiteral(" \u2014 ")
-                     + PanelTexts::balance(state_));
+    tenant_->setValue(PanelTexts::tenantName(state_));
+    balance_->setValue(PanelTexts::balance(state_));
+    subtitle_->setText(PanelTexts::headerSubtitle(state_));
+    badge_->setBadge(PanelTexts::headerBadge(state_));
     if (url_->text() != state_.urlInput())
         url_->setText(state_.urlInput());
     const std::optional<ClipPayload> &clip = state_.pendingClip();
@@ -147,9 +173,13 @@ void ClipperPanelView::render()
     send_->setText(PanelTexts::sendButtonTitle(state_));
     send_->setEnabled(clip.has_value());
     const std::optional<JobRecord> job = state_.latestJob();
-    jobStatus_->setText(job ? PanelTexts::statusPill(job->status).title + QStringLiteral(" \u2014 ")
-                                  + PanelTexts::primaryMessage(*job)
-                            : QStringLiteral("No history yet."));
+    pill_->setVisible(job.has_value());
+    if (job)
+        pill_->setPill(PanelTexts::statusPill(job->status));
+    jobStatus_->setText(job ? PanelTexts::primaryMessage(*job) : QStringLiteral("No history yet."));
+    const std::optional<QString> secondary = job ? PanelTexts::secondaryMessage(*job) : std::nullopt;
+    secondary_->setText(secondary.value_or(QString()));
+    secondary_->setVisible(secondary.has_value());
     QStringList lines;
     if (job) {
         for (auto it = job->logs.crbegin(); it != job->logs.crend(); ++it)

@@ -10,6 +10,9 @@ class QPlainTextEdit;
 namespace pendrel {
 
 class AppState;
+class HeaderActivityBadge;
+class MetricBlock;
+class StatusPill;
 
 // The panel: sign-in while signed out; the workspace, capture and the
 // latest job while signed in. Re-renders from the state's signals.
@@ -29,7 +32,12 @@ private:
     QLineEdit *password_ = nullptr;
     QPushButton *signIn_ = nullptr;
     QPushButton *browserSignIn_ = nullptr;
-    QLabel *tenant_ = nullptr;
+    MetricBlock *tenant_ = nullptr;
+    MetricBlock *balance_ = nullptr;
+    HeaderActivityBadge *badge_ = nullptr;
+    StatusPill *pill_ = nullptr;
+    QLabel *subtitle_ = nullptr;
+    QLabel *secondary_ = nullptr;
     QLabel *error_ = nullptr;
     QLineEdit *url_ = nullptr;
     QLabel *pending_ = nullptr;

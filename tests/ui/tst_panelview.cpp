@@ -1,4 +1,5 @@
 #include "ui/ClipperPanelView.h"
+#include "ui/PanelPieces.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -25,6 +26,14 @@ class TestPanelView : public QObject {
     }
 
 private slots:
+    void badgePhase()
+    {
+        QCOMPARE(HeaderActivityBadge::phase(0.0), 0);
+        QCOMPARE(HeaderActivityBadge::phase(0.26), 1);
+        QCOMPARE(HeaderActivityBadge::phase(0.5), 2);
+        QCOMPARE(HeaderActivityBadge::phase(0.75), 0);
+    }
+
     void signedOut()
     {
         AppStateHarness h;
@@ -53,7 +62,12 @@ private slots:
         ClipperPanelView panel(*h.state);
         panel.show();
         QVERIFY(!panel.findChild<QLineEdit *>(QStringLiteral("signInEmail"))->isVisible());
-        QVERIFY(panel.findChild<QLabel *>(QStringLiteral("tenantLabel"))->text().contains(u"3804"));
+        QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("balanceMetric"))->text(),
+                 QStringLiteral("3804 credits"));
+        QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("tenantMetric"))->text(),
+                 QStringLiteral("Pendrel Publisher"));
+        QCOMPARE(panel.findChild<HeaderActivityBadge *>()->badge().label, QStringLiteral("Writing"));
+        QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("statusPill"))->text(), QStringLiteral("Ready"));
         QVERIFY(panel.findChild<QLabel *>(QStringLiteral("pendingClip"))
                     ->text()
                     .startsWith(u"Restored workspace preview"));
