@@ -10,16 +10,6 @@ namespace {
 const QString kJobAborted = QStringLiteral("Job aborted");
 const QString kSessionExpired = QStringLiteral("Session expired. Please sign in again.");
 
-// Not one of ours: keep its text for the record.
-class ForeignError : public Error {
-public:
-    explicit ForeignError(QString text) : text_(std::move(text)) {}
-    [[nodiscard]] QString description() const override { return text_; }
-
-private:
-    QString text_;
-};
-
 } // namespace
 
 JobQueue::JobQueue(AppState *appState, APIClient &apiClient, NotificationService &notifications,
@@ -132,7 +122,7 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
             const auto *api = dynamic_cast<const APIClientError *>(&e);
             sessionExpired = api && api->kind() == APIClientError::Kind::http && api->statusCode() == 401;
         } catch (...) {
-            appState_->failJob(id, ForeignError(QStringLiteral("Unknown error")));
+            appState_->failJob(id, MessageError(QStringLiteral("Unknown error")));
         }
         if (const std::optional<JobRecord> failed = appState_->job(id);
             failed && shouldNotifyFailure(*failed))

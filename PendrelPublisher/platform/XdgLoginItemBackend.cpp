@@ -13,15 +13,6 @@ namespace pendrel {
 
 namespace {
 
-class LoginItemError : public Error {
-public:
-    explicit LoginItemError(QString text) : text_(std::move(text)) {}
-    [[nodiscard]] QString description() const override { return text_; }
-
-private:
-    QString text_;
-};
-
 // The keys of the [Desktop Entry] group; nothing when the file is not a
 // desktop entry at all.
 std::optional<QHash<QString, QString>> desktopEntry(const QString &path)
@@ -100,11 +91,10 @@ LoginItemBackend::Status XdgLoginItemBackend::status() const
 void XdgLoginItemBackend::registerItem()
 {
     if (!QDir().mkpath(autostartFolder_))
-        throw LoginItemError(
-            QStringLiteral("Could not create the autostart folder %1.").arg(autostartFolder_));
+        throw MessageError(QStringLiteral("Could not create the autostart folder %1.").arg(autostartFolder_));
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        throw LoginItemError(QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString()));
+        throw MessageError(QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString()));
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Pendrel Publisher\n"
@@ -116,13 +106,13 @@ void XdgLoginItemBackend::registerItem()
                               .arg(quotedExec(executable_));
     file.write(entry.toUtf8());
     if (!file.commit())
-        throw LoginItemError(QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString()));
+        throw MessageError(QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString()));
 }
 
 void XdgLoginItemBackend::unregisterItem()
 {
     if (QFileInfo::exists(entryPath()) && !QFile::remove(entryPath()))
-        throw LoginItemError(QStringLiteral("Could not remove %1.").arg(entryPath()));
+        throw MessageError(QStringLiteral("Could not remove %1.").arg(entryPath()));
 }
 
 } // namespace pendrel

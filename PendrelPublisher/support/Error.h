@@ -38,6 +38,17 @@ private:
     QString path_;
 };
 
+// An error that is nothing but its message (a refusal of the desktop, a
+// failure without a type of its own).
+class MessageError : public Error {
+public:
+    explicit MessageError(QString message) : message_(std::move(message)) {}
+    [[nodiscard]] QString description() const override { return message_; }
+
+private:
+    QString message_;
+};
+
 // The text to show for any exception: the description of ours, what() of others.
 QString describeError(const std::exception &error);
 

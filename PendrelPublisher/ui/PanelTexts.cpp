@@ -64,46 +64,14 @@ QString normalizedError(const QString &message)
     return message;
 }
 
-namespace {
-
-QString runningMessage(JobStep step)
-{
-    switch (step) {
-    case JobStep::prepare:
-        return QStringLiteral("Preparing");
-    case JobStep::extract:
-        return QStringLiteral("Extracting");
-    case JobStep::analyze:
-        return QStringLiteral("Analyzing");
-    case JobStep::transform:
-        return QStringLiteral("Transforming");
-    case JobStep::illustrations:
-        return QStringLiteral("Generating images");
-    case JobStep::humanize:
-        return QStringLiteral("Humanizing");
-    case JobStep::save:
-        return QStringLiteral("Saving");
-    case JobStep::voiceover:
-        return QStringLiteral("Queueing voice-over");
-    case JobStep::done:
-        return QStringLiteral("Done");
-    case JobStep::error:
-        return QStringLiteral("Error");
-    case JobStep::aborted:
-        break;
-    }
-    return QStringLiteral("Aborted");
-}
-
-} // namespace
-
 QString primaryMessage(const JobRecord &job)
 {
     switch (job.status) {
     case JobStatus::submitted:
         return QStringLiteral("Ready in queue");
     case JobStatus::running:
-        return job.step ? runningMessage(*job.step) : QStringLiteral("Processing article");
+        // The running step reads as its label ("Generating images").
+        return job.step ? jobStepLabel(*job.step) : QStringLiteral("Processing article");
     case JobStatus::success:
         return QStringLiteral("Article ready");
     case JobStatus::error:

@@ -408,12 +408,8 @@ private slots:
         settings.autoSend = false;
         h.state->setSettings(settings);
         // Two jobs waiting; the second one meets the signed-out state.
-        h.clipboard.text = QStringLiteral("First");
-        h.state->captureClipboard();
-        h.state->sendPendingClip();
-        h.clipboard.text = QStringLiteral("Second");
-        h.state->captureClipboard();
-        h.state->sendPendingClip();
+        h.sendText(QStringLiteral("First"));
+        h.sendText(QStringLiteral("Second"));
         QVERIFY(h.waitUntilIdle());
 
         const JobRecord second = h.state->jobs().at(0);

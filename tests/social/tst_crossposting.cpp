@@ -288,14 +288,10 @@ private slots:
         settings.socialCrosspostPreferences = {
             preference("li", SocialCrosspostPlatform::linkedin, SocialCrosspostMode::adapt)};
         h.state->setSettings(settings);
-        h.clipboard.text = QStringLiteral("First");
-        h.state->captureClipboard();
-        h.state->sendPendingClip();
+        h.sendText(QStringLiteral("First"));
         settings.socialCrosspostPreferences.clear();
         h.state->setSettings(settings);
-        h.clipboard.text = QStringLiteral("Second");
-        h.state->captureClipboard();
-        h.state->sendPendingClip();
+        h.sendText(QStringLiteral("Second"));
         QVERIFY(h.waitUntilIdle());
         const JobRecord second = h.state->jobs().at(0);
         const JobRecord first = h.state->jobs().at(1);

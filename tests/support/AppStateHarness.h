@@ -74,17 +74,9 @@ private:
     {
         ++changes;
         if (refusal)
-            throw ForeignRefusal(*refusal);
+            throw MessageError(*refusal);
         current = to;
     }
-    class ForeignRefusal : public Error {
-    public:
-        explicit ForeignRefusal(QString text) : text_(std::move(text)) {}
-        [[nodiscard]] QString description() const override { return text_; }
-
-    private:
-        QString text_;
-    };
 };
 
 // An application state wired to fakes: the fake content service over HTTP,
@@ -183,6 +175,15 @@ public:
         answerWorkspace();
         answerPipeline();
         blockingWait(state->bootstrap());
+    }
+
+    // Puts `text` on the clipboard, captures it and sends it, whatever the
+    // automatic-send setting says.
+    void sendText(const QString &text)
+    {
+        clipboard.text = text;
+        state->captureClipboard(false);
+        state->sendPendingClip();
     }
 
     [[nodiscard]] bool waitUntilIdle(int timeoutMs = 10000) const
