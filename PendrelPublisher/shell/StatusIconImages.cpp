@@ -1,6 +1,7 @@
 #include "shell/StatusIconImages.h"
 
 #include "state/AppResources.h"
+#include "ui/PanelPieces.h"
 
 #include <QImage>
 #include <QPainter>
@@ -27,16 +28,10 @@ QIcon fallback()
 
 QImage draw(const QImage &source, int size, const std::optional<QColor> &tint)
 {
-    QImage out(size, size, QImage::Format_ARGB32_Premultiplied);
-    out.fill(Qt::transparent);
-    QPainter painter(&out);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(0, 0, size, size), source);
-    if (tint) {
-        painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
-        painter.fillRect(QRect(0, 0, size, size), *tint);
-    }
-    return out;
+    if (tint)
+        return tintedImage(source, QSize(size, size), *tint);
+    return source.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 QIcon render(const std::optional<QColor> &tint)

@@ -6,6 +6,9 @@
 #include "support/Tasks.h"
 #include "support/Text.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace pendrel {
 
 namespace {
@@ -54,10 +57,24 @@ std::optional<JobRecord> AppState::latestSuccessfulJob() const
 
 QList<JobRecord> AppState::recentJobs() const
 {
-    QList<JobRecord> sorted = jobs_;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
-    return sorted.mid(0, 5);
+    // The five newest without sorting (or copying) the whole history: the
+    // panel asks after every change. Equal times keep the list's order.
+    std::vector<const JobRecord *> newest;
+    newest.reserve(6);
+    for (const JobRecord &j : jobs_) {
+        auto at = std::find_if(newest.begin(), newest.end(),
+                               [&](const JobRecord *kept) { return j.createdAt > kept->createdAt; });
+        if (at == newest.end() && newest.size() >= 5)
+            continue;
+        newest.insert(at, &j);
+        if (newest.size() > 5)
+            newest.pop_back();
+    }
+    QList<JobRecord> recent;
+    recent.reserve(qsizetype(newest.size()));
+    for (const JobRecord *j : newest)
+        recent.append(*j);
+    return recent;
 }
 
 std::optional<QUuid> AppState::nextQueuedJobID() const

@@ -1,50 +1,52 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QPlainTextEdit;
+#include <functional>
+
+class QScrollArea;
 
 namespace pendrel {
 
 class AppState;
-class HeaderActivityBadge;
-class MetricBlock;
-class StatusPill;
+class AuthSection;
+class HeaderSection;
+class QuickSendSection;
 
-// The panel: sign-in while signed out; the workspace, capture and the
-// latest job while signed in. Re-renders from the state's signals.
+// The panel: a scrolling stack of sections over a soft gradient. Signed in
+// it shows the workspace, the latest work, capture, settings and history;
+// signed out, the sign-in view. Each section re-renders from the state's
+// signals it reads.
 class ClipperPanelView : public QWidget {
     Q_OBJECT
 
 public:
     explicit ClipperPanelView(AppState &state, QWidget *parent = nullptr);
 
+    // Re-renders every section (the shell calls it before showing the panel).
     void render();
+    // 440 wide; 760 high signed in, 548 signed out.
+    [[nodiscard]] QSize sizeHint() const override;
+    [[nodiscard]] QScrollArea *scrollArea() const { return scroll_; }
+    // The panel's look, shared by every section.
+    static QString styleSheet();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    void showSignedInState();
+
     AppState &state_;
-    QWidget *signInPage_ = nullptr;
-    QWidget *workspacePage_ = nullptr;
-    QLineEdit *email_ = nullptr;
-    QLineEdit *password_ = nullptr;
-    QPushButton *signIn_ = nullptr;
-    QPushButton *browserSignIn_ = nullptr;
-    MetricBlock *tenant_ = nullptr;
-    MetricBlock *balance_ = nullptr;
-    HeaderActivityBadge *badge_ = nullptr;
-    StatusPill *pill_ = nullptr;
-    QLabel *subtitle_ = nullptr;
-    QLabel *secondary_ = nullptr;
-    QLabel *error_ = nullptr;
-    QLineEdit *url_ = nullptr;
-    QLabel *pending_ = nullptr;
-    QPushButton *send_ = nullptr;
-    QLabel *jobStatus_ = nullptr;
-    QPlainTextEdit *log_ = nullptr;
-    QPushButton *openArticle_ = nullptr;
+    QScrollArea *scroll_;
+    HeaderSection *header_;
+    QWidget *workspace_;
+    AuthSection *auth_;
+    QuickSendSection *quickSend_ = nullptr;
+    QList<std::function<void()>> renderers_; // the workspace sections
+    bool signedIn_ = false;
 };
 
 } // namespace pendrel

@@ -1,7 +1,10 @@
 #include "ui/PanelPieces.h"
 
 #include <QDateTime>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPainterPath>
+#include <QStyleOptionFocusRect>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -17,15 +20,44 @@ QString css(const QColor &c)
 
 } // namespace
 
+QImage tintedImage(const QImage &source, QSize size, const QColor &color)
+{
+    QImage out(size, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(QPoint(0, 0), size), source);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    painter.fillRect(QRect(QPoint(0, 0), size), color);
+    return out;
+}
+
+QLabel *captionLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setProperty("role", QStringLiteral("caption"));
+    return label;
+}
+
+QLabel *helpLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setProperty("role", QStringLiteral("help"));
+    return label;
+}
+
 PanelCard::PanelCard(QWidget *parent) : QFrame(parent)
 {
-    setObjectName(QStringLiteral("panelCard"));
-    setStyleSheet(
-        QStringLiteral("#panelCard { background: rgba(255,255,255,0.85); border: 1px solid #dde3ea; "
-                       "border-radius: 12px; }"));
+    setProperty("role", QStringLiteral("card"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 10, 12, 10);
     layout->setSpacing(8);
+}
+
+QVBoxLayout *PanelCard::content() const
+{
+    return static_cast<QVBoxLayout *>(layout());
 }
 
 StatusPill::StatusPill(QWidget *parent) : QLabel(parent)
@@ -36,6 +68,10 @@ StatusPill::StatusPill(QWidget *parent) : QLabel(parent)
 
 void StatusPill::setPill(const PanelTexts::Pill &pill)
 {
+    if (styled_ && pill == pill_)
+        return; // restyling re-polishes the widget; skip it when nothing changed
+    styled_ = true;
+    pill_ = pill;
     setText(pill.title);
     setAccessibleName(pill.title);
     setStyleSheet(QStringLiteral("QLabel { color: %1; background: %2; border-radius: 8px; padding: 2px 8px; "
@@ -44,14 +80,95 @@ void StatusPill::setPill(const PanelTexts::Pill &pill)
 }
 
 CompactActionButton::CompactActionButton(const QString &title, Prominence prominence, const char *objectName,
-                                         QWidget *parent)
+                                         QWidget *parent, int height)
     : QPushButton(title, parent)
 {
     setObjectName(QString::fromLatin1(objectName));
     setAccessibleName(title);
-    if (prominence == Prominence::primary)
-        setStyleSheet(QStringLiteral("QPushButton { background: #1a5bbd; color: white; border-radius: 6px; "
-                                     "padding: 4px 10px; } QPushButton:disabled { background: #9fb4d6; }"));
+    setProperty("prominence", prominence == Prominence::primary ? QStringLiteral("primary")
+                                                                : QStringLiteral("secondary"));
+    setFixedHeight(height);
+    setCursor(Qt::PointingHandCursor);
+}
+
+ToggleSwitch::ToggleSwitch(QWidget *parent) : QAbstractButton(parent)
+{
+    setCheckable(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize ToggleSwitch::sizeHint() const
+{
+    return {36, 20};
+}
+
+void ToggleSwitch::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    QColor on = PanelTexts::toneText(PanelTexts::Tone::info);
+    QColor off(0xc4, 0xcb, 0xd6);
+    if (!isEnabled()) {
+        on.setAlphaF(0.4f);
+        off.setAlphaF(0.5f);
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(isChecked() ? on : off);
+    p.drawRoundedRect(track, track.height() / 2, track.height() / 2);
+    const double d = track.height() - 4;
+    const double x = isChecked() ? track.right() - 2 - d : track.left() + 2;
+    p.setBrush(isEnabled() ? QColor(Qt::white) : QColor(0xf4, 0xf5, 0xf7));
+    p.drawEllipse(QRectF(x, track.top() + 2, d, d));
+    if (hasFocus()) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(on, 1.5));
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), height() / 2.0, height() / 2.0);
+    }
+}
+
+LabeledField::LabeledField(const QString &title, QWidget *content, QWidget *parent) : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    QLabel *caption = captionLabel(title, this);
+    caption->setBuddy(content);
+    layout->addWidget(caption);
+    content->setParent(this);
+    layout->addWidget(content);
+}
+
+InlineTextField::InlineTextField(const QString &title, QLineEdit *field, QWidget *parent)
+    : LabeledField(title, field, parent)
+{
+    if (field->accessibleName().isEmpty())
+        field->setAccessibleName(title);
+}
+
+DisclosureButton::DisclosureButton(const QString &title, const char *objectName, QWidget *parent)
+    : QToolButton(parent)
+{
+    setObjectName(QString::fromLatin1(objectName));
+    setAccessibleName(title);
+    setText(title);
+    setCheckable(true);
+    setProperty("role", QStringLiteral("disclosure"));
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    setArrowType(Qt::RightArrow);
+    setAutoRaise(true);
+    setCursor(Qt::PointingHandCursor);
+    connect(this, &QToolButton::toggled, this,
+            [this](bool on) { setArrowType(on ? Qt::DownArrow : Qt::RightArrow); });
+}
+
+void DisclosureButton::setExpanded(bool expanded)
+{
+    const QSignalBlocker block(this);
+    setChecked(expanded);
+    setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
 }
 
 MetricBlock::MetricBlock(const QString &label, const char *objectName, QWidget *parent) : QWidget(parent)
@@ -60,11 +177,11 @@ MetricBlock::MetricBlock(const QString &label, const char *objectName, QWidget *
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     auto *caption = new QLabel(label, this);
-    caption->setStyleSheet(QStringLiteral("color: #667085; font-size: 11px;"));
+    caption->setProperty("role", QStringLiteral("caption"));
     value_ = new QLabel(this);
     value_->setObjectName(QString::fromLatin1(objectName));
     value_->setAccessibleName(label);
-    value_->setStyleSheet(QStringLiteral("font-weight: 600;"));
+    value_->setProperty("role", QStringLiteral("metric"));
     layout->addWidget(caption);
     layout->addWidget(value_);
 }
@@ -81,9 +198,10 @@ QString MetricBlock::value() const
 
 URLChip::URLChip(QWidget *parent) : QLabel(parent)
 {
-    setStyleSheet(QStringLiteral("QLabel { background: #eef2f7; border-radius: 8px; padding: 3px 8px; "
-                                 "font-family: monospace; }"));
+    setProperty("role", QStringLiteral("urlChip"));
     setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setMinimumWidth(40);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
 void URLChip::setURL(const QString &url)
@@ -102,7 +220,21 @@ void URLChip::resizeEvent(QResizeEvent *event)
 
 SectionDivider::SectionDivider(const QString &title, QWidget *parent) : QLabel(title, parent)
 {
-    setStyleSheet(QStringLiteral("color: #667085; font-size: 11px; font-weight: 600;"));
+    setProperty("role", QStringLiteral("divider"));
+    setMinimumHeight(12);
+}
+
+void SectionDivider::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    // A hairline after the caption, across the rest of the width.
+    QPainter p(this);
+    const int start = text().isEmpty() ? 0 : fontMetrics().horizontalAdvance(text()) + 8;
+    if (start >= width())
+        return;
+    p.setPen(QColor(0xdd, 0xe3, 0xea));
+    const int y = height() / 2;
+    p.drawLine(start, y, width(), y);
 }
 
 HeaderActivityBadge::HeaderActivityBadge(QWidget *parent) : QWidget(parent)

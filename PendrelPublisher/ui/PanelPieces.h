@@ -2,18 +2,42 @@
 
 #include "ui/PanelTexts.h"
 
+#include <QAbstractButton>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
+
+class QLineEdit;
+class QVBoxLayout;
 
 namespace pendrel {
+
+// Sets the name tests find a control by and the name screen readers say.
+template <class W>
+W *named(W *widget, const char *objectName, const QString &accessibleName)
+{
+    widget->setObjectName(QString::fromLatin1(objectName));
+    widget->setAccessibleName(accessibleName);
+    return widget;
+}
+
+// Only the image's opaque pixels take the colour (source-atop), at `size`.
+QImage tintedImage(const QImage &source, QSize size, const QColor &color);
+
+// A caption in the panel's small secondary style.
+QLabel *captionLabel(const QString &text, QWidget *parent);
+// Wrapped text in the secondary colour, for help lines and footnotes.
+QLabel *helpLabel(const QString &text, QWidget *parent);
 
 // A rounded card around a section's content.
 class PanelCard : public QFrame {
     Q_OBJECT
 public:
     explicit PanelCard(QWidget *parent = nullptr);
+    [[nodiscard]] QVBoxLayout *content() const;
 };
 
 // A small coloured label.
@@ -22,6 +46,11 @@ class StatusPill : public QLabel {
 public:
     explicit StatusPill(QWidget *parent = nullptr);
     void setPill(const PanelTexts::Pill &pill);
+    [[nodiscard]] const PanelTexts::Pill &pill() const { return pill_; }
+
+private:
+    PanelTexts::Pill pill_;
+    bool styled_ = false;
 };
 
 // A small button, primary (filled) or secondary.
@@ -30,7 +59,41 @@ class CompactActionButton : public QPushButton {
 public:
     enum class Prominence { primary, secondary };
     CompactActionButton(const QString &title, Prominence prominence, const char *objectName,
-                        QWidget *parent = nullptr);
+                        QWidget *parent = nullptr, int height = 28);
+};
+
+// An on/off switch drawn as a track with a knob; Space toggles it.
+class ToggleSwitch : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit ToggleSwitch(QWidget *parent = nullptr);
+    [[nodiscard]] QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A caption above a control.
+class LabeledField : public QWidget {
+    Q_OBJECT
+public:
+    LabeledField(const QString &title, QWidget *content, QWidget *parent = nullptr);
+};
+
+// A caption above a one-line text field.
+class InlineTextField : public LabeledField {
+    Q_OBJECT
+public:
+    InlineTextField(const QString &title, QLineEdit *field, QWidget *parent = nullptr);
+};
+
+// A triangle and a title that shows or hides what belongs to it.
+class DisclosureButton : public QToolButton {
+    Q_OBJECT
+public:
+    DisclosureButton(const QString &title, const char *objectName, QWidget *parent = nullptr);
+    // Sets the state without emitting toggled.
+    void setExpanded(bool expanded);
 };
 
 // A caption above a value.
@@ -65,6 +128,9 @@ class SectionDivider : public QLabel {
     Q_OBJECT
 public:
     explicit SectionDivider(const QString &title, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 // A badge whose three dots pulse from the clock while active.

@@ -1,5 +1,7 @@
 #include "ui/PanelTexts.h"
 
+#include "model/SupportedContentLanguage.h"
+#include "state/AppConfiguration.h"
 #include "state/AppState.h"
 #include "support/Text.h"
 
@@ -134,6 +136,21 @@ std::optional<QString> crosspostSummary(const JobRecord &job)
     return QStringLiteral("Crossposting: ") + parts.join(QStringLiteral(" \u00B7 "));
 }
 
+QString clipKindTitle(ClipType type)
+{
+    switch (type) {
+    case ClipType::clipboard:
+        return QStringLiteral("Clipboard");
+    case ClipType::selection:
+        return QStringLiteral("Selection");
+    case ClipType::url:
+        return QStringLiteral("URL");
+    case ClipType::tweet:
+        break;
+    }
+    return QStringLiteral("Tweet");
+}
+
 QString previewHeadline(const std::optional<ClipPayload> &clip)
 {
     if (!clip)
@@ -203,6 +220,62 @@ QString sendButtonTitle(const AppState &state)
 {
     return state.processingCount() + state.queuedCount() > 0 ? QStringLiteral("Add to queue")
                                                              : QStringLiteral("Send to Lumenflow");
+}
+
+QString credits(int amount)
+{
+    return QString::number(amount) + QStringLiteral(" credits");
+}
+
+QString costBreakdownLine(const CostBreakdown &breakdown)
+{
+    QStringList parts;
+    for (const CostBreakdownItem &item : breakdown.items)
+        parts << item.label + QStringLiteral(" +") + QString::number(item.credits);
+    return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+QString resultTitle(const JobRecord &job)
+{
+    if (job.title && !job.title->isEmpty())
+        return *job.title;
+    if (job.result && !job.result->title.isEmpty())
+        return job.result->title;
+    return QStringLiteral("Article ready");
+}
+
+std::optional<QString> articleAddress(const JobRecord &job)
+{
+    if (job.result && job.result->url)
+        return job.result->url;
+    return job.savedURL;
+}
+
+QString jobRowTitle(const JobRecord &job)
+{
+    if (job.title && !job.title->isEmpty())
+        return *job.title;
+    if (job.result && !job.result->title.isEmpty())
+        return job.result->title;
+    return previewHeadline(job.clip);
+}
+
+QUrl dashboardURL(QStringView relativePath)
+{
+    // Appended to the origin's path, so an origin with a path prefix keeps it.
+    QUrl base = AppConfiguration::apiBaseURL();
+    QString path = base.path();
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    base.setPath(path + relativePath.toString());
+    return base;
+}
+
+QString languageSummary(const QString &code)
+{
+    if (const std::optional<SupportedContentLanguage> language = SupportedContentLanguage::byCode(code))
+        return language->flag + u' ' + language->name;
+    return QStringLiteral("\U0001F310 ") + code.toUpper();
 }
 
 QString logLine(const JobLogEntry &entry)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "model/Clip.h"
+#include "model/CostEstimator.h"
 #include "model/Job.h"
 
 #include <QColor>
 #include <QString>
+#include <QUrl>
 
 #include <optional>
 
@@ -35,6 +37,8 @@ QString normalizedError(const QString &message);
 // "Crossposting: Posted 2 · Skipped 1"; nothing without results.
 std::optional<QString> crosspostSummary(const JobRecord &job);
 
+// "Clipboard", "Selection", "URL" or "Tweet".
+QString clipKindTitle(ClipType type);
 QString previewHeadline(const std::optional<ClipPayload> &clip);
 QString previewBody(const std::optional<ClipPayload> &clip);
 
@@ -51,6 +55,25 @@ QString balance(const AppState &state);
 // "Processing: 1 · Queued: 2", when anything is running or queued.
 std::optional<QString> queueLine(const AppState &state);
 QString sendButtonTitle(const AppState &state);
+// "12 credits".
+QString credits(int amount);
+// "Article +6 · Images +4".
+QString costBreakdownLine(const CostBreakdown &breakdown);
+
+// The result card's title: the job's, the result's, or "Article ready".
+QString resultTitle(const JobRecord &job);
+// The saved article's address: the result's, else the job's saved one.
+std::optional<QString> articleAddress(const JobRecord &job);
+// A row title in the recent jobs list, never empty.
+QString jobRowTitle(const JobRecord &job);
+// A page of the web dashboard under the configured service origin
+// ("dashboard/billing").
+QUrl dashboardURL(QStringView relativePath);
+
+// "🇩🇪 German"; a code not in the table shows a globe and the code in
+// capitals ("🌐 XX").
+QString languageSummary(const QString &code);
+
 // A log line: the time in the user's locale, " · ", the message.
 QString logLine(const JobLogEntry &entry);
 // The subtitle of a row in the recent jobs list.

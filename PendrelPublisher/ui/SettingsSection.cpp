@@ -1,0 +1,492 @@
+#include "ui/SettingsSection.h"
+
+#include "model/SupportedContentLanguage.h"
+#include "state/AppState.h"
+#include "ui/PanelPieces.h"
+#include "ui/PanelTexts.h"
+#include "ui/SocialCrosspostingSection.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace pendrel {
+
+namespace {
+
+using Prominence = CompactActionButton::Prominence;
+
+SettingBinding<bool> flag(bool ClipperSettings::*field)
+{
+    return {[field](const ClipperSettings &s) { return s.*field; },
+            [field](ClipperSettings &s, const bool &v) { s.*field = v; }};
+}
+
+SettingBinding<bool> competitionFlag(bool CompetitionOptions::*field)
+{
+    return {[field](const ClipperSettings &s) { return s.competitionOptions.*field; },
+            [field](ClipperSettings &s, const bool &v) { s.competitionOptions.*field = v; }};
+}
+
+// Connects a toggle row to a settings field; the state answers with the
+// settings signal, which renders the row again.
+void bindToggle(AppState &state, InspectorToggleRow *row, const SettingBinding<bool> &binding)
+{
+    QObject::connect(row, &InspectorToggleRow::toggled, row, [&state, binding](bool on) {
+        editSettings(state, [&](ClipperSettings &s) { binding.set(s, on); });
+    });
+}
+
+// Fills a combo box with `titles` unless it already holds exactly them, so
+// that an unchanged workspace list does not disturb an open picker.
+void setEntries(QComboBox *combo, const QStringList &titles)
+{
+    QStringList current;
+    for (int i = 0; i < combo->count(); ++i)
+        current << combo->itemText(i);
+    if (current == titles)
+        return;
+    const QSignalBlocker block(combo);
+    combo->clear();
+    combo->addItems(titles);
+}
+
+template <class E>
+int caseIndex(E value)
+{
+    return int(enumCases<E>().indexOf(value));
+}
+
+} // namespace
+
+void editSettings(AppState &state, const std::function<void(ClipperSettings &)> &edit)
+{
+    ClipperSettings settings = state.settings();
+    edit(settings);
+    state.setSettings(settings);
+}
+
+// --- Kit
+
+InspectorGroup::InspectorGroup(const QString &title, const char *objectName, QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QString::fromLatin1(objectName));
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(6);
+    outer->addWidget(new SectionDivider(title, this));
+    content_ = new QVBoxLayout;
+    content_->setSpacing(10);
+    outer->addLayout(content_);
+}
+
+InlinePickerField::InlinePickerField(const QString &title, const char *objectName, const QList<Entry> &entries,
+                                     QWidget *parent)
+    : QWidget(parent), entries_(entries)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    auto *top = new QHBoxLayout;
+    QLabel *caption = new QLabel(title, this);
+    caption->setProperty("role", QStringLiteral("fieldTitle"));
+    picker_ = named(new QComboBox(this), objectName, title);
+    for (const Entry &entry : entries)
+        picker_->addItem(entry.title);
+    caption->setBuddy(picker_);
+    top->addWidget(caption);
+    top->addStretch();
+    top->addWidget(picker_);
+    layout->addLayout(top);
+    help_ = helpLabel(QString(), this);
+    help_->setObjectName(QString::fromLatin1(objectName) + QStringLiteral("Help"));
+    layout->addWidget(help_);
+    connect(picker_, &QComboBox::activated, this, &InlinePickerField::chosen);
+    setCurrentIndex(-1);
+}
+
+void InlinePickerField::setCurrentIndex(int index)
+{
+    const QSignalBlocker block(picker_);
+    picker_->setCurrentIndex(index);
+    const std::optional<QString> help =
+        index >= 0 && index < entries_.size() ? entries_[index].help : std::nullopt;
+    help_->setText(help.value_or(QString()));
+    help_->setVisible(help.has_value());
+}
+
+LanguageSummaryChip::LanguageSummaryChip(QWidget *parent) : QLabel(parent)
+{
+    setProperty("role", QStringLiteral("chip"));
+}
+
+void LanguageSummaryChip::setCode(const QString &code)
+{
+    setText(PanelTexts::languageSummary(code));
+    setAccessibleName(text());
+}
+
+LanguageMenuField::LanguageMenuField(QWidget *parent) : QToolButton(parent)
+{
+    setObjectName(QStringLiteral("languageMenu"));
+    setPopupMode(QToolButton::InstantPopup);
+    setToolButtonStyle(Qt::ToolButtonTextOnly);
+    setProperty("role", QStringLiteral("menuButton"));
+    setCursor(Qt::PointingHandCursor);
+    menu_ = new QMenu(this);
+    menu_->setObjectName(QStringLiteral("languageList"));
+    for (const SupportedContentLanguage::Group &group : SupportedContentLanguage::grouped()) {
+        menu_->addSection(regionMenuTitle(group.region));
+        for (const SupportedContentLanguage &language : group.languages) {
+            QAction *action = menu_->addAction(language.flag + u' ' + language.label);
+            action->setData(language.code);
+            connect(action, &QAction::triggered, this, [this, code = language.code] { emit codeChosen(code); });
+        }
+    }
+    setMenu(menu_);
+}
+
+void LanguageMenuField::setCode(const QString &code)
+{
+    // U+2195: the up-and-down chevron of a picker that opens a list.
+    setText(PanelTexts::languageSummary(code) + QStringLiteral("  \u2195"));
+    setAccessibleName(QStringLiteral("Language: ") + PanelTexts::languageSummary(code));
+}
+
+InlineMenuPickerField::InlineMenuPickerField(const QString &title, const QString &helpText, QComboBox *content,
+                                             QWidget *parent)
+    : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    auto *top = new QHBoxLayout;
+    auto *caption = new QLabel(title, this);
+    caption->setProperty("role", QStringLiteral("fieldTitle"));
+    caption->setBuddy(content);
+    content->setParent(this);
+    if (content->accessibleName().isEmpty())
+        content->setAccessibleName(title);
+    top->addWidget(caption);
+    top->addStretch();
+    top->addWidget(content);
+    layout->addLayout(top);
+    layout->addWidget(helpLabel(helpText, this));
+}
+
+InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectName,
+                                       const std::optional<QString> &helpText, QWidget *trailing, QWidget *parent)
+    : QWidget(parent)
+{
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    switch_ = named(new ToggleSwitch(this), objectName, title);
+    row->addWidget(switch_, 0, Qt::AlignTop);
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto *caption = new QLabel(title, this);
+    caption->setProperty("role", QStringLiteral("fieldTitle"));
+    caption->setBuddy(switch_);
+    texts->addWidget(caption);
+    if (helpText) {
+        texts->addWidget(helpLabel(*helpText, this));
+        switch_->setAccessibleDescription(*helpText);
+    }
+    row->addLayout(texts, 1);
+    if (trailing) {
+        trailing->setParent(this);
+        row->addWidget(trailing, 0, Qt::AlignTop);
+    }
+    connect(switch_, &QAbstractButton::clicked, this, &InspectorToggleRow::toggled);
+}
+
+void InspectorToggleRow::setOn(bool on)
+{
+    const QSignalBlocker block(switch_);
+    switch_->setChecked(on);
+}
+
+// --- Competition
+
+CompetitionInspector::CompetitionInspector(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
+{
+    setObjectName(QStringLiteral("competitionInspector"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    domain_ = named(new QLineEdit, "targetDomain", QStringLiteral("Target domain"));
+    domain_->setPlaceholderText(QStringLiteral("example.com"));
+    layout->addWidget(new InlineTextField(QStringLiteral("Target domain"), domain_, this));
+    const std::initializer_list<std::tuple<const char *, const char *, bool CompetitionOptions::*>> options{
+        {"Content strategies", "contentStrategiesToggle", &CompetitionOptions::contentStrategies},
+        {"Winning titles", "winningTitlesToggle", &CompetitionOptions::winningTitles},
+        {"Pricing mentions", "pricingMentionsToggle", &CompetitionOptions::pricingMentions},
+        {"Gap analysis", "gapAnalysisToggle", &CompetitionOptions::gapAnalysis},
+        {"SERP features", "serpFeaturesToggle", &CompetitionOptions::serpFeatures},
+    };
+    for (const auto &[title, name, field] : options) {
+        auto *row = new InspectorToggleRow(QString::fromLatin1(title), name, std::nullopt, nullptr, this);
+        const SettingBinding<bool> binding = competitionFlag(field);
+        bindToggle(state_, row, binding);
+        options_.append({row, binding});
+        layout->addWidget(row);
+    }
+    layout->addWidget(helpLabel(QStringLiteral("Any selected competition insight adds a flat +8 credits."), this));
+    // Plain text, as typed: nothing is validated or normalised.
+    connect(domain_, &QLineEdit::textEdited, this, [this](const QString &text) {
+        editSettings(state_, [&](ClipperSettings &s) { s.targetDomain = text; });
+    });
+    render();
+}
+
+void CompetitionInspector::render()
+{
+    const ClipperSettings &s = state_.settings();
+    if (domain_->text() != s.targetDomain)
+        domain_->setText(s.targetDomain);
+    for (const auto &[row, binding] : options_)
+        row->setOn(binding.get(s));
+}
+
+// --- Settings
+
+SettingsSection::SettingsSection(AppState &state, QWidget *parent)
+    : QWidget(parent), onQuit([] { QCoreApplication::quit(); }), state_(state)
+{
+    setObjectName(QStringLiteral("settingsSection"));
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *card = new PanelCard(this);
+    outer->addWidget(card);
+    QVBoxLayout *layout = card->content();
+    layout->setSpacing(14);
+    auto *heading = new QLabel(QStringLiteral("Settings"), card);
+    heading->setProperty("role", QStringLiteral("heading"));
+    layout->addWidget(heading);
+
+    // Core
+    auto *core = new InspectorGroup(QStringLiteral("Core"), "coreGroup", card);
+    size_ = enumPickerField<ArticleSize>(QStringLiteral("Size"), "articleSizePicker", &articleSizeDescription, core);
+    seo_ = enumPickerField<SEOStandardMode>(QStringLiteral("SEO Standard"), "seoStandardPicker",
+                                            &seoStandardModeDescription, core);
+    language_ = new LanguageMenuField(core);
+    auto *languageRow = new QHBoxLayout;
+    auto *languageCaption = new QLabel(QStringLiteral("Language"), core);
+    languageCaption->setProperty("role", QStringLiteral("fieldTitle"));
+    languageCaption->setBuddy(language_);
+    languageRow->addWidget(languageCaption);
+    languageRow->addStretch();
+    languageRow->addWidget(language_);
+    core->content()->addWidget(size_);
+    core->content()->addWidget(seo_);
+    core->content()->addLayout(languageRow);
+    layout->addWidget(core);
+    connect(size_, &InlinePickerField::chosen, this, [this](int i) {
+        editSettings(state_, [&](ClipperSettings &s) { s.articleSize = enumCases<ArticleSize>().value(i); });
+    });
+    connect(seo_, &InlinePickerField::chosen, this, [this](int i) {
+        editSettings(state_,
+                     [&](ClipperSettings &s) { s.seoStandardMode = enumCases<SEOStandardMode>().value(i); });
+    });
+    connect(language_, &LanguageMenuField::codeChosen, this, [this](const QString &code) {
+        editSettings(state_, [&](ClipperSettings &s) { s.language = code; });
+    });
+
+    // Enhancements
+    auto *enhancements = new InspectorGroup(QStringLiteral("Enhancements"), "enhancementsGroup", card);
+    imagesCount_ = named(new QComboBox, "imagesCountPicker", QStringLiteral("Number of images"));
+    imagesCount_->setFixedWidth(84);
+    imagesCount_->addItem(QStringLiteral("Auto"));
+    for (int n = 1; n <= 5; ++n)
+        imagesCount_->addItem(QString::number(n));
+    connect(imagesCount_, &QComboBox::activated, this, [this](int i) {
+        editSettings(state_, [&](ClipperSettings &s) { s.imagesCount = i; }); // entry i is the count i
+    });
+    const std::initializer_list<std::tuple<const char *, const char *, const char *, bool ClipperSettings::*>>
+        toggles{
+            {"Humanize", "humanizeToggle", "Make AI content sound more natural and less robotic.",
+             &ClipperSettings::enableHumanize},
+            {"Images", "imagesToggle", "Generate illustrations for the article. Cost is per image.",
+             &ClipperSettings::enableImages},
+            {"Audio", "audioToggle", "Queue AI voice-over narration for the finished article.",
+             &ClipperSettings::enableAudio},
+            {"Competition", "competitionToggle",
+             "Adds competitor analysis to each article. Higher quality content, slightly higher cost (+8 "
+             "credits).",
+             &ClipperSettings::enableCompetition},
+        };
+    for (const auto &[title, name, help, field] : toggles) {
+        QWidget *trailing = field == &ClipperSettings::enableImages ? imagesCount_ : nullptr;
+        auto *row = new InspectorToggleRow(QString::fromLatin1(title), name, QString::fromUtf8(help), trailing,
+                                           enhancements);
+        const SettingBinding<bool> binding = flag(field);
+        bindToggle(state_, row, binding);
+        toggles_.append({row, binding});
+        enhancements->content()->addWidget(row);
+    }
+    layout->addWidget(enhancements);
+    competition_ = new CompetitionInspector(state_, card);
+    layout->addWidget(competition_);
+
+    // Publishing
+    auto *publishing = new InspectorGroup(QStringLiteral("Publishing"), "publishingGroup", card);
+    linksPreset_ = named(new QComboBox, "linksPresetPicker", QStringLiteral("Links preset"));
+    author_ = named(new QComboBox, "authorPicker", QStringLiteral("Author"));
+    for (QComboBox *combo : {linksPreset_, author_}) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        combo->setMinimumWidth(150);
+    }
+    publishing->content()->addWidget(new InlineMenuPickerField(
+        QStringLiteral("Links preset"), QStringLiteral("Choose how internal links are inserted into the article."),
+        linksPreset_, publishing));
+    publishing->content()->addWidget(new InlineMenuPickerField(
+        QStringLiteral("Author"), QStringLiteral("Select the article author profile used when saving the post."),
+        author_, publishing));
+    auto *autoSend = new InspectorToggleRow(QStringLiteral("Auto-send"), "autoSendToggle", std::nullopt, nullptr,
+                                            publishing);
+    bindToggle(state_, autoSend, flag(&ClipperSettings::autoSend));
+    toggles_.append({autoSend, flag(&ClipperSettings::autoSend)});
+    publishing->content()->addWidget(autoSend);
+    layout->addWidget(publishing);
+    connect(linksPreset_, &QComboBox::activated, this, [this](int i) {
+        const QString id = presetIDs_.value(i);
+        editSettings(state_, [&](ClipperSettings &s) { s.linksPresetID = id; });
+    });
+    connect(author_, &QComboBox::activated, this, [this](int i) {
+        const QString id = authorIDs_.value(i);
+        QString name;
+        for (const AuthorOption &a : state_.auxData().authors) {
+            if (a.id == id && !id.isEmpty()) {
+                name = a.name;
+                break;
+            }
+        }
+        editSettings(state_, [&](ClipperSettings &s) {
+            s.authorID = id;
+            s.authorName = name;
+        });
+    });
+
+    // Crossposting
+    layout->addWidget(new SocialCrosspostingSection(state_, card));
+
+    // App
+    auto *app = new InspectorGroup(QStringLiteral("App"), "appGroup", card);
+    launchAtLogin_ = new InspectorToggleRow(
+        QStringLiteral("Launch at login"), "launchAtLoginToggle",
+        QStringLiteral("Open Pendrel Publisher automatically whenever you sign in to your computer."), nullptr, app);
+    connect(launchAtLogin_, &InspectorToggleRow::toggled, this, [this](bool on) {
+        state_.setLaunchAtLoginEnabled(on);
+        render(); // a refused change leaves the state as it was
+    });
+    launchHelper_ = named(new QLabel(app), "launchAtLoginHelper", QString());
+    launchHelper_->setProperty("role", QStringLiteral("help"));
+    launchHelper_->setWordWrap(true);
+    app->content()->addWidget(launchAtLogin_);
+    app->content()->addWidget(launchHelper_);
+
+    auto *updates = new QHBoxLayout;
+    auto *updatesTexts = new QVBoxLayout;
+    updatesTexts->setSpacing(2);
+    auto *updatesTitle = new QLabel(QStringLiteral("Updates"), app);
+    updatesTitle->setProperty("role", QStringLiteral("fieldTitle"));
+    updateSummary_ = named(new QLabel(app), "updateSummary", QString());
+    updateSummary_->setWordWrap(true);
+    updatesTexts->addWidget(updatesTitle);
+    updatesTexts->addWidget(updateSummary_);
+    updates->addLayout(updatesTexts, 1);
+    updateButton_ = new CompactActionButton(QString(), Prominence::secondary, "updateButton", app);
+    updates->addWidget(updateButton_, 0, Qt::AlignTop);
+    app->content()->addLayout(updates);
+    connect(updateButton_, &QPushButton::clicked, this, [this] {
+        if (state_.onCheckForUpdatesRequested)
+            state_.onCheckForUpdatesRequested();
+    });
+
+    auto *endRow = new QHBoxLayout;
+    signOut_ = new CompactActionButton(QStringLiteral("Sign out"), Prominence::secondary, "signOutButton", app);
+    auto *quit = new CompactActionButton(QStringLiteral("Quit Pendrel Publisher"), Prominence::secondary,
+                                         "quitButton", app);
+    endRow->addWidget(signOut_);
+    endRow->addStretch();
+    endRow->addWidget(quit);
+    app->content()->addLayout(endRow);
+    layout->addWidget(app);
+    connect(signOut_, &QPushButton::clicked, this, [this] { state_.signOut(); });
+    connect(quit, &QPushButton::clicked, this, [this] {
+        if (onQuit)
+            onQuit();
+    });
+
+    for (const auto signal :
+         {&AppState::settingsChanged, &AppState::auxDataChanged, &AppState::launchAtLoginEnabledChanged,
+          &AppState::launchAtLoginHelperTextChanged, &AppState::appUpdateStateChanged, &AppState::authStateChanged})
+        connect(&state_, signal, this, &SettingsSection::render);
+    render();
+}
+
+void SettingsSection::render()
+{
+    const ClipperSettings &s = state_.settings();
+    size_->setCurrentIndex(caseIndex(s.articleSize));
+    seo_->setCurrentIndex(caseIndex(s.seoStandardMode));
+    language_->setCode(s.language);
+    for (const auto &[row, binding] : toggles_)
+        row->setOn(binding.get(s));
+    {
+        const QSignalBlocker block(imagesCount_);
+        imagesCount_->setCurrentIndex(s.imagesCount >= 0 && s.imagesCount <= 5 ? s.imagesCount : -1);
+    }
+    imagesCount_->setEnabled(s.enableImages);
+    // Hidden options keep their values; the estimate still counts them.
+    competition_->setVisible(s.enableCompetition);
+    competition_->render();
+    renderPublishing();
+
+    launchAtLogin_->setOn(state_.launchAtLoginEnabled());
+    const std::optional<QString> &helper = state_.launchAtLoginHelperText();
+    launchHelper_->setText(helper.value_or(QString()));
+    launchHelper_->setVisible(helper && !helper->isEmpty());
+    const AppUpdateState &update = state_.appUpdateState();
+    updateSummary_->setText(update.statusSummary());
+    updateSummary_->setProperty("role", update.status == AppUpdateStatus::error ? QStringLiteral("error")
+                                                                                 : QStringLiteral("help"));
+    updateSummary_->style()->unpolish(updateSummary_);
+    updateSummary_->style()->polish(updateSummary_);
+    updateButton_->setText(update.actionTitle());
+    updateButton_->setAccessibleName(update.actionTitle());
+    updateButton_->setEnabled(update.canCheckForUpdates);
+    signOut_->setVisible(state_.authState().status == AuthStatus::authenticated);
+}
+
+void SettingsSection::renderPublishing()
+{
+    const ClipperSettings &s = state_.settings();
+    const AuxData &aux = state_.auxData();
+    QStringList presetTitles{QStringLiteral("None")};
+    presetIDs_ = {QString()};
+    for (const LinksPreset &p : aux.presets) {
+        presetTitles << p.name;
+        presetIDs_ << p.id;
+    }
+    setEntries(linksPreset_, presetTitles);
+    QStringList authorTitles{QStringLiteral("Default")};
+    authorIDs_ = {QString()};
+    for (const AuthorOption &a : aux.authors) {
+        authorTitles << a.name;
+        authorIDs_ << a.id;
+    }
+    setEntries(author_, authorTitles);
+    // An id the workspace no longer offers selects nothing and stays stored.
+    const QSignalBlocker blockPresets(linksPreset_);
+    linksPreset_->setCurrentIndex(int(presetIDs_.indexOf(s.linksPresetID)));
+    const QSignalBlocker blockAuthors(author_);
+    author_->setCurrentIndex(int(authorIDs_.indexOf(s.authorID)));
+}
+
+} // namespace pendrel
