@@ -144,6 +144,7 @@ void SocialCrosspostingSection::render()
         for (SocialCrosspostAccountRow *old : std::as_const(rows_)) {
             rowsLayout_->removeWidget(old);
             old->hide();
+            old->setParent(nullptr);
             old->deleteLater();
         }
         rows_.clear();

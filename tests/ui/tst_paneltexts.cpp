@@ -166,6 +166,40 @@ private slots:
                           QStringLiteral("Hi")};
         QVERIFY(T::logLine(entry).endsWith(QStringLiteral(" \u00B7 Hi")));
     }
+
+    void titlesAndAddresses()
+    {
+        JobRecord j = job(JobStatus::success, JobStep::done);
+        QCOMPARE(T::resultTitle(j), QStringLiteral("Article ready"));
+        j.result = JobResult{QStringLiteral("a1"), std::nullopt, QStringLiteral("From the service")};
+        QCOMPARE(T::resultTitle(j), QStringLiteral("From the service"));
+        j.title = QStringLiteral("Our own");
+        QCOMPARE(T::resultTitle(j), QStringLiteral("Our own"));
+        QVERIFY(!T::articleAddress(j));
+        j.savedURL = QStringLiteral("https://blog.test/saved");
+        QCOMPARE(T::articleAddress(j), QStringLiteral("https://blog.test/saved"));
+        j.result->url = QStringLiteral("https://blog.test/result");
+        QCOMPARE(T::articleAddress(j), QStringLiteral("https://blog.test/result"));
+        const JobRecord untitled = job(JobStatus::submitted);
+        QCOMPARE(T::jobRowTitle(untitled), T::previewHeadline(untitled.clip));
+
+        // Dashboard pages sit under the configured origin, keeping its path.
+        for (const auto &[base, expected] :
+             {std::pair{"http://127.0.0.1:8080", "http://127.0.0.1:8080/dashboard/billing"},
+              std::pair{"https://pendrel.test/app/", "https://pendrel.test/app/dashboard/billing"}}) {
+            qputenv("PENDREL_API_BASE_URL", base);
+            QCOMPARE(T::dashboardURL(u"dashboard/billing").toString(), QString::fromLatin1(expected));
+        }
+        qunsetenv("PENDREL_API_BASE_URL");
+
+        CostBreakdown cost;
+        cost.items = {{QStringLiteral("article"), QStringLiteral("Article"), 7},
+                      {QStringLiteral("images"), QStringLiteral("Images"), 9}};
+        QCOMPARE(T::costBreakdownLine(cost), QStringLiteral("Article +7 \u00B7 Images +9"));
+        QCOMPARE(T::credits(0), QStringLiteral("0 credits"));
+        QCOMPARE(T::languageSummary(QStringLiteral("xx")), QStringLiteral("\U0001F310 XX"));
+        QCOMPARE(T::clipKindTitle(ClipType::tweet), QStringLiteral("Tweet"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPanelTexts)

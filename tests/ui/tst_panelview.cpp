@@ -1,86 +1,617 @@
+#include "model/SupportedContentLanguage.h"
+#include "ui/AuthSection.h"
 #include "ui/ClipperPanelView.h"
 #include "ui/PanelPieces.h"
+#include "ui/PanelSections.h"
+#include "ui/SettingsSection.h"
+#include "ui/SocialCrosspostingSection.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTest>
 
-#include "AppStateHarness.h"
+#include "PanelScenes.h"
 
 using namespace pendrel;
 using namespace pendrel::test;
 
-// The panel on the offscreen platform: its controls drive the state, and
-// each state is rendered to a PNG a person can look at.
+namespace {
+
+template <class T = QWidget>
+T *child(const QWidget &root, const char *name)
+{
+    T *found = root.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qWarning("no control named %s", name);
+    return found;
+}
+
+QString text(const QWidget &root, const char *name)
+{
+    auto *label = child<QLabel>(root, name);
+    return label ? label->text() : QStringLiteral("<missing>");
+}
+
+bool shown(const QWidget &root, const char *name)
+{
+    auto *w = child(root, name);
+    return w && w->isVisibleTo(&root);
+}
+
+PanelScene scene(const char *name)
+{
+    for (const PanelScene &s : panelScenes()) {
+        if (qstrcmp(s.name, name) == 0)
+            return s;
+    }
+    qFatal("no scene %s", name);
+}
+
+void choose(QComboBox *combo, int index)
+{
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+} // namespace
+
+// The panel on the offscreen platform, section by section: what each shows
+// for a state, and that its controls write through to the state and the
+// state file.
 class TestPanelView : public QObject {
     Q_OBJECT
 
-    static void save(QWidget &panel, const char *name)
-    {
-        const QString folder = QStringLiteral(PENDREL_ARTIFACTS);
-        QDir().mkpath(folder);
-        panel.resize(AppState::panelWidth, panel.sizeHint().height() > 548 ? 760 : 548);
-        QVERIFY(panel.grab().save(folder + u'/' + QString::fromLatin1(name)));
-    }
-
 private slots:
-    void badgePhase()
+    void frameBySignInState()
     {
-        QCOMPARE(HeaderActivityBadge::phase(0.0), 0);
-        QCOMPARE(HeaderActivityBadge::phase(0.26), 1);
-        QCOMPARE(HeaderActivityBadge::phase(0.5), 2);
-        QCOMPARE(HeaderActivityBadge::phase(0.75), 0);
+        ShownScene out = showScene(scene("signed-out"));
+        QCOMPARE(out.panel->sizeHint(), QSize(440, 548));
+        QVERIFY(shown(*out.panel, "headerSection"));
+        QVERIFY(shown(*out.panel, "authSection"));
+        QVERIFY(!shown(*out.panel, "workspace"));
+        QCOMPARE(out.panel->findChild<HeaderActivityBadge *>()->badge().label, QStringLiteral("Secure auth"));
+        // Typing goes to the e-mail field as the panel opens.
+        QCOMPARE(QApplication::focusWidget(), child(*out.panel, "signInEmail"));
+
+        ShownScene in = showScene(scene("workspace"));
+        QCOMPARE(in.panel->sizeHint(), QSize(440, 760));
+        QVERIFY(!shown(*in.panel, "authSection"));
+        const QStringList order{QStringLiteral("tenantSection"),    QStringLiteral("resultSection"),
+                                QStringLiteral("quickSendSection"), QStringLiteral("previewSection"),
+                                QStringLiteral("settingsSection"),  QStringLiteral("recentJobsSection"),
+                                QStringLiteral("sendSection")};
+        int lastY = -1;
+        for (const QString &name : order) {
+            QWidget *section = in.panel->findChild<QWidget *>(name);
+            QVERIFY2(section && section->isVisibleTo(in.panel.get()), qPrintable(name));
+            QVERIFY2(section->y() > lastY, qPrintable(name));
+            lastY = section->y();
+        }
+        QCOMPARE(text(*in.panel, "tenantMetric"), QStringLiteral("Pendrel Publisher"));
+        QCOMPARE(text(*in.panel, "balanceMetric"), QStringLiteral("3804 credits"));
+        QCOMPARE(QApplication::focusWidget(), child(*in.panel, "urlField"));
+
+        // Signing out switches the content without a new panel.
+        in.harness->state->signOut();
+        QTRY_VERIFY(shown(*in.panel, "authSection"));
+        QVERIFY(!shown(*in.panel, "workspace"));
+        QCOMPARE(in.panel->sizeHint(), QSize(440, 548));
     }
 
-    void signedOut()
+    void previewBodies_data()
     {
-        AppStateHarness h;
-        blockingWait(h.state->bootstrap());
-        ClipperPanelView panel(*h.state);
-        panel.show();
-        auto *email = panel.findChild<QLineEdit *>(QStringLiteral("signInEmail"));
-        auto *password = panel.findChild<QLineEdit *>(QStringLiteral("signInPassword"));
-        QVERIFY(email && password && email->isVisible());
-        QVERIFY(!panel.findChild<QPushButton *>(QStringLiteral("useClipboardButton"))->isVisible());
-        QTest::keyClicks(email, QStringLiteral("ann@pendrel.test"));
-        QCOMPARE(h.state->signInEmail(), QStringLiteral("ann@pendrel.test"));
-        panel.findChild<QPushButton *>(QStringLiteral("signInButton"))->click();
-        auto *error = panel.findChild<QLabel *>(QStringLiteral("errorMessage"));
-        QCOMPARE(error->text(), QStringLiteral("Enter both email and password."));
-        QVERIFY(error->isVisible());
-        save(panel, "panel-signed-out.png");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        const QStringList rest{QStringLiteral("statusSection"), QStringLiteral("resultSection"),
+                               QStringLiteral("quickSendSection"), QStringLiteral("previewSection")};
+        QTest::newRow("jobs") << "workspace-jobs"
+                              << QStringList{QStringLiteral("recentJobsSection"), QStringLiteral("sendSection")}
+                              << (rest + QStringList{QStringLiteral("settingsSection")});
+        QTest::newRow("settings") << "workspace-settings"
+                                  << QStringList{QStringLiteral("settingsSection"), QStringLiteral("sendSection")}
+                                  << (rest + QStringList{QStringLiteral("recentJobsSection")});
+    }
+    void previewBodies()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        ShownScene s = showScene(scene(mode.toLatin1().constData()));
+        for (const QString &name : present)
+            QVERIFY2(s.panel->findChild<QWidget *>(name), qPrintable(name));
+        for (const QString &name : absent)
+            QVERIFY2(!s.panel->findChild<QWidget *>(name), qPrintable(name));
     }
 
-    void signedInWithJobs()
+    void statusSection_data()
     {
-        qputenv("PENDREL_DEBUG_PREVIEW_STATE", "workspace-jobs");
-        AppStateHarness h;
-        blockingWait(h.state->bootstrap());
-        qunsetenv("PENDREL_DEBUG_PREVIEW_STATE");
-        ClipperPanelView panel(*h.state);
-        panel.show();
-        QVERIFY(!panel.findChild<QLineEdit *>(QStringLiteral("signInEmail"))->isVisible());
-        QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("balanceMetric"))->text(),
-                 QStringLiteral("3804 credits"));
-        QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("tenantMetric"))->text(),
-                 QStringLiteral("Pendrel Publisher"));
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("step"); // -1: none
+        QTest::addColumn<QString>("errorMessage");
+        QTest::addColumn<QString>("errorCode");
+        QTest::addColumn<QString>("pill");
+        QTest::addColumn<QString>("primary");
+        QTest::addColumn<QString>("secondary"); // empty: hidden
+        QTest::addColumn<QString>("buttons");   // visible actions
+        const auto S = [](JobStatus s) { return int(s); };
+        const auto T = [](JobStep s) { return int(s); };
+        QTest::newRow("queued") << S(JobStatus::submitted) << T(JobStep::prepare) << "" << "" << "Queued"
+                                << "Ready in queue" << "We\u2019ll start as soon as the current work finishes."
+                                << "cancel";
+        QTest::newRow("running images")
+            << S(JobStatus::running) << T(JobStep::illustrations) << "" << "" << "Working" << "Generating images"
+            << "The article is moving through the pipeline now." << "cancel";
+        QTest::newRow("running, no step") << S(JobStatus::running) << -1 << "" << "" << "Working"
+                                          << "Processing article"
+                                          << "The article is moving through the pipeline now." << "cancel";
+        QTest::newRow("session gone") << S(JobStatus::error) << T(JobStep::save) << "No active session." << ""
+                                      << "Issue" << "Sign in again" << "Stopped during saving." << "retry";
+        QTest::newRow("no credits") << S(JobStatus::error) << T(JobStep::transform) << "Out of credits"
+                                    << "INSUFFICIENT_CREDITS" << "Issue" << "Out of credits"
+                                    << "Stopped during transforming." << "retry topUp";
+        QTest::newRow("error without message") << S(JobStatus::error) << T(JobStep::error) << "" << "" << "Issue"
+                                               << "Needs attention" << "" << "retry";
+        QTest::newRow("aborted") << S(JobStatus::aborted) << T(JobStep::aborted) << "Job aborted" << "ABORTED"
+                                 << "Stopped" << "Processing stopped" << "You can retry when you're ready."
+                                 << "retry";
+    }
+    void statusSection()
+    {
+        QFETCH(int, status);
+        QFETCH(int, step);
+        QFETCH(QString, errorMessage);
+        QFETCH(QString, errorCode);
+        ShownScene s = showScene(scene("workspace"));
+        AppState &state = *s.harness->state;
+        JobRecord job = sceneJob(state, JobStatus(status), step < 0 ? std::nullopt : std::optional(JobStep(step)));
+        if (!errorMessage.isEmpty() || JobStatus(status) == JobStatus::error)
+            job.error = JobErrorInfo{errorMessage, 400, errorCode};
+        addLogs(job, {QStringLiteral("first line"), QStringLiteral("second line")});
+        state.setJobs({job});
+        const QWidget &panel = *s.panel;
+        QVERIFY(shown(panel, "statusSection"));
+        QTEST(text(panel, "statusPill"), "pill");
+        QTEST(text(panel, "statusPrimary"), "primary");
+        QFETCH(QString, secondary);
+        QCOMPARE(shown(panel, "statusSecondary"), !secondary.isEmpty());
+        if (!secondary.isEmpty())
+            QCOMPARE(text(panel, "statusSecondary"), secondary);
+        QFETCH(QString, buttons);
+        const QStringList visible = buttons.split(u' ');
+        QCOMPARE(shown(panel, "cancelButton"), visible.contains(u"cancel"));
+        QCOMPARE(shown(panel, "retryButton"), visible.contains(u"retry"));
+        QCOMPARE(shown(panel, "topUpButton"), visible.contains(u"topUp"));
+        // Logs open on request, newest first, without the level.
+        QVERIFY(!shown(panel, "statusLogs"));
+        child<QAbstractButton>(panel, "logsToggle")->click();
+        QVERIFY(shown(panel, "statusLogs"));
+        const QStringList lines = text(panel, "statusLogs").split(u'\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" \u00B7 second line")));
+        QVERIFY(lines[1].endsWith(QStringLiteral(" \u00B7 first line")));
+    }
+
+    void statusActions()
+    {
+        ShownScene s = showScene(scene("insufficient-credits"));
+        AppState &state = *s.harness->state;
+        const QUuid failed = state.jobs().first().id;
+        child<QPushButton>(*s.panel, "topUpButton")->click();
+        QTRY_COMPARE(s.harness->opener.opened.size(), 1);
+        QCOMPARE(s.harness->opener.opened.first().path(), QStringLiteral("/dashboard/billing"));
+        QCOMPARE(s.harness->opener.opened.first().host(), s.harness->service.baseUrl().host());
+        child<QPushButton>(*s.panel, "retryButton")->click();
+        QCOMPARE(state.jobs().size(), 2);
+        QVERIFY(state.jobs().first().id != failed);
+        QCOMPARE(state.jobs().first().clip, state.jobs().last().clip);
+        // The new job is waiting now: the section follows it with "Cancel".
+        QVERIFY(shown(*s.panel, "cancelButton"));
+        child<QPushButton>(*s.panel, "cancelButton")->click();
+        QVERIFY(state.jobs().first().aborted);
+    }
+
+    void resultSection()
+    {
+        ShownScene s = showScene(scene("workspace"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        QVERIFY(shown(panel, "resultSection"));
+        QCOMPARE(text(panel, "resultTitle"), QStringLiteral("Restored workspace preview"));
+        QVERIFY(!shown(panel, "crosspostSummary"));
+
+        JobRecord done = state.jobs().first();
+        done.title.reset();
+        done.result->title.clear();
+        for (const JobSocialPublishStatus status :
+             {JobSocialPublishStatus::success, JobSocialPublishStatus::success, JobSocialPublishStatus::skipped}) {
+            JobSocialPublishResult result;
+            result.status = status;
+            done.socialPublishes.append(result);
+        }
+        state.setJobs({done});
+        QCOMPARE(text(panel, "resultTitle"), QStringLiteral("Article ready"));
+        QCOMPARE(text(panel, "crosspostSummary"), QStringLiteral("Crossposting: Posted 2 \u00B7 Skipped 1"));
+        QCOMPARE(child<URLChip>(panel, "resultURL")->url(), *done.result->url);
+
+        child<QPushButton>(panel, "openArticleButton")->click();
+        QTRY_COMPARE(s.harness->opener.opened.size(), 1);
+        QCOMPARE(s.harness->opener.opened.first().toString(), *done.result->url);
+        QVERIFY(state.jobs().first().acknowledged);
+        child<QPushButton>(panel, "dashboardButton")->click();
+        QTRY_COMPARE(s.harness->opener.opened.size(), 2);
+        QCOMPARE(s.harness->opener.opened.last().path(), QStringLiteral("/dashboard/blog"));
+
+        // A newer job at work hides the older result.
+        JobRecord running = sceneJob(state, JobStatus::running, JobStep::analyze);
+        state.setJobs({running, done});
+        QVERIFY(!shown(panel, "resultSection"));
+        QVERIFY(shown(panel, "statusSection"));
+    }
+
+    void quickSendPreviewAndSend()
+    {
+        ShownScene s = showScene(scene("workspace"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        QCOMPARE(text(panel, "previewKind"), QStringLiteral("URL"));
+        QVERIFY(shown(panel, "previewURL"));
+
+        s.harness->clipboard.text = QString(500, u'a');
+        ClipperSettings settings = state.settings();
+        settings.autoSend = false;
+        state.setSettings(settings);
+        child<QPushButton>(panel, "useClipboardButton")->click();
+        QCOMPARE(text(panel, "previewKind"), QStringLiteral("Clipboard"));
+        QCOMPARE(text(panel, "previewBody"), QString(220, u'a') + u'\u2026');
+        QVERIFY(!shown(panel, "previewURL"));
+        QVERIFY(text(panel, "estimatedCost").endsWith(QStringLiteral(" credits")));
+        QVERIFY(text(panel, "costBreakdown").contains(QStringLiteral(" +")));
+
+        // One running and one queued job: the button adds to the queue.
+        JobRecord running = sceneJob(state, JobStatus::running, JobStep::transform);
+        JobRecord queued = sceneJob(state, JobStatus::submitted, JobStep::prepare);
+        state.setJobs({running, queued});
+        QCOMPARE(text(panel, "queueLine"), QStringLiteral("Processing: 1 \u00B7 Queued: 1"));
+        QCOMPARE(child<QPushButton>(panel, "sendButton")->text(), QStringLiteral("Add to queue"));
         QCOMPARE(panel.findChild<HeaderActivityBadge *>()->badge().label, QStringLiteral("Writing"));
-        QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("statusPill"))->text(), QStringLiteral("Ready"));
-        QVERIFY(panel.findChild<QLabel *>(QStringLiteral("pendingClip"))
-                    ->text()
-                    .startsWith(u"Restored workspace preview"));
-        // A queued job in the preview: the main button adds to the queue.
-        QCOMPARE(panel.findChild<QPushButton *>(QStringLiteral("sendButton"))->text(),
-                 QStringLiteral("Add to queue"));
-        auto *url = panel.findChild<QLineEdit *>(QStringLiteral("urlField"));
+
+        // A bad address says why next to the field.
+        auto *url = child<QLineEdit>(panel, "urlField");
+        url->clear();
         QTest::keyClicks(url, QStringLiteral("not a url"));
-        panel.findChild<QPushButton *>(QStringLiteral("extractButton"))->click();
-        QCOMPARE(h.state->authErrorMessage(), QStringLiteral("Enter a valid URL."));
-        QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("errorMessage"))->text(),
-                 QStringLiteral("Enter a valid URL."));
-        save(panel, "panel-signed-in.png");
+        QCOMPARE(state.urlInput(), QStringLiteral("not a url"));
+        QTest::keyClick(url, Qt::Key_Return);
+        QCOMPARE(text(panel, "captureError"), QStringLiteral("Enter a valid URL."));
+        QVERIFY(shown(panel, "captureError"));
+        state.setUrlInput(QStringLiteral("https://example.org/a"));
+        QCOMPARE(url->text(), QStringLiteral("https://example.org/a"));
+        child<QPushButton>(panel, "extractButton")->click();
+        QCOMPARE(state.pendingClip()->url, QStringLiteral("https://example.org/a"));
+        QVERIFY(!shown(panel, "captureError"));
+    }
+
+    void recentJobs()
+    {
+        ShownScene s = showScene(scene("workspace-jobs"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        auto *toggle = child<QAbstractButton>(panel, "recentJobsToggle");
+        QVERIFY(toggle->isChecked());
+        QWidget *rows[3] = {child(panel, "recentJob0"), child(panel, "recentJob1"), child(panel, "recentJob2")};
+        QVERIFY(rows[0]->isVisibleTo(&panel) && rows[2]->isVisibleTo(&panel));
+        QVERIFY(!shown(panel, "recentJob3"));
+        const auto rowText = [](QWidget *row, const char *name) { return text(*row, name); };
+        QCOMPARE(rowText(rows[0], "recentJobPill"), QStringLiteral("Ready"));
+        QCOMPARE(rowText(rows[1], "recentJobSubtitle"), QStringLiteral("Nothing to process"));
+        QCOMPARE(rowText(rows[2], "recentJobSubtitle"), QStringLiteral("Preparing"));
+        QVERIFY(shown(*rows[0], "recentJobOpen") && !shown(*rows[0], "recentJobRetry"));
+        QVERIFY(!shown(*rows[1], "recentJobOpen") && shown(*rows[1], "recentJobRetry"));
+
+        const QUuid failed = state.jobs()[1].id;
+        child<QPushButton>(*rows[1], "recentJobRetry")->click();
+        QCOMPARE(state.jobs().size(), 4);
+        QCOMPARE(state.jobs().first().clip, state.job(failed)->clip);
+        child<QPushButton>(*rows[1], "recentJobOpen")->click(); // the success moved down one row
+        QTRY_COMPARE(s.harness->opener.opened.size(), 1);
+
+        toggle->click();
+        QVERIFY(!state.isShowingRecentJobs());
+        QVERIFY(!shown(panel, "recentJob0"));
+        state.setJobs({});
+        state.setIsShowingRecentJobs(true);
+        QVERIFY(toggle->isChecked());
+        QVERIFY(shown(panel, "noHistory"));
+        QVERIFY(!shown(panel, "recentJob0"));
+    }
+
+    void settingsBindings_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("choice"); // entry index, or -1 to click
+        QTest::addColumn<QString>("key"); // what changed, as the check below reads it
+        QTest::addColumn<QString>("value");
+        QTest::newRow("size") << "articleSizePicker" << 3 << "articleSize" << "pillar";
+        QTest::newRow("seo") << "seoStandardPicker" << 1 << "seoStandardMode" << "e-e-a-t";
+        QTest::newRow("humanize off") << "humanizeToggle" << -1 << "enableHumanize" << "false";
+        QTest::newRow("audio on") << "audioToggle" << -1 << "enableAudio" << "true";
+        QTest::newRow("competition on") << "competitionToggle" << -1 << "enableCompetition" << "true";
+        QTest::newRow("auto-send off") << "autoSendToggle" << -1 << "autoSend" << "false";
+        QTest::newRow("images auto") << "imagesCountPicker" << 0 << "imagesCount" << "0";
+        QTest::newRow("images 3") << "imagesCountPicker" << 3 << "imagesCount" << "3";
+        QTest::newRow("preset") << "linksPresetPicker" << 2 << "linksPresetID" << "preset-blog";
+        QTest::newRow("preset none") << "linksPresetPicker" << 0 << "linksPresetID" << "";
+        QTest::newRow("author") << "authorPicker" << 1 << "author" << "author-ada/Ada Lovelace";
+    }
+    void settingsBindings()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, choice);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        ShownScene s = showScene(scene("workspace-settings"));
+        AppState &state = *s.harness->state;
+        QWidget *w = s.panel->findChild<QWidget *>(control);
+        QVERIFY(w);
+        if (choice < 0)
+            static_cast<QAbstractButton *>(w)->click();
+        else
+            choose(static_cast<QComboBox *>(w), choice);
+        const auto read = [&](const ClipperSettings &c) -> QString {
+            if (key == u"articleSize")
+                return enumString(c.articleSize);
+            if (key == u"seoStandardMode")
+                return enumString(c.seoStandardMode);
+            if (key == u"imagesCount")
+                return QString::number(c.imagesCount);
+            if (key == u"linksPresetID")
+                return c.linksPresetID;
+            if (key == u"author")
+                return c.authorID + u'/' + c.authorName;
+            const bool flag = key == u"enableHumanize" ? c.enableHumanize
+                              : key == u"enableAudio"  ? c.enableAudio
+                              : key == u"autoSend"     ? c.autoSend
+                                                       : c.enableCompetition;
+            return flag ? QStringLiteral("true") : QStringLiteral("false");
+        };
+        QCOMPARE(read(state.settings()), value);
+        QCOMPARE(read(s.harness->stateFile().settings), value);
+    }
+
+    void competitionInspector()
+    {
+        ShownScene s = showScene(scene("workspace-settings"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        QVERIFY(!shown(panel, "competitionInspector"));
+        child<QAbstractButton>(panel, "competitionToggle")->click();
+        QVERIFY(shown(panel, "competitionInspector"));
+        child<QAbstractButton>(panel, "gapAnalysisToggle")->click();
+        child<QAbstractButton>(panel, "serpFeaturesToggle")->click();
+        QTest::keyClicks(child<QLineEdit>(panel, "targetDomain"), QStringLiteral(" Rival.example "));
+        child<QAbstractButton>(panel, "competitionToggle")->click();
+        QVERIFY(!shown(panel, "competitionInspector"));
+        // Hidden options keep their values, in the state and on disk.
+        const ClipperSettings stored = s.harness->stateFile().settings;
+        for (const ClipperSettings &c : {state.settings(), stored}) {
+            QVERIFY(!c.enableCompetition);
+            QVERIFY(c.competitionOptions.gapAnalysis && c.competitionOptions.serpFeatures);
+            QVERIFY(!c.competitionOptions.winningTitles);
+            QCOMPARE(c.targetDomain, QStringLiteral(" Rival.example "));
+        }
+    }
+
+    void settingsRules()
+    {
+        ShownScene s = showScene(scene("workspace-settings"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        auto *count = child<QComboBox>(panel, "imagesCountPicker");
+        ClipperSettings settings = state.settings();
+        settings.enableImages = false;
+        settings.imagesCount = 4;
+        settings.linksPresetID = QStringLiteral("preset-gone");
+        settings.authorID = QStringLiteral("author-grace");
+        settings.authorName = QStringLiteral("Grace Hopper");
+        settings.language = QStringLiteral("xx");
+        state.setSettings(settings);
+        QVERIFY(count->isVisibleTo(&panel) && !count->isEnabled());
+        child<QAbstractButton>(panel, "imagesToggle")->click();
+        QVERIFY(count->isEnabled());
+        QCOMPARE(state.settings().imagesCount, 4);
+        QCOMPARE(count->currentText(), QStringLiteral("4"));
+        settings = state.settings();
+        settings.imagesCount = 9;
+        state.setSettings(settings);
+        QCOMPARE(count->currentIndex(), -1);
+
+        // An id the workspace does not offer selects nothing and stays.
+        QCOMPARE(child<QComboBox>(panel, "linksPresetPicker")->currentIndex(), -1);
+        QCOMPARE(state.settings().linksPresetID, QStringLiteral("preset-gone"));
+        auto *author = child<QComboBox>(panel, "authorPicker");
+        QCOMPARE(author->currentText(), QStringLiteral("Grace Hopper"));
+        choose(author, 0);
+        QCOMPARE(state.settings().authorID, QString());
+        QCOMPARE(state.settings().authorName, QString());
+
+        // A code outside the table: a globe and the code in capitals; the
+        // menu still offers every language and picking one stores its code.
+        auto *language = child<LanguageMenuField>(panel, "languageMenu");
+        QVERIFY(language->text().startsWith(QStringLiteral("\U0001F310 XX")));
+        LanguageSummaryChip chip;
+        chip.setCode(QStringLiteral("xx"));
+        QCOMPARE(chip.text(), QStringLiteral("\U0001F310 XX"));
+        chip.setCode(QStringLiteral("de"));
+        QCOMPARE(chip.text(), QStringLiteral("\U0001F1E9\U0001F1EA German"));
+        QList<QAction *> languages;
+        for (QAction *a : language->languageMenu()->actions()) {
+            if (!a->isSeparator())
+                languages << a;
+        }
+        QCOMPARE(languages.size(), SupportedContentLanguage::all().size());
+        for (QAction *a : language->languageMenu()->actions()) {
+            if (a->data().toString() == u"de")
+                a->trigger();
+        }
+        QCOMPARE(state.settings().language, QStringLiteral("de"));
+        QVERIFY(language->text().contains(QStringLiteral("German")));
+    }
+
+    void appGroup()
+    {
+        ShownScene s = showScene(scene("workspace-settings"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        auto *update = child<QPushButton>(panel, "updateButton");
+        AppUpdateState failing = state.appUpdateState();
+        failing.status = AppUpdateStatus::error;
+        failing.canCheckForUpdates = true;
+        failing.errorMessage = QStringLiteral("The feed could not be read.");
+        state.setAppUpdateState(failing);
+        QCOMPARE(text(panel, "updateSummary"), failing.statusSummary());
+        QCOMPARE(child(panel, "updateSummary")->property("role").toString(), QStringLiteral("error"));
+        QCOMPARE(update->text(), failing.actionTitle());
+        QVERIFY(update->isEnabled());
+        int checks = 0;
+        state.onCheckForUpdatesRequested = [&] { ++checks; };
+        update->click();
+        QCOMPARE(checks, 1);
+        failing.canCheckForUpdates = false;
+        state.setAppUpdateState(failing);
+        QVERIFY(!update->isEnabled());
+
+        // Launch at login goes through the state; a development build
+        // refuses and the switch shows what the state says, with the reason.
+        auto *launch = child<QAbstractButton>(panel, "launchAtLoginToggle");
+        launch->click();
+        QVERIFY(!state.launchAtLoginEnabled());
+        QVERIFY(!launch->isChecked());
+        QVERIFY(shown(panel, "launchAtLoginHelper"));
+        QCOMPARE(text(panel, "launchAtLoginHelper"), *state.launchAtLoginHelperText());
+
+        int quits = 0;
+        panel.findChild<SettingsSection *>()->onQuit = [&] { ++quits; };
+        child<QPushButton>(panel, "quitButton")->click();
+        QCOMPARE(quits, 1);
+        QVERIFY(shown(panel, "signOutButton"));
+        child<QPushButton>(panel, "signOutButton")->click();
+        QTRY_COMPARE(state.authState().status, AuthStatus::unauthenticated);
+        QVERIFY(!child(panel, "signOutButton")->isVisibleTo(&panel));
+    }
+
+    void crosspostingRows()
+    {
+        ShownScene s = showScene(scene("workspace-settings"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        QVERIFY(!shown(panel, "manageSocialButton"));
+        QVERIFY(shown(panel, "crosspostFootnote"));
+        QWidget *reddit = child(panel, "socialAccount-preview-reddit");
+        QWidget *shop = child(panel, "socialAccount-preview-shopify");
+        QVERIFY(reddit && shop);
+        QVERIFY(child<QAbstractButton>(*shop, "crosspostToggle")->isEnabled());
+        QVERIFY(shown(*shop, "articleCapsule") && !shop->findChild<QComboBox *>());
+        child<QAbstractButton>(*shop, "crosspostToggle")->click();
+        QVERIFY(state.socialCrosspostPreference(state.auxData().socialAccounts[2]).enabled);
+        // The mode picker of another account edits its preference.
+        QWidget *linkedin = child(panel, "socialAccount-preview-linkedin");
+        choose(child<QComboBox>(*linkedin, "crosspostMode"), 1);
+        QCOMPARE(state.socialCrosspostPreference(state.auxData().socialAccounts[0]).mode,
+                 SocialCrosspostMode::direct);
+        QCOMPARE(s.harness->stateFile().settings.socialCrosspostPreferences, state.settings().socialCrosspostPreferences);
+
+        // A Reddit account without its subreddit says why it cannot be used.
+        AuxData aux = state.auxData();
+        aux.socialAccounts[1].metadata->defaultSubreddit.reset();
+        state.setAuxData(aux);
+        reddit = child(panel, "socialAccount-preview-reddit");
+        QCOMPARE(text(*reddit, "accountSubtitle"), QStringLiteral("Default subreddit required"));
+        QCOMPARE(text(*reddit, "unavailableReason"), QStringLiteral("Choose a default subreddit on Pendrelweb first."));
+        QVERIFY(!child<QAbstractButton>(*reddit, "crosspostToggle")->isEnabled());
+        QVERIFY(!child<QComboBox>(*reddit, "crosspostMode")->isEnabled());
+
+        // No accounts: only the way to connect some.
+        aux.socialAccounts.clear();
+        state.setAuxData(aux);
+        QVERIFY(shown(panel, "manageSocialButton"));
+        QVERIFY(!shown(panel, "crosspostFootnote"));
+        child<QPushButton>(panel, "manageSocialButton")->click();
+        QTRY_COMPARE(s.harness->opener.opened.size(), 1);
+        QCOMPARE(s.harness->opener.opened.first().path(), QStringLiteral("/dashboard/settings"));
+    }
+
+    void signInView()
+    {
+        ShownScene s = showScene(scene("signed-out"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        const QList<const char *> controls{"signInButton",      "createAccountButton", "browserSignInButton",
+                                           "appleSignInButton", "provider-google",     "provider-github",
+                                           "provider-linkedin_oidc", "provider-facebook"};
+        const auto enabledControls = [&] {
+            int n = 0;
+            for (const char *name : controls)
+                n += child(panel, name)->isEnabled() ? 1 : 0;
+            return n;
+        };
+        QCOMPARE(enabledControls(), controls.size());
+        for (const char *name : {"provider-google", "provider-github", "appleSignInButton"})
+            QCOMPARE(child(panel, name)->height(), AuthTileButton::tileHeight);
+        for (const auto *tile : panel.findChildren<NativeProviderButton *>())
+            QVERIFY2(tile->hasMark(), qPrintable(tile->objectName()));
+
+        QTest::keyClicks(child<QLineEdit>(panel, "signInEmail"), QStringLiteral("ann@pendrel.test"));
+        QTest::keyClicks(child<QLineEdit>(panel, "signInPassword"), QStringLiteral("secret"));
+        QCOMPARE(state.signInEmail(), QStringLiteral("ann@pendrel.test"));
+        QCOMPARE(state.signInPassword(), QStringLiteral("secret"));
+
+        // E-mail sign-in running: a progress indicator instead of the button,
+        // every other way in disabled.
+        state.setIsSigningIn(true);
+        QVERIFY(!shown(panel, "signInButton"));
+        QVERIFY(shown(panel, "signInProgress"));
+        QCOMPARE(enabledControls(), 0);
+        QCOMPARE(panel.findChild<HeaderActivityBadge *>()->badge().label, QStringLiteral("Signing in"));
+        state.setIsSigningIn(false);
+
+        // Browser sign-in running: the progress line with its status text.
+        state.setIsBrowserAuthInProgress(true);
+        state.setBrowserAuthStatusMessage(QStringLiteral("Continue with GitHub"));
+        QVERIFY(shown(panel, "browserAuthProgress"));
+        QCOMPARE(text(panel, "browserAuthStatus"), QStringLiteral("Continue with GitHub"));
+        QCOMPARE(text(panel, "headerSubtitle"), QStringLiteral("Continue with GitHub"));
+        QCOMPARE(enabledControls(), 0);
+        state.setIsBrowserAuthInProgress(false);
+        state.setBrowserAuthStatusMessage(std::nullopt);
+        QVERIFY(!shown(panel, "browserAuthProgress"));
+
+        // A failed sign-in keeps what was typed and says why.
+        state.setAuthErrorMessage(QStringLiteral("Invalid email or password."));
+        QVERIFY(shown(panel, "authError"));
+        QCOMPARE(text(panel, "authError"), QStringLiteral("Invalid email or password."));
+        QCOMPARE(child<QLineEdit>(panel, "signInEmail")->text(), QStringLiteral("ann@pendrel.test"));
+        QCOMPARE(child<QLineEdit>(panel, "signInPassword")->text(), QStringLiteral("secret"));
+    }
+
+    void controlsAreNamedForAssistiveTechnology()
+    {
+        ShownScene s = showScene(scene("workspace"));
+        ShownScene out = showScene(scene("signed-out"));
+        for (const ClipperPanelView *panel : {s.panel.get(), out.panel.get()}) {
+            for (QWidget *w : panel->findChildren<QWidget *>()) {
+                const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)
+                                     || qobject_cast<QComboBox *>(w);
+                if (!control || !w->isVisibleTo(panel) || w->objectName().startsWith(u"qt_"))
+                    continue;
+                QVERIFY2(!w->objectName().isEmpty(), qPrintable(w->metaObject()->className()));
+                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+            }
+        }
     }
 };
 
