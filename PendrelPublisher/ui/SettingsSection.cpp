@@ -217,7 +217,8 @@ CompetitionInspector::CompetitionInspector(AppState &state, QWidget *parent) : Q
 {
     setObjectName(QStringLiteral("competitionInspector"));
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    // Indented under the "Competition" switch it belongs to.
+    layout->setContentsMargins(46, 0, 0, 0);
     layout->setSpacing(8);
     domain_ = named(new QLineEdit, "targetDomain", QStringLiteral("Target domain"));
     domain_->setPlaceholderText(QStringLiteral("example.com"));

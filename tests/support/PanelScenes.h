@@ -23,6 +23,7 @@ struct PanelScene {
     std::function<void(AppState &)> adjust;
     // Runs on the built panel (open a disclosure, scroll to a section).
     std::function<void(ClipperPanelView &)> arrange;
+    bool fullLength = false; // also worth a picture of the whole scrolling content
 };
 
 inline JobRecord sceneJob(const AppState &state, JobStatus status, std::optional<JobStep> step)
@@ -58,7 +59,7 @@ inline void scrollTo(ClipperPanelView &panel, const char *objectName)
 inline QList<PanelScene> panelScenes()
 {
     return {
-        {"signed-out", nullptr, nullptr, nullptr},
+        {"signed-out", nullptr, nullptr, nullptr, true},
         {"signing-in", nullptr,
          [](AppState &s) {
              s.setSignInEmail(QStringLiteral("demo@pendrel.test"));
@@ -79,7 +80,7 @@ inline QList<PanelScene> panelScenes()
              s.setAuthErrorMessage(QStringLiteral("Invalid email or password."));
          },
          nullptr},
-        {"workspace", "workspace", nullptr, nullptr},
+        {"workspace", "workspace", nullptr, nullptr, true},
         {"workspace-error", "workspace-error", nullptr, nullptr},
         {"workspace-settings", "workspace-settings", nullptr, nullptr},
         {"workspace-jobs", "workspace-jobs", nullptr, nullptr},

@@ -1,5 +1,5 @@
-// Renders the panel in each scene to <folder>/panel-<scene>.png, plus the
-// whole scrolling content as panel-<scene>-full.png.
+// Renders the panel in each scene to <folder>/panel-<scene>.png, and for the
+// main scenes the whole scrolling content as panel-<scene>-full.png.
 // Usage: panel-screenshots <folder> [scene ...]
 
 #include <QApplication>
@@ -31,7 +31,7 @@ int main(int argc, char **argv)
         const QString path = folder + QStringLiteral("/panel-") + name + QStringLiteral(".png");
         QWidget *content = shown.panel->scrollArea()->widget();
         const QString full = folder + QStringLiteral("/panel-") + name + QStringLiteral("-full.png");
-        const bool saved = shown.panel->grab().save(path) && content->grab().save(full);
+        const bool saved = shown.panel->grab().save(path) && (!scene.fullLength || content->grab().save(full));
         QTextStream(stdout) << (saved ? "wrote " : "FAILED ") << path << '\n';
         failures += saved ? 0 : 1;
     }
