@@ -170,8 +170,12 @@ void AppState::sendPendingClip()
 
 void AppState::sortJobsNewestFirst()
 {
-    std::stable_sort(jobs_.begin(), jobs_.end(),
-                     [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
+    const auto newerFirst = [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; };
+    // An update almost never changes the order; checking is far cheaper than
+    // sorting (which moves every record) with a long history.
+    if (std::is_sorted(std::as_const(jobs_).begin(), std::as_const(jobs_).end(), newerFirst))
+        return;
+    std::stable_sort(jobs_.begin(), jobs_.end(), newerFirst);
 }
 
 void AppState::updateJob(const QUuid &jobID, const std::function<void(JobRecord &)> &mutate)
