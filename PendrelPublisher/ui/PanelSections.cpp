@@ -390,7 +390,7 @@ void PreviewSection::render()
     const std::optional<ClipPayload> &clip = state_.pendingClip();
     kind_->setVisible(clip.has_value());
     if (clip)
-        kind_->setPill({PanelTexts::clipKindTitle(clip->type), PanelTexts::Tone::muted});
+        kind_->setPill({clipTypeLabel(clip->type), PanelTexts::Tone::muted});
     const QString language = PanelTexts::languageSummary(state_.settings().language);
     language_->setText(language);
     language_->setAccessibleName(language);

@@ -136,21 +136,6 @@ std::optional<QString> crosspostSummary(const JobRecord &job)
     return QStringLiteral("Crossposting: ") + parts.join(QStringLiteral(" \u00B7 "));
 }
 
-QString clipKindTitle(ClipType type)
-{
-    switch (type) {
-    case ClipType::clipboard:
-        return QStringLiteral("Clipboard");
-    case ClipType::selection:
-        return QStringLiteral("Selection");
-    case ClipType::url:
-        return QStringLiteral("URL");
-    case ClipType::tweet:
-        break;
-    }
-    return QStringLiteral("Tweet");
-}
-
 QString previewHeadline(const std::optional<ClipPayload> &clip)
 {
     if (!clip)

@@ -37,8 +37,6 @@ QString normalizedError(const QString &message);
 // "Crossposting: Posted 2 · Skipped 1"; nothing without results.
 std::optional<QString> crosspostSummary(const JobRecord &job);
 
-// "Clipboard", "Selection", "URL" or "Tweet".
-QString clipKindTitle(ClipType type);
 QString previewHeadline(const std::optional<ClipPayload> &clip);
 QString previewBody(const std::optional<ClipPayload> &clip);
 

@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(T::costBreakdownLine(cost), QStringLiteral("Article +7 \u00B7 Images +9"));
         QCOMPARE(T::credits(0), QStringLiteral("0 credits"));
         QCOMPARE(T::languageSummary(QStringLiteral("xx")), QStringLiteral("\U0001F310 XX"));
-        QCOMPARE(T::clipKindTitle(ClipType::tweet), QStringLiteral("Tweet"));
+        QCOMPARE(clipTypeLabel(ClipType::tweet), QStringLiteral("Tweet"));
     }
 };
 
