@@ -47,6 +47,15 @@ QLabel *helpLabel(const QString &text, QWidget *parent)
     return label;
 }
 
+QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setProperty("role", QString::fromLatin1(role));
+    label->setWordWrap(true);
+    return label;
+}
+
 PanelCard::PanelCard(QWidget *parent) : QFrame(parent)
 {
     setProperty("role", QStringLiteral("card"));

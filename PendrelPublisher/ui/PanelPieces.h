@@ -31,6 +31,8 @@ QImage tintedImage(const QImage &source, QSize size, const QColor &color);
 QLabel *captionLabel(const QString &text, QWidget *parent);
 // Wrapped text in the secondary colour, for help lines and footnotes.
 QLabel *helpLabel(const QString &text, QWidget *parent);
+// A named, wrapped label styled by its role ("title", "help", "error" …).
+QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent);
 
 // A rounded card around a section's content.
 class PanelCard : public QFrame {

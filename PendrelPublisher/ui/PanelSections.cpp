@@ -30,15 +30,6 @@ QVBoxLayout *cardIn(QWidget *section, const char *objectName)
     return card->content();
 }
 
-QLabel *textLabel(const char *objectName, const char *role, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setProperty("role", QString::fromLatin1(role));
-    label->setWordWrap(true);
-    return label;
-}
-
 // Sets a label's text and shows it only when there is some.
 void setOptionalText(QLabel *label, const std::optional<QString> &text)
 {
@@ -133,7 +124,7 @@ HeaderSection::HeaderSection(AppState &state, QWidget *parent) : QWidget(parent)
         wordMark->setProperty("role", QStringLiteral("wordMark"));
     }
     column->addWidget(wordMark, 0, Qt::AlignLeft);
-    subtitle_ = textLabel("headerSubtitle", "help", this);
+    subtitle_ = roleLabel({}, "headerSubtitle", "help", this);
     column->addWidget(subtitle_);
     row->addLayout(column, 1);
 
@@ -189,8 +180,8 @@ StatusSection::StatusSection(AppState &state, QWidget *parent) : QWidget(parent)
     pill_ = named(new StatusPill(this), "statusPill", QString());
     top->addWidget(pill_);
     card->addLayout(top);
-    primary_ = textLabel("statusPrimary", "title", this);
-    secondary_ = textLabel("statusSecondary", "help", this);
+    primary_ = roleLabel({}, "statusPrimary", "title", this);
+    secondary_ = roleLabel({}, "statusSecondary", "help", this);
     card->addWidget(primary_);
     card->addWidget(secondary_);
 
@@ -205,7 +196,7 @@ StatusSection::StatusSection(AppState &state, QWidget *parent) : QWidget(parent)
     card->addLayout(actions);
 
     logsToggle_ = new DisclosureButton(QStringLiteral("Logs"), "logsToggle", this);
-    logs_ = textLabel("statusLogs", "log", this);
+    logs_ = roleLabel({}, "statusLogs", "log", this);
     logs_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     logs_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     logs_->setAccessibleName(QStringLiteral("Logs"));
@@ -272,7 +263,7 @@ ResultSection::ResultSection(AppState &state, QWidget *parent) : QWidget(parent)
 {
     QVBoxLayout *card = cardIn(this, "resultSection");
     auto *top = new QHBoxLayout;
-    title_ = textLabel("resultTitle", "title", this);
+    title_ = roleLabel({}, "resultTitle", "title", this);
     top->addWidget(title_, 1);
     auto *pill = named(new StatusPill(this), "resultPill", QString());
     pill->setPill({QStringLiteral("Ready"), PanelTexts::Tone::success});
@@ -280,7 +271,7 @@ ResultSection::ResultSection(AppState &state, QWidget *parent) : QWidget(parent)
     card->addLayout(top);
     url_ = named(new URLChip(this), "resultURL", QString());
     card->addWidget(url_);
-    crossposts_ = textLabel("crosspostSummary", "help", this);
+    crossposts_ = roleLabel({}, "crosspostSummary", "help", this);
     card->addWidget(crossposts_);
     auto *actions = new QHBoxLayout;
     auto *open =
@@ -340,7 +331,7 @@ QuickSendSection::QuickSendSection(AppState &state, QWidget *parent) : QWidget(p
     row->addWidget(extract);
     card->addLayout(row);
     // Capture and send report their problems through the state's message.
-    error_ = textLabel("captureError", "error", this);
+    error_ = roleLabel({}, "captureError", "error", this);
     error_->hide();
     card->addWidget(error_);
 
@@ -374,8 +365,8 @@ PreviewSection::PreviewSection(AppState &state, QWidget *parent) : QWidget(paren
     kind_ = named(new StatusPill(this), "previewKind", QString());
     top->addWidget(kind_);
     card->addLayout(top);
-    headline_ = textLabel("previewHeadline", "title", this);
-    body_ = textLabel("previewBody", "body", this);
+    headline_ = roleLabel({}, "previewHeadline", "title", this);
+    body_ = roleLabel({}, "previewBody", "body", this);
     body_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     url_ = named(new URLChip(this), "previewURL", QString());
     card->addWidget(headline_);
@@ -408,16 +399,16 @@ void PreviewSection::render()
 SendButtonSection::SendButtonSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
     QVBoxLayout *card = cardIn(this, "sendSection");
-    queue_ = textLabel("queueLine", "help", this);
+    queue_ = roleLabel({}, "queueLine", "help", this);
     card->addWidget(queue_);
     auto *estimate = new QHBoxLayout;
     estimate->addWidget(captionLabel(QStringLiteral("Estimated cost"), this));
     estimate->addStretch();
-    estimate_ = textLabel("estimatedCost", "metric", this);
+    estimate_ = roleLabel({}, "estimatedCost", "metric", this);
     estimate_->setWordWrap(false);
     estimate->addWidget(estimate_);
     card->addLayout(estimate);
-    breakdown_ = textLabel("costBreakdown", "help", this);
+    breakdown_ = roleLabel({}, "costBreakdown", "help", this);
     card->addWidget(breakdown_);
     send_ = new CompactActionButton(QStringLiteral("Send to Lumenflow"), Prominence::primary, "sendButton", this, 36);
     card->addWidget(send_);
@@ -453,7 +444,7 @@ RecentJobsSection::RecentJobsSection(AppState &state, QWidget *parent) : QWidget
     auto *list = new QVBoxLayout(body_);
     list->setContentsMargins(0, 0, 0, 0);
     list->setSpacing(8);
-    empty_ = textLabel("noHistory", "help", body_);
+    empty_ = roleLabel({}, "noHistory", "help", body_);
     empty_->setText(QStringLiteral("No history yet."));
     list->addWidget(empty_);
     for (int i = 0; i < maxRows; ++i) {
@@ -467,8 +458,8 @@ RecentJobsSection::RecentJobsSection(AppState &state, QWidget *parent) : QWidget
         line->addWidget(row.pill, 0, Qt::AlignTop);
         auto *texts = new QVBoxLayout;
         texts->setSpacing(1);
-        row.title = textLabel("recentJobTitle", "rowTitle", row.widget);
-        row.subtitle = textLabel("recentJobSubtitle", "help", row.widget);
+        row.title = roleLabel({}, "recentJobTitle", "rowTitle", row.widget);
+        row.subtitle = roleLabel({}, "recentJobSubtitle", "help", row.widget);
         texts->addWidget(row.title);
         texts->addWidget(row.subtitle);
         line->addLayout(texts, 1);

@@ -15,15 +15,6 @@ namespace {
 
 constexpr std::array pickerModes{SocialCrosspostMode::adapt, SocialCrosspostMode::direct};
 
-QLabel *rowText(const QString &text, const char *objectName, const char *role, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setProperty("role", QString::fromLatin1(role));
-    label->setWordWrap(true);
-    return label;
-}
-
 } // namespace
 
 SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccount &account, QWidget *parent)
@@ -41,12 +32,12 @@ SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccoun
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(1);
-    texts->addWidget(rowText(account.accountName, "accountName", "fieldTitle", this));
-    texts->addWidget(rowText(platform, "platformTitle", "help", this));
+    texts->addWidget(roleLabel(account.accountName, "accountName", "fieldTitle", this));
+    texts->addWidget(roleLabel(platform, "platformTitle", "help", this));
     if (const std::optional<QString> subtitle = account.subtitle())
-        texts->addWidget(rowText(*subtitle, "accountSubtitle", "help", this));
+        texts->addWidget(roleLabel(*subtitle, "accountSubtitle", "help", this));
     if (const std::optional<QString> reason = account.unavailableReason()) {
-        texts->addWidget(rowText(*reason, "unavailableReason", "warning", this));
+        texts->addWidget(roleLabel(*reason, "unavailableReason", "warning", this));
         switch_->setAccessibleDescription(*reason);
     }
     row->addLayout(texts, 1);
