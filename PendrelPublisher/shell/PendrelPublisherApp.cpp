@@ -33,6 +33,7 @@ PendrelPublisherApp::PendrelPublisherApp()
 
 PendrelPublisherApp::~PendrelPublisherApp()
 {
+    updaterService_.reset();
     globalShortcutService_.reset();
     statusItemController_.reset();
 }
@@ -64,8 +65,12 @@ void PendrelPublisherApp::launch()
             state->captureClipboard();
     });
     globalShortcutService_->install();
+    // 6. The updater.
+    updaterService_ = std::make_unique<UpdaterService>(*appState_);
     // 7. Start-up of the state.
     startDetached(appState_->bootstrap(), QStringLiteral("Start-up"));
+    // 8. Updates (a background check in the production build).
+    updaterService_->start();
     // 9. The panel at launch, on request, or always when there is no tray to open it from.
     if (AppConfiguration::showPanelOnLaunch() || !statusItemController_->hasTray()) {
         QTimer::singleShot(350, this, [this] { showPanel(); });

@@ -6,6 +6,7 @@
 #include "platform/XdgLoginItemBackend.h"
 #include "shell/GlobalShortcutService.h"
 #include "shell/StatusItemController.h"
+#include "shell/UpdaterService.h"
 #include "state/AppState.h"
 
 #include <QObject>
@@ -40,6 +41,7 @@ private:
     std::unique_ptr<AppState> appState_;
     std::unique_ptr<StatusItemController> statusItemController_;
     std::unique_ptr<GlobalShortcutService> globalShortcutService_;
+    std::unique_ptr<UpdaterService> updaterService_;
 };
 
 } // namespace pendrel

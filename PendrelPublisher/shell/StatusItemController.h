@@ -27,6 +27,8 @@ public:
     void togglePanel();
     [[nodiscard]] bool hasTray() const { return tray_ != nullptr; }
     [[nodiscard]] PanelWindow &panel() const { return *panel_; }
+    // The right-click menu; its first entry follows the update state.
+    [[nodiscard]] QMenu &contextMenu() { return menu_; }
     // The tray's balloon, for desktops without a notification server.
     void showMessage(const QString &title, const QString &body);
 

@@ -1,4 +1,5 @@
 #include "jobs/JobQueue.h"
+#include "shell/Appcast.h"
 #include "state/AppState.h"
 
 #include <QCoroNetworkReply>
@@ -320,7 +321,13 @@ private slots:
         QCOMPARE(request("POST", dev.origin() + QStringLiteral("/_dev/reset")).status, 200);
         const Answer feed = request("GET", dev.origin() + QStringLiteral("/macos/appcast.xml"));
         QCOMPARE(feed.status, 200);
-        QVERIFY(feed.body.contains("sparkle:version"));
+        // The feed is one the updater accepts, offering the default version.
+        const auto offered = Appcast::newest(Appcast::parse(feed.body, QUrl(dev.origin())));
+        QVERIFY(offered);
+        QCOMPARE(offered->offeredVersion(), QStringLiteral("1.0.0"));
+        QVERIFY(offered->downloadURL()->path().endsWith(u"_amd64.deb"));
+        QCOMPARE(request("GET", offered->releaseNotesURL->toString()).status, 200);
+        QCOMPARE(request("GET", dev.origin() + QStringLiteral("/releases/0.9/notes")).status, 404);
         dev.process().terminate();
         QVERIFY(dev.process().waitForFinished(5000));
         QCOMPARE(dev.process().exitStatus(), QProcess::NormalExit);

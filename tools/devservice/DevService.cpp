@@ -223,6 +223,8 @@ QCoro::Task<Reply> DevService::dispatch(Call &call)
         co_return control(call, path.mid(6));
     if (get && path == u"/macos/appcast.xml")
         co_return appcast();
+    if (get && path.startsWith(QStringLiteral("/releases/")))
+        co_return release(path.mid(10));
     if (get && path.startsWith(QStringLiteral("/samples/"))) {
         const QString page = content::samplePage(path.mid(9));
         co_return page.isEmpty() ? Reply::error(404, QStringLiteral("No such sample"))
@@ -785,17 +787,23 @@ Reply DevService::shopPublish(Call &call)
 
 // --- Pages
 
+namespace {
+
+// A plain page around `body` (HTML) under an escaped heading.
+QString frame(const QString &title, const QString &body)
+{
+    return QStringLiteral("<!doctype html><html><head><meta charset=\"utf-8\"><title>%1</title><style>"
+                          "body{font-family:sans-serif;max-width:44em;margin:2em auto}</style></head><body>"
+                          "<h1>%1</h1>%2</body></html>")
+        .arg(content::escape(title), body);
+}
+
+} // namespace
+
 Reply DevService::dashboard(Call &call, const QString &page)
 {
     const Account *demo = store_.accountByEmail(QString::fromLatin1(DevStore::demoEmail));
     Tenant *tenant = demo ? store_.tenant(demo->tenantID) : nullptr;
-    const auto frame = [](const QString &title, const QString &body) {
-        return QStringLiteral(
-                   "<!doctype html><html><head><meta charset=\"utf-8\"><title>%1</title><style>"
-                   "body{font-family:sans-serif;max-width:44em;margin:2em auto}</style></head><body>"
-                   "<h1>%1</h1>%2</body></html>")
-            .arg(content::escape(title), body);
-    };
     if (page == u"billing/add" && call.method == "POST" && tenant) {
         tenant->balance += 500;
         store_.save();
@@ -845,6 +853,24 @@ Reply DevService::appcast()
             "</channel></rss>\n")
             .arg(version, origin());
     return Reply{200, feed.toUtf8(), "application/rss+xml", {}};
+}
+
+// The pages the feed links to. Packages are not served here: the release
+// page says where they come from.
+Reply DevService::release(const QString &rest)
+{
+    const QString version = content::escape(options_.appcastVersion);
+    if (rest == options_.appcastVersion)
+        return Reply::html(200, frame(QStringLiteral("Pendrel Publisher %1").arg(version),
+                                      QStringLiteral("<p>This local service offers version %1 in its update "
+                                                     "feed. Build a package with <code>scripts/package</code>."
+                                                     "</p>")
+                                          .arg(version)));
+    if (rest == options_.appcastVersion + QStringLiteral("/notes"))
+        return Reply::html(200, frame(QStringLiteral("What's new in %1").arg(version),
+                                      QStringLiteral("<ul><li>Faster article pipeline.</li>"
+                                                     "<li>Crossposting to more accounts.</li></ul>")));
+    return Reply::error(404, QStringLiteral("The local content service serves no release packages"));
 }
 
 // Run-time controls for demos and tests:

@@ -91,6 +91,7 @@ private:
     // Pages
     Reply dashboard(Call &call, const QString &page);
     Reply appcast();
+    Reply release(const QString &rest);
     Reply control(Call &call, const QString &what);
 
     // Charges the caller's tenant; a 402 reply when the balance is short.

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "shell/UpdaterController.h"
+
+#include <QMessageBox>
+#include <QPointer>
+
+#include <functional>
+
+namespace pendrel {
+
+// The small windows that end a check the user asked for: the new version
+// with "Download" and "Release Notes", "You're up to date!", or the error.
+// One is shown at a time; a newer one replaces it.
+class UpdateDialogs final : public UpdateUserDriver {
+public:
+    using UrlHandler = std::function<void(const QUrl &)>;
+
+    explicit UpdateDialogs(UrlHandler openURL);
+    ~UpdateDialogs() override;
+
+    void showUpdateFound(const AppcastItem &item, const QString &currentVersion) override;
+    void showUpToDate(const QString &currentVersion) override;
+    void showError(const QString &description) override;
+
+    // The window on screen, if any.
+    [[nodiscard]] QMessageBox *current() const { return current_; }
+
+private:
+    QMessageBox *present(QMessageBox::Icon icon, const QString &text, const QString &informative);
+
+    UrlHandler openURL_;
+    QPointer<QMessageBox> current_;
+};
+
+} // namespace pendrel
