@@ -12,6 +12,10 @@ enum class AppUpdateStatus { idle, checking, upToDate, updateAvailable, error };
 // What the application knows about software updates, for the menu and the
 // settings.
 struct AppUpdateState {
+    // Why a build other than the production build offers no updates.
+    static inline const QString productionOnlyMessage =
+        QStringLiteral("Updates are available only in the production build.");
+
     AppUpdateStatus status = AppUpdateStatus::idle;
     QString currentVersion;
     std::optional<QString> availableVersion;

@@ -55,7 +55,7 @@ void UpdaterService::start()
     if (!AppConfiguration::isProductionBuild()) {
         AppUpdateState explanation;
         explanation.currentVersion = AppConfiguration::shortVersion();
-        explanation.errorMessage = productionOnlyMessage;
+        explanation.errorMessage = AppUpdateState::productionOnlyMessage;
         if (appState_.onUpdateStateChange)
             appState_.onUpdateStateChange(explanation);
         return;

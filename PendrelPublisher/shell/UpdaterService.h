@@ -21,9 +21,6 @@ class UpdaterService : public QObject, private UpdaterDelegate {
 public:
     using ControllerFactory = std::function<std::unique_ptr<UpdaterController>(UpdaterDelegate &)>;
 
-    static inline const QString productionOnlyMessage =
-        QStringLiteral("Updates are available only in the production build.");
-
     // The standard controller: the configured feed, result dialogs.
     explicit UpdaterService(AppState &appState);
     // For tests: a controller of the caller's making, created on first use.

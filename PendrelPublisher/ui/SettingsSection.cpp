@@ -1,6 +1,7 @@
 #include "ui/SettingsSection.h"
 
 #include "model/SupportedContentLanguage.h"
+#include "state/AppConfiguration.h"
 #include "state/AppState.h"
 #include "ui/PanelPieces.h"
 #include "ui/PanelTexts.h"
@@ -400,6 +401,10 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
     updateSummary_->setWordWrap(true);
     updatesTexts->addWidget(updatesTitle);
     updatesTexts->addWidget(updateSummary_);
+    // Only the production build checks; other builds say so here, where the
+    // disabled button would otherwise go unexplained.
+    if (!AppConfiguration::isProductionBuild())
+        updatesTexts->addWidget(roleLabel(AppUpdateState::productionOnlyMessage, "updateRestriction", "help", app));
     updates->addLayout(updatesTexts, 1);
     updateButton_ = new CompactActionButton(QString(), Prominence::secondary, "updateButton", app);
     updates->addWidget(updateButton_, 0, Qt::AlignTop);

@@ -468,6 +468,8 @@ private slots:
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         auto *update = child<QPushButton>(panel, "updateButton");
+        // A development build says why it offers no updates.
+        QCOMPARE(text(panel, "updateRestriction"), AppUpdateState::productionOnlyMessage);
         AppUpdateState failing = state.appUpdateState();
         failing.status = AppUpdateStatus::error;
         failing.canCheckForUpdates = true;
