@@ -19,8 +19,11 @@ QStringList candidateLocations()
     const QString installed = QStringLiteral(PENDREL_INSTALL_DATADIR_VALUE);
     if (!installed.isEmpty())
         add(installed + QStringLiteral("/pendrel-publisher"));
-    if (QCoreApplication::instance())
+    if (QCoreApplication::instance()) {
+        // An installation moved to (or installed into) another prefix.
+        add(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/pendrel-publisher"));
         add(QCoreApplication::applicationDirPath());
+    }
     const QStringList arguments = QCoreApplication::arguments();
     if (!arguments.isEmpty()) {
         const QFileInfo executable(arguments.first());

@@ -148,10 +148,14 @@ private slots:
     void bundleSearch()
     {
         const QStringList candidates = AppResources::candidateLocations();
-        QCOMPARE(candidates.size(), 3);
+        QCOMPARE(candidates.size(), 4);
         for (const QString &c : candidates)
             QVERIFY(c.endsWith(QStringLiteral("/pendrel-macos_PendrelPublisher.bundle")));
         QVERIFY(candidates.first().contains(QStringLiteral("/share/pendrel-publisher/")));
+        // Relative to the executable, for an installation under another prefix.
+        QCOMPARE(candidates[1], QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                                + QStringLiteral("/../share/pendrel-publisher/")
+                                                + AppResources::bundleName.toString()));
         // The build tree keeps a copy beside the executables.
         QCOMPARE(AppResources::bundle().absolutePath(),
                  QDir(QCoreApplication::applicationDirPath()).filePath(AppResources::bundleName.toString()));
@@ -201,7 +205,7 @@ private slots:
         const QString err = QString::fromUtf8(probe.readAllStandardError()).trimmed();
         QVERIFY2(err.startsWith(QStringLiteral("could not load resource bundle from: ")), qPrintable(err));
         QVERIFY(err.contains(dir.path() + QStringLiteral("/pendrel-macos_PendrelPublisher.bundle, ")));
-        QCOMPARE(err.count(QStringLiteral(", ")), 2);
+        QCOMPARE(err.count(QStringLiteral(", ")), 3);
     }
 };
 

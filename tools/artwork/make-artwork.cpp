@@ -21,7 +21,7 @@ QImage canvas(int width, int height)
 }
 
 // The brand symbol: a page with a folded corner and a pen stroke across it.
-void drawSymbol(QPainter &p, const QRectF &box)
+void drawSymbol(QPainter &p, const QRectF &box, const QColor &ink = Qt::black)
 {
     const qreal s = box.width();
     QPainterPath page;
@@ -43,12 +43,12 @@ void drawSymbol(QPainter &p, const QRectF &box)
     nib.lineTo(box.left() + 0.44 * s, box.top() + 0.70 * s);
     nib.closeSubpath();
 
-    p.setPen(QPen(Qt::black, 0.07 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(ink, 0.07 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     p.drawPath(page);
     p.drawPath(fold);
     p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
+    p.setBrush(ink);
     p.drawPath(nib);
 }
 
@@ -58,6 +58,24 @@ QImage symbol(int size)
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     drawSymbol(p, QRectF(0, 0, size, size));
+    return image;
+}
+
+// The application icon for launchers: the symbol in white on a rounded
+// tile in the brand's reds.
+QImage appIcon(int size)
+{
+    QImage image = canvas(size, size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF tile(size * 0.04, size * 0.04, size * 0.92, size * 0.92);
+    QLinearGradient fill(tile.topLeft(), tile.bottomRight());
+    fill.setColorAt(0, QColor::fromRgbF(0.95f, 0.30f, 0.16f));
+    fill.setColorAt(1, QColor::fromRgbF(0.80f, 0.08f, 0.16f));
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawRoundedRect(tile, size * 0.2, size * 0.2);
+    drawSymbol(p, tile.adjusted(size * 0.16, size * 0.16, -size * 0.16, -size * 0.16), Qt::white);
     return image;
 }
 
@@ -115,8 +133,8 @@ bool save(const QImage &image, const QDir &dir, const QString &name)
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-artwork <bundle folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make-artwork <bundle folder> [<icon theme folder>]\n");
         return 2;
     }
     const QDir bundle(QString::fromLocal8Bit(argv[1]));
@@ -132,5 +150,13 @@ int main(int argc, char **argv)
     ok &= save(letterTile(64, QStringLiteral("GH")), providers, QStringLiteral("github-mark.png"));
     ok &= save(letterTile(64, QStringLiteral("in")), providers, QStringLiteral("linkedin-mark.png"));
     ok &= save(letterTile(64, QStringLiteral("f")), providers, QStringLiteral("facebook-mark.png"));
+    if (argc == 3) {
+        const QDir theme(QString::fromLocal8Bit(argv[2]));
+        for (const int size : {32, 48, 64, 128, 256}) {
+            const QString folder = QStringLiteral("%1x%1/apps").arg(size);
+            ok &= theme.mkpath(folder)
+                  && save(appIcon(size), QDir(theme.filePath(folder)), QStringLiteral("com.pendrel.publisher.png"));
+        }
+    }
     return ok ? 0 : 1;
 }
