@@ -99,10 +99,11 @@ icon_center() {
   width="${size%%x*}"; pos="${position#+}"
   echo "$(( ${pos%%+*} + width / 2 )) $(( ${pos#*+} + width / 2 ))"
 }
+# A visible panel window, 440 wide, or of the size given ("440x548").
 panel_shown() {
   local id
   for id in $(xdotool search --onlyvisible --name '^Pendrel Publisher$' 2>/dev/null); do
-    xdotool getwindowgeometry "$id" | grep -q 'Geometry: 440x' && return 0
+    xdotool getwindowgeometry "$id" | grep -q "Geometry: ${1:-440x}" && return 0
   done
   return 1
 }
@@ -232,13 +233,7 @@ open_panel || true
 sleep 0.5
 shot "7-signed-out"
 # Signed out: the panel is back at the sign-in form (548 high).
-signed_out() {
-  local id
-  for id in $(xdotool search --onlyvisible --name '^Pendrel Publisher$' 2>/dev/null); do
-    xdotool getwindowgeometry "$id" | grep -q 'Geometry: 440x548' && return 0
-  done
-  return 1
-}
+signed_out() { panel_shown 440x548; }
 within 10 signed_out || fail "the panel is not the sign-in view after the 401"
 control reset
 echo "e2e: all seven scenarios passed; screenshots in $artifacts"
