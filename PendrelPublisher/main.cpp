@@ -66,7 +66,7 @@ int main(int argc, char **argv)
 
     const QString bundle = pendrel::AppConfiguration::bundleIdentifier();
     pendrel::SingleInstance instance(
-        QDir(pendrel::PersistenceStore::defaultBaseFolder()).filePath(QString(bundle).replace(u'.', u'-')),
+        QDir(pendrel::PersistenceStore::defaultBaseFolder()).filePath(pendrel::AppConfiguration::bundleFolderName(bundle)),
         bundle);
     if (!instance.claim())
         return 0; // the running copy shows its panel

@@ -36,13 +36,9 @@ struct AppcastItem {
 };
 
 // A feed that cannot be used; the description says why, for the user.
-class AppcastError : public Error {
+class AppcastError : public MessageError {
 public:
-    explicit AppcastError(QString text) : text_(std::move(text)) {}
-    [[nodiscard]] QString description() const override { return text_; }
-
-private:
-    QString text_;
+    using MessageError::MessageError;
 };
 
 // The RSS update feed, read by namespace (any prefix bound to the feed

@@ -32,8 +32,7 @@ UpdaterConfiguration UpdaterConfiguration::standard()
     QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (config.isEmpty())
         config = QDir::homePath() + QStringLiteral("/.config");
-    QString subfolder = AppConfiguration::bundleIdentifier();
-    subfolder.replace(u'.', u'-');
+    const QString subfolder = AppConfiguration::bundleFolderName(AppConfiguration::bundleIdentifier());
     UpdaterConfiguration configuration;
     configuration.feedURL = AppConfiguration::feedURL();
     configuration.currentVersion = AppConfiguration::shortVersion();
@@ -46,6 +45,9 @@ UpdaterController::UpdaterController(UpdaterConfiguration configuration, Updater
                                      UpdateUserDriver *userDriver, QObject *parent)
     : QObject(parent), configuration_(std::move(configuration)), delegate_(delegate), userDriver_(userDriver)
 {
+    automaticChecks_ = QSettings(configuration_.settingsPath, QSettings::IniFormat)
+                           .value(QLatin1String(automaticChecksKey), true)
+                           .toBool();
     timer_.setSingleShot(false);
     connect(&timer_, &QTimer::timeout, this, [this] {
         if (!checking_)
@@ -74,18 +76,10 @@ std::optional<QString> UpdaterController::startUpdater()
     return std::nullopt;
 }
 
-bool UpdaterController::automaticallyChecksForUpdates() const
-{
-    const QSettings settings(configuration_.settingsPath, QSettings::IniFormat);
-    return settings.value(QLatin1String(automaticChecksKey), true).toBool();
-}
-
 void UpdaterController::setAutomaticallyChecksForUpdates(bool enabled)
 {
-    {
-        QSettings settings(configuration_.settingsPath, QSettings::IniFormat);
-        settings.setValue(QLatin1String(automaticChecksKey), enabled);
-    }
+    automaticChecks_ = enabled;
+    QSettings(configuration_.settingsPath, QSettings::IniFormat).setValue(QLatin1String(automaticChecksKey), enabled);
     armTimer();
 }
 

@@ -64,7 +64,7 @@ public:
 
     [[nodiscard]] bool canCheckForUpdates() const { return canCheck_; }
     [[nodiscard]] bool isChecking() const { return checking_; }
-    [[nodiscard]] bool automaticallyChecksForUpdates() const;
+    [[nodiscard]] bool automaticallyChecksForUpdates() const { return automaticChecks_; }
     void setAutomaticallyChecksForUpdates(bool enabled);
     [[nodiscard]] const UpdaterConfiguration &configuration() const { return configuration_; }
 
@@ -94,6 +94,7 @@ private:
     bool checking_ = false;
     bool userInitiated_ = false;
     bool canCheck_ = false;
+    bool automaticChecks_ = true; // read from the settings file once, at creation
 };
 
 } // namespace pendrel

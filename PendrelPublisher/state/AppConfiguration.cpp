@@ -81,6 +81,11 @@ bool isProductionBuild()
     return bundleIdentifier() == productionBundleIdentifier;
 }
 
+QString bundleFolderName(const QString &bundleIdentifier)
+{
+    return QString(bundleIdentifier).replace(u'.', u'-');
+}
+
 QUrl apiBaseURL()
 {
     if (const auto value = environment("PENDREL_API_BASE_URL"); value && !value->isEmpty()) {

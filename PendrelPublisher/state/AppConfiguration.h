@@ -43,6 +43,9 @@ void setBundleInfo(const BundleInfo &info);
 QString bundleIdentifier();
 QString resolveBundleIdentifier(const QString &bundleValue);
 bool isProductionBuild();
+// The folder a build keeps its files in: the identifier with dots as dashes,
+// so that builds never share state.
+QString bundleFolderName(const QString &bundleIdentifier);
 
 QUrl apiBaseURL();    // PENDREL_API_BASE_URL when usable, else the production origin
 QString appcastURL(); // PENDREL_APPCAST_URL trimmed when not blank, else the default feed

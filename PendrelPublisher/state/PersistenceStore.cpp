@@ -1,5 +1,6 @@
 #include "state/PersistenceStore.h"
 
+#include "state/AppConfiguration.h"
 #include "support/Error.h"
 #include "support/PrivateFiles.h"
 
@@ -32,8 +33,7 @@ std::optional<QByteArray> readAll(const QString &path)
 
 PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIdentifier)
 {
-    QString subfolder = bundleIdentifier;
-    subfolder.replace(u'.', u'-');
+    const QString subfolder = AppConfiguration::bundleFolderName(bundleIdentifier);
     currentFile_ = baseFolder + u'/' + subfolder + u'/' + fileName;
     legacyFile_ = baseFolder + u'/' + fileName;
 }
