@@ -21,62 +21,31 @@ fail() {
   exit 1
 }
 
-# Wait up to ~10 s for a command to succeed.
-waitfor() {
-  for _ in $(seq 1 100); do
-    if "$@" >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-
 export HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-waitfor test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-pids+=($!)
-waitfor xwininfo -root -name panel || fail "the tray host did not start"
+. "$(dirname "$0")/../support/desktop.sh"
+start_desktop
 
 # Nothing to talk to: jobs fail, which is all this test needs.
 PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.log" 2>&1 &
 pids+=($!)
 
 # 1. The icon is embedded in the tray.
-icon_geometry() {
-  xwininfo -root -tree | awk '/"Pendrel Publisher": \("pendrel-publisher"/ { print $(NF-1), $NF; exit }'
-}
-has_icon() { [ -n "$(icon_geometry)" ]; }
-waitfor has_icon || fail "no tray icon appeared"
-read -r size position <<<"$(icon_geometry)"
-width="${size%%x*}"
-pos="${position#+}"
-x=$(( ${pos%%+*} + width / 2 ))
-y=$(( ${pos#*+} + width / 2 ))
+within 10 icon_center || fail "no tray icon appeared"
+read -r x y <<<"$(icon_center)"
 
 # 2. A click opens the panel (a 440-wide window).
-panel_shown() {
-  local id
-  for id in $(xdotool search --onlyvisible --name '^Pendrel Publisher$' 2>/dev/null); do
-    xdotool getwindowgeometry "$id" | grep -q 'Geometry: 440x' && return 0
-  done
-  return 1
-}
 xdotool mousemove "$x" "$y" click 1
-waitfor panel_shown || fail "a click on the icon did not open the panel"
+within 10 panel_shown || fail "a click on the icon did not open the panel"
 if command -v import >/dev/null; then import -window root "$artifacts/tray-panel.png" || true; fi
 
 # A second click closes it again (once the panel has settled).
 sleep 0.5
 xdotool mousemove "$x" "$y" click 1
-panel_hidden() { ! panel_shown; }
-waitfor panel_hidden || fail "a second click did not close the panel"
+within 10 panel_hidden || fail "a second click did not close the panel"
 
 # 3. Super+Shift+S captures the clipboard into a job.
 text="Tray smoke test $(date +%s)"
@@ -89,5 +58,5 @@ captured() {
   f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
   [ -n "$f" ] && grep -q "$text" "$f"
 }
-waitfor captured || fail "Super+Shift+S did not capture the clipboard"
+within 10 captured || fail "Super+Shift+S did not capture the clipboard"
 echo "tray-smoke: icon, panel and shortcut work"

@@ -1,0 +1,44 @@
+# Shared by the scripts that drive the real program on a virtual X11
+# desktop. Source it after defining fail(), $work and the pids array.
+
+# Wait up to $1 seconds for the command to succeed.
+within() {
+  local seconds="$1"; shift
+  local end=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -ge "$end" ] && return 1
+    sleep 0.2
+  done
+}
+
+# Xvfb with the trayer tray host; exports DISPLAY.
+start_desktop() {
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  pids+=($!)
+  within 10 test -s "$work/display" || fail "Xvfb did not start"
+  export DISPLAY=":$(cat "$work/display")"
+  trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+  pids+=($!)
+  within 10 xwininfo -root -name panel || fail "the tray host did not start"
+}
+
+# The centre of the tray icon as "x y".
+icon_center() {
+  local size position pos width
+  # The icon's window: the panel has the same name and class, but is large.
+  read -r size position <<<"$(xwininfo -root -tree |
+    awk '/"Pendrel Publisher": \("pendrel-publisher"/ { split($(NF-1), wh, "x"); if (wh[1] < 100) { print $(NF-1), $NF; exit } }')"
+  [ -n "${size:-}" ] || return 1
+  width="${size%%x*}"; pos="${position#+}"
+  echo "$(( ${pos%%+*} + width / 2 )) $(( ${pos#*+} + width / 2 ))"
+}
+
+# A visible panel window, 440 wide, or of the size given ("440x548").
+panel_shown() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^Pendrel Publisher$' 2>/dev/null); do
+    xdotool getwindowgeometry "$id" | grep -q "Geometry: ${1:-440x}" && return 0
+  done
+  return 1
+}
+panel_hidden() { ! panel_shown; }
