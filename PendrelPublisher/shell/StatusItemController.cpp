@@ -47,7 +47,11 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
     connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(&menu_, &QMenu::aboutToShow, this, &StatusItemController::hidePanel);
 
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    trayAtLaunch_ = QSystemTrayIcon::isSystemTrayAvailable();
+    // On X11 the icon is made even with no tray yet: started at login, the
+    // program can win the race against the desktop's panel, and Qt docks the
+    // icon as soon as a tray appears.
+    if (trayAtLaunch_ || QGuiApplication::platformName() == u"xcb") {
         tray_ = new QSystemTrayIcon(this);
         tray_->setToolTip(QStringLiteral("Pendrel Publisher"));
         tray_->setContextMenu(&menu_);

@@ -25,7 +25,9 @@ public:
     void showPanel();
     void hidePanel();
     void togglePanel();
-    [[nodiscard]] bool hasTray() const { return tray_ != nullptr; }
+    // Whether a tray took the icon at launch; without one the panel is
+    // shown as an ordinary window.
+    [[nodiscard]] bool hasTray() const { return trayAtLaunch_; }
     [[nodiscard]] PanelWindow &panel() const { return *panel_; }
     // The right-click menu; its first entry follows the update state.
     [[nodiscard]] QMenu &contextMenu() { return menu_; }
@@ -40,6 +42,7 @@ private:
     std::unique_ptr<PanelWindow> panel_;
     ClipperPanelView *view_ = nullptr;
     QSystemTrayIcon *tray_ = nullptr;
+    bool trayAtLaunch_ = false;
     QMenu menu_;
     QAction *checkForUpdates_ = nullptr;
     StatusIconPresenter presenter_;

@@ -41,7 +41,7 @@ fail() {
 }
 shot() { import -window root "$artifacts/e2e-$1.png" 2>/dev/null; }
 
-. "$here/../support/desktop.sh"
+. "$here/../../scripts/desktop.sh"
 start_desktop
 
 "$bin/fake-notifications" "$work/notifications.log" >"$work/notifier.out" 2>&1 &
@@ -76,31 +76,6 @@ start_app() {
   PENDREL_API_BASE_URL="$origin" QT_QPA_PLATFORM=xcb "$bin/pendrel-publisher" >>"$work/app.log" 2>&1 &
   app_pid=$!
 }
-open_panel() {
-  panel_shown && return 0
-  local xy
-  xy="$(icon_center)" || return 1
-  # shellcheck disable=SC2086
-  # A click within a moment of the panel closing counts as the click that
-  # closed it; give it that moment, as a person would.
-  sleep 1
-  xdotool mousemove $xy click 1
-  within 10 panel_shown
-}
-close_panel() {
-  panel_shown || return 0
-  local xy
-  xy="$(icon_center)" || return 1
-  sleep 0.3
-  # shellcheck disable=SC2086
-  xdotool mousemove $xy click 1
-  within 5 panel_hidden
-}
-capture_text() {
-  printf '%s' "$1" | xclip -selection clipboard -loops 1 &
-  sleep 0.3
-  xdotool key super+shift+s
-}
 job_done() { [ "$(newest .status)" = "$1" ] && [ "$(newest .processing)" = "false" ]; }
 
 # 1. First launch: the icon, and a click opens the panel.
@@ -113,9 +88,7 @@ shot "1-first-launch"
 
 # 2. Sign in with the demo account, typed into the panel.
 step "2. sign in"
-xdotool type --delay 20 "demo@pendrel.test"
-xdotool key Return
-xdotool type --delay 20 "demo"
+fill_in_demo_account
 xdotool key Return
 within 20 grep -q 'GET /api/tenants 200' "$work/devservice.log" || fail "signing in did not reach the workspace"
 within 10 grep -q 'GET /api/social-accounts 200' "$work/devservice.log" || true

@@ -26,7 +26,7 @@ export XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-. "$(dirname "$0")/../support/desktop.sh"
+. "$(dirname "$0")/../../scripts/desktop.sh"
 start_desktop
 
 # Nothing to talk to: jobs fail, which is all this test needs.

@@ -1,5 +1,6 @@
-# Shared by the scripts that drive the real program on a virtual X11
-# desktop. Source it after defining fail(), $work and the pids array.
+# Shared by ./run without a display and the scripts that drive the real
+# program on a virtual X11 desktop. Source it after defining fail(), $work
+# and the pids array.
 
 # Wait up to $1 seconds for the command to succeed.
 within() {
@@ -13,10 +14,16 @@ within() {
 
 # Xvfb with the trayer tray host; exports DISPLAY.
 start_desktop() {
+  start_display
+  start_tray_host
+}
+start_display() {
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   within 10 test -s "$work/display" || fail "Xvfb did not start"
   export DISPLAY=":$(cat "$work/display")"
+}
+start_tray_host() {
   trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
   pids+=($!)
   within 10 xwininfo -root -name panel || fail "the tray host did not start"
@@ -42,3 +49,39 @@ panel_shown() {
   return 1
 }
 panel_hidden() { ! panel_shown; }
+
+# Click the tray icon to open or close the panel, as a person would.
+open_panel() {
+  panel_shown && return 0
+  local xy
+  xy="$(icon_center)" || return 1
+  # shellcheck disable=SC2086
+  # A click within a moment of the panel closing counts as the click that
+  # closed it; give it that moment, as a person would.
+  sleep 1
+  xdotool mousemove $xy click 1
+  within 10 panel_shown
+}
+close_panel() {
+  panel_shown || return 0
+  local xy
+  xy="$(icon_center)" || return 1
+  sleep 0.3
+  # shellcheck disable=SC2086
+  xdotool mousemove $xy click 1
+  within 5 panel_hidden
+}
+# Put the text on the clipboard and press Super+Shift+S.
+capture_text() {
+  printf '%s' "$1" | xclip -selection clipboard -loops 1 &
+  sleep 0.3
+  xdotool key super+shift+s
+}
+
+# Type the demo account into the open panel's sign-in form; Return then
+# signs in.
+fill_in_demo_account() {
+  xdotool type --delay 20 "demo@pendrel.test"
+  xdotool key Return
+  xdotool type --delay 20 "demo"
+}
