@@ -109,6 +109,10 @@ struct IllustrationsResult {
 // The competition part of a transformation request.
 QJsonObject buildCompetitionConfig(const ClipperSettings &settings);
 
+// The transformation answer's body, with a broken wrapper around the content
+// rescued; throws APIClientError (empty content) or DecodingError.
+TransformResult readTransformAnswer(const QByteArray &body);
+
 // Every request to the content service except identity goes through here:
 // it adds the session's bearer token, the client and request identifiers and
 // the tenant header, and turns failures into APIClientError.

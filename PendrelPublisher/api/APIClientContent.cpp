@@ -29,6 +29,8 @@ std::optional<double> score(const QJsonValue &value)
     return std::nullopt;
 }
 
+} // namespace
+
 // The service varies the shape of this answer, so it is read member by
 // member rather than as a fixed record.
 TransformResult readTransformAnswer(const QByteArray &body)
@@ -61,8 +63,6 @@ TransformResult readTransformAnswer(const QByteArray &body)
     result.seoScore = score(answer.value(L("seoScore")));
     return result;
 }
-
-} // namespace
 
 QJsonObject buildCompetitionConfig(const ClipperSettings &settings)
 {

@@ -25,6 +25,15 @@ QUrl identityURL(const QString &endpoint)
 
 } // namespace
 
+UserSession readSignInAnswer(const QByteArray &body)
+{
+    const JsonDates dates = JsonDates::iso8601();
+    const json::ObjectReader r(json::parseDocument(body), dates);
+    (void)r.requireString(L("message")); // required, but nothing uses it
+    return sessionFromPayloads(r.requireRecord<UserPayload>(L("user")),
+                               r.requireRecord<SessionPayload>(L("session")));
+}
+
 std::optional<QString> identityErrorMessage(const QByteArray &body)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
@@ -100,11 +109,7 @@ QCoro::Task<UserSession> AuthManager::signIn(QString email, QString password)
     if (!answer.ok())
         fail(answer, QStringLiteral("Authentication failed"));
 
-    const JsonDates dates = JsonDates::iso8601();
-    const json::ObjectReader r(json::parseDocument(answer.body), dates);
-    (void)r.requireString(L("message")); // required, but nothing uses it
-    const UserSession session = sessionFromPayloads(r.requireRecord<UserPayload>(L("user")),
-                                                    r.requireRecord<SessionPayload>(L("session")));
+    const UserSession session = readSignInAnswer(answer.body);
     co_await keychain_.save(session);
     co_return session;
 }

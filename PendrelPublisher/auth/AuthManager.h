@@ -68,4 +68,7 @@ private:
 // an object of strings only.
 std::optional<QString> identityErrorMessage(const QByteArray &body);
 
+// The session of a successful sign-in answer; throws DecodingError.
+UserSession readSignInAnswer(const QByteArray &body);
+
 } // namespace pendrel
