@@ -1,9 +1,7 @@
 #include "support/JsonRead.h"
 
+#include "support/JsonParse.h"
 #include "support/Uuid.h"
-
-#include <QJsonDocument>
-#include <QJsonParseError>
 
 #include <cmath>
 
@@ -142,14 +140,7 @@ bool ObjectReader::has(QLatin1StringView key) const
 
 QJsonValue parseDocument(const QByteArray &bytes)
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw DecodingError(
-            QStringLiteral("not valid JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset));
-    if (document.isObject())
-        return document.object();
-    return document.array();
+    return parseJson(bytes);
 }
 
 } // namespace pendrel::json

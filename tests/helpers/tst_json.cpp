@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QTest>
 
+#include <optional>
+
 #include "JsonTestUtil.h"
 
 using namespace pendrel;
@@ -28,6 +30,47 @@ struct Inner {
 QJsonValue parse(const char *text)
 {
     return json::parseDocument(test::q(text));
+}
+
+// Qt's reading of a document: its root, or nothing when Qt refuses it.
+std::optional<QJsonValue> qtReading(const QByteArray &bytes)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return std::nullopt;
+    return document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
+}
+
+std::optional<QJsonValue> ourReading(const QByteArray &bytes)
+{
+    try {
+        return json::parseDocument(bytes);
+    } catch (const DecodingError &) {
+        return std::nullopt;
+    }
+}
+
+// Compact text tells integers from doubles, which QJsonValue's == does not.
+QByteArray exactForm(const QJsonValue &root)
+{
+    return QJsonDocument(QJsonArray{root}).toJson(QJsonDocument::Compact);
+}
+
+// Empty when both readers agree on the document; otherwise what differs.
+QString disagreement(const QByteArray &bytes)
+{
+    const std::optional<QJsonValue> qt = qtReading(bytes);
+    const std::optional<QJsonValue> ours = ourReading(bytes);
+    if (qt.has_value() != ours.has_value())
+        return QStringLiteral("Qt %1, we %2: %3")
+            .arg(QLatin1StringView(qt ? "accepts" : "refuses"), QLatin1StringView(ours ? "accept" : "refuse"),
+                 QString::fromLatin1(bytes.toPercentEncoding()));
+    if (qt && (*qt != *ours || exactForm(*qt) != exactForm(*ours)))
+        return QStringLiteral("different values for %1: %2 against %3")
+            .arg(QString::fromLatin1(bytes.toPercentEncoding()), QString::fromUtf8(exactForm(*qt)),
+                 QString::fromUtf8(exactForm(*ours)));
+    return {};
 }
 
 } // namespace
@@ -122,6 +165,105 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QVERIFY_THROWS_EXCEPTION(DecodingError, json::parseDocument(bytes));
+    }
+
+    // The reader must take exactly what QJsonDocument takes, with the same
+    // values: a state file Qt could read must never be put aside.
+    void parserAgreesWithQt_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const auto row = [](const char *name, const QByteArray &bytes) { QTest::newRow(name) << bytes; };
+        row("plain", q("{'a':[1,-2.5,true,false,null,'x',{}],'b':{'c':[]}}"));
+        row("white space", "\r\n\t {\t\"a\" :\n[ 1 , 2 ]\r} \n");
+        row("byte order mark", "\xEF\xBB\xBF[1]");
+        row("empty input", "");
+        row("top-level string", "\"x\"");
+        row("top-level number", "1");
+        row("garbage after", "[1] x");
+        row("nul after", QByteArray("[1]\0", 4));
+        row("trailing comma in array", "[1,]");
+        row("trailing comma in object", q("{'a':1,}"));
+        row("missing colon", q("{'a' 1}"));
+        row("number key", "{1:2}");
+        row("duplicate keys keep the last", q("{'a':1,'b':0,'a':2}"));
+        row("truncated literal", "[tru]");
+        row("long literal", "[nulll]");
+        row("unterminated string", "[\"abc");
+        row("unterminated escape", "[\"\\");
+        row("every escape", "[\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\\u20AC\"]");
+        row("unknown escape", "[\"\\x\\q\"]");
+        row("escaped high byte", "[\"\\\x80\"]");
+        row("escaped lead byte", "[\"\\\xC3\xA9\"]");
+        row("bad hex", "[\"\\u12G4\"]");
+        row("short hex", "[\"\\u12\"]");
+        row("surrogate pair", "[\"\\uD83D\\uDE00\"]");
+        row("lone surrogate", "[\"a\\ud800b\"]");
+        row("raw control characters", QByteArray("[\"a\tb\x01" "c\0d\"]", 10));
+        row("raw delete", "[\"a\x7f\"]");
+        row("two-byte", "[\"caf\xC3\xA9\"]");
+        row("three-byte", "[\"\xE2\x82\xAC\"]");
+        row("four-byte", "[\"\xF0\x9F\x99\x82\"]");
+        row("noncharacter", "[\"\xEF\xBF\xBF\"]");
+        row("overlong", "[\"\xC0\xAF\"]");
+        row("overlong three-byte", "[\"\xE0\x80\xAF\"]");
+        row("encoded surrogate", "[\"\xED\xA0\x80\"]");
+        row("encoded low surrogate", "[\"\xED\xB0\x80\"]");
+        row("last before surrogates", "[\"\xED\x9F\xBF\"]");
+        row("past U+10FFFF", "[\"\xF4\x90\x80\x80\"]");
+        row("stray continuation", "[\"\x80\"]");
+        row("cut sequence", "[\"\xE2\x82\"]");
+        row("invalid byte", "[\"\xFF\"]");
+        row("utf-8 in a key", "{\"\xC3\xA9\":1}");
+        for (const char *number : {"0", "-0", "-0.0", "1.", "1.e5", ".5", "-.5", "-", "--1", "+1", "01", "-01", "00",
+                                   "1e", "1.5e", "1.5e+", "1E+2", "1e02", "0e0", "1e400", "-1e400", "1e-400",
+                                   "0x10", "Infinity", "NaN", "9223372036854775807", "9223372036854775808",
+                                   "-9223372036854775808", "-9223372036854775809", "12345678901234567890",
+                                   "100000000000000000000000000000000000000", "0.1", "1.7976931348623157e308"})
+            row(number, QByteArray("[") + number + "]");
+        row("number at the end", "[1");
+        row("form feed is no space", "[\x0c" "1]");
+        row("vertical tab is no space", "[1\x0b]");
+        row("deepest nesting", QByteArray(1024, '[') + QByteArray(1024, ']'));
+        row("too deep", QByteArray(1025, '[') + QByteArray(1025, ']'));
+    }
+    void parserAgreesWithQt()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString difference = disagreement(bytes);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    // Long strings go eight bytes at a time: an escape, a quote or a
+    // multi-byte character at every position around those blocks, and
+    // every cut and single-byte change of a small document.
+    void parserAgreesWithQtOnVariants()
+    {
+        QStringList differences;
+        const auto check = [&](const QByteArray &bytes) {
+            const QString difference = disagreement(bytes);
+            if (!difference.isEmpty())
+                differences.append(difference);
+        };
+        for (const QByteArray &special : {QByteArray("\\n"), QByteArray("\\\""), QByteArray("\\u00e9"),
+                                          QByteArray("\xC3\xA9"), QByteArray("\xF0\x9F\x99\x82"),
+                                          QByteArray("\x80"), QByteArray("\\")}) {
+            for (int before = 0; before < 20; ++before) {
+                for (int after = 0; after < 12; ++after)
+                    check("[\"" + QByteArray(before, 'a') + special + QByteArray(after, 'b') + "\"]");
+            }
+        }
+        const QByteArray sample =
+            q("{'id':'A1','n':[1,-2.5e3,true,null],'t':'caf\\u00e9 \\/ \\n','o':{'k':'\xF0\x9F\x99\x82'}}");
+        for (qsizetype cut = 0; cut < sample.size(); ++cut)
+            check(sample.left(cut));
+        for (qsizetype at = 0; at < sample.size(); ++at) {
+            for (const char replacement : {'"', '\\', '}', ']', ',', ':', ' ', '0', 'x', '\x80', '\0'}) {
+                QByteArray changed = sample;
+                changed[at] = replacement;
+                check(changed);
+            }
+        }
+        QVERIFY2(differences.isEmpty(), qPrintable(differences.mid(0, 5).join(u'\n')));
     }
 
     void isoDates_data()

@@ -1,0 +1,427 @@
+#include "support/JsonParse.h"
+
+#include "support/Error.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+
+namespace pendrel::json {
+
+namespace {
+
+// QJsonDocument's own limit, so that both refuse the same documents.
+constexpr int kNestingLimit = 1024;
+
+int hexValue(uchar c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool isContinuation(uchar c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// Eight bytes at a time (SWAR): articles are long runs of plain text
+// between a few escapes.
+constexpr quint64 kOnes = 0x0101010101010101ULL;
+constexpr quint64 kHighBits = 0x8080808080808080ULL;
+constexpr quint64 kQuotes = kOnes * '"';
+constexpr quint64 kBackslashes = kOnes * '\\';
+
+quint64 load8(const uchar *p)
+{
+    return qFromLittleEndian<quint64>(p);
+}
+
+// The high bit set in (at least) the lowest byte equal to zero; bytes above
+// it may be flagged wrongly, so only the lowest flag counts.
+quint64 zeroBytes(quint64 v)
+{
+    return (v - kOnes) & ~v & kHighBits;
+}
+
+int firstFlagged(quint64 mask)
+{
+    return qCountTrailingZeroBits(mask) / 8;
+}
+
+class Parser {
+public:
+    explicit Parser(QByteArrayView bytes)
+        : begin_(reinterpret_cast<const uchar *>(bytes.data())), p_(begin_), end_(begin_ + bytes.size())
+    {
+    }
+
+    QJsonValue document()
+    {
+        if (end_ - p_ >= 3 && p_[0] == 0xEF && p_[1] == 0xBB && p_[2] == 0xBF)
+            p_ += 3;
+        skipSpace();
+        QJsonValue root;
+        if (p_ < end_ && *p_ == '{')
+            root = object();
+        else if (p_ < end_ && *p_ == '[')
+            root = array();
+        else
+            fail("expected an object or an array");
+        skipSpace();
+        if (p_ < end_)
+            fail("garbage at the end of the document");
+        return root;
+    }
+
+private:
+    [[noreturn]] void fail(const char *what) const
+    {
+        throw DecodingError(QStringLiteral("not valid JSON (%1 at offset %2)")
+                                .arg(QLatin1StringView(what))
+                                .arg(qint64(p_ - begin_)));
+    }
+
+    void skipSpace()
+    {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+            ++p_;
+    }
+
+    void enter()
+    {
+        if (++depth_ > kNestingLimit)
+            fail("too deeply nested");
+    }
+
+    QJsonValue value()
+    {
+        if (p_ >= end_)
+            fail("unexpected end");
+        switch (*p_) {
+        case '{':
+            return object();
+        case '[':
+            return array();
+        case '"':
+            return string();
+        case 't':
+            literal("true");
+            return true;
+        case 'f':
+            literal("false");
+            return false;
+        case 'n':
+            literal("null");
+            return QJsonValue(QJsonValue::Null);
+        default:
+            return number();
+        }
+    }
+
+    QJsonObject object()
+    {
+        enter();
+        ++p_;
+        skipSpace();
+        QJsonObject object;
+        if (p_ < end_ && *p_ == '}') {
+            ++p_;
+            --depth_;
+            return object;
+        }
+        for (;;) {
+            if (p_ >= end_ || *p_ != '"')
+                fail("expected a member name");
+            const QString key = string();
+            skipSpace();
+            if (p_ >= end_ || *p_ != ':')
+                fail("expected \":\"");
+            ++p_;
+            skipSpace();
+            object.insert(key, value()); // a repeated key keeps its last value
+            skipSpace();
+            if (p_ < end_ && *p_ == ',') {
+                ++p_;
+                skipSpace();
+                continue;
+            }
+            if (p_ < end_ && *p_ == '}') {
+                ++p_;
+                break;
+            }
+            fail("unterminated object");
+        }
+        --depth_;
+        return object;
+    }
+
+    QJsonArray array()
+    {
+        enter();
+        ++p_;
+        skipSpace();
+        QJsonArray array;
+        if (p_ < end_ && *p_ == ']') {
+            ++p_;
+            --depth_;
+            return array;
+        }
+        for (;;) {
+            array.append(value());
+            skipSpace();
+            if (p_ < end_ && *p_ == ',') {
+                ++p_;
+                skipSpace();
+                continue;
+            }
+            if (p_ < end_ && *p_ == ']') {
+                ++p_;
+                break;
+            }
+            fail("unterminated array");
+        }
+        --depth_;
+        return array;
+    }
+
+    void literal(const char *word)
+    {
+        const qsizetype n = qsizetype(qstrlen(word));
+        if (end_ - p_ < n || std::memcmp(p_, word, size_t(n)) != 0)
+            fail("illegal value");
+        p_ += n;
+    }
+
+    // The same scan and conversions as QJsonDocument, for the same answers
+    // on the loose forms it accepts.
+    QJsonValue number()
+    {
+        const uchar *start = p_;
+        const auto digits = [this] {
+            bool any = false;
+            while (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
+                ++p_;
+                any = true;
+            }
+            return any;
+        };
+        bool isInteger = true;
+        if (p_ < end_ && *p_ == '-')
+            ++p_;
+        if (p_ < end_ && *p_ == '0')
+            ++p_;
+        else
+            digits();
+        if (p_ < end_ && *p_ == '.') {
+            ++p_;
+            if (digits())
+                isInteger = false;
+        }
+        if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+            isInteger = false;
+            ++p_;
+            if (p_ < end_ && (*p_ == '-' || *p_ == '+'))
+                ++p_;
+            digits();
+        }
+        if (p_ >= end_)
+            fail("unexpected end after a number");
+        const QByteArray text =
+            QByteArray::fromRawData(reinterpret_cast<const char *>(start), qsizetype(p_ - start));
+        bool ok = false;
+        if (isInteger) {
+            const qint64 integer = text.toLongLong(&ok);
+            if (ok)
+                return QJsonValue(integer);
+        }
+        const double d = text.toDouble(&ok);
+        if (!ok) // also out of range, both ways
+            fail("illegal number");
+        // Like QJsonDocument, a whole number within range is kept as an
+        // integer (-9223372036854775809 rounds to the smallest one).
+        if (std::trunc(d) == d && d >= -0x1p63 && d < 0x1p63)
+            return QJsonValue(qint64(d));
+        return d;
+    }
+
+    // p_ is at the opening quote.
+    QString string()
+    {
+        const uchar *start = ++p_;
+        // Find the closing quote first: strings with nothing to decode (the
+        // keys, most values) become one Latin-1 conversion.
+        bool plain = true;
+        const uchar *q = start;
+        while (end_ - q >= 8) {
+            const quint64 v = load8(q);
+            const quint64 stops = zeroBytes(v ^ kQuotes) | zeroBytes(v ^ kBackslashes) | (v & kHighBits);
+            if (stops == 0) {
+                q += 8;
+                continue;
+            }
+            q += firstFlagged(stops);
+            if (*q == '"')
+                break;
+            plain = false;
+            q += *q == '\\' ? 2 : 1;
+        }
+        while (q < end_ && *q != '"') {
+            if (*q == '\\') {
+                plain = false;
+                if (end_ - q < 2) {
+                    q = end_;
+                    break;
+                }
+                q += 2;
+                continue;
+            }
+            if (*q >= 0x80)
+                plain = false;
+            ++q;
+        }
+        if (q >= end_)
+            fail("unterminated string");
+        if (plain) {
+            p_ = q + 1;
+            return QString::fromLatin1(reinterpret_cast<const char *>(start), qsizetype(q - start));
+        }
+        // Every code unit comes from at least one byte, so the byte count
+        // bounds the length.
+        QString out(qsizetype(q - start), Qt::Uninitialized);
+        char16_t *const first = reinterpret_cast<char16_t *>(out.data());
+        char16_t *o = first;
+        const uchar *s = start;
+        while (s < q) {
+            while (q - s >= 8) {
+                const quint64 v = load8(s);
+                const quint64 stops = zeroBytes(v ^ kBackslashes) | (v & kHighBits);
+                const int n = stops == 0 ? 8 : firstFlagged(stops);
+                for (int i = 0; i < 8; ++i) // all eight: the ones past a stop are overwritten
+                    o[i] = s[i];
+                o += n;
+                s += n;
+                if (n < 8)
+                    break;
+            }
+            while (s < q && *s < 0x80 && *s != '\\')
+                *o++ = *s++;
+            if (s >= q)
+                break;
+            if (*s == '\\') {
+                p_ = s;
+                o = escape(s, q, o);
+            } else {
+                p_ = s;
+                o = utf8(s, q, o);
+            }
+        }
+        out.truncate(qsizetype(o - first));
+        p_ = q + 1;
+        return out;
+    }
+
+    char16_t *escape(const uchar *&s, const uchar *limit, char16_t *o)
+    {
+        ++s;
+        if (s >= limit)
+            fail("unterminated string");
+        const uchar c = *s++;
+        switch (c) {
+        case 'b':
+            *o++ = u'\b';
+            break;
+        case 'f':
+            *o++ = u'\f';
+            break;
+        case 'n':
+            *o++ = u'\n';
+            break;
+        case 'r':
+            *o++ = u'\r';
+            break;
+        case 't':
+            *o++ = u'\t';
+            break;
+        case 'u': {
+            if (limit - s < 4)
+                fail("invalid escape sequence");
+            char16_t unit = 0;
+            for (int i = 0; i < 4; ++i) {
+                const int h = hexValue(s[i]);
+                if (h < 0)
+                    fail("invalid escape sequence");
+                unit = char16_t((unit << 4) | h);
+            }
+            s += 4;
+            *o++ = unit; // a lone surrogate stays, as QJsonDocument keeps it
+            break;
+        }
+        default: // '"', '\\', '/' and, leniently, any other byte as itself
+            *o++ = c;
+        }
+        return o;
+    }
+
+    // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+    char16_t *utf8(const uchar *&s, const uchar *limit, char16_t *o)
+    {
+        const uchar b = *s;
+        char32_t cp;
+        int extra;
+        char32_t min;
+        if (b >= 0xC2 && b <= 0xDF) {
+            cp = b & 0x1F;
+            extra = 1;
+            min = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            cp = b & 0x0F;
+            extra = 2;
+            min = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            cp = b & 0x07;
+            extra = 3;
+            min = 0x10000;
+        } else {
+            fail("invalid UTF-8 string");
+        }
+        if (limit - s <= extra)
+            fail("invalid UTF-8 string");
+        for (int i = 1; i <= extra; ++i) {
+            if (!isContinuation(s[i]))
+                fail("invalid UTF-8 string");
+            cp = (cp << 6) | (s[i] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            fail("invalid UTF-8 string");
+        s += extra + 1;
+        if (cp >= 0x10000) {
+            *o++ = QChar::highSurrogate(cp);
+            *o++ = QChar::lowSurrogate(cp);
+        } else {
+            *o++ = char16_t(cp);
+        }
+        return o;
+    }
+
+    const uchar *begin_;
+    const uchar *p_;
+    const uchar *end_;
+    int depth_ = 0;
+};
+
+} // namespace
+
+QJsonValue parseJson(QByteArrayView bytes)
+{
+    return Parser(bytes).document();
+}
+
+} // namespace pendrel::json
