@@ -7,6 +7,7 @@
 #include <QCoroNetworkReply>
 #include <QJsonDocument>
 
+#include <atomic>
 #include <cmath>
 
 namespace pendrel {
@@ -120,14 +121,17 @@ QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkReque
     const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
         reply, [](QNetworkReply *r) { r->deleteLater(); });
     QMetaObject::Connection cancelling;
+    bool cancelledHere = false;
     if (cancel)
-        cancelling = QObject::connect(cancel, &CancellationToken::cancelled, reply, [reply] {
+        cancelling = QObject::connect(cancel, &CancellationToken::cancelled, reply, [reply, &cancelledHere] {
             // A reply that has finished, or already failed and is about to,
             // ends on its own. (When the answer is crossing from Qt's network
             // thread at this moment, Qt may still warn that the reply failed
             // twice; the reply ends once all the same.)
-            if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
+            if (!reply->isFinished() && reply->error() == QNetworkReply::NoError) {
+                cancelledHere = true;
                 reply->abort();
+            }
         });
     bool tooLarge = false;
     const QMetaObject::Connection limiting =
@@ -148,10 +152,28 @@ QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkReque
     // or cut short, even when its status line had arrived; the others only
     // restate an HTTP status and leave the answer to the caller.
     const QNetworkReply::NetworkError error = reply->error();
+    // Qt ends a transfer that went quiet for too long as "Operation
+    // canceled", which would tell the user they stopped it themselves.
+    if (error == QNetworkReply::OperationCanceledError && !cancelledHere)
+        throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
     if ((!status.isValid() && error != QNetworkReply::NoError)
         || (error != QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError))
         throw TransportError(error, reply->errorString());
     co_return HttpResponse{status.isValid() ? status.toInt() : 0, reply->readAll(), reply->rawHeaderPairs()};
+}
+
+namespace {
+std::atomic<int> transferTimeout{60000};
+} // namespace
+
+int APIClient::transferTimeoutMs()
+{
+    return transferTimeout.load();
+}
+
+void APIClient::setTransferTimeoutMs(int ms)
+{
+    transferTimeout.store(ms);
 }
 
 APIClient::APIClient(SessionSource &sessions, QObject *parent) : QObject(parent), sessions_(sessions)
@@ -189,7 +211,7 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
         throw APIClientError(APIClientError::Kind::unsupportedURL);
 
     QNetworkRequest request(*url);
-    request.setTransferTimeout(transferTimeoutMs);
+    request.setTransferTimeout(transferTimeoutMs());
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Authorization", "Bearer " + session->accessToken.toUtf8());
     request.setRawHeader("x-client", "macos-menu-bar");

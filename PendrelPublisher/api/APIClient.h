@@ -120,7 +120,10 @@ class APIClient : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int transferTimeoutMs = 60000;
+    // How long a request may go without any bytes moving before it fails
+    // (60 s); tests of stalled answers shorten it.
+    static int transferTimeoutMs();
+    static void setTransferTimeoutMs(int ms);
 
     explicit APIClient(SessionSource &sessions, QObject *parent = nullptr);
 

@@ -77,7 +77,7 @@ QCoro::Task<std::optional<UserSession>> AuthManager::restoreSession()
 QCoro::Task<AuthManager::IdentityAnswer> AuthManager::send(IdentityRequest identity)
 {
     QNetworkRequest request(identityURL(identity.endpoint));
-    request.setTransferTimeout(APIClient::transferTimeoutMs);
+    request.setTransferTimeout(APIClient::transferTimeoutMs());
     request.setRawHeader("x-client", "macos-menu-bar");
     if (identity.body)
         request.setRawHeader("Content-Type", "application/json");

@@ -51,6 +51,31 @@ QString newID(const char *prefix)
     return QString::fromLatin1(prefix) + u'-' + uuidString(QUuid::createUuid()).left(8).toLower();
 }
 
+// The same answer with every top-level member of another type: strings
+// become numbers, numbers and Booleans strings, arrays objects and objects
+// arrays. A body that is not an object becomes a bare number.
+QByteArray withWrongTypes(const QByteArray &body)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject())
+        return QByteArrayLiteral("42");
+    QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QJsonValue v = it.value();
+        if (v.isString())
+            it.value() = 7;
+        else if (v.isDouble() || v.isBool())
+            it.value() = QStringLiteral("7");
+        else if (v.isArray())
+            it.value() = QJsonObject{};
+        else if (v.isObject())
+            it.value() = QJsonArray{};
+        else
+            it.value() = QJsonArray{};
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
 } // namespace
 
 Reply Reply::json(int status, const QJsonObject &object)
@@ -185,15 +210,72 @@ QCoro::Task<void> DevService::serve(std::shared_ptr<Call> call,
         wait.start(options_.latencyMs);
         co_await wait;
     }
+    const std::optional<FaultKind> fault = takeFault(call->path);
+    if (fault == FaultKind::stall) {
+        stalled_.append(guard);
+        log(*call, 0, clock.elapsed());
+        co_return;
+    }
     Reply reply;
-    try {
-        reply = co_await dispatch(*call);
-    } catch (const BadRequest &e) {
-        reply = Reply::error(400, QString::fromStdString(e.what()));
+    if (fault == FaultKind::malformed) {
+        reply = Reply{200, QByteArrayLiteral("{\"success\": true, \"content\": \"cut off"), "application/json", {}};
+    } else if (fault == FaultKind::serverError) {
+        reply = Reply::error(502, QStringLiteral("Bad gateway"));
+    } else {
+        try {
+            reply = co_await dispatch(*call);
+        } catch (const BadRequest &e) {
+            reply = Reply::error(400, QString::fromStdString(e.what()));
+        }
+        if (fault == FaultKind::wrongTypes)
+            reply.body = withWrongTypes(reply.body);
     }
     log(*call, reply.status, clock.elapsed());
-    if (guard && guard->state() == QAbstractSocket::ConnectedState)
+    if (!guard || guard->state() != QAbstractSocket::ConnectedState)
+        co_return;
+    if (fault == FaultKind::slow)
+        writeSlowly(guard, reply);
+    else
         http::writeReply(*responder, reply.status, reply.contentType, reply.headers, reply.body);
+}
+
+std::optional<DevService::FaultKind> DevService::takeFault(const QString &path)
+{
+    auto it = faults_.find(path);
+    if (it == faults_.end())
+        return std::nullopt;
+    const FaultKind kind = it->kind;
+    if (it->remaining > 0 && --it->remaining == 0)
+        faults_.erase(it);
+    return kind;
+}
+
+// The answer in small pieces with pauses between them, on a connection
+// that closes afterwards: a slow network, not a stalled one.
+void DevService::writeSlowly(QPointer<QTcpSocket> socket, const Reply &reply)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Slow\r\nContent-Type: "
+                      + reply.contentType + "\r\nContent-Length: " + QByteArray::number(reply.body.size())
+                      + "\r\nConnection: close\r\n";
+    for (const auto &[name, value] : reply.headers)
+        head += name + ": " + value + "\r\n";
+    socket->write(head + "\r\n");
+    constexpr int pieces = 8;
+    const qsizetype step = std::max<qsizetype>(1, (reply.body.size() + pieces - 1) / pieces);
+    auto *timer = new QTimer(socket);
+    timer->setInterval(150);
+    auto offset = std::make_shared<qsizetype>(0);
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, offset, step, body = reply.body] {
+        if (!socket)
+            return;
+        socket->write(body.mid(*offset, step));
+        *offset += step;
+        if (*offset >= body.size()) {
+            timer->stop();
+            socket->disconnectFromHost();
+        }
+    });
+    timer->start();
 }
 
 void DevService::log(const Call &call, int status, qint64 ms)
@@ -875,7 +957,11 @@ Reply DevService::release(const QString &rest)
 
 // Run-time controls for demos and tests:
 //   POST /_dev/latency?ms=N, /_dev/fail?path=P&status=S, /_dev/drop?path=P,
-//   /_dev/reset (clears failures, drops and latency), GET /_dev/state.
+//   /_dev/fault?path=P&kind=stall|malformed|wrong-types|slow|5xx[&count=N]
+//   (the next N requests to P, or all until reset: held open without an
+//   answer, cut-off JSON, the real answer with every member of the wrong
+//   type, the real answer trickled out, a 502),
+//   /_dev/reset (clears failures, drops, faults and latency), GET /_dev/state.
 Reply DevService::control(Call &call, const QString &what)
 {
     const QString path = call.query.queryItemValue(QStringLiteral("path"), QUrl::FullyDecoded);
@@ -897,9 +983,27 @@ Reply DevService::control(Call &call, const QString &what)
         options_.failures.insert(path, status);
     } else if (what == u"drop" && path.startsWith(u'/')) {
         dropped_.insert(path);
+    } else if (what == u"fault" && path.startsWith(u'/')) {
+        static const QHash<QString, FaultKind> kinds{
+            {QStringLiteral("stall"), FaultKind::stall},
+            {QStringLiteral("malformed"), FaultKind::malformed},
+            {QStringLiteral("wrong-types"), FaultKind::wrongTypes},
+            {QStringLiteral("slow"), FaultKind::slow},
+            {QStringLiteral("5xx"), FaultKind::serverError}};
+        const auto kind = kinds.constFind(call.query.queryItemValue(QStringLiteral("kind")));
+        if (kind == kinds.constEnd())
+            return Reply::error(400, QStringLiteral("kind must be stall, malformed, wrong-types, slow or 5xx"));
+        const QString count = call.query.queryItemValue(QStringLiteral("count"));
+        faults_.insert(path, Fault{*kind, count.isEmpty() ? -1 : std::max(1, count.toInt())});
     } else if (what == u"reset") {
         options_.failures.clear();
         dropped_.clear();
+        faults_.clear();
+        for (const QPointer<QTcpSocket> &socket : std::as_const(stalled_)) {
+            if (socket)
+                socket->abort();
+        }
+        stalled_.clear();
         options_.latencyMs = 0;
     } else {
         return Reply::error(400, QStringLiteral("Unknown control"));

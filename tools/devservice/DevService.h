@@ -12,6 +12,7 @@
 #include <QCoroTask>
 
 #include <functional>
+#include <optional>
 
 namespace pendrel::dev {
 
@@ -102,6 +103,17 @@ private:
     QNetworkAccessManager network_;
     quint16 port_ = 0;
     QSet<QString> dropped_; // paths whose connections are closed without an answer
+
+    // A misbehaviour for the next requests to a path ("/_dev/fault").
+    enum class FaultKind { stall, malformed, wrongTypes, slow, serverError };
+    struct Fault {
+        FaultKind kind;
+        int remaining; // requests still affected; negative: until reset
+    };
+    QHash<QString, Fault> faults_;
+    std::optional<FaultKind> takeFault(const QString &path);
+    static void writeSlowly(QPointer<QTcpSocket> socket, const Reply &reply);
+    QList<QPointer<QTcpSocket>> stalled_; // held open, never answered
 };
 
 } // namespace pendrel::dev
