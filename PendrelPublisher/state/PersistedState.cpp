@@ -1,5 +1,6 @@
 #include "state/PersistedState.h"
 
+#include "support/JsonParse.h"
 #include "support/JsonRead.h"
 #include "support/JsonWrite.h"
 
@@ -37,7 +38,40 @@ QByteArray PersistedState::encode() const
 
 PersistedState PersistedState::decode(const QByteArray &bytes)
 {
-    return fromJson(json::parseDocument(bytes), JsonDates::iso8601());
+    const JsonDates dates = JsonDates::iso8601();
+    // Each job is decoded as soon as it is parsed: the JSON values of a long
+    // history never exist all at once, and the work stays in the cache. A
+    // fault is held back until the whole document is read, so that the
+    // answer is the one reading the whole document gives (where a repeated
+    // "jobs" replaces the earlier one, and the settings are read first).
+    QList<JobRecord> jobs;
+    std::optional<DecodingError> failure;
+    bool streamed = false;
+    const json::RootArrayReader reader{
+        L("jobs"),
+        [&] {
+            streamed = true;
+            jobs.clear();
+            failure.reset();
+        },
+        [&](const QJsonValue &element) {
+            if (failure)
+                return;
+            try {
+                jobs.append(JobRecord::fromJson(element, dates));
+            } catch (DecodingError &error) {
+                error.prependIndex(jobs.size());
+                error.prependKey(QStringLiteral("jobs"));
+                failure = error;
+            }
+        },
+    };
+    PersistedState state = fromJson(json::parseJson(bytes, reader), dates);
+    if (failure)
+        throw *failure;
+    if (streamed)
+        state.jobs = std::move(jobs);
+    return state;
 }
 
 } // namespace pendrel

@@ -75,6 +75,9 @@ void PersistenceStore::log(const QString &line)
 
 PersistedState PersistenceStore::loadStateNow()
 {
+    // Read once at start, before any save of ours: a temporary file beside
+    // it is what a killed save left.
+    removeAbandonedWrites(currentFile_);
     std::optional<QByteArray> bytes = readAll(currentFile_);
     const bool fromCurrent = bytes.has_value();
     if (!bytes)
@@ -145,7 +148,7 @@ void PersistenceStore::writeLatest()
 
 bool PersistenceStore::write(const PersistedState &state, QString &error)
 {
-    return writePrivateFile(currentFile_, state.encode(), error);
+    return writePrivateFile(currentFile_, encoder_.encode(state), error);
 }
 
 } // namespace pendrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "state/PersistedState.h"
+#include "state/PersistedStateEncoder.h"
 #include "support/SerialExecutor.h"
 
 #include <QCoroTask>
@@ -13,7 +14,8 @@
 namespace pendrel {
 
 // Reads the state file once at start and rewrites it whole after each
-// change. Work runs on the store's own thread; callers hand over implicitly
+// change, encoding again only the jobs that changed (PersistedStateEncoder).
+// Work runs on the store's own thread; callers hand over implicitly
 // shared copies and never wait for a save. While a save is being written,
 // newer requests replace each other, so at most one waits and the file ends
 // up holding the last snapshot issued.
@@ -57,6 +59,7 @@ private:
     std::mutex mutex_;
     std::optional<PersistedState> waiting_;
     LogSink logSink_;
+    PersistedStateEncoder encoder_; // the store's thread only
     SerialExecutor executor_; // last: it must stop before the members above go
 };
 

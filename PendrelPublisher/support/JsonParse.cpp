@@ -58,8 +58,9 @@ int firstFlagged(quint64 mask)
 
 class Parser {
 public:
-    explicit Parser(QByteArrayView bytes)
-        : begin_(reinterpret_cast<const uchar *>(bytes.data())), p_(begin_), end_(begin_ + bytes.size())
+    Parser(QByteArrayView bytes, const RootArrayReader *reader)
+        : begin_(reinterpret_cast<const uchar *>(bytes.data())), p_(begin_), end_(begin_ + bytes.size()),
+          reader_(reader)
     {
     }
 
@@ -146,7 +147,10 @@ private:
                 fail("expected \":\"");
             ++p_;
             skipSpace();
-            object.insert(key, value()); // a repeated key keeps its last value
+            if (depth_ == 1 && reader_ && key == reader_->key && p_ < end_ && *p_ == '[')
+                object.insert(key, streamedArray());
+            else
+                object.insert(key, value()); // a repeated key keeps its last value
             skipSpace();
             if (p_ < end_ && *p_ == ',') {
                 ++p_;
@@ -190,6 +194,36 @@ private:
         }
         --depth_;
         return array;
+    }
+
+    // The reader's array: each element goes to the reader, none is kept.
+    QJsonArray streamedArray()
+    {
+        enter();
+        ++p_;
+        skipSpace();
+        reader_->begin();
+        if (p_ < end_ && *p_ == ']') {
+            ++p_;
+            --depth_;
+            return {};
+        }
+        for (;;) {
+            reader_->element(value());
+            skipSpace();
+            if (p_ < end_ && *p_ == ',') {
+                ++p_;
+                skipSpace();
+                continue;
+            }
+            if (p_ < end_ && *p_ == ']') {
+                ++p_;
+                break;
+            }
+            fail("unterminated array");
+        }
+        --depth_;
+        return {};
     }
 
     void literal(const char *word)
@@ -414,6 +448,7 @@ private:
     const uchar *begin_;
     const uchar *p_;
     const uchar *end_;
+    const RootArrayReader *reader_;
     int depth_ = 0;
 };
 
@@ -421,7 +456,12 @@ private:
 
 QJsonValue parseJson(QByteArrayView bytes)
 {
-    return Parser(bytes).document();
+    return Parser(bytes, nullptr).document();
+}
+
+QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader)
+{
+    return Parser(bytes, &reader).document();
 }
 
 } // namespace pendrel::json

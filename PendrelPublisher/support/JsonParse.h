@@ -2,6 +2,9 @@
 
 #include <QByteArrayView>
 #include <QJsonValue>
+#include <QLatin1StringView>
+
+#include <functional>
 
 namespace pendrel::json {
 
@@ -13,5 +16,16 @@ namespace pendrel::json {
 // the state file's articles load several times faster. Throws
 // DecodingError naming the offset of the first fault.
 QJsonValue parseJson(QByteArrayView bytes);
+
+// Takes the elements of one array member of the root object as the parser
+// reaches them, instead of the array (the root then holds it empty): the
+// records of a large document are decoded one at a time and the document
+// never sits in memory as JSON values all at once.
+struct RootArrayReader {
+    QLatin1StringView key;
+    std::function<void()> begin; // as the array starts; again for a repeated key
+    std::function<void(const QJsonValue &element)> element;
+};
+QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader);
 
 } // namespace pendrel::json

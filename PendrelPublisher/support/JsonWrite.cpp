@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace pendrel::json {
@@ -35,6 +36,11 @@ bool codePointLess(const QString &a, const QString &b)
 class Writer {
 public:
     QByteArray out;
+    // For writeSortedParts: the root member whose array elements were
+    // written before, and the finished parts.
+    QLatin1StringView splicedKey;
+    const QList<QByteArray> *splicedElements = nullptr;
+    QList<QByteArray> parts;
 
     void value(const QJsonValue &v, int depth)
     {
@@ -80,48 +86,70 @@ private:
 
     void string(const QString &s)
     {
-        static constexpr char hex[] = "0123456789abcdef";
-        const QByteArray utf8 = s.toUtf8();
-        out.reserve(out.size() + utf8.size() + 2);
         out += '"';
-        for (const char ch : utf8) {
-            const auto c = static_cast<unsigned char>(ch);
-            switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '/':
-                out += "\\/";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += hex[c >> 4];
-                    out += hex[c & 0xF];
-                } else {
-                    out += ch;
-                }
+        const auto *p = reinterpret_cast<const char16_t *>(s.utf16());
+        const char16_t *const end = p + s.size();
+        while (p < end) {
+            // Runs that go out unchanged are copied as a whole; articles are
+            // mostly such runs.
+            const char16_t *run = p;
+            while (p < end && *p >= 0x20 && *p < 0x80 && *p != u'"' && *p != u'\\' && *p != u'/')
+                ++p;
+            if (p > run) {
+                const qsizetype at = out.size();
+                out.resize(at + (p - run));
+                char *to = out.data() + at;
+                for (; run < p; ++run)
+                    *to++ = char(*run);
             }
+            if (p == end)
+                break;
+            if (*p >= 0x80) {
+                // Whole runs of non-ASCII text, so that surrogate pairs stay together.
+                run = p;
+                while (p < end && *p >= 0x80)
+                    ++p;
+                out += QStringView(run, p - run).toUtf8();
+                continue;
+            }
+            escape(*p++);
         }
         out += '"';
+    }
+
+    void escape(char16_t c)
+    {
+        static constexpr char hex[] = "0123456789abcdef";
+        switch (c) {
+        case u'"':
+            out += "\\\"";
+            break;
+        case u'\\':
+            out += "\\\\";
+            break;
+        case u'/':
+            out += "\\/";
+            break;
+        case u'\b':
+            out += "\\b";
+            break;
+        case u'\f':
+            out += "\\f";
+            break;
+        case u'\n':
+            out += "\\n";
+            break;
+        case u'\r':
+            out += "\\r";
+            break;
+        case u'\t':
+            out += "\\t";
+            break;
+        default: // the other control characters
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
     }
 
     void array(const QJsonArray &a, int depth)
@@ -135,6 +163,26 @@ private:
             indent(depth + 1);
             value(a.at(i), depth + 1);
             out += i + 1 < a.size() ? ",\n" : "\n";
+        }
+        indent(depth);
+        out += ']';
+    }
+
+    // An array at `depth` of elements already written at depth + 1; each
+    // goes out as its own part, uncopied.
+    void splice(int depth)
+    {
+        const QList<QByteArray> &elements = *splicedElements;
+        if (elements.isEmpty()) {
+            out += "[]";
+            return;
+        }
+        out += "[\n";
+        for (qsizetype i = 0; i < elements.size(); ++i) {
+            indent(depth + 1);
+            parts.append(std::exchange(out, QByteArray()));
+            parts.append(elements.at(i));
+            out += i + 1 < elements.size() ? ",\n" : "\n";
         }
         indent(depth);
         out += ']';
@@ -159,7 +207,10 @@ private:
             indent(depth + 1);
             string(members[i].first);
             out += " : ";
-            value(members[i].second, depth + 1);
+            if (depth == 0 && splicedElements && members[i].first == splicedKey)
+                splice(depth + 1);
+            else
+                value(members[i].second, depth + 1);
             out += i + 1 < members.size() ? ",\n" : "\n";
         }
         indent(depth);
@@ -176,6 +227,25 @@ QByteArray writeSorted(const QJsonValue &value)
     writer.value(value, 0);
     writer.out += '\n';
     return std::move(writer.out);
+}
+
+QByteArray writeSortedAt(const QJsonValue &value, int depth)
+{
+    Writer writer;
+    writer.value(value, depth);
+    return std::move(writer.out);
+}
+
+QList<QByteArray> writeSortedParts(QJsonObject root, QLatin1StringView arrayKey, const QList<QByteArray> &elements)
+{
+    root.insert(arrayKey, QJsonArray()); // takes its place among the sorted members
+    Writer writer;
+    writer.splicedKey = arrayKey;
+    writer.splicedElements = &elements;
+    writer.value(root, 0);
+    writer.out += '\n';
+    writer.parts.append(std::move(writer.out));
+    return std::move(writer.parts);
 }
 
 } // namespace pendrel::json

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 
 #include <optional>
 
@@ -12,6 +13,16 @@ namespace pendrel::json {
 // of every object sorted by key (code point order), "/" written as "\/",
 // non-ASCII text as raw UTF-8. Whole numbers are written without a fraction.
 QByteArray writeSorted(const QJsonValue &value);
+
+// A value as writeSorted writes it when it sits `depth` levels deep, without
+// the indent before it: the state file keeps each job written this way.
+QByteArray writeSortedAt(const QJsonValue &value, int depth);
+
+// writeSorted's text for `root` with an array under `arrayKey`, as
+// consecutive parts, taking the array's elements already written (each as
+// writeSortedAt(element, 2) gives it) instead of writing them again.
+QList<QByteArray> writeSortedParts(QJsonObject root, QLatin1StringView arrayKey,
+                                   const QList<QByteArray> &elements);
 
 // Builders of the records' JSON forms: optional members are left out when
 // absent rather than written as null.

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace pendrel {
@@ -23,6 +24,11 @@ bool makePrivateFolder(const QString &path, QString &error)
 
 bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &error)
 {
+    return writePrivateFile(path, QList<QByteArray>{bytes}, error);
+}
+
+bool writePrivateFile(const QString &path, const QList<QByteArray> &parts, QString &error)
+{
     if (!makePrivateFolder(QFileInfo(path).absolutePath(), error))
         return false;
     QSaveFile file(path);
@@ -31,16 +37,36 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &err
         return false;
     }
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    if (file.write(bytes) != bytes.size()) {
-        error = file.errorString();
-        file.cancelWriting();
-        return false;
+    for (const QByteArray &part : parts) {
+        if (file.write(part) != part.size()) {
+            error = file.errorString();
+            file.cancelWriting();
+            return false;
+        }
     }
     if (!file.commit()) {
         error = file.errorString();
         return false;
     }
     return true;
+}
+
+void removeAbandonedWrites(const QString &path)
+{
+    // QSaveFile writes into "<name>.XXXXXX" beside the file where the file
+    // system has no unnamed temporary files (NFS, for one), and everywhere
+    // for a moment before the rename; nothing else ever removes one that a
+    // killed process left.
+    const QFileInfo info(path);
+    const QDir folder = info.absoluteDir();
+    const QRegularExpression temporary(
+        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
+    const QStringList candidates =
+        folder.entryList({info.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : candidates) {
+        if (temporary.match(name).hasMatch())
+            QFile::remove(folder.filePath(name));
+    }
 }
 
 } // namespace pendrel

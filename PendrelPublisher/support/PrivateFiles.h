@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace pendrel {
@@ -13,7 +14,14 @@ namespace pendrel {
 // as they are. On failure `error` says why.
 bool makePrivateFolder(const QString &path, QString &error);
 
+// Removes the temporary files that writes of `path` left beside it when
+// they were killed before their rename. Only while nothing writes `path`.
+void removeAbandonedWrites(const QString &path);
+
 // Writes `bytes` to `path`, creating its folder first.
 bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &error);
+// The same for a file given in consecutive parts, which are not joined in
+// memory first.
+bool writePrivateFile(const QString &path, const QList<QByteArray> &parts, QString &error);
 
 } // namespace pendrel

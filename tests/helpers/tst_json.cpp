@@ -399,6 +399,45 @@ private slots:
         QCOMPARE(back.value(L("k")).toString(), value);
     }
 
+    // Runs are copied whole and non-ASCII runs converted at once: the bytes
+    // must be those of converting the whole text and escaping byte by byte,
+    // lone surrogates included (each one becomes U+FFFD).
+    void writerStringsInRuns_data()
+    {
+        QTest::addColumn<QString>("value");
+        const QChar high(0xD83D), low(0xDE42);
+        QTest::newRow("empty") << QString();
+        QTest::newRow("mixed") << QStringLiteral("a/b \"c\" caf\u00e9\n\u65e5\u672c\t\U0001F642 end\\");
+        QTest::newRow("high at the end") << QStringLiteral("ab") + high;
+        QTest::newRow("high before ascii") << QStringLiteral("a") + high + QStringLiteral("b");
+        QTest::newRow("high before non-ascii") << high + QStringLiteral("\u00e9");
+        QTest::newRow("low alone") << QStringLiteral("a") + low + QStringLiteral("b");
+        QTest::newRow("reversed pair") << QString(low) + high;
+        QTest::newRow("two highs then low") << QString(high) + high + low;
+        QString controls;
+        for (char16_t c = 0; c < 0x20; ++c)
+            controls += QChar(c) + QStringLiteral("x");
+        QTest::newRow("every control") << controls;
+    }
+    void writerStringsInRuns()
+    {
+        QFETCH(QString, value);
+        QByteArray expected = "\"";
+        for (const char c : value.toUtf8()) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u == '"' || u == '\\' || u == '/')
+                expected += '\\' + QByteArray(1, c);
+            else if (const qsizetype at = QByteArray("\b\f\n\r\t").indexOf(c); at >= 0)
+                expected += '\\' + QByteArray(1, "bfnrt"[at]);
+            else if (u < 0x20)
+                expected += "\\u00" + QByteArray::number(u, 16).rightJustified(2, '0');
+            else
+                expected += c;
+        }
+        expected += '"';
+        QCOMPARE(json::writeSorted(QJsonValue(value)), expected + '\n');
+    }
+
     void writerNumbers_data()
     {
         QTest::addColumn<double>("value");

@@ -1,3 +1,4 @@
+#include "state/PersistedStateEncoder.h"
 #include "state/PersistenceStore.h"
 #include "support/Tasks.h"
 
@@ -60,6 +61,32 @@ PersistedState sampleState(int marker = 0)
     job.appendLog(LogLevel::info, QStringLiteral("Job created"), whole(21));
     job.logs.last().id = uuid("log");
     state.jobs = {job};
+    return state;
+}
+
+// Jobs with what the writer must get right at their depth in the file:
+// escapes, non-ASCII text, nested lists and optional members.
+PersistedState historyState()
+{
+    PersistedState state = sampleState();
+    for (int i = 0; i < 4; ++i) {
+        JobRecord job = JobRecord::draft(
+            ClipPayload::clipboardText(QStringLiteral("Caf\u00e9 \"%1\"\n/path\t\U0001F642").arg(i)), state.settings);
+        job.id = QUuid::createUuidV5(QUuid(), QStringLiteral("history") + QString::number(i));
+        job.createdAt = job.updatedAt = job.clip.createdAt = whole(100 + i);
+        job.status = JobStatus::success;
+        job.step = JobStep::done;
+        job.finalContent = QStringLiteral("# Title %1\n\nBody with a [link](https://example.com/a).").arg(i);
+        job.socialPublishes = {JobSocialPublishResult{SocialCrosspostPlatform::linkedin, QStringLiteral("acc"),
+                                                      QStringLiteral("Name"), SocialCrosspostMode::adapt,
+                                                      JobSocialPublishStatus::success, std::nullopt,
+                                                      QStringLiteral("post-%1").arg(i), std::nullopt}};
+        for (int line = 0; line < 3; ++line) {
+            job.appendLog(LogLevel::info, QStringLiteral("Stage %1").arg(line), whole(200 + line));
+            job.logs.last().id = QUuid::createUuidV5(job.id, QString::number(line));
+        }
+        state.jobs.append(job);
+    }
     return state;
 }
 
@@ -188,6 +215,36 @@ private slots:
             QCOMPARE(loaded, PersistedState{});
     }
 
+    // decode() reads the jobs as the parser reaches them; it must come to
+    // the same state, or the same error, as reading the whole document.
+    void decodeAgreesWithTheWholeDocumentReader_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        const QByteArray good = historyState().encode();
+        const QByteArray success = "\"status\" : \"success\"";
+        const qsizetype third = good.indexOf(success, good.indexOf(success, good.indexOf(success) + 1) + 1);
+        QTest::newRow("valid") << good;
+        QTest::newRow("bad job") << QByteArray(good).replace(third, success.size(), "\"status\" : \"finished\"");
+        QTest::newRow("bad job and bad settings")
+            << QByteArray(good).replace(third, success.size(), "\"status\" : \"finished\"").replace("\"mini\"", "\"tiny\"");
+        QTest::newRow("no jobs") << q("{'settings':{}}");
+        QTest::newRow("jobs not an array") << q("{'jobs':{},'settings':{}}");
+        QTest::newRow("empty jobs") << QByteArray(good).replace(good.indexOf("\"jobs\""), 6, "\"jobs\" : [], \"old\"");
+        QTest::newRow("repeated jobs") << QByteArray(good).replace("{\n  \"jobs\"", "{\"jobs\":[1,2],\n  \"jobs\"");
+        QTest::newRow("jobs nested elsewhere")
+            << QByteArray(good).replace("\"settings\" : {", "\"settings\" : {\"jobs\":[{}],");
+        QTest::newRow("broken after the jobs") << good.left(good.indexOf("\"settings\""));
+    }
+    void decodeAgreesWithTheWholeDocumentReader()
+    {
+        QFETCH(QByteArray, document);
+        const auto whole = [&] { return PersistedState::fromJson(json::parseDocument(document), JsonDates::iso8601()); };
+        QCOMPARE(decodingFailure([&] { (void)PersistedState::decode(document); }),
+                 decodingFailure([&] { (void)whole(); }));
+        if (decodingFailure([&] { (void)whole(); }) == u"<decoded>")
+            QCOMPARE(PersistedState::decode(document), whole());
+    }
+
     void onlySettingsAndJobs()
     {
         PersistenceStore store(base, kDev);
@@ -255,6 +312,78 @@ private slots:
         QCOMPARE(readFile(folder.filePath(aside.first())), broken);
         QCOMPARE(store.loadStateNow(), next);
         QCOMPARE(readFile(store.legacyFilePath()), sampleState(3).encode());
+    }
+
+    // After any change the file holds exactly what a full encoding gives,
+    // and only the jobs that changed were encoded again.
+    void savesAfterAChangeMatchTheFullEncoding_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("encodedAgain");
+        QTest::newRow("nothing") << "nothing" << 0;
+        QTest::newRow("log line") << "log line" << 1;
+        QTest::newRow("flag") << "flag" << 1;
+        QTest::newRow("date within the second") << "date within the second" << 1;
+        QTest::newRow("text edited in place") << "text edited in place" << 1;
+        QTest::newRow("crosspost result") << "crosspost result" << 1;
+        QTest::newRow("same id, other record") << "same id, other record" << 1;
+        QTest::newRow("job added") << "job added" << 1;
+        QTest::newRow("job removed") << "job removed" << 0;
+        QTest::newRow("all jobs removed") << "all jobs removed" << 0;
+        QTest::newRow("order") << "order" << 0;
+        QTest::newRow("settings") << "settings" << 0;
+        QTest::newRow("pending clip dropped") << "pending clip dropped" << 0;
+        QTest::newRow("two jobs, one id") << "two jobs, one id" << 1;
+    }
+    void savesAfterAChangeMatchTheFullEncoding()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, encodedAgain);
+        const PersistedState before = historyState();
+        PersistedState after = before;
+        QList<JobRecord> &jobs = after.jobs;
+        if (change == u"log line")
+            jobs[2].appendLog(LogLevel::warn, QStringLiteral("Retrying \"save\""), whole(300));
+        else if (change == u"flag")
+            jobs[1].acknowledged = true;
+        else if (change == u"date within the second")
+            jobs[3].updatedAt = jobs[3].updatedAt.addMSecs(300);
+        else if (change == u"text edited in place")
+            (*jobs[4].finalContent)[2] = u'X';
+        else if (change == u"crosspost result")
+            jobs[1].socialPublishes[0].status = JobSocialPublishStatus::error;
+        else if (change == u"same id, other record") {
+            const QUuid id = jobs[2].id;
+            jobs[2] = JobRecord();
+            jobs[2].id = id;
+        }
+        else if (change == u"job added")
+            jobs.prepend(sampleState(77).jobs.first());
+        else if (change == u"job removed")
+            jobs.removeAt(2);
+        else if (change == u"all jobs removed")
+            jobs.clear();
+        else if (change == u"order")
+            jobs.swapItemsAt(0, 3);
+        else if (change == u"settings")
+            after.settings.language = QStringLiteral("fr");
+        else if (change == u"pending clip dropped")
+            after.pendingClip.reset();
+        else if (change == u"two jobs, one id")
+            jobs[3].id = jobs[1].id;
+
+        PersistedStateEncoder encoder;
+        (void)encoder.encode(before);
+        QCOMPARE(encoder.lastEncodedJobs(), before.jobs.size());
+        QCOMPARE(encoder.encode(after).join(), after.encode());
+        QCOMPARE(encoder.lastEncodedJobs(), encodedAgain);
+
+        PersistenceStore store(base, kDev);
+        store.saveState(before.settings, before.pendingClip, before.jobs);
+        store.waitForPendingSaves();
+        store.saveState(after.settings, after.pendingClip, after.jobs);
+        store.waitForPendingSaves();
+        QCOMPARE(readFile(store.currentFilePath()), after.encode());
     }
 
     void burstOfSavesEndsWithTheLast()
