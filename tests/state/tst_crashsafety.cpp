@@ -80,6 +80,7 @@ private slots:
         QTest::addColumn<int>("kills");
         QTest::addColumn<bool>("namedTemporaries");
         QTest::newRow("unnamed temporary files") << 200 << false;
+        QTest::newRow("named temporary files (no O_TMPFILE, as on NFS)") << 60 << true;
     }
     void killedWhileSaving()
     {
@@ -167,6 +168,38 @@ private slots:
         qInfo("%d of %d kills came while a save was under way", killedInFlight, kills);
         // Kills that never meet a save would prove nothing.
         QVERIFY(killedInFlight >= kills / 4);
+    }
+
+    // What a killed write leaves is removed at the next start, and nothing else is.
+    void abandonedWritesGoAtStart_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("temporary of the state file") << "clipper-state.json.nFyiXL" << true;
+        QTest::newRow("temporary with digits") << "clipper-state.json.Ab12Cd" << true;
+        QTest::newRow("unreadable file kept aside") << "clipper-state.json.unreadable-20260301T090000Z" << false;
+        QTest::newRow("five characters") << "clipper-state.json.AbCdE" << false;
+        QTest::newRow("seven characters") << "clipper-state.json.AbCdEfG" << false;
+        QTest::newRow("other punctuation") << "clipper-state.json.Ab-CdE" << false;
+        QTest::newRow("another file's temporary") << "secrets.json.AbCdEf" << false;
+        QTest::newRow("the instance lock") << "instance.lock" << false;
+    }
+    void abandonedWritesGoAtStart()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        PersistenceStore store(dir.filePath(QStringLiteral("share/PendrelPublisher")), kDev);
+        const PersistedState state = snapshots.at(3);
+        store.saveState(state.settings, state.pendingClip, state.jobs);
+        store.waitForPendingSaves();
+        const QString other = QFileInfo(store.currentFilePath()).absoluteDir().filePath(name);
+        QFile planted(other);
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.write("{\"half\" : ");
+        planted.close();
+        QCOMPARE(store.loadStateNow(), state);
+        QCOMPARE(QFileInfo::exists(other), !removed);
     }
 };
 
