@@ -78,9 +78,6 @@ PersistedState PersistenceStore::loadStateNow()
     // Read once at start, before any save of ours: a temporary file beside
     // it is what a killed save left.
     removeAbandonedWrites(currentFile_);
-    // Read once at start, before any save of ours: a temporary file beside
-    // it is what a killed save left.
-    removeAbandonedWrites(currentFile_);
     std::optional<QByteArray> bytes = readAll(currentFile_);
     const bool fromCurrent = bytes.has_value();
     if (!bytes)

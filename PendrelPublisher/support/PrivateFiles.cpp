@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace pendrel {
@@ -50,24 +49,6 @@ bool writePrivateFile(const QString &path, const QList<QByteArray> &parts, QStri
         return false;
     }
     return true;
-}
-
-void removeAbandonedWrites(const QString &path)
-{
-    // QSaveFile writes into "<name>.XXXXXX" beside the file where the file
-    // system has no unnamed temporary files (NFS, for one), and everywhere
-    // for a moment before the rename; nothing else ever removes one that a
-    // killed process left.
-    const QFileInfo info(path);
-    const QDir folder = info.absoluteDir();
-    const QRegularExpression temporary(
-        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
-    const QStringList candidates =
-        folder.entryList({info.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
-    for (const QString &name : candidates) {
-        if (temporary.match(name).hasMatch())
-            QFile::remove(folder.filePath(name));
-    }
 }
 
 void removeAbandonedWrites(const QString &path)

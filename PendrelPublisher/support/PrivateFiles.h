@@ -18,10 +18,6 @@ bool makePrivateFolder(const QString &path, QString &error);
 // they were killed before their rename. Only while nothing writes `path`.
 void removeAbandonedWrites(const QString &path);
 
-// Removes the temporary files that writes of `path` left beside it when
-// they were killed before their rename. Only while nothing writes `path`.
-void removeAbandonedWrites(const QString &path);
-
 // Writes `bytes` to `path`, creating its folder first.
 bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &error);
 // The same for a file given in consecutive parts, which are not joined in
