@@ -121,7 +121,7 @@ private slots:
                                             .arg(report.loaded)
                                             .arg(inPlace)));
 
-            QThread::usleep(random.bounded(150000u));
+            QThread::usleep(random.bounded(60000u)); // a few saves' time
             ::kill(pid_t(saver.processId()), SIGKILL);
             QVERIFY(saver.waitForFinished(30000));
             QCOMPARE(saver.exitStatus(), QProcess::CrashExit); // still saving when killed
