@@ -24,6 +24,8 @@ AppState::AppState(const AppStateServices &services, QObject *parent)
              && services.loginItems);
     persistenceStore_ =
         std::make_unique<PersistenceStore>(services.stateFolder, AppConfiguration::bundleIdentifier());
+    persistenceStore_->setSnapshotSource(this,
+                                         [this] { return PersistedState{settings_, pendingClip_, jobs_}; });
     keychainStore_ = std::make_unique<KeychainStore>(*services.secrets, AppConfiguration::bundleIdentifier());
     authManager_ = std::make_unique<AuthManager>(*keychainStore_);
     apiClient_ = std::make_unique<APIClient>(*authManager_);
@@ -401,7 +403,7 @@ bool AppState::isElevatedIssueStatus(const JobRecord &job, const QDateTime &now)
 
 void AppState::persist()
 {
-    persistenceStore_->saveState(settings_, pendingClip_, jobs_);
+    persistenceStore_->requestSave();
 }
 
 } // namespace pendrel

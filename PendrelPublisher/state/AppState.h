@@ -200,7 +200,8 @@ public:
     void syncSocialCrosspostPreferences();
     void openSocialConnections();
 
-    // Hands a copy of settings, pending clip and jobs to the store.
+    // Saves settings, pending clip and jobs; the store takes its copy when
+    // it is ready to encode it (PersistenceStore::requestSave).
     void persist();
 
 signals:

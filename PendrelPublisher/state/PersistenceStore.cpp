@@ -129,7 +129,54 @@ void PersistenceStore::saveState(const ClipperSettings &settings,
 
 void PersistenceStore::waitForPendingSaves()
 {
-    executor_.waitForIdle();
+    for (;;) {
+        executor_.waitForIdle();
+        bool pending;
+        {
+            const std::lock_guard lock(mutex_);
+            pending = requested_ || handOverQueued_;
+            requested_ = false;
+            handOverQueued_ = false;
+        }
+        if (!pending || !source_)
+            return;
+        // A request the source has not answered yet: this is its thread.
+        const PersistedState state = source_();
+        saveState(state.settings, state.pendingClip, state.jobs);
+    }
+}
+
+void PersistenceStore::setSnapshotSource(QObject *context, SnapshotSource source)
+{
+    const std::lock_guard lock(mutex_);
+    sourceContext_ = context;
+    source_ = std::move(source);
+}
+
+void PersistenceStore::requestSave()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        if (writing_ || waiting_ || handOverQueued_) {
+            requested_ = true;
+            return;
+        }
+    }
+    const PersistedState state = source_();
+    saveState(state.settings, state.pendingClip, state.jobs);
+}
+
+void PersistenceStore::handOver()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        if (!handOverQueued_) // waitForPendingSaves() took care of it
+            return;
+        handOverQueued_ = false;
+        requested_ = false; // requests since the hand-over was queued are covered by this snapshot
+    }
+    const PersistedState state = source_();
+    saveState(state.settings, state.pendingClip, state.jobs);
 }
 
 void PersistenceStore::writeLatest()
@@ -138,17 +185,35 @@ void PersistenceStore::writeLatest()
     {
         const std::lock_guard lock(mutex_);
         state.swap(waiting_);
+        writing_ = state.has_value();
     }
     if (!state)
         return;
+    const QList<QByteArray> parts = encoder_.encode(*state);
+    state.reset(); // the caller's list is its own again while the file is written
     QString error;
-    if (!write(*state, error))
+    if (!writePrivateFile(currentFile_, parts, error))
         log(QStringLiteral("PersistenceStore save failed: ") + error);
-}
 
-bool PersistenceStore::write(const PersistedState &state, QString &error)
-{
-    return writePrivateFile(currentFile_, encoder_.encode(state), error);
+    QObject *context;
+    {
+        const std::lock_guard lock(mutex_);
+        writing_ = false;
+        if (!requested_ || waiting_)
+            return; // nothing asked for, or a snapshot already handed over
+        requested_ = false;
+        handOverQueued_ = true;
+        context = sourceContext_;
+    }
+    if (!context)
+        return;
+    QMetaObject::invokeMethod(
+        context,
+        [this, alive = std::weak_ptr<bool>(alive_)] {
+            if (!alive.expired())
+                handOver();
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace pendrel

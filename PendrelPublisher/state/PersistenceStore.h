@@ -5,9 +5,11 @@
 #include "support/SerialExecutor.h"
 
 #include <QCoroTask>
+#include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -19,6 +21,13 @@ namespace pendrel {
 // shared copies and never wait for a save. While a save is being written,
 // newer requests replace each other, so at most one waits and the file ends
 // up holding the last snapshot issued.
+//
+// A caller that changes its job list often asks with requestSave() instead:
+// the store takes the snapshot from the caller's source only when it is
+// ready to encode it, and lets go of it before the file is written. A copy
+// held while a long save is written would make each change of the caller's
+// list copy the whole list (every record), and dropping the copies it
+// replaces would cost the caller as much again.
 class PersistenceStore {
 public:
     static constexpr QStringView fileName = u"clipper-state.json";
@@ -43,14 +52,24 @@ public:
     // Blocks until every save issued so far is on disk (tests, shutdown).
     void waitForPendingSaves();
 
+    // The state requestSave() saves, read on `context`'s thread (which must
+    // run an event loop, and is the thread the store is used and destroyed
+    // on) when the store is ready for it. Source and context must outlive
+    // the store.
+    using SnapshotSource = std::function<PersistedState()>;
+    void setSnapshotSource(QObject *context, SnapshotSource source);
+    // Saves the source's state; returns at once. With a save under way it
+    // only notes the request, and the state is taken once that save is done.
+    void requestSave();
+
     // Receives the single line of a failed save. The default writes it to
     // the system log and to stderr.
     using LogSink = std::function<void(const QString &line)>;
     void setLogSink(LogSink sink);
 
 private:
+    void handOver();
     void writeLatest();
-    bool write(const PersistedState &state, QString &error);
     void log(const QString &line);
 
     QString currentFile_;
@@ -58,6 +77,12 @@ private:
 
     std::mutex mutex_;
     std::optional<PersistedState> waiting_;
+    bool writing_ = false;   // a snapshot is being encoded or written
+    bool requested_ = false; // requestSave() during a save: take the source's state after it
+    bool handOverQueued_ = false;
+    SnapshotSource source_;
+    QObject *sourceContext_ = nullptr;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for hand-overs queued to the context
     LogSink logSink_;
     PersistedStateEncoder encoder_; // the store's thread only
     SerialExecutor executor_; // last: it must stop before the members above go

@@ -408,6 +408,52 @@ private slots:
         QCOMPARE(loaded.jobs.last().id, last.jobs.last().id);
     }
 
+    // requestSave() takes the state from the source when the store is ready
+    // for it; however the last request is finished (by the event loop, a
+    // wait, or the store's end), the file holds the state it asked for.
+    void requestedSavesEndWithTheLastState_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("event loop") << "event loop";
+        QTest::newRow("wait") << "wait";
+        QTest::newRow("destruction") << "destruction";
+    }
+    void requestedSavesEndWithTheLastState()
+    {
+        QFETCH(QString, ending);
+        QObject context;
+        PersistedState state = historyState();
+        for (JobRecord &job : state.jobs) // long enough that requests arrive while a save is written
+            job.sourceText = QString(200000, u'x');
+        auto store = std::make_unique<PersistenceStore>(base, kDev);
+        const QString path = store->currentFilePath();
+        int taken = 0;
+        store->setSnapshotSource(&context, [&] {
+            ++taken;
+            return state;
+        });
+        for (int i = 1; i <= 50; ++i) {
+            state.settings.imagesCount = i;
+            state.jobs[i % state.jobs.size()].appendLog(LogLevel::info, QString::number(i), whole(400 + i));
+            store->requestSave();
+            if (i % 10 == 0)
+                QCoreApplication::processEvents();
+        }
+        const QByteArray last = state.encode();
+        if (ending == u"event loop")
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(path), last, 20000);
+        else if (ending == u"wait")
+            store->waitForPendingSaves();
+        else
+            store.reset();
+        QCOMPARE(readFile(path), last);
+        QVERIFY2(taken < 50, "requests during a save wait for it instead of each taking a copy");
+        // Done: nothing more is taken, however long the loop runs.
+        const int settled = taken;
+        QTest::qWait(50);
+        QCOMPARE(taken, settled);
+    }
+
     void destructionWritesTheWaitingSave()
     {
         const PersistedState state = sampleState(42);
