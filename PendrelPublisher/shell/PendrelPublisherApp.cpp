@@ -53,6 +53,8 @@ void PendrelPublisherApp::launch()
         if (tray)
             tray->showMessage(r.title, r.body);
     };
+    if (AppConfiguration::reportStartup())
+        startupReport_ = std::make_unique<StartupReport>(*appState_, statusItemController_->panel());
     // 5. Super+Shift+S.
     std::unique_ptr<HotkeyBackend> hotkeys;
     if (X11HotkeyBackend::isAvailable())

@@ -5,6 +5,7 @@
 #include "platform/QtClipboardReader.h"
 #include "platform/XdgLoginItemBackend.h"
 #include "shell/GlobalShortcutService.h"
+#include "shell/StartupReport.h"
 #include "shell/StatusItemController.h"
 #include "shell/UpdaterService.h"
 #include "state/AppState.h"
@@ -42,6 +43,7 @@ private:
     std::unique_ptr<StatusItemController> statusItemController_;
     std::unique_ptr<GlobalShortcutService> globalShortcutService_;
     std::unique_ptr<UpdaterService> updaterService_;
+    std::unique_ptr<StartupReport> startupReport_;
 };
 
 } // namespace pendrel

@@ -129,6 +129,11 @@ bool showPanelOnLaunch()
     return environment("PENDREL_DEBUG_SHOW_PANEL_ON_LAUNCH") == QStringLiteral("1");
 }
 
+bool reportStartup()
+{
+    return environment("PENDREL_DEBUG_REPORT_STARTUP") == QStringLiteral("1");
+}
+
 QString shortVersion()
 {
     return bundleInfo().value(u"CFBundleShortVersionString").value_or(defaultVersion.toString());

@@ -55,6 +55,8 @@ QString defaultAppcastURL();
 std::optional<QString> debugPreviewStateName();
 // PENDREL_DEBUG_SHOW_PANEL_ON_LAUNCH is exactly "1".
 bool showPanelOnLaunch();
+// PENDREL_DEBUG_REPORT_STARTUP is exactly "1": start-up times on stderr.
+bool reportStartup();
 
 // "CFBundleShortVersionString", or "1.0.0" when the bundle has none.
 QString shortVersion();

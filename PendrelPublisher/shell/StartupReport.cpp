@@ -1,0 +1,55 @@
+#include "shell/StartupReport.h"
+
+#include "state/AppState.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace pendrel {
+
+StartupReport::StartupReport(AppState &state, QWidget &panel, QObject *parent)
+    : QObject(parent), state_(state), panel_(panel)
+{
+    qApp->installEventFilter(this);
+    connect(&state_, &AppState::isBootstrappingChanged, this, [this] {
+        if (state_.isBootstrapping())
+            return;
+        report("state-loaded");
+        // A panel drawn before has to show the state now, even where it
+        // looks the same (signed out before and after).
+        if (panel_.isVisible())
+            panel_.update();
+    });
+}
+
+bool StartupReport::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::Paint)
+        return false;
+    const auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != &panel_)
+        return false;
+    const bool withState = !state_.isBootstrapping();
+    // Reported once the whole window has been painted, not at its first piece.
+    if (!drawn_)
+        QTimer::singleShot(0, this, [] { report("panel-drawn"); });
+    drawn_ = true;
+    if (withState) {
+        QTimer::singleShot(0, this, [] { report("panel-drawn-with-state"); });
+        qApp->removeEventFilter(this);
+    }
+    return false;
+}
+
+void StartupReport::report(const char *what)
+{
+    std::fprintf(stderr, "pendrel-startup: %s %lld\n", what,
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    std::fflush(stderr);
+}
+
+} // namespace pendrel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+
+class QWidget;
+
+namespace pendrel {
+
+class AppState;
+
+// For timing start-up (PENDREL_DEBUG_REPORT_STARTUP=1): a line on stderr
+// when the stored state is in, when the panel has first been drawn, and when
+// it has first been drawn with the stored state, each with the wall-clock
+// time in milliseconds since 1970, so that whoever launched the program can
+// subtract its own launch time.
+class StartupReport : public QObject {
+    Q_OBJECT
+
+public:
+    StartupReport(AppState &state, QWidget &panel, QObject *parent = nullptr);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    static void report(const char *what);
+
+    AppState &state_;
+    QWidget &panel_;
+    bool drawn_ = false;
+};
+
+} // namespace pendrel
