@@ -92,11 +92,14 @@ int main(int argc, char **argv)
         PersistedState state = snapshots.at(k);
         report("issued", k);
         store.saveState(state.settings, state.pendingClip, state.jobs);
-        if (k % 4 == 0) {
-            // Two in a row: the first may be replaced while it waits.
-            state = snapshots.at(++k);
-            report("issued", k);
-            store.saveState(state.settings, state.pendingClip, state.jobs);
+        if (k % 2 == 0) {
+            // Three in a row: the second waits while the first is written,
+            // and the third replaces it.
+            for (int more = 0; more < 2; ++more) {
+                state = snapshots.at(++k);
+                report("issued", k);
+                store.saveState(state.settings, state.pendingClip, state.jobs);
+            }
         }
         store.waitForPendingSaves();
         report("durable", k);
