@@ -4,7 +4,7 @@
 // CrashSnapshots::at(k), at(k + 1), ... through the real PersistenceStore
 // until it is killed. Reports on stdout, one line each:
 //   loaded <k>    what the start read (0: nothing usable)
-//   issued <k>    before handing snapshot k to the store
+//   handed <k>    before handing snapshot k to the store
 //   durable <k>   after every save up to k is on disk
 // --named-temporaries makes unnamed temporary files (O_TMPFILE) unavailable,
 // as on NFS, so each write goes through a named file beside the state file.
@@ -90,14 +90,14 @@ int main(int argc, char **argv)
     report("loaded", CrashSnapshots::carried(store.loadStateNow()));
     for (int k = first; k < first + 1000000; ++k) {
         PersistedState state = snapshots.at(k);
-        report("issued", k);
+        report("handed", k);
         store.saveState(state.settings, state.pendingClip, state.jobs);
         if (k % 2 == 0) {
             // Three in a row: the second waits while the first is written,
             // and the third replaces it.
             for (int more = 0; more < 2; ++more) {
                 state = snapshots.at(++k);
-                report("issued", k);
+                report("handed", k);
                 store.saveState(state.settings, state.pendingClip, state.jobs);
             }
         }

@@ -28,7 +28,7 @@ const QRegularExpression kTemporary(QStringLiteral("^clipper-state\\.json\\.[A-Z
 
 struct SaverRun {
     int loaded = -1;
-    QList<int> issued;
+    QList<int> handed;
     QList<int> durable;
 };
 
@@ -45,8 +45,8 @@ void readReport(QProcess &process, SaverRun &run, QByteArray &pending)
         const int k = words.at(1).toInt();
         if (words.at(0) == "loaded")
             run.loaded = k;
-        else if (words.at(0) == "issued")
-            run.issued.append(k);
+        else if (words.at(0) == "handed")
+            run.handed.append(k);
         else if (words.at(0) == "durable")
             run.durable.append(k);
     }
@@ -126,8 +126,8 @@ private slots:
             QVERIFY(saver.waitForFinished(30000));
             QCOMPARE(saver.exitStatus(), QProcess::CrashExit); // still saving when killed
             readReport(saver, report, pending);
-            if (!report.issued.isEmpty()
-                && (report.durable.isEmpty() || report.durable.last() < report.issued.last()))
+            if (!report.handed.isEmpty()
+                && (report.durable.isEmpty() || report.durable.last() < report.handed.last()))
                 ++killedInFlight;
 
             QStringList entries = folderEntries(folder);
@@ -147,8 +147,8 @@ private slots:
                 QVERIFY2(state == snapshots.at(k),
                          qPrintable(where + QStringLiteral(": the file is not snapshot %1").arg(k)));
                 if (k >= first) {
-                    QVERIFY2(!report.issued.isEmpty() && k <= report.issued.last(),
-                             qPrintable(where + QStringLiteral(": snapshot %1 was never issued").arg(k)));
+                    QVERIFY2(!report.handed.isEmpty() && k <= report.handed.last(),
+                             qPrintable(where + QStringLiteral(": snapshot %1 was never handed over").arg(k)));
                     if (!report.durable.isEmpty())
                         QVERIFY2(k >= report.durable.last(),
                                  qPrintable(where + QStringLiteral(": holds %1, %2 was on disk")
