@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace pendrel::json {
 
@@ -111,8 +112,10 @@ private:
             return object();
         case '[':
             return array();
-        case '"':
-            return string();
+        case '"': {
+            const Text text = string();
+            return text.plain ? QJsonValue(*text.plain) : QJsonValue(text.decoded);
+        }
         case 't':
             literal("true");
             return true;
@@ -141,16 +144,20 @@ private:
         for (;;) {
             if (p_ >= end_ || *p_ != '"')
                 fail("expected a member name");
-            const QString key = string();
+            const Text key = string();
             skipSpace();
             if (p_ >= end_ || *p_ != ':')
                 fail("expected \":\"");
             ++p_;
             skipSpace();
-            if (depth_ == 1 && reader_ && key == reader_->key && p_ < end_ && *p_ == '[')
-                object.insert(key, streamedArray());
+            const bool streamed = depth_ == 1 && reader_ && p_ < end_ && *p_ == '['
+                                  && (key.plain ? *key.plain == reader_->key : key.decoded == reader_->key);
+            const QJsonValue member = streamed ? QJsonValue(streamedArray()) : value();
+            // A repeated key keeps its last value.
+            if (key.plain)
+                object.insert(*key.plain, member);
             else
-                object.insert(key, value()); // a repeated key keeps its last value
+                object.insert(key.decoded, member);
             skipSpace();
             if (p_ < end_ && *p_ == ',') {
                 ++p_;
@@ -286,17 +293,26 @@ private:
         return d;
     }
 
+    // A string's text: most keys and many values need no decoding at all
+    // and are used straight from the input.
+    struct Text {
+        std::optional<QLatin1StringView> plain;
+        QString decoded;
+    };
+
     // p_ is at the opening quote.
-    QString string()
+    Text string()
     {
         const uchar *start = ++p_;
         // Find the closing quote first: strings with nothing to decode (the
-        // keys, most values) become one Latin-1 conversion.
+        // keys, most values) are taken as they are.
         bool plain = true;
         const uchar *q = start;
         while (end_ - q >= 8) {
             const quint64 v = load8(q);
-            const quint64 stops = zeroBytes(v ^ kQuotes) | zeroBytes(v ^ kBackslashes) | (v & kHighBits);
+            // Once the text needs decoding, only its end matters here.
+            const quint64 stops =
+                zeroBytes(v ^ kQuotes) | zeroBytes(v ^ kBackslashes) | (plain ? v & kHighBits : 0);
             if (stops == 0) {
                 q += 8;
                 continue;
@@ -325,7 +341,7 @@ private:
             fail("unterminated string");
         if (plain) {
             p_ = q + 1;
-            return QString::fromLatin1(reinterpret_cast<const char *>(start), qsizetype(q - start));
+            return Text{QLatin1StringView(reinterpret_cast<const char *>(start), qsizetype(q - start)), {}};
         }
         // Every code unit comes from at least one byte, so the byte count
         // bounds the length.
@@ -359,7 +375,7 @@ private:
         }
         out.truncate(qsizetype(o - first));
         p_ = q + 1;
-        return out;
+        return Text{std::nullopt, std::move(out)};
     }
 
     char16_t *escape(const uchar *&s, const uchar *limit, char16_t *o)
