@@ -34,12 +34,15 @@ E nthCase(qsizetype n)
 inline QString sampleText(quint32 seed, qsizetype length)
 {
     static const QStringList words{
-        QStringLiteral("trains"),       QStringLiteral("run"),         QStringLiteral("Bahnhöfe"),
-        QStringLiteral("日本の鉄道"),   QStringLiteral("\"quoted\""),  QStringLiteral("back\\slash"),
-        QStringLiteral("a/b/c"),        QStringLiteral("tab\there"),   QStringLiteral("line\nbreak"),
-        QStringLiteral("🚆🚉"),         QStringLiteral("ünïcödé"),     QStringLiteral("\r\n"),
-        QStringLiteral("the"),          QStringLiteral("timetable"),   QStringLiteral("# Heading\n\n"),
-        QStringLiteral("[link](https://example.com/x?y=1&z=2)"),        QStringLiteral("\u0001ctl"),
+        QStringLiteral("trains"),        QStringLiteral("run"),
+        QStringLiteral("Bahnhöfe"),      QStringLiteral("日本の鉄道"),
+        QStringLiteral("\"quoted\""),    QStringLiteral("back\\slash"),
+        QStringLiteral("a/b/c"),         QStringLiteral("tab\there"),
+        QStringLiteral("line\nbreak"),   QStringLiteral("🚆🚉"),
+        QStringLiteral("ünïcödé"),       QStringLiteral("\r\n"),
+        QStringLiteral("the"),           QStringLiteral("timetable"),
+        QStringLiteral("# Heading\n\n"), QStringLiteral("[link](https://example.com/x?y=1&z=2)"),
+        QStringLiteral("\u0001ctl"),
     };
     QString text;
     text.reserve(length + 48);
@@ -104,12 +107,14 @@ inline JobRecord richJob(int index, qsizetype articleLength, int logLines)
     job.aborted = index % 5 == 4;
     job.acknowledged = index % 3 == 1;
     for (int i = 0; i < logLines; ++i)
-        job.logs.append(JobLogEntry{uuid(qPrintable(QStringLiteral("log %1 ").arg(i))),
-                                    sampleMoment(index * 600 + i), nthCase<LogLevel>(i),
-                                    QStringLiteral("Stage %1 finished: %2").arg(i).arg(sampleText(seed + 1, 40))});
+        job.logs.append(
+            JobLogEntry{uuid(qPrintable(QStringLiteral("log %1 ").arg(i))), sampleMoment(index * 600 + i),
+                        nthCase<LogLevel>(i),
+                        QStringLiteral("Stage %1 finished: %2").arg(i).arg(sampleText(seed + 1, 40))});
     job.result = JobResult{QStringLiteral("art-") + n, QStringLiteral("https://blog.example.com/a/") + n,
                            QStringLiteral("Title ") + n};
-    job.error = JobErrorInfo{QStringLiteral("Not enough credits"), 402, QStringLiteral("INSUFFICIENT_CREDITS")};
+    job.error =
+        JobErrorInfo{QStringLiteral("Not enough credits"), 402, QStringLiteral("INSUFFICIENT_CREDITS")};
     job.notifiedSubmitted = true;
     job.notifiedSuccess = index % 2 == 0;
     job.sourceText = sampleText(seed + 2, articleLength);
@@ -140,15 +145,19 @@ inline JobRecord richJob(int index, qsizetype articleLength, int logLines)
     job.voiceoverFailed = index % 4 == 3;
     job.socialPublishes = {JobSocialPublishResult{
         nthCase<SocialCrosspostPlatform>(index), QStringLiteral("acc-") + n, QStringLiteral("Ada on the web"),
-        nthCase<SocialCrosspostMode>(index), nthCase<JobSocialPublishStatus>(index), QStringLiteral("adapt-") + n,
-        QStringLiteral("post-") + n, QStringLiteral("rate limited")}};
+        nthCase<SocialCrosspostMode>(index), nthCase<JobSocialPublishStatus>(index),
+        QStringLiteral("adapt-") + n, QStringLiteral("post-") + n, QStringLiteral("rate limited")}};
     return job;
 }
 
 inline ClipPayload richPendingClip()
 {
-    return ClipPayload{sampleUuid(QStringLiteral("pending")), ClipType::url, QString(),
-                       QStringLiteral("https://example.com/next"), QStringLiteral("URL"), QStringLiteral("Bo"),
+    return ClipPayload{sampleUuid(QStringLiteral("pending")),
+                       ClipType::url,
+                       QString(),
+                       QStringLiteral("https://example.com/next"),
+                       QStringLiteral("URL"),
+                       QStringLiteral("Bo"),
                        sampleMoment(-60)};
 }
 

@@ -177,18 +177,21 @@ QJsonValue goodRoot()
 
 QString compactText(const QJsonValue &value)
 {
-    return QString::fromUtf8(value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)
-                                              : QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(value.isObject()
+                                 ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)
+                                 : QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
 }
 
 // The members whose strings name a case of an enumeration.
 const QStringList kEnumerationKeys{
-    QStringLiteral("status"), QStringLiteral("step"),     QStringLiteral("level"),
-    QStringLiteral("type"),   QStringLiteral("platform"), QStringLiteral("mode"),
+    QStringLiteral("status"),      QStringLiteral("step"),
+    QStringLiteral("level"),       QStringLiteral("type"),
+    QStringLiteral("platform"),    QStringLiteral("mode"),
     QStringLiteral("articleSize"), QStringLiteral("seoStandardMode"),
 };
 
-QByteArray nested(int depth, const QByteArray &open, const QByteArray &close, const QByteArray &innermost = "0")
+QByteArray nested(int depth, const QByteArray &open, const QByteArray &close,
+                  const QByteArray &innermost = "0")
 {
     return open.repeated(depth) + innermost + close.repeated(depth);
 }
@@ -216,9 +219,10 @@ private slots:
     {
         // The document has every member, or the walks below would miss some.
         QCOMPARE(PersistedState::decode(goodDocument()), goodState());
-        for (const char *member : {"\"pendingClip\"", "\"transformResult\"", "\"illustrationsMetadata\"",
-                                   "\"socialPublishes\"", "\"socialCrosspostPreferences\"", "\"selectedBlogId\"",
-                                   "\"error\"", "\"result\"", "\"metadata\"", "\"seoMeta\""})
+        for (const char *member :
+             {"\"pendingClip\"", "\"transformResult\"", "\"illustrationsMetadata\"", "\"socialPublishes\"",
+              "\"socialCrosspostPreferences\"", "\"selectedBlogId\"", "\"error\"", "\"result\"",
+              "\"metadata\"", "\"seoMeta\""})
             QVERIFY2(goodDocument().contains(member), member);
     }
 
@@ -241,9 +245,11 @@ private slots:
         const qsizetype article = good.indexOf("\"finalContent\" : \"") + 18;
         QTest::newRow("inside an article") << range(article - 3, article + 70);
         QList<qsizetype> escapes;
-        for (qsizetype at = good.indexOf("\\u"); at >= 0 && escapes.size() < 60; at = good.indexOf("\\u", at + 1))
+        for (qsizetype at = good.indexOf("\\u"); at >= 0 && escapes.size() < 60;
+             at = good.indexOf("\\u", at + 1))
             escapes << range(at + 1, at + 6);
-        for (qsizetype at = good.indexOf("\\\""); at >= 0 && escapes.size() < 80; at = good.indexOf("\\\"", at + 1))
+        for (qsizetype at = good.indexOf("\\\""); at >= 0 && escapes.size() < 80;
+             at = good.indexOf("\\\"", at + 1))
             escapes << at + 1;
         QTest::newRow("inside escapes") << escapes;
         const QByteArray umlaut = QStringLiteral("ö").toUtf8();
@@ -257,7 +263,8 @@ private slots:
         QVERIFY(!lengths.isEmpty());
         for (const qsizetype length : std::as_const(lengths)) {
             const QString failure = refusal(goodDocument().left(length));
-            QVERIFY2(failure.isEmpty(), qPrintable(QStringLiteral("cut to %1 bytes: %2").arg(length).arg(failure)));
+            QVERIFY2(failure.isEmpty(),
+                     qPrintable(QStringLiteral("cut to %1 bytes: %2").arg(length).arg(failure)));
         }
     }
 
@@ -271,7 +278,8 @@ private slots:
         QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80");
         QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80");
         QTest::newRow("sequence cut short") << QByteArray("\xe2\x82");
-        QTest::newRow("lead byte then ASCII") << QByteArray("\xf0" "abc");
+        QTest::newRow("lead byte then ASCII") << QByteArray("\xf0"
+                                                            "abc");
     }
     void invalidUtf8()
     {
@@ -279,7 +287,8 @@ private slots:
         const QByteArray &good = goodDocument();
         QList<std::pair<QString, qsizetype>> places{
             {QStringLiteral("a short string"), good.indexOf("\"Zo") + 1},
-            {QStringLiteral("before a closing quote"), good.indexOf("\",", good.indexOf("\"authorName\" : \"")) },
+            {QStringLiteral("before a closing quote"),
+             good.indexOf("\",", good.indexOf("\"authorName\" : \""))},
             {QStringLiteral("a member name"), good.indexOf("\"articleSize\"") + 3},
             {QStringLiteral("an enumeration"), good.indexOf("\"level\" : \"") + 12},
             {QStringLiteral("after an escape"), good.indexOf("\\\"") + 2},
@@ -340,7 +349,8 @@ private slots:
         const qsizetype article = good.indexOf("\"finalContent\" : \"") + 18;
         QTest::newRow("never closed") << good.left(article) + letters;
         QTest::newRow("ending in a cut sequence") << QByteArray(good).insert(article, letters + "\xe2\x82");
-        QTest::newRow("with a byte never used") << QByteArray(good).insert(article, letters + "\xff" + letters.left(99));
+        QTest::newRow("with a byte never used")
+            << QByteArray(good).insert(article, letters + "\xff" + letters.left(99));
         QTest::newRow("as an enumeration")
             << replaceFirst(good, "\"status\" : \"", "\"status\" : \"" + letters);
         QTest::newRow("where a flag belongs")
@@ -379,8 +389,8 @@ private slots:
         const QJsonValue root = goodRoot();
         int mutated = 0;
         for (const auto &[path, value] : valuesOf(root)) {
-            if (path.isEmpty() || !path.last().isString() || !kEnumerationKeys.contains(path.last().toString())
-                || !value.isString())
+            if (path.isEmpty() || !path.last().isString()
+                || !kEnumerationKeys.contains(path.last().toString()) || !value.isString())
                 continue;
             const QString text = value.toString();
             QString other;
@@ -393,7 +403,8 @@ private slots:
             else if (variant == u"empty")
                 other = QString();
             else if (variant == u"camel")
-                other = QString(text).replace(QRegularExpression(QStringLiteral("_(.)")), QStringLiteral("\\1"));
+                other =
+                    QString(text).replace(QRegularExpression(QStringLiteral("_(.)")), QStringLiteral("\\1"));
             else
                 other = QStringLiteral("paused");
             if (other == text)
@@ -461,15 +472,17 @@ private slots:
     {
         QTest::addColumn<QByteArray>("from");
         QTest::addColumn<QByteArray>("to");
-        QTest::newRow("count past int") << QByteArray("\"imagesCount\" : 3") << QByteArray("\"imagesCount\" : 2147483648");
-        QTest::newRow("fractional count") << QByteArray("\"imagesCount\" : 3") << QByteArray("\"imagesCount\" : 2.5");
-        QTest::newRow("status past int") << QByteArray("\"status\" : 402") << QByteArray("\"status\" : 1e300");
+        QTest::newRow("count past int")
+            << QByteArray("\"imagesCount\" : 3") << QByteArray("\"imagesCount\" : 2147483648");
+        QTest::newRow("fractional count")
+            << QByteArray("\"imagesCount\" : 3") << QByteArray("\"imagesCount\" : 2.5");
+        QTest::newRow("status past int")
+            << QByteArray("\"status\" : 402") << QByteArray("\"status\" : 1e300");
         QTest::newRow("fractional blog id")
             << QByteArray("\"selectedBlogId\" : 42") << QByteArray("\"selectedBlogId\" : 42.5");
-        QTest::newRow("identifier in braces")
-            << QByteArray("\"id\" : \"") << QByteArray("\"id\" : \"{");
-        QTest::newRow("no such day")
-            << QByteArray("\"createdAt\" : \"2026-03-01T") << QByteArray("\"createdAt\" : \"2026-02-30T");
+        QTest::newRow("identifier in braces") << QByteArray("\"id\" : \"") << QByteArray("\"id\" : \"{");
+        QTest::newRow("no such day") << QByteArray("\"createdAt\" : \"2026-03-01T")
+                                     << QByteArray("\"createdAt\" : \"2026-02-30T");
     }
     void valuesOutOfRange()
     {
@@ -490,7 +503,8 @@ private slots:
         QTest::newRow("invalid UTF-8") << QByteArray(good).insert(good.indexOf("\"Zo") + 1, "\xff");
         QTest::newRow("deeply nested") << withExtraMember(nested(100000, "[", "]"));
         QTest::newRow("unknown status") << QByteArray(good).replace("\"status\" : \"", "\"status\" : \"X");
-        QTest::newRow("wrong type") << QByteArray(good).replace("\"processing\" : false", "\"processing\" : 0");
+        QTest::newRow("wrong type") << QByteArray(good).replace("\"processing\" : false",
+                                                                "\"processing\" : 0");
     }
     void applicationStart()
     {

@@ -54,7 +54,8 @@ void readReport(QProcess &process, SaverRun &run, QByteArray &pending)
 
 QStringList folderEntries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System
+                                  | QDir::NoDotAndDotDot);
 }
 
 quint32 crashSeed()
@@ -117,9 +118,10 @@ private slots:
             }
             QVERIFY2(report.loaded >= 0, qPrintable(where + QStringLiteral(": the helper did not start")));
             QVERIFY2(report.loaded == inPlace,
-                     qPrintable(where + QStringLiteral(": read %1 at start, the file held %2")
-                                            .arg(report.loaded)
-                                            .arg(inPlace)));
+                     qPrintable(where
+                                + QStringLiteral(": read %1 at start, the file held %2")
+                                      .arg(report.loaded)
+                                      .arg(inPlace)));
 
             QThread::usleep(random.bounded(60000u)); // a few saves' time
             ::kill(pid_t(saver.processId()), SIGKILL);
@@ -141,19 +143,22 @@ private slots:
                 try {
                     state = PersistedState::decode(in.readAll());
                 } catch (const DecodingError &e) {
-                    QFAIL(qPrintable(where + QStringLiteral(": the file does not decode: ") + e.description()));
+                    QFAIL(
+                        qPrintable(where + QStringLiteral(": the file does not decode: ") + e.description()));
                 }
                 const int k = CrashSnapshots::carried(state);
                 QVERIFY2(state == snapshots.at(k),
                          qPrintable(where + QStringLiteral(": the file is not snapshot %1").arg(k)));
                 if (k >= first) {
-                    QVERIFY2(!report.handed.isEmpty() && k <= report.handed.last(),
-                             qPrintable(where + QStringLiteral(": snapshot %1 was never handed over").arg(k)));
+                    QVERIFY2(
+                        !report.handed.isEmpty() && k <= report.handed.last(),
+                        qPrintable(where + QStringLiteral(": snapshot %1 was never handed over").arg(k)));
                     if (!report.durable.isEmpty())
                         QVERIFY2(k >= report.durable.last(),
-                                 qPrintable(where + QStringLiteral(": holds %1, %2 was on disk")
-                                                        .arg(k)
-                                                        .arg(report.durable.last())));
+                                 qPrintable(where
+                                            + QStringLiteral(": holds %1, %2 was on disk")
+                                                  .arg(k)
+                                                  .arg(report.durable.last())));
                 } else {
                     QVERIFY2(k == inPlace && report.durable.isEmpty(),
                              qPrintable(where + QStringLiteral(": holds %1 of an earlier run").arg(k)));
@@ -163,7 +168,8 @@ private slots:
             // At most the one temporary file of the write this kill interrupted.
             QVERIFY2(entries.size() <= 1, qPrintable(where + QStringLiteral(": left ") + entries.join(u' ')));
             for (const QString &name : std::as_const(entries))
-                QVERIFY2(kTemporary.match(name).hasMatch(), qPrintable(where + QStringLiteral(": left ") + name));
+                QVERIFY2(kTemporary.match(name).hasMatch(),
+                         qPrintable(where + QStringLiteral(": left ") + name));
         }
         qInfo("%d of %d kills came while a save was under way", killedInFlight, kills);
         // Kills that never meet a save would prove nothing.
@@ -177,7 +183,8 @@ private slots:
         QTest::addColumn<bool>("removed");
         QTest::newRow("temporary of the state file") << "clipper-state.json.nFyiXL" << true;
         QTest::newRow("temporary with digits") << "clipper-state.json.Ab12Cd" << true;
-        QTest::newRow("unreadable file kept aside") << "clipper-state.json.unreadable-20260301T090000Z" << false;
+        QTest::newRow("unreadable file kept aside")
+            << "clipper-state.json.unreadable-20260301T090000Z" << false;
         QTest::newRow("five characters") << "clipper-state.json.AbCdE" << false;
         QTest::newRow("seven characters") << "clipper-state.json.AbCdEfG" << false;
         QTest::newRow("other punctuation") << "clipper-state.json.Ab-CdE" << false;
