@@ -1,0 +1,179 @@
+// Start-up of the real program with a long history: the time until the
+// panel is first drawn, until it is drawn with the stored state, and the
+// memory it keeps once idle. The program reports the first two itself
+// (PENDREL_DEBUG_REPORT_STARTUP=1).
+
+#include "Measure.h"
+
+#include "state/AppConfiguration.h"
+#include "state/PersistenceStore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/stat.h>
+
+#include <optional>
+
+namespace pendrel::bench {
+
+namespace {
+
+std::optional<ino_t> inode(const QString &path)
+{
+    struct stat info {};
+    if (stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return info.st_ino;
+}
+
+qint64 residentBytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+struct Launch {
+    double firstDrawn = 0;     // seconds from launch
+    double drawnWithState = 0; // seconds from launch
+    qint64 idleResident = 0;   // bytes
+    QString failure;
+};
+
+// One run in a throwaway home holding a copy of `stateFile`.
+Launch launchOnce(const QString &publisher, const QString &stateFile)
+{
+    Launch result;
+    QTemporaryDir home;
+    const QString dataHome = home.filePath(QStringLiteral("share"));
+    const PersistenceStore paths(dataHome + QStringLiteral("/PendrelPublisher"), AppConfiguration::bundleIdentifier());
+    const QString target = paths.currentFilePath();
+    if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(stateFile, target)) {
+        result.failure = QStringLiteral("could not prepare the state file");
+        return result;
+    }
+    const std::optional<ino_t> copied = inode(target);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("PENDREL_API_BASE_URL"), QStringLiteral("http://127.0.0.1:1"));
+    env.insert(QStringLiteral("PENDREL_DEBUG_SHOW_PANEL_ON_LAUNCH"), QStringLiteral("1"));
+    env.insert(QStringLiteral("PENDREL_DEBUG_REPORT_STARTUP"), QStringLiteral("1"));
+
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.setReadChannel(QProcess::StandardError);
+    const qint64 launched = QDateTime::currentMSecsSinceEpoch();
+    app.start(publisher, {});
+    if (!app.waitForStarted(10000)) {
+        result.failure = QStringLiteral("could not start %1").arg(publisher);
+        return result;
+    }
+
+    const auto stop = [&app] {
+        app.terminate();
+        if (!app.waitForFinished(10000)) {
+            app.kill();
+            app.waitForFinished(5000);
+        }
+    };
+
+    const qint64 deadline = launched + 60000;
+    qint64 drawn = 0;
+    qint64 withState = 0;
+    while (withState == 0 && QDateTime::currentMSecsSinceEpoch() < deadline
+           && app.state() == QProcess::Running) {
+        app.waitForReadyRead(100);
+        while (app.canReadLine()) {
+            const QList<QByteArray> words = app.readLine().trimmed().split(' ');
+            if (words.size() != 3 || words[0] != "pendrel-startup:")
+                continue;
+            if (words[1] == "panel-drawn")
+                drawn = words[2].toLongLong();
+            else if (words[1] == "panel-drawn-with-state")
+                withState = words[2].toLongLong();
+        }
+    }
+    if (withState == 0) {
+        result.failure = QStringLiteral("the panel was not drawn with the stored state within a minute");
+        stop();
+        return result;
+    }
+
+    // Idle: the save at the end of start-up has replaced the file, and a
+    // moment has passed.
+    const qint64 saveDeadline = QDateTime::currentMSecsSinceEpoch() + 120000;
+    while (inode(target) == copied && QDateTime::currentMSecsSinceEpoch() < saveDeadline)
+        QThread::msleep(50);
+    QThread::msleep(2000);
+    result.idleResident = residentBytes(app.processId());
+    stop();
+
+    result.firstDrawn = double(drawn - launched) / 1000.0;
+    result.drawnWithState = double(withState - launched) / 1000.0;
+    return result;
+}
+
+void startup(benchmark::State &st, const QString &publisher, int jobs)
+{
+    if (!QFileInfo(publisher).isExecutable()) {
+        st.SkipWithError(qPrintable(QStringLiteral("no program at %1").arg(publisher)));
+        return;
+    }
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        st.SkipWithError("needs a D-Bus session; scripts/bench provides one");
+        return;
+    }
+    // Written once through the store, as the program itself writes it.
+    QTemporaryDir scratch;
+    PersistenceStore source(scratch.path(), AppConfiguration::bundleIdentifier());
+    const PersistedState &state = history(jobs);
+    source.saveState(state.settings, state.pendingClip, state.jobs);
+    source.waitForPendingSaves();
+
+    double firstDrawn = 0;
+    double resident = 0;
+    for (auto _ : st) {
+        const Launch run = launchOnce(publisher, source.currentFilePath());
+        if (!run.failure.isEmpty()) {
+            st.SkipWithError(qPrintable(run.failure));
+            break;
+        }
+        st.SetIterationTime(run.drawnWithState);
+        firstDrawn += run.firstDrawn;
+        resident += double(run.idleResident);
+    }
+    st.counters["first_drawn_s"] = perIteration(firstDrawn);
+    st.counters["idle_rss_bytes"] = perIteration(resident);
+    st.counters["file_bytes"] = double(QFileInfo(source.currentFilePath()).size());
+}
+
+} // namespace
+
+void registerStartupCase(const QString &publisher, int jobs)
+{
+    benchmark::RegisterBenchmark(("startup/" + std::to_string(jobs)).c_str(),
+                                 [publisher, jobs](benchmark::State &st) { startup(st, publisher, jobs); })
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+}
+
+} // namespace pendrel::bench

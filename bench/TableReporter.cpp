@@ -1,0 +1,196 @@
+#include "TableReporter.h"
+
+#include "Measure.h"
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+namespace pendrel::bench {
+
+namespace {
+
+std::string format(const char *pattern, double value)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+std::string duration(double seconds)
+{
+    if (seconds < 1e-3)
+        return format("%.1f µs", seconds * 1e6);
+    if (seconds < 1)
+        return format("%.1f ms", seconds * 1e3);
+    return format("%.2f s", seconds);
+}
+
+std::string mebibytes(double bytes)
+{
+    return format("%.0f MiB", bytes / (1024.0 * 1024.0));
+}
+
+// Columns are padded by characters, not bytes ("µ", "≤" and "→" take two or three).
+size_t width(const std::string &text)
+{
+    size_t n = 0;
+    for (const char c : text)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+struct Row {
+    std::string what;
+    std::string jobs;
+    std::string value;
+    std::string reference = "—";
+    std::string ratio = "—";
+    std::string target = "—";
+    std::string met = "—";
+};
+
+// A target on the measured value itself, or on its ratio to the reference.
+struct Target {
+    std::string text;
+    std::function<bool(double value, double ratio)> met;
+};
+
+} // namespace
+
+bool TableReporter::ReportContext(const Context &)
+{
+    return true;
+}
+
+void TableReporter::ReportRuns(const std::vector<Run> &runs)
+{
+    for (const Run &run : runs) {
+        runs_[run.run_name.function_name] = run;
+        std::fprintf(stderr, "bench: %s %s\n", run.run_name.function_name.c_str(),
+                     run.error_occurred ? ("failed: " + run.error_message).c_str() : "done");
+    }
+}
+
+void TableReporter::Finalize()
+{
+    std::vector<Row> rows;
+    const auto find = [this](const std::string &name) -> const Run * {
+        const auto it = runs_.find(name);
+        return it == runs_.end() ? nullptr : &it->second;
+    };
+    const auto seconds = [](const Run &run) { return run.real_accumulated_time / double(run.iterations); };
+    const auto counter = [](const Run &run, const char *name) -> std::optional<double> {
+        const auto it = run.counters.find(name);
+        return it == run.counters.end() ? std::nullopt : std::optional<double>(it->second.value);
+    };
+
+    // One row: `value` and `reference` pick figures out of the named runs.
+    using Pick = std::function<std::optional<double>(const Run &)>;
+    const auto add = [&](const std::string &what, int jobs, const std::string &name, const Pick &value,
+                         const std::function<std::string(double)> &show, const std::string &referenceName,
+                         const Pick &reference, const std::optional<Target> &target) {
+        const Run *run = find(name + '/' + std::to_string(jobs));
+        if (!run)
+            return; // filtered out
+        Row row{what, std::to_string(jobs), {}};
+        if (run->error_occurred) {
+            row.value = "failed: " + run->error_message;
+            rows.push_back(row);
+            return;
+        }
+        const std::optional<double> v = value(*run);
+        row.value = v ? show(*v) : "—";
+        std::optional<double> ratio;
+        if (reference) {
+            const Run *other = find(referenceName + '/' + std::to_string(jobs));
+            const std::optional<double> r = other && !other->error_occurred ? reference(*other) : std::nullopt;
+            if (r) {
+                row.reference = show(*r);
+                if (v && *r > 0) {
+                    ratio = *v / *r;
+                    row.ratio = format("%.2fx", *ratio);
+                }
+            }
+        }
+        if (target && v) {
+            row.target = target->text;
+            row.met = target->met(*v, ratio.value_or(0)) ? "yes" : "no";
+        }
+        rows.push_back(row);
+    };
+    const Pick time = [&](const Run &run) { return std::optional<double>(seconds(run)); };
+    const auto named = [&](const char *name) { return Pick([&, name](const Run &run) { return counter(run, name); }); };
+    const auto withinRatio = [](double limit, const std::string &text) {
+        return Target{text, [limit](double, double ratio) { return ratio > 0 && ratio <= limit; }};
+    };
+    const auto under = [](double limit, const std::string &text) {
+        return Target{text, [limit](double value, double) { return value < limit; }};
+    };
+
+    for (const int jobs : kSizes)
+        add("state file size", jobs, "save", named("file_bytes"), mebibytes, {}, {}, std::nullopt);
+    for (const int jobs : kSizes)
+        add("persist(): the caller's share (the request, and the hand-over of a snapshot)", jobs, "persist", time, duration, {}, {},
+            jobs == 5000 ? std::optional(under(1e-3, "< 1 ms")) : std::nullopt);
+    for (const int jobs : kSizes)
+        add("next change of the job list after persist() (copy-on-write of the list)", jobs, "persist",
+            named("copy_on_write_s"), duration, {}, {}, std::nullopt);
+    for (const int jobs : kSizes)
+        add("save after one job changed, vs a plain atomic write of the same bytes", jobs, "save", time, duration,
+            "save", named("plain_write_s"),
+            jobs >= 1000 ? std::optional(withinRatio(1.5, "≤ 1.5x")) : std::nullopt);
+    for (const int jobs : kSizes)
+        add("save after one job changed, vs QJsonDocument::toJson + the same write", jobs, "save", time, duration,
+            "first-save", named("qt_save_s"), std::nullopt);
+    for (const int jobs : kSizes)
+        add("first save of a run (every job encoded), vs QJsonDocument::toJson + the same write", jobs,
+            "first-save", time, duration, "first-save", named("qt_save_s"), std::nullopt);
+    for (const int jobs : kSizes)
+        add("load: read + strict decode, vs read + QJsonDocument::fromJson", jobs, "load", time, duration, "load",
+            named("qt_load_s"), withinRatio(2.0, "≤ 2x"));
+    add("start of the program to the panel first drawn", 1000, "startup", named("first_drawn_s"), duration, {}, {},
+        under(1.0, "< 1 s"));
+    add("start of the program to the panel drawn with the stored state", 1000, "startup", time, duration, {}, {},
+        under(1.0, "< 1 s"));
+    add("idle memory (RSS), vs the state file's size", 1000, "startup", named("idle_rss_bytes"), mebibytes,
+        "startup", named("file_bytes"), std::nullopt);
+    for (const int jobs : kSizes) {
+        const Run *run = find("burst/" + std::to_string(jobs));
+        const std::optional<double> writes = run ? counter(*run, "file_writes") : std::nullopt;
+        add("500 job updates in a burst: " + (writes ? format("%.0f", *writes) : std::string("?"))
+                + " file writes, until the file holds the last; vs one save after one change",
+            jobs, "burst", time, duration, "save", time, std::nullopt);
+    }
+
+    const std::vector<std::string> header{"case", "jobs", "time", "reference", "ratio", "target", "met?"};
+    std::vector<size_t> widths;
+    for (const std::string &title : header)
+        widths.push_back(width(title));
+    const auto cells = [](const Row &row) {
+        return std::vector<std::string>{row.what, row.jobs, row.value, row.reference, row.ratio, row.target, row.met};
+    };
+    for (const Row &row : rows) {
+        const std::vector<std::string> c = cells(row);
+        for (size_t i = 0; i < c.size(); ++i)
+            widths[i] = std::max(widths[i], width(c[i]));
+    }
+    const auto print = [&](const std::vector<std::string> &c) {
+        std::string line = "|";
+        for (size_t i = 0; i < c.size(); ++i) {
+            const std::string pad(widths[i] - width(c[i]), ' ');
+            line += ' ' + (i == 0 ? c[i] + pad : pad + c[i]) + " |"; // figures right-aligned
+        }
+        std::printf("%s\n", line.c_str());
+    };
+    print(header);
+    std::string rule = "|";
+    for (size_t i = 0; i < widths.size(); ++i)
+        rule += (i == 0 ? ' ' + std::string(widths[i], '-') + " |" : ' ' + std::string(widths[i] - 1, '-') + ": |");
+    std::printf("%s\n", rule.c_str());
+    for (const Row &row : rows)
+        print(cells(row));
+    std::fflush(stdout);
+}
+
+} // namespace pendrel::bench
