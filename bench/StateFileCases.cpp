@@ -317,7 +317,7 @@ void registerStateFileCases(int jobs)
             ->Unit(benchmark::kMillisecond);
     };
     add("persist", persistCallerShare, 200);
-    add("save", saveAfterOneChange, rounds(jobs, 20, 6, 2));
+    add("save", saveAfterOneChange, rounds(jobs, 20, 6, 4));
     add("first-save", firstSave, rounds(jobs, 5, 2, 1));
     add("load", load, rounds(jobs, 5, 2, 1));
     add("burst", burst, 1);
