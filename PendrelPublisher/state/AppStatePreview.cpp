@@ -81,7 +81,13 @@ void AppState::applyDebugPreviewState(const QString &mode)
     clip.title = QStringLiteral("Restored workspace preview");
     setPendingClipValue(clip);
 
-    const auto sample = [&] { return JobRecord::draft(*pendingClip_, settings); };
+    // One moment for every sample, so that the lists sorted by creation
+    // keep the order below however slowly this runs.
+    const auto sample = [&] {
+        JobRecord job = JobRecord::draft(*pendingClip_, settings);
+        job.createdAt = job.updatedAt = now;
+        return job;
+    };
     JobRecord success = sample();
     success.status = JobStatus::success;
     success.step = JobStep::done;

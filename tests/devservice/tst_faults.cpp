@@ -63,8 +63,17 @@ class TestFaults : public QObject {
         if (!QTest::qWaitFor([&] { return !h->state->jobQueue().isProcessing(); }, 30000))
             return {};
         const JobRecord job = h->state->jobs().first();
-        if (job.status == JobStatus::success)
+        if (job.status == JobStatus::success) {
             ++succeeded;
+            // A finished job refreshes the balance; let that end too, so
+            // that nothing is in flight when the next fault is set.
+            const qint64 balance =
+                QJsonDocument::fromJson(request("GET", dev->origin() + QStringLiteral("/_dev/state")).body)
+                    .object()
+                    .value(QStringLiteral("balance"))
+                    .toInteger();
+            (void)QTest::qWaitFor([&] { return h->state->authState().balanceCredits == std::optional<qint64>(balance); }, 10000);
+        }
         return job;
     }
 
@@ -91,6 +100,7 @@ private slots:
     }
     void cleanupTestCase()
     {
+        QTest::qWait(300); // the last workspace requests of the refresh
         APIClient::setTransferTimeoutMs(60000);
         h.reset();
         dev.reset();
