@@ -109,7 +109,7 @@ JobRecord &jobOfUpdate(PersistedState &state, int update)
 
 // persist() asks the store for a save; the store takes a copy of the
 // settings, the pending clip and the job list (reference counts) when it is
-// ready, through the event loop. Both parts are the caller's. A change of
+// ready, through the event loop. Both halves are the caller's. A change of
 // the list while the store holds that copy (only while it encodes) copies
 // the list itself (every record, not their texts); measured beside it.
 void persistCallerShare(benchmark::State &st, int jobs)

@@ -29,7 +29,7 @@ QList<QByteArray> PersistedStateEncoder::encode(const PersistedState &state)
     }
     entries_ = std::move(entries);
     const PersistedState rest{state.settings, state.pendingClip, {}};
-    return json::writeSortedParts(rest.toJson(dates), QLatin1StringView("jobs"), elements);
+    return json::writeSortedPieces(rest.toJson(dates), QLatin1StringView("jobs"), elements);
 }
 
 } // namespace pendrel

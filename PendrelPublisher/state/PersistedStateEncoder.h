@@ -13,7 +13,7 @@ namespace pendrel {
 // the jobs that changed: every job's text is kept with a copy of the record
 // it came from, and a job equal to its copy (a quick comparison while the
 // two still share their data) has the same text. A long history thus costs
-// one comparison per job, not a full encoding, on every save. The parts,
+// one comparison per job, not a full encoding, on every save. The pieces,
 // joined, are byte for byte PersistedState::encode(). Not thread-safe: the
 // store uses it on its own thread only.
 class PersistedStateEncoder {

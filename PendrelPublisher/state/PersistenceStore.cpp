@@ -210,10 +210,10 @@ void PersistenceStore::writeLatest()
     }
     if (!state)
         return;
-    const QList<QByteArray> parts = encoder_.encode(*state);
+    const QList<QByteArray> pieces = encoder_.encode(*state);
     state.reset(); // the caller's list is its own again while the file is written
     QString error;
-    if (!writePrivateFile(currentFile_, parts, error))
+    if (!writePrivateFile(currentFile_, pieces, error))
         log(QStringLiteral("PersistenceStore save failed: ") + error);
 
     QObject *context;

@@ -36,11 +36,11 @@ bool codePointLess(const QString &a, const QString &b)
 class Writer {
 public:
     QByteArray out;
-    // For writeSortedParts: the root member whose array elements were
-    // written before, and the finished parts.
+    // For writeSortedPieces: the root member whose array elements were
+    // written before, and the finished pieces.
     QLatin1StringView splicedKey;
     const QList<QByteArray> *splicedElements = nullptr;
-    QList<QByteArray> parts;
+    QList<QByteArray> pieces;
 
     void value(const QJsonValue &v, int depth)
     {
@@ -169,7 +169,7 @@ private:
     }
 
     // An array at `depth` of elements already written at depth + 1; each
-    // goes out as its own part, uncopied.
+    // goes out as its own piece, uncopied.
     void splice(int depth)
     {
         const QList<QByteArray> &elements = *splicedElements;
@@ -180,8 +180,8 @@ private:
         out += "[\n";
         for (qsizetype i = 0; i < elements.size(); ++i) {
             indent(depth + 1);
-            parts.append(std::exchange(out, QByteArray()));
-            parts.append(elements.at(i));
+            pieces.append(std::exchange(out, QByteArray()));
+            pieces.append(elements.at(i));
             out += i + 1 < elements.size() ? ",\n" : "\n";
         }
         indent(depth);
@@ -236,7 +236,7 @@ QByteArray writeSortedAt(const QJsonValue &value, int depth)
     return std::move(writer.out);
 }
 
-QList<QByteArray> writeSortedParts(QJsonObject root, QLatin1StringView arrayKey, const QList<QByteArray> &elements)
+QList<QByteArray> writeSortedPieces(QJsonObject root, QLatin1StringView arrayKey, const QList<QByteArray> &elements)
 {
     root.insert(arrayKey, QJsonArray()); // takes its place among the sorted members
     Writer writer;
@@ -244,8 +244,8 @@ QList<QByteArray> writeSortedParts(QJsonObject root, QLatin1StringView arrayKey,
     writer.splicedElements = &elements;
     writer.value(root, 0);
     writer.out += '\n';
-    writer.parts.append(std::move(writer.out));
-    return std::move(writer.parts);
+    writer.pieces.append(std::move(writer.out));
+    return std::move(writer.pieces);
 }
 
 } // namespace pendrel::json

@@ -19,9 +19,9 @@ QByteArray writeSorted(const QJsonValue &value);
 QByteArray writeSortedAt(const QJsonValue &value, int depth);
 
 // writeSorted's text for `root` with an array under `arrayKey`, as
-// consecutive parts, taking the array's elements already written (each as
+// consecutive pieces, taking the array's elements already written (each as
 // writeSortedAt(element, 2) gives it) instead of writing them again.
-QList<QByteArray> writeSortedParts(QJsonObject root, QLatin1StringView arrayKey,
+QList<QByteArray> writeSortedPieces(QJsonObject root, QLatin1StringView arrayKey,
                                    const QList<QByteArray> &elements);
 
 // Builders of the records' JSON forms: optional members are left out when

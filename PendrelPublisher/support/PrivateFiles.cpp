@@ -27,7 +27,7 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &err
     return writePrivateFile(path, QList<QByteArray>{bytes}, error);
 }
 
-bool writePrivateFile(const QString &path, const QList<QByteArray> &parts, QString &error)
+bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QString &error)
 {
     if (!makePrivateFolder(QFileInfo(path).absolutePath(), error))
         return false;
@@ -37,8 +37,8 @@ bool writePrivateFile(const QString &path, const QList<QByteArray> &parts, QStri
         return false;
     }
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    for (const QByteArray &part : parts) {
-        if (file.write(part) != part.size()) {
+    for (const QByteArray &piece : pieces) {
+        if (file.write(piece) != piece.size()) {
             error = file.errorString();
             file.cancelWriting();
             return false;

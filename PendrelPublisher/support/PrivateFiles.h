@@ -20,8 +20,8 @@ void removeAbandonedWrites(const QString &path);
 
 // Writes `bytes` to `path`, creating its folder first.
 bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &error);
-// The same for a file given in consecutive parts, which are not joined in
+// The same for a file given in consecutive pieces, which are not joined in
 // memory first.
-bool writePrivateFile(const QString &path, const QList<QByteArray> &parts, QString &error);
+bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QString &error);
 
 } // namespace pendrel

@@ -244,12 +244,12 @@ private slots:
             if (!difference.isEmpty())
                 differences.append(difference);
         };
-        for (const QByteArray &special : {QByteArray("\\n"), QByteArray("\\\""), QByteArray("\\u00e9"),
+        for (const QByteArray &stop : {QByteArray("\\n"), QByteArray("\\\""), QByteArray("\\u00e9"),
                                           QByteArray("\xC3\xA9"), QByteArray("\xF0\x9F\x99\x82"),
                                           QByteArray("\x80"), QByteArray("\\")}) {
             for (int before = 0; before < 20; ++before) {
                 for (int after = 0; after < 12; ++after)
-                    check("[\"" + QByteArray(before, 'a') + special + QByteArray(after, 'b') + "\"]");
+                    check("[\"" + QByteArray(before, 'a') + stop + QByteArray(after, 'b') + "\"]");
             }
         }
         const QByteArray sample =
