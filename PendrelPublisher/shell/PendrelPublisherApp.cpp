@@ -33,6 +33,7 @@ PendrelPublisherApp::PendrelPublisherApp()
 
 PendrelPublisherApp::~PendrelPublisherApp()
 {
+    startupReport_.reset(); // it watches the panel
     updaterService_.reset();
     globalShortcutService_.reset();
     statusItemController_.reset();

@@ -176,6 +176,8 @@ void PersistenceStore::setSnapshotSource(QObject *context, SnapshotSource source
 
 void PersistenceStore::requestSave()
 {
+    if (!source_)
+        return;
     {
         const std::lock_guard lock(mutex_);
         if (writing_ || waiting_ || handOverQueued_) {

@@ -58,8 +58,9 @@ public:
     // the store.
     using SnapshotSource = std::function<PersistedState()>;
     void setSnapshotSource(QObject *context, SnapshotSource source);
-    // Saves the source's state; returns at once. With a save under way it
-    // only notes the request, and the state is taken once that save is done.
+    // Saves the source's state (nothing without a source); returns at once.
+    // With a save under way it only notes the request, and the state is
+    // taken once that save is done.
     void requestSave();
 
     // Receives the single line of a failed save. The default writes it to
