@@ -24,9 +24,19 @@ start_display() {
   export DISPLAY=":$(cat "$work/display")"
 }
 start_tray_host() {
-  trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-  pids+=($!)
-  within 10 xwininfo -root -name panel || fail "the tray host did not start"
+  local attempt pid
+  # On a loaded machine the first connection to a fresh server is now and
+  # then refused; the tray host then exits at once and is simply started again.
+  for attempt in 1 2 3; do
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true >>"$work/trayer.log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
+    tray_host_up() { kill -0 "$pid" 2>/dev/null && xwininfo -root -name panel; }
+    within 10 tray_host_up && return 0
+    kill "$pid" 2>/dev/null || true
+    sleep 0.5
+  done
+  fail "the tray host did not start"
 }
 
 # The centre of the tray icon as "x y".
