@@ -6,27 +6,7 @@ set -euo pipefail
 app="$1"
 artifacts="$2"
 mkdir -p "$artifacts"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "tray-smoke: $*" >&2
-  [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
-  exit 1
-}
-
-export HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-
-. "$(dirname "$0")/../../scripts/desktop.sh"
+. "$(dirname "$0")/shell-test.sh" tray-smoke
 start_desktop
 
 # Nothing to talk to: jobs fail, which is all this test needs.
