@@ -91,6 +91,22 @@ private:
                                 .arg(qint64(p_ - begin_)));
     }
 
+    // After an element: true past a comma (another follows), false past
+    // the closing bracket.
+    bool another(char close, const char *unterminated)
+    {
+        if (p_ < end_ && *p_ == ',') {
+            ++p_;
+            skipSpace();
+            return true;
+        }
+        if (p_ < end_ && *p_ == close) {
+            ++p_;
+            return false;
+        }
+        fail(unterminated);
+    }
+
     void skipSpace()
     {
         while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
@@ -159,16 +175,8 @@ private:
             else
                 object.insert(key.decoded, member);
             skipSpace();
-            if (p_ < end_ && *p_ == ',') {
-                ++p_;
-                skipSpace();
-                continue;
-            }
-            if (p_ < end_ && *p_ == '}') {
-                ++p_;
+            if (!another('}', "unterminated object"))
                 break;
-            }
-            fail("unterminated object");
         }
         --depth_;
         return object;
@@ -188,16 +196,8 @@ private:
         for (;;) {
             array.append(value());
             skipSpace();
-            if (p_ < end_ && *p_ == ',') {
-                ++p_;
-                skipSpace();
-                continue;
-            }
-            if (p_ < end_ && *p_ == ']') {
-                ++p_;
+            if (!another(']', "unterminated array"))
                 break;
-            }
-            fail("unterminated array");
         }
         --depth_;
         return array;
@@ -218,16 +218,8 @@ private:
         for (;;) {
             reader_->element(value());
             skipSpace();
-            if (p_ < end_ && *p_ == ',') {
-                ++p_;
-                skipSpace();
-                continue;
-            }
-            if (p_ < end_ && *p_ == ']') {
-                ++p_;
+            if (!another(']', "unterminated array"))
                 break;
-            }
-            fail("unterminated array");
         }
         --depth_;
         return {};
