@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "AppStateHarness.h"
+#include "TestFiles.h"
 
 #include <mutex>
 
@@ -41,12 +42,6 @@ QByteArray signInAnswer()
     return "{\"message\":\"Signed in\",\"user\":{\"id\":\"user-1\",\"email\":\"ada@pendrel.test\"},"
            "\"session\":{\"access_token\":\""
            + kAccessToken + "\",\"refresh_token\":\"" + kRefreshToken + "\",\"expires_at\":4000000000}}";
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString fixture(const char *name)
@@ -98,7 +93,7 @@ private slots:
         QVERIFY(h.waitUntilIdle(15000));
         QVERIFY(QTest::qWaitFor([&] { return h.state->authState().status != AuthStatus::authenticated; }, 5000));
 
-        const QByteArray stateFile = readAll(h.state->persistenceStore().currentFilePath());
+        const QByteArray stateFile = readFile(h.state->persistenceStore().currentFilePath());
         QVERIFY(!stateFile.isEmpty());
         QStringList jobLogs;
         for (const JobRecord &job : h.state->jobs()) {

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "AppStateHarness.h"
+#include "TestFiles.h"
 #include "StateSamples.h"
 
 using namespace pendrel;
@@ -21,19 +22,6 @@ namespace {
 
 const QString kDev = QStringLiteral("com.pendrel.publisher.dev");
 const QRegularExpression kAside(QStringLiteral("^clipper-state\\.json\\.unreadable-\\d{8}T\\d{6}Z$"));
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 // A document with every member the reader knows, small enough to mutate
 // hundreds of times.

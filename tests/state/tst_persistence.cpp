@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "JsonTestUtil.h"
+#include "TestFiles.h"
 
 #include <unistd.h>
 
@@ -22,18 +23,10 @@ namespace {
 
 const QString kDev = QStringLiteral("com.pendrel.publisher.dev");
 
-QByteArray readFile(const QString &path)
+// Writing a fixture must not fail silently.
+void putFile(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
+    QVERIFY(writeFile(path, bytes));
 }
 
 QDateTime whole(int secondsFromEpoch2026)
@@ -206,8 +199,8 @@ private slots:
         QFETCH(QByteArray, document);
         QFETCH(bool, decodes);
         PersistenceStore store(base, kDev);
-        writeFile(store.currentFilePath(), document);
-        writeFile(store.legacyFilePath(), sampleState(99).encode()); // never consulted here
+        putFile(store.currentFilePath(), document);
+        putFile(store.legacyFilePath(), sampleState(99).encode()); // never consulted here
         const PersistedState loaded = store.loadStateNow();
         if (decodes)
             QCOMPARE(loaded, sampleState());
@@ -251,7 +244,7 @@ private slots:
         PersistedState state = sampleState();
         QJsonObject root = state.toJson(JsonDates::iso8601());
         root.remove(L("pendingClip"));
-        writeFile(store.currentFilePath(), json::writeSorted(root));
+        putFile(store.currentFilePath(), json::writeSorted(root));
         const PersistedState loaded = store.loadStateNow();
         QCOMPARE(loaded.pendingClip, std::nullopt);
         QCOMPARE(loaded.jobs, state.jobs);
@@ -274,7 +267,7 @@ private slots:
     {
         PersistenceStore store(base, kDev);
         const QByteArray legacy = sampleState(5).encode();
-        writeFile(store.legacyFilePath(), legacy);
+        putFile(store.legacyFilePath(), legacy);
         const PersistedState loaded = store.loadStateNow();
         QCOMPARE(loaded, sampleState(5));
         // The end of start-up saves: the current file takes over, the legacy stays.
@@ -289,7 +282,7 @@ private slots:
         PersistenceStore store(base, kDev);
         // A folder where the file should be cannot be read as a file.
         QVERIFY(QDir().mkpath(store.currentFilePath()));
-        writeFile(store.legacyFilePath(), sampleState(7).encode());
+        putFile(store.legacyFilePath(), sampleState(7).encode());
         QCOMPARE(store.loadStateNow(), sampleState(7));
     }
 
@@ -297,8 +290,8 @@ private slots:
     {
         PersistenceStore store(base, kDev);
         const QByteArray broken = QByteArray(sampleState().encode()).replace("\"mini\"", "\"tiny\"");
-        writeFile(store.currentFilePath(), broken);
-        writeFile(store.legacyFilePath(), sampleState(3).encode());
+        putFile(store.currentFilePath(), broken);
+        putFile(store.legacyFilePath(), sampleState(3).encode());
         QCOMPARE(store.loadStateNow(), PersistedState{});
         const PersistedState next = sampleState(8);
         store.saveState(next.settings, next.pendingClip, next.jobs);
@@ -473,7 +466,7 @@ private slots:
         LogCapture capture;
         capture.attach(store);
         // The state's folder is taken by a plain file, so it cannot be created.
-        writeFile(QFileInfo(store.currentFilePath()).absolutePath(), "occupied");
+        putFile(QFileInfo(store.currentFilePath()).absolutePath(), "occupied");
         const PersistedState state = sampleState();
         store.saveState(state.settings, state.pendingClip, state.jobs);
         store.waitForPendingSaves();
