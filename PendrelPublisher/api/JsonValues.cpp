@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QRegularExpression>
 
 namespace pendrel {
 
@@ -70,19 +69,60 @@ QString numberText(const QJsonValue &value)
 }
 
 // ICU's dot: anything but a line terminator.
-const QString kAnyButLineBreak = QStringLiteral("[^\\x{0A}-\\x{0D}\\x{85}\\x{2028}\\x{2029}]");
-
-const QRegularExpression &wrapperExpression(bool transformed)
+bool isRegexLineBreak(char16_t u)
 {
-    const auto make = [](const char *key) {
-        return QRegularExpression(QStringLiteral("\"[^\"]*") + QLatin1StringView(key)
-                                      + QStringLiteral("\"\\s*:\\s*\"((?:[^\"\\\\]|\\\\") + kAnyButLineBreak
-                                      + QStringLiteral(")*)\""),
-                                  QRegularExpression::UseUnicodePropertiesOption);
+    return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+// The first match of «"[^"]*KEY"\s*:\s*"((?:[^"\\]|\\.)*)"» in content, as
+// the range of the whole match. Written out by hand because a backtracking
+// engine needs memory in proportion to the value and gives up (reporting
+// "no match") on article-sized values; this scan takes constant memory.
+//
+// Every part of the expression is deterministic: the key is what lies
+// between a quote and the next one, the blanks and the colon have one
+// reading, and in the value each character takes exactly one of the two
+// branches, so no start has more than one candidate match. A value fails at
+// a bare backslash before a line break or at the end of the text; a later
+// start whose value opens before that point reads the same characters the
+// same way from there on (it opens just after an escaped quote) and fails
+// there too, which keeps the scan linear.
+std::optional<std::pair<qsizetype, qsizetype>> findQuotedMember(QStringView content, QStringView key)
+{
+    const qsizetype n = content.size();
+    const auto skipBlanks = [&](qsizetype i) {
+        while (i < n && text::isRegexWhitespace(content[i]))
+            ++i;
+        return i;
     };
-    static const QRegularExpression a = make("transformedContent");
-    static const QRegularExpression b = make("content");
-    return transformed ? a : b;
+    qsizetype failsBefore = 0;
+    for (qsizetype start = content.indexOf(u'"'); start >= 0; start = content.indexOf(u'"', start + 1)) {
+        const qsizetype close = content.indexOf(u'"', start + 1);
+        if (close < 0)
+            return std::nullopt;
+        if (close - (start + 1) < key.size() || content.sliced(close - key.size(), key.size()) != key)
+            continue;
+        qsizetype i = skipBlanks(close + 1);
+        if (i >= n || content[i] != u':')
+            continue;
+        i = skipBlanks(i + 1);
+        if (i >= n || content[i] != u'"' || i < failsBefore)
+            continue;
+        for (++i; i < n; ++i) {
+            const char16_t u = content[i].unicode();
+            if (u == u'"')
+                return std::pair{start, i + 1};
+            if (u == u'\\') {
+                if (i + 1 >= n || isRegexLineBreak(content[i + 1].unicode()))
+                    break;
+                ++i;
+            }
+        }
+        if (i >= n - 1)
+            return std::nullopt; // ran off the end: so will every later start
+        failsBefore = i;
+    }
+    return std::nullopt;
 }
 
 int hexValue(QChar c)
@@ -262,12 +302,12 @@ bool looksLikeBrokenTransformWrapper(const QString &content)
 
 std::optional<QString> rescueContentFromBrokenJson(const QString &content)
 {
-    QRegularExpressionMatch match = wrapperExpression(true).match(content);
-    if (!match.hasMatch())
-        match = wrapperExpression(false).match(content);
-    if (!match.hasMatch())
+    auto match = findQuotedMember(content, u"transformedContent");
+    if (!match)
+        match = findQuotedMember(content, u"content");
+    if (!match)
         return std::nullopt;
-    return decodeQuotedJsonValue(match.captured(0));
+    return decodeQuotedJsonValue(content.sliced(match->first, match->second - match->first));
 }
 
 std::optional<QString> decodeQuotedJsonValue(const QString &text)
@@ -280,9 +320,10 @@ std::optional<QString> decodeQuotedJsonValue(const QString &text)
         rest = rest.sliced(1);
     while (!rest.isEmpty() && (rest.back() == u' ' || rest.back() == u'\t'))
         rest.chop(1);
-    if (rest.size() < 2 || !rest.startsWith(u'"') || !rest.endsWith(u'"'))
+    if (rest.isEmpty() || !rest.startsWith(u'"') || !rest.endsWith(u'"'))
         return std::nullopt;
-    const QStringView raw = rest.sliced(1, rest.size() - 2);
+    // A lone quote both starts and ends the value: it is the empty string.
+    const QStringView raw = rest.size() < 2 ? QStringView() : rest.sliced(1, rest.size() - 2);
 
     // Escaping raw control characters and then decoding as a JSON string
     // leaves them as they were, so decode the value directly: escapes are

@@ -2,7 +2,6 @@
 
 #include "support/Text.h"
 
-#include <QRegularExpression>
 
 namespace pendrel {
 
@@ -35,9 +34,13 @@ QString extractTitle(const QString &content)
         return QStringLiteral("Untitled");
     if (!first->startsWith(u'#'))
         return text::characterPrefix(*first, 100);
-    static const QRegularExpression heading(QStringLiteral("^#+\\s*"),
-                                            QRegularExpression::UseUnicodePropertiesOption);
-    return text::characterPrefix(QString(*first).remove(heading), 100);
+    // Drop the heading marks and the blanks after them (what ^#+\s* matches).
+    qsizetype from = 0;
+    while (from < first->size() && first->at(from) == u'#')
+        ++from;
+    while (from < first->size() && text::isRegexWhitespace(first->at(from)))
+        ++from;
+    return text::characterPrefix(first->sliced(from), 100);
 }
 
 } // namespace pendrel

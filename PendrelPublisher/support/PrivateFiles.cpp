@@ -2,8 +2,9 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
+
+#include <algorithm>
 
 namespace pendrel {
 
@@ -59,12 +60,19 @@ void removeAbandonedWrites(const QString &path)
     // killed process left.
     const QFileInfo info(path);
     const QDir folder = info.absoluteDir();
-    const QRegularExpression temporary(
-        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
+    // Only "<name>." and six letters or digits, as QSaveFile names them.
+    const auto isTemporary = [&](const QString &name) {
+        const QString prefix = info.fileName() + u'.';
+        if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
+            return false;
+        return std::all_of(name.cbegin() + prefix.size(), name.cend(), [](QChar c) {
+            return c.unicode() < 0x80 && c.isLetterOrNumber();
+        });
+    };
     const QStringList candidates =
         folder.entryList({info.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
     for (const QString &name : candidates) {
-        if (temporary.match(name).hasMatch())
+        if (isTemporary(name))
             QFile::remove(folder.filePath(name));
     }
 }

@@ -94,16 +94,24 @@ qsizetype wordCount(QStringView text)
     return words;
 }
 
+bool isRegexWhitespace(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u == u'\t' || u == u'\n' || u == u'\f' || u == u'\r')
+        return true;
+    if (u < 0x80)
+        return u == u' ';
+    const QChar::Category category = c.category();
+    return category == QChar::Separator_Space || category == QChar::Separator_Line
+           || category == QChar::Separator_Paragraph;
+}
+
 QString removingRegexWhitespace(QStringView text)
 {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool regexSpace =
-            u == u'\t' || u == u'\n' || u == u'\f' || u == u'\r' || c.category() == QChar::Separator_Space
-            || c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
-        if (!regexSpace)
+        if (!isRegexWhitespace(c))
             out.append(c);
     }
     return out;

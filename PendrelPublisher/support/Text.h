@@ -23,8 +23,11 @@ QString characterPrefix(const QString &text, qsizetype count);
 QStringList splitAtWhitespace(QStringView text);
 qsizetype wordCount(QStringView text);
 
-// Removes what the regular expression \s+ matches in ICU's reading:
-// tab, line feed, form feed, carriage return and the Z categories.
+// What the regular expression \s matches in ICU's reading: tab, line feed,
+// form feed, carriage return and the Z categories.
+bool isRegexWhitespace(QChar c);
+
+// Removes what the regular expression \s+ matches in ICU's reading.
 QString removingRegexWhitespace(QStringView text);
 
 } // namespace pendrel::text

@@ -3,7 +3,10 @@
 #include <QJsonArray>
 #include <QTest>
 
+#include "BrokenWrapperReference.h"
 #include "JsonTestUtil.h"
+
+#include <QRandomGenerator>
 
 using namespace pendrel;
 using pendrel::test::q;
@@ -116,12 +119,65 @@ private slots:
         QTest::newRow("capital Content is not content")
             << QStringLiteral("{\"Content\": \"x\"}") << OptString();
         QTest::newRow("unterminated") << QStringLiteral("{\"content\": \"never closed") << OptString();
+        QTest::newRow("escaped line break ends the value, later member found")
+            << QStringLiteral("{\"content\": \"a\\\nb\", \"x_content\": \"c\"}") << OptString(QStringLiteral("c"));
+        QTest::newRow("a start inside an escaped quote")
+            << QStringLiteral("{\"x\": \"\\\"content\": \"in\"}") << OptString(QStringLiteral("in"));
+
+        // Article-sized values: a backtracking engine gives up on these
+        // and reads "no match"; every one must still be rescued whole.
+        for (const qsizetype size : {qsizetype(50'000), qsizetype(2'000'000)}) {
+            QString raw;
+            QString decoded;
+            const QString pieces[][2] = {
+                {QStringLiteral("Plain words, "), QStringLiteral("Plain words, ")},
+                {QStringLiteral("\\n"), QStringLiteral("\n")},
+                {QStringLiteral("a \\\"quote\\\" "), QStringLiteral("a \"quote\" ")},
+                {QStringLiteral("raw\nbreak "), QStringLiteral("raw\nbreak ")},
+                {QStringLiteral("\u00e9t\u00e9 \u65e5\u672c 🙂 "), QStringLiteral("\u00e9t\u00e9 \u65e5\u672c 🙂 ")},
+                {QStringLiteral("\\u00e9\\\\"), QStringLiteral("\u00e9\\")},
+            };
+            for (int i = 0; raw.size() < size; ++i) {
+                raw += pieces[i % 6][0];
+                decoded += pieces[i % 6][1];
+            }
+            const QString name = QString::number(size / 1000) + QStringLiteral(" KB");
+            QTest::newRow(qPrintable(name + QStringLiteral(" transformedContent")))
+                << QStringLiteral("{\"transformedContent\": \"") + raw + QStringLiteral("\", \"seoScore\": 1}")
+                << OptString(decoded);
+            QTest::newRow(qPrintable(name + QStringLiteral(" key ending in content")))
+                << QStringLiteral("{\"body_content\": \"") + raw + QStringLiteral("\"}")
+                << OptString(decoded);
+        }
     }
     void rescue()
     {
         QFETCH(QString, content);
         QFETCH(OptString, rescued);
         QCOMPARE(rescueContentFromBrokenJson(content), rescued);
+    }
+
+    // The hand-written scan against the expressions themselves on random
+    // texts made of the characters that matter to them.
+    void rescueMatchesExpressions()
+    {
+        const QString atoms[] = {
+            QStringLiteral("\""), QStringLiteral("\\"), QStringLiteral(":"), QStringLiteral(" "),
+            QStringLiteral("\n"), QStringLiteral("\r"), QStringLiteral("\t"), QStringLiteral("\u2028"),
+            QStringLiteral("\u0085"), QStringLiteral("\u00a0"), QStringLiteral("\u000b"), QStringLiteral("content"),
+            QStringLiteral("transformedContent"), QStringLiteral("Content"), QStringLiteral("x"), QStringLiteral("é"),
+            QStringLiteral("🙂"), QStringLiteral("\\u00e9"), QStringLiteral("\\n"), QStringLiteral("{"),
+            QStringLiteral("\"content\": \""), QStringLiteral("\"a_transformedContent\":\""),
+        };
+        QRandomGenerator random(22);
+        for (int round = 0; round < 20'000; ++round) {
+            QString content;
+            const int length = random.bounded(1, 40);
+            for (int i = 0; i < length; ++i)
+                content += atoms[random.bounded(int(std::size(atoms)))];
+            if (rescueContentFromBrokenJson(content) != test::referenceRescue(content))
+                QFAIL(qPrintable(QStringLiteral("differs from the expressions on: ") + content.toHtmlEscaped()));
+        }
     }
 
     void quotedValues_data()
@@ -134,7 +190,7 @@ private slots:
         QTest::newRow("line break not trimmed") << QStringLiteral("\"k\": \"v\"\n") << OptString();
         QTest::newRow("no colon") << QStringLiteral("\"k\" \"v\"") << OptString();
         QTest::newRow("not quoted") << QStringLiteral("\"k\": 12") << OptString();
-        QTest::newRow("lone quote") << QStringLiteral("\"k\": \"") << OptString();
+        QTest::newRow("lone quote is the empty value") << QStringLiteral("\"k\": \"") << OptString(QString());
         QTest::newRow("empty value") << QStringLiteral("\"k\": \"\"") << OptString(QString());
         QTest::newRow("raw control characters")
             << QStringLiteral("\"k\": \"a\tb\u0001c\"") << OptString(QStringLiteral("a\tb\u0001c"));
