@@ -53,6 +53,7 @@ private slots:
         QTest::newRow("image only") << 1;
         QTest::newRow("html without plain text") << 2;
         QTest::newRow("empty") << 3;
+        QTest::newRow("a copied file") << 4;
     }
     void captureGivesNothingWithoutText()
     {
@@ -74,10 +75,46 @@ private slots:
             clipboard->setMimeData(data);
             break;
         }
+        case 4: {
+            // What a file manager puts there: references, no text of its own.
+            auto *data = new QMimeData;
+            data->setUrls({QUrl::fromLocalFile(QStringLiteral("/home/user/notes.txt"))});
+            clipboard->setMimeData(data);
+            break;
+        }
         default:
             clipboard->clear();
         }
         QCOMPARE(capture.captureClip(), std::nullopt);
+    }
+
+    void captureReadsPlainTextVariants_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("withFile");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("utf-8 charset") << "text/plain;charset=utf-8" << QByteArray("h\xc3\xa9llo") << false
+                                       << QStringLiteral("h\u00e9llo");
+        QTest::newRow("latin-1 charset") << "text/plain;charset=ISO-8859-1" << QByteArray("h\xe9llo") << false
+                                         << QStringLiteral("h\u00e9llo");
+        QTest::newRow("text beside a file reference")
+            << "text/plain" << QByteArray("notes.txt") << true << QStringLiteral("notes.txt");
+    }
+    void captureReadsPlainTextVariants()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, withFile);
+        QFETCH(QString, text);
+        auto *data = new QMimeData;
+        data->setData(format, bytes);
+        if (withFile)
+            data->setUrls({QUrl::fromLocalFile(QStringLiteral("/home/user/other.txt"))});
+        QGuiApplication::clipboard()->setMimeData(data);
+        const auto clip = capture.captureClip();
+        QVERIFY(clip);
+        QCOMPARE(clip->text, text);
     }
 
     void twoCapturesAreDistinctClips()
