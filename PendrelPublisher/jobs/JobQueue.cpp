@@ -3,6 +3,8 @@
 #include "state/AppState.h"
 #include "support/Tasks.h"
 
+#include <QScopeGuard>
+
 namespace pendrel {
 
 namespace {
@@ -80,6 +82,11 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     const std::optional<JobRecord> start = appState_->job(id);
     if (!start)
         co_return;
+    heldJobID_ = id;
+    const auto release = qScopeGuard([self] {
+        if (self)
+            self->heldJobID_.reset();
+    });
 
     const auto endAborted = [this, id] {
         if (!appState_)

@@ -32,6 +32,10 @@ public:
              QObject *parent = nullptr);
 
     [[nodiscard]] bool isProcessing() const { return isProcessing_; }
+    // Whether a live run is working on this job and so will see its abort
+    // flag at the next check. A job restored as running is held by nothing
+    // until the loop picks it again.
+    [[nodiscard]] bool holdsJob(const QUuid &id) const { return heldJobID_ == id; }
     // Starts the run loop unless one is running; returns at once.
     void processQueueIfNeeded();
 
@@ -55,6 +59,7 @@ private:
     APIClient &apiClient_;
     NotificationService &notifications_;
     bool isProcessing_ = false;
+    std::optional<QUuid> heldJobID_;
 };
 
 } // namespace pendrel

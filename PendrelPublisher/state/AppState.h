@@ -227,6 +227,11 @@ signals:
     void appUpdateStateChanged();
 
 private:
+    // Jobs restored with their abort flag set while still submitted or
+    // running (cancelled, then quit before the run ended them): the queue
+    // never picks them, so they end aborted here.
+    static void endAbortedLeftovers(QList<JobRecord> &jobs);
+
     template <class T, class Signal>
     void assign(T &field, const T &value, Signal changed)
     {

@@ -280,16 +280,39 @@ void AppState::abortLatestJob()
     const std::optional<JobRecord> latest = latestJob();
     if (!latest)
         return;
-    updateJob(latest->id, [](JobRecord &j) {
+    // A job in the middle of a stage is ended by the run at its next check.
+    // One that was left processing by a quit and that no run holds (before
+    // the queue resumes, or once its run has gone) has nobody to see the
+    // flag: it ends here, or it would stay "running" for good.
+    const bool heldByRun = latest->processing && jobQueue_->holdsJob(latest->id);
+    const bool orphaned = latest->processing && !heldByRun;
+    updateJob(latest->id, [&](JobRecord &j) {
         j.aborted = true;
-        // A job in the middle of a stage is ended by the queue at its next check.
-        if (!j.processing) {
+        if (!heldByRun) {
             j.status = JobStatus::aborted;
+            j.processing = false;
             j.step = JobStep::aborted;
             j.error = abortedError(kJobAborted);
         }
     });
+    if (orphaned)
+        addLog(latest->id, LogLevel::warn, kJobAborted);
     scheduleIssueStatusExpiryIfNeeded();
+}
+
+void AppState::endAbortedLeftovers(QList<JobRecord> &jobs)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (JobRecord &j : jobs) {
+        if (!j.aborted || (j.status != JobStatus::submitted && j.status != JobStatus::running))
+            continue;
+        j.status = JobStatus::aborted;
+        j.processing = false;
+        j.step = JobStep::aborted;
+        j.error = abortedError(kJobAborted);
+        j.appendLog(LogLevel::warn, kJobAborted, now);
+        j.updatedAt = now;
+    }
 }
 
 void AppState::acknowledgeLatestSuccess()

@@ -27,6 +27,13 @@ JobRecord storedJob(const QString &text, const QDateTime &createdAt)
     return job;
 }
 
+// A lambda's captures do not outlive its first suspension; arguments do.
+QCoro::Task<void> bootstrapThen(AppState *state, bool *done)
+{
+    co_await state->bootstrap();
+    *done = true;
+}
+
 } // namespace
 
 class TestJobQueue : public QObject {
@@ -583,20 +590,70 @@ private slots:
             QJsonValue(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).secsTo(illustrations.generatedAt)));
     }
 
-    // A job already aborted in the file is never started.
+    // A job cancelled and then left running by a quit is never started
+    // again, and does not stay "running" either.
     void abortedJobIsNotResumed()
     {
         AppStateHarness h;
         JobRecord job = storedJob(QStringLiteral("x"), QDateTime::currentDateTimeUtc());
         job.status = JobStatus::running;
+        job.processing = true;
+        job.step = JobStep::transform;
         job.aborted = true;
         PersistedState stored;
         stored.jobs = {job};
         h.writeStateFile(stored);
         h.startSignedIn();
         QVERIFY(h.waitUntilIdle());
-        QCOMPARE(h.state->jobs().first().status, JobStatus::running);
+        const JobRecord ended = h.state->jobs().first();
+        QCOMPARE(ended.status, JobStatus::aborted);
+        QCOMPARE(ended.step, std::optional(JobStep::aborted));
+        QVERIFY(!ended.processing);
+        QCOMPARE(AppStateHarness::logMessages(ended).last(), QStringLiteral("Job aborted"));
         QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
+        QCOMPARE(h.stateFile().jobs.first().status, JobStatus::aborted);
+    }
+
+    // Cancel on a job restored as running while no run holds it (the queue
+    // has not resumed yet): nothing would ever see the flag, so it ends now.
+    void cancelOfARestoredRunningJob()
+    {
+        AppStateHarness h;
+        JobRecord job = storedJob(QStringLiteral("x"), QDateTime::currentDateTimeUtc());
+        job.status = JobStatus::running;
+        job.processing = true;
+        job.step = JobStep::analyze;
+        PersistedState stored;
+        stored.jobs = {job};
+        h.writeStateFile(stored);
+        h.storeSession();
+        h.answerWorkspace();
+        h.answerPipeline();
+        ScriptedAnswer slowTenants = ScriptedAnswer::json(200, q("{'tenants':[{'id':'t1','name':'Acme'}]}"));
+        slowTenants.delayMs = 300;
+        h.service.answerOnce("GET", QStringLiteral("/api/tenants"), slowTenants);
+
+        bool bootstrapped = false;
+        startSoon(
+            h.state.get(), [&] { return bootstrapThen(h.state.get(), &bootstrapped); },
+            QStringLiteral("bootstrap"));
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->jobs().isEmpty(); }));
+        QVERIFY(!bootstrapped);
+        QVERIFY(!h.state->jobQueue().holdsJob(job.id));
+
+        h.state->abortLatestJob();
+        const JobRecord ended = h.state->jobs().first();
+        QCOMPARE(ended.status, JobStatus::aborted);
+        QVERIFY(!ended.processing);
+        QCOMPARE(ended.error->code, std::optional(QStringLiteral("ABORTED")));
+        QCOMPARE(AppStateHarness::logMessages(ended).last(), QStringLiteral("Job aborted"));
+        QVERIFY(h.state->statusIconState() == StatusIconState::idle());
+
+        QVERIFY(QTest::qWaitFor([&] { return bootstrapped; }));
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.state->jobs().first().status, JobStatus::aborted);
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::transform).isEmpty());
     }
 
     void notificationFailuresAreSilent()
