@@ -71,6 +71,15 @@ FallbackSecretBackend::FallbackSecretBackend(std::unique_ptr<SecretBackend> prim
 {
 }
 
+void FallbackSecretBackend::useFallback(const QString &reason)
+{
+    usingFallback_ = true;
+    std::fprintf(stderr,
+                 "pendrel-publisher: no secret store answered (%s); keeping the session in a private file "
+                 "instead\n",
+                 qPrintable(reason));
+}
+
 template <class Op>
 QCoro::Task<SecretResult> FallbackSecretBackend::route(const Op &op)
 {
@@ -78,12 +87,7 @@ QCoro::Task<SecretResult> FallbackSecretBackend::route(const Op &op)
         SecretResult result = co_await op(*primary_);
         if (result.status != SecretResult::Status::noBackend)
             co_return result;
-        usingFallback_ = true;
-        std::fprintf(
-            stderr,
-            "pendrel-publisher: no secret store answered (%s); keeping the session in a private file "
-            "instead\n",
-            qPrintable(result.message));
+        useFallback(result.message);
     }
     co_return co_await op(*fallback_);
 }
@@ -102,8 +106,22 @@ QCoro::Task<SecretResult> FallbackSecretBackend::write(QString service, QString 
 
 QCoro::Task<SecretResult> FallbackSecretBackend::remove(QString service, QString account)
 {
-    const auto operation = [&](SecretBackend &b) { return b.remove(service, account); };
-    co_return co_await route(operation);
+    if (!usingFallback_) {
+        const SecretResult desktop = co_await primary_->remove(service, account);
+        if (desktop.status != SecretResult::Status::noBackend) {
+            // An earlier run may have kept the item in the file while no
+            // store answered; a later one without the store would bring it
+            // back. Removing means from every place it may be.
+            const SecretResult file = co_await fallback_->remove(service, account);
+            if (desktop.status == SecretResult::Status::notFound && file.status == SecretResult::Status::ok)
+                co_return file;
+            if (desktop.status != SecretResult::Status::failure && file.status == SecretResult::Status::failure)
+                co_return file;
+            co_return desktop;
+        }
+        useFallback(desktop.message);
+    }
+    co_return co_await fallback_->remove(service, account);
 }
 
 } // namespace pendrel

@@ -24,6 +24,7 @@ private:
 
 // Uses the desktop's store, and moves to the file store for good the first
 // time the desktop's store reports that it is not there, saying so once.
+// Removing an item removes it from both.
 class FallbackSecretBackend final : public SecretBackend {
 public:
     FallbackSecretBackend(std::unique_ptr<SecretBackend> primary, std::unique_ptr<SecretBackend> fallback);
@@ -37,6 +38,7 @@ public:
 private:
     template <class Op>
     QCoro::Task<SecretResult> route(const Op &op);
+    void useFallback(const QString &reason);
 
     std::unique_ptr<SecretBackend> primary_;
     std::unique_ptr<SecretBackend> fallback_;

@@ -210,6 +210,34 @@ private slots:
         }
         QCOMPARE(backend.usingFallback(), fallsBack);
     }
+
+    // A run without a secret store kept the session in the file; signing
+    // out in a later run, with the desktop's store answering, must not leave
+    // that copy for a third run without the store to bring back.
+    void signOutRemovesTheFileCopyToo()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("s"));
+        {
+            FallbackSecretBackend earlier(std::make_unique<ScriptedBackend>(SecretResult::Status::noBackend),
+                                          std::make_unique<FileSecretBackend>(folder));
+            blockingWait(KeychainStore(earlier, identifier).save(session(QStringLiteral("old"))));
+        }
+        {
+            FallbackSecretBackend withStore(std::make_unique<QtKeychainBackend>(),
+                                            std::make_unique<FileSecretBackend>(folder));
+            KeychainStore store(withStore, identifier);
+            blockingWait(store.save(session(QStringLiteral("new"))));
+            QCOMPARE(blockingWait(store.loadSession()), session(QStringLiteral("new")));
+            blockingWait(store.clearSession());
+            QVERIFY(!withStore.usingFallback());
+            QCOMPARE(blockingWait(store.loadSession()), std::nullopt);
+        }
+        FallbackSecretBackend later(std::make_unique<ScriptedBackend>(SecretResult::Status::noBackend),
+                                    std::make_unique<FileSecretBackend>(folder));
+        QCOMPARE(blockingWait(KeychainStore(later, identifier).loadSession()), std::nullopt);
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestKeychain)
