@@ -158,7 +158,10 @@ QCoro::Task<void> AppState::runBrowserAuth(NativeAuthFlowMode mode,
     }
     if (!self)
         co_return;
-    if (browserAuthTask_ == cancel)
+    // A loop that was cancelled or replaced (by a sign-out or a newer start)
+    // no longer owns the sign-in state: whoever replaced it set it.
+    const bool current = browserAuthTask_ == cancel;
+    if (current)
         browserAuthTask_.reset();
     if (completed) {
         co_await refreshAuthenticatedContext();
@@ -166,6 +169,8 @@ QCoro::Task<void> AppState::runBrowserAuth(NativeAuthFlowMode mode,
             notifyPreferredPanelSizeDidChange();
         co_return;
     }
+    if (!current)
+        co_return;
     if (!cancelled) {
         setAuthState(AuthState::unauthenticated());
         setAuthErrorMessage(failure);

@@ -274,6 +274,36 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return h.state->auxData().lastFetchedAt.has_value(); }, 5000));
     }
 
+    // An e-mail sign-in lets a new browser sign-in start while the old loop
+    // still runs; the old loop's cancellation must leave the new one's
+    // progress and status line alone.
+    void replacedLoopLeavesTheNewOneAlone()
+    {
+        AppStateHarness h;
+        prepareBrowserSignIn(h);
+        h.state->browserAuthPollIntervalMs = 200;
+        h.service.answer("GET", kPoll, ScriptedAnswer::json(200, kPending));
+        h.service.answer("POST", QStringLiteral("/api/auth/signin"),
+                         ScriptedAnswer::json(401, q("{'error':'Invalid email or password'}")));
+        h.state->startBrowserAuth(NativeAuthFlowMode::signin);
+        QVERIFY(QTest::qWaitFor([&] { return h.service.requestsTo("GET", kPoll).size() == 1; }, 5000));
+
+        h.state->setSignInEmail(QStringLiteral("ann@pendrel.test"));
+        h.state->setSignInPassword(QStringLiteral("pw"));
+        h.state->signIn();
+        QVERIFY(!h.state->isBrowserAuthInProgress());
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->isSigningIn(); }, 5000));
+
+        h.state->startBrowserAuth(NativeAuthFlowMode::signin, NativeAuthProvider::github);
+        QVERIFY(QTest::qWaitFor([&] { return h.service.requestsTo("GET", kPoll).size() >= 2; }, 5000));
+        QTest::qWait(300); // the old loop has woken from its pause and ended
+        QVERIFY(h.state->isBrowserAuthInProgress());
+        QCOMPARE(h.state->browserAuthStatusMessage(), QStringLiteral("Continue with GitHub"));
+        QCOMPARE(h.state->authState().status, AuthStatus::authenticating);
+        h.state->signOut();
+        QVERIFY(waitForBrowserAuthEnd(h));
+    }
+
     void previewStates_data()
     {
         QTest::addColumn<QString>("mode");
