@@ -24,11 +24,12 @@ void NotificationService::handleClick(const QVariantMap &userInfo,
 {
     const QVariant address = userInfo.value(QStringLiteral("open_url"));
     if (address.typeId() == QMetaType::QString) {
+        // An address that does not parse opens nothing: the notification
+        // was about the article, and the panel is not a stand-in for it.
         const QUrl url(address.toString(), QUrl::StrictMode);
-        if (url.isValid() && !address.toString().isEmpty()) {
+        if (url.isValid() && !address.toString().isEmpty())
             openURL(url);
-            return;
-        }
+        return;
     }
     if (userInfo.value(QStringLiteral("open_panel")).toBool())
         showPanel();

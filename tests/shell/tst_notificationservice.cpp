@@ -79,10 +79,12 @@ private slots:
                                                  QStringLiteral("https://blog.test/a")}}
                                  << "open https://blog.test/a";
         QTest::newRow("panel") << QVariantMap{{QStringLiteral("open_panel"), true}} << "panel";
-        QTest::newRow("unparsable address, panel")
+        QTest::newRow("unparsable address: nothing, not the panel")
             << QVariantMap{{QStringLiteral("open_url"), QStringLiteral("http://exa mple")},
                            {QStringLiteral("open_panel"), true}}
-            << "panel";
+            << "nothing";
+        QTest::newRow("address not text, panel")
+            << QVariantMap{{QStringLiteral("open_url"), 5}, {QStringLiteral("open_panel"), true}} << "panel";
         QTest::newRow("address not text") << QVariantMap{{QStringLiteral("open_url"), 5}} << "nothing";
         QTest::newRow("no data") << QVariantMap{} << "nothing";
     }
