@@ -9,6 +9,73 @@
 
 namespace pendrel::PanelTexts {
 
+namespace {
+
+// Rewrites a locale's date or time pattern run by run (quoted literals kept
+// whole): `rewrite` gets each run of one pattern letter and gives what
+// replaces it; an empty answer drops the run and the separators before it
+// (or, at the start, after it).
+template <class Rewrite>
+QString rewritePattern(const QString &pattern, const Rewrite &rewrite)
+{
+    QString out;
+    bool dropFollowingSeparators = false;
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QChar c = pattern[i];
+        if (c == u'\'') {
+            const qsizetype end = pattern.indexOf(u'\'', i + 1);
+            const qsizetype stop = end < 0 ? pattern.size() : end + 1;
+            out += pattern.mid(i, stop - i);
+            i = stop;
+            dropFollowingSeparators = false;
+            continue;
+        }
+        if (!c.isLetter()) {
+            if (!dropFollowingSeparators)
+                out += c;
+            ++i;
+            continue;
+        }
+        qsizetype run = i;
+        while (run < pattern.size() && pattern[run] == c)
+            ++run;
+        const QString replaced = rewrite(c, run - i);
+        if (replaced.isEmpty()) {
+            const bool atStart = out.trimmed().isEmpty();
+            while (!out.isEmpty() && !out.back().isLetter() && out.back() != u'\'')
+                out.chop(1);
+            dropFollowingSeparators = atStart;
+        } else {
+            out += replaced;
+            dropFollowingSeparators = false;
+        }
+        i = run;
+    }
+    return out;
+}
+
+// The locale's date with an abbreviated month and no weekday ("Dec 7, 2026",
+// "7. Dez. 2026"), and its time with seconds and no zone ("5:17:04 PM",
+// "17:17:04").
+QString abbreviatedDateFormat(const QLocale &locale)
+{
+    return rewritePattern(locale.dateFormat(QLocale::LongFormat), [](QChar c, qsizetype n) {
+        if (c == u'd' && n >= 3)
+            return QString();
+        if (c == u'M' && n >= 4)
+            return QStringLiteral("MMM");
+        return QString(n, c);
+    });
+}
+
+QString standardTimeFormat(const QLocale &locale)
+{
+    return rewritePattern(locale.timeFormat(QLocale::LongFormat),
+                          [](QChar c, qsizetype n) { return c == u't' ? QString() : QString(n, c); });
+}
+
+} // namespace
+
 QColor toneText(Tone tone)
 {
     switch (tone) {
@@ -207,7 +274,7 @@ QString sendButtonTitle(const AppState &state)
                                                              : QStringLiteral("Send to Lumenflow");
 }
 
-QString credits(int amount)
+QString credits(qint64 amount)
 {
     return QString::number(amount) + QStringLiteral(" credits");
 }
@@ -267,8 +334,8 @@ QString logLine(const JobLogEntry &entry)
 {
     const QLocale locale;
     const QDateTime local = entry.timestamp.toLocalTime();
-    return locale.toString(local.date(), QLocale::ShortFormat) + u' '
-           + locale.toString(local.time(), QLocale::ShortFormat) + QStringLiteral(" \u00B7 ") + entry.message;
+    return locale.toString(local.date(), abbreviatedDateFormat(locale)) + u' '
+           + locale.toString(local.time(), standardTimeFormat(locale)) + QStringLiteral(" \u00B7 ") + entry.message;
 }
 
 std::optional<QString> recentJobSubtitle(const JobRecord &job)

@@ -162,9 +162,34 @@ private slots:
         QCOMPARE(T::recentJobSubtitle(job(JobStatus::error, JobStep::save, QStringLiteral("Disk full"))),
                  QStringLiteral("Disk full"));
         QVERIFY(!T::recentJobSubtitle(job(JobStatus::success, JobStep::done)));
-        JobLogEntry entry{QUuid::createUuid(), QDateTime::currentDateTimeUtc(), LogLevel::warn,
-                          QStringLiteral("Hi")};
-        QVERIFY(T::logLine(entry).endsWith(QStringLiteral(" \u00B7 Hi")));
+    }
+
+    // Abbreviated date and standard time (month name and seconds) in the
+    // user's locale.
+    void logLines_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("English (US)") << "en_US" << QStringLiteral("Dec 7, 2026 5:17:04 PM \u00B7 Hi");
+        QTest::newRow("German") << "de_DE" << QStringLiteral("7. Dez. 2026 17:17:04 \u00B7 Hi");
+        QTest::newRow("French") << "fr_FR" << QStringLiteral("7 d\u00E9c. 2026 17:17:04 \u00B7 Hi");
+    }
+    void logLines()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, line);
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "UTC");
+        QLocale::setDefault(QLocale(locale));
+        const JobLogEntry entry{QUuid::createUuid(), QDateTime(QDate(2026, 12, 7), QTime(17, 17, 4), Qt::UTC),
+                                LogLevel::warn, QStringLiteral("Hi")};
+        const QString got = T::logLine(entry);
+        QLocale::setDefault(QLocale::c());
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        QCOMPARE(got, line);
     }
 
     void titlesAndAddresses()
