@@ -73,11 +73,12 @@ QString XdgLoginItemBackend::entryPath() const
 LoginItemBackend::Status XdgLoginItemBackend::status() const
 {
     // Only an installed application can be started at login reliably: a
-    // build tree moves and vanishes.
-    if (installedEntry_.isEmpty() || !QFileInfo::exists(installedEntry_))
-        return Status::notFound;
+    // build tree moves and vanishes. An entry that is there all the same
+    // (written by hand, or by a build before it checked) is still reported
+    // as what it is, so that the switch shows it and can remove it.
     if (!QFileInfo::exists(entryPath()))
-        return Status::notRegistered;
+        return installedEntry_.isEmpty() || !QFileInfo::exists(installedEntry_) ? Status::notFound
+                                                                                : Status::notRegistered;
     const std::optional<QHash<QString, QString>> entry = desktopEntry(entryPath());
     if (!entry || !entry->contains(QStringLiteral("Exec")))
         return Status::unavailable;

@@ -27,6 +27,11 @@ LaunchAtLoginSnapshot LaunchAtLoginService::setEnabled(bool enabled)
 {
     if (AppConfiguration::bundleIdentifier() != AppConfiguration::productionBundleIdentifier)
         return currentSnapshot();
+    // Registering where the item would not be found (a production build
+    // that is not installed) would write an entry the switch then shows as
+    // off and so could never remove.
+    if (enabled && backend_.status() == LoginItemBackend::Status::notFound)
+        return currentSnapshot();
     if (enabled)
         backend_.registerItem();
     else

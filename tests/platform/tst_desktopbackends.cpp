@@ -75,7 +75,8 @@ private slots:
         QTest::addColumn<QByteArray>("entry"); // empty: no autostart file
         QTest::addColumn<S>("status");
         const QByteArray valid = "[Desktop Entry]\nType=Application\nExec=/usr/bin/pendrel-publisher\n";
-        QTest::newRow("not installed") << false << valid << S::notFound;
+        QTest::newRow("not installed") << false << QByteArray() << S::notFound;
+        QTest::newRow("not installed, entry there all the same") << false << valid << S::enabled;
         QTest::newRow("no file") << true << QByteArray() << S::notRegistered;
         QTest::newRow("valid file") << true << valid << S::enabled;
         QTest::newRow("hidden") << true << valid + "Hidden=true\n" << S::requiresApproval;

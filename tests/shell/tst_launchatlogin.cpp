@@ -1,3 +1,4 @@
+#include "platform/XdgLoginItemBackend.h"
 #include "shell/LaunchAtLoginService.h"
 #include "state/AppConfiguration.h"
 #include "state/AppState.h"
@@ -63,6 +64,30 @@ private slots:
         QVERIFY(!h.state->launchAtLoginEnabled());
         QCOMPARE(h.state->launchAtLoginHelperText(), QStringLiteral("The autostart folder is not writable."));
         QCOMPARE(h.loginItems.current, LoginItemBackend::Status::enabled); // still registered
+    }
+
+    // A production build that is not installed: nothing is written that the
+    // switch could not show and remove; an entry already there can be removed.
+    void notInstalled()
+    {
+        QTemporaryDir dir;
+        const QString autostart = dir.filePath(QStringLiteral("autostart"));
+        XdgLoginItemBackend items(autostart, dir.filePath(QStringLiteral("missing.desktop")),
+                                  QStringLiteral("/tmp/build/pendrel-publisher"));
+        LaunchAtLoginService service(items);
+        const LaunchAtLoginSnapshot on = service.setEnabled(true);
+        QVERIFY(!on.isEnabled);
+        QCOMPARE(on.helperText, QStringLiteral("Launch at login becomes available in the packaged app."));
+        QVERIFY(!QFileInfo::exists(items.entryPath()));
+
+        QDir().mkpath(autostart);
+        QFile left(items.entryPath());
+        QVERIFY(left.open(QIODevice::WriteOnly));
+        left.write("[Desktop Entry]\nType=Application\nExec=/tmp/build/pendrel-publisher\n");
+        left.close();
+        QVERIFY(service.currentSnapshot().isEnabled);
+        QVERIFY(!service.setEnabled(false).isEnabled);
+        QVERIFY(!QFileInfo::exists(items.entryPath()));
     }
 };
 
