@@ -150,6 +150,7 @@ QCoro::Task<void> AppState::bootstrap()
     QList<JobRecord> jobs = stored.jobs;
     std::stable_sort(jobs.begin(), jobs.end(),
                      [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
+    endAbortedLeftovers(jobs);
     setJobs(jobs);
 
     const LaunchAtLoginSnapshot login = launchAtLoginService_->currentSnapshot();
@@ -360,7 +361,12 @@ std::optional<QString> AppState::normalizePublicURL(const std::optional<QString>
                      : QStringLiteral("https://") + *authState_.customDomain;
     }
     if (value->startsWith(QStringLiteral("http://")) || value->startsWith(QStringLiteral("https://"))) {
-        if (domain && value->startsWith(base))
+        // The service's own address only: "https://pendrel.community" is
+        // another site, not a page under "https://pendrel.com".
+        const bool underBase = value->startsWith(base)
+                               && (value->size() == base.size()
+                                   || QStringView(u"/?#").contains(value->at(base.size())));
+        if (domain && underBase)
             return *domain + value->mid(base.size());
         return value;
     }

@@ -440,6 +440,12 @@ private slots:
         QTest::newRow("base with trailing slash")
             << "http://127.0.0.1:8787/" << s("blog.acme.test") << s("http://127.0.0.1:8787/p")
             << s("https://blog.acme.test/p");
+        QTest::newRow("host that only begins like the service's stays")
+            << "https://pendrel.com" << s("blog.acme.test") << s("https://pendrel.community/x")
+            << s("https://pendrel.community/x");
+        QTest::newRow("service address with a query moves")
+            << "https://pendrel.com" << s("blog.acme.test") << s("https://pendrel.com?p=1")
+            << s("https://blog.acme.test?p=1");
         QTest::newRow("path against base with trailing slash")
             << "http://127.0.0.1:8787/" << none << s("/p") << s("http://127.0.0.1:8787/p");
     }
