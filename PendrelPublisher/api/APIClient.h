@@ -144,7 +144,7 @@ public:
     QCoro::Task<TransformResult> transform(QString text, ContentMetadata metadata, ClipperSettings settings,
                                            QString tenantID);
     QCoro::Task<IllustrationsResult> generateIllustrations(QString content, QString language,
-                                                           QString tenantID, int imagesCount);
+                                                           QString tenantID, qint64 imagesCount);
     QCoro::Task<QString> humanize(QString content, QString tenantID);
     QCoro::Task<void> queueVoiceover(QString articleID, QString content, QString language);
     // Saves the article under the job's identifier; the result names the

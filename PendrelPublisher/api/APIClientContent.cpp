@@ -144,7 +144,7 @@ QCoro::Task<TransformResult> APIClient::transform(QString text, ContentMetadata 
 }
 
 QCoro::Task<IllustrationsResult> APIClient::generateIllustrations(QString content, QString language,
-                                                                  QString tenantID, int imagesCount)
+                                                                  QString tenantID, qint64 imagesCount)
 {
     // A fresh identifier per call: the service keys its generation on it, and
     // it is neither the job's nor the article's.

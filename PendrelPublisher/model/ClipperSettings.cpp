@@ -121,7 +121,7 @@ ClipperSettings ClipperSettings::fromJson(const QJsonValue &value, const JsonDat
         r.requireEnum<SEOStandardMode>(L("seoStandardMode")),
         r.requireBool(L("enableHumanize")),
         r.requireBool(L("enableImages")),
-        r.requireInt<int>(L("imagesCount")),
+        r.requireInt<qint64>(L("imagesCount")),
         r.requireBool(L("enableAudio")),
         r.requireBool(L("enableCompetition")),
         r.requireRecord<CompetitionOptions>(L("competitionOptions")),

@@ -73,7 +73,7 @@ struct ClipperSettings {
     SEOStandardMode seoStandardMode = SEOStandardMode::automatic;
     bool enableHumanize = false;
     bool enableImages = false;
-    int imagesCount = 0; // 0 or less: the service chooses
+    qint64 imagesCount = 0; // 0 or less: the service chooses
     bool enableAudio = false;
     // Only shows or hides the competition options; selected insights are
     // requested (and cost credits) whether it is on or not.

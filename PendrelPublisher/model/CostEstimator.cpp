@@ -2,6 +2,8 @@
 
 #include "support/Text.h"
 
+#include <limits>
+
 namespace pendrel::CostEstimator {
 
 namespace {
@@ -11,6 +13,20 @@ constexpr int kCreditsPerImage = 9;
 constexpr int kExtractCredits = 2;
 constexpr qsizetype kWordsPerImage = 600;
 constexpr qsizetype kCharactersPerImage = 2400;
+
+// A stored image count can be anything up to 2^63 - 1; the estimate then
+// shows the largest number rather than a wrapped-around one.
+qint64 saturatedProduct(qint64 a, qint64 b)
+{
+    qint64 product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<qint64>::max() : product;
+}
+
+qint64 saturatedSum(qint64 a, qint64 b)
+{
+    qint64 sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<qint64>::max() : sum;
+}
 
 qsizetype ceilDiv(qsizetype a, qsizetype b)
 {
@@ -87,20 +103,20 @@ CostBreakdown estimateBreakdown(const ClipperSettings &settings, const std::opti
     };
 
     CostBreakdown breakdown;
-    const auto add = [&](const char *id, QString label, int credits) {
+    const auto add = [&](const char *id, QString label, qint64 credits) {
         breakdown.items.append({QString::fromLatin1(id), std::move(label), credits});
-        breakdown.total += credits;
+        breakdown.total = saturatedSum(breakdown.total, credits);
     };
 
     add("article", QStringLiteral("Article"), articleCredits(settings.articleSize));
     if (settings.competitionOptions.hasSelectedInsight())
         add("competition", QStringLiteral("Competition"), kCompetitionCredits);
     if (settings.enableImages) {
-        const int count =
+        const qint64 count =
             settings.imagesCount >= 1 ? settings.imagesCount : estimateImagesCount(text, settings.language);
         const QString label =
             count == 1 ? QStringLiteral("Images") : QStringLiteral("Images \u00D7") + QString::number(count);
-        add("images", label, kCreditsPerImage * count);
+        add("images", label, saturatedProduct(kCreditsPerImage, count));
     }
     if (settings.enableHumanize)
         add("humanize", QStringLiteral("Humanize"), humanizeCredits(textLength()));
@@ -111,7 +127,7 @@ CostBreakdown estimateBreakdown(const ClipperSettings &settings, const std::opti
     return breakdown;
 }
 
-int estimateImagesCount(const QString &text, const QString &language)
+qint64 estimateImagesCount(const QString &text, const QString &language)
 {
     const QString trimmed = text::trimmed(text);
     if (trimmed.isEmpty())
@@ -121,7 +137,7 @@ int estimateImagesCount(const QString &text, const QString &language)
         count = ceilDiv(text::characterCount(text::removingRegexWhitespace(trimmed)), kCharactersPerImage);
     else
         count = ceilDiv(text::wordCount(trimmed), kWordsPerImage);
-    return int(std::max<qsizetype>(1, count));
+    return std::max<qint64>(1, count);
 }
 
 } // namespace pendrel::CostEstimator

@@ -13,14 +13,14 @@ namespace pendrel {
 struct CostBreakdownItem {
     QString id; // "article", "competition", "images", "humanize", "audio" or "extract"
     QString label;
-    int credits = 0;
+    qint64 credits = 0;
 
     bool operator==(const CostBreakdownItem &) const = default;
 };
 
 struct CostBreakdown {
     QList<CostBreakdownItem> items;
-    int total = 0;
+    qint64 total = 0; // saturates instead of overflowing
 
     bool operator==(const CostBreakdown &) const = default;
 };
@@ -40,7 +40,7 @@ CostBreakdown estimateBreakdown(const ClipperSettings &settings, const std::opti
 
 // At least 1: one image per 600 words, or per 2400 characters for the
 // languages written without spaces between words.
-int estimateImagesCount(const QString &text, const QString &language);
+qint64 estimateImagesCount(const QString &text, const QString &language);
 
 } // namespace CostEstimator
 

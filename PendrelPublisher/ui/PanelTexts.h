@@ -54,7 +54,7 @@ QString balance(const AppState &state);
 std::optional<QString> queueLine(const AppState &state);
 QString sendButtonTitle(const AppState &state);
 // "12 credits".
-QString credits(int amount);
+QString credits(qint64 amount);
 // "Article +6 · Images +4".
 QString costBreakdownLine(const CostBreakdown &breakdown);
 

@@ -446,7 +446,7 @@ void SettingsSection::render()
         row->setOn(binding.get(s));
     {
         const QSignalBlocker block(imagesCount_);
-        imagesCount_->setCurrentIndex(s.imagesCount >= 0 && s.imagesCount <= 5 ? s.imagesCount : -1);
+        imagesCount_->setCurrentIndex(s.imagesCount >= 0 && s.imagesCount <= 5 ? int(s.imagesCount) : -1);
     }
     imagesCount_->setEnabled(s.enableImages);
     // Hidden options keep their values; the estimate still counts them.

@@ -23,10 +23,11 @@ ClipPayload textClip(const QString &text)
 QString summary(const CostBreakdown &b)
 {
     QStringList lines;
-    int sum = 0;
+    qint64 sum = 0;
     for (const auto &item : b.items) {
         lines << item.id + u'/' + item.label + u' ' + QString::number(item.credits);
-        sum += item.credits;
+        sum = item.credits > std::numeric_limits<qint64>::max() - sum ? std::numeric_limits<qint64>::max()
+                                                                        : sum + item.credits;
     }
     if (sum != b.total)
         return QStringLiteral("total %1 is not the sum %2").arg(b.total).arg(sum);
@@ -72,6 +73,19 @@ private slots:
         QTest::newRow("imagesCount -1 is automatic")
             << minusOne << Clip(textClip(words(1201)))
             << QStringLiteral("article/Article 7, images/Images ×3 27 = 34");
+
+        // Counts a 32-bit product would wrap: the estimate stays exact, and
+        // at the very top it stops at the largest number.
+        ClipperSettings many = autoImages;
+        many.imagesCount = 300'000'000;
+        QTest::newRow("300 million images") << many << Clip()
+                                            << QStringLiteral("article/Article 7, images/Images ×300000000 "
+                                                              "2700000000 = 2700000007");
+        many.imagesCount = std::numeric_limits<qint64>::max() / 9 + 1;
+        QTest::newRow("images beyond 64 bits of credits")
+            << many << Clip()
+            << QStringLiteral("article/Article 7, images/Images ×1024819115206086201 9223372036854775807 = "
+                              "9223372036854775807");
 
         ClipperSettings humanize;
         humanize.enableHumanize = true;

@@ -112,6 +112,8 @@ private slots:
         s.socialCrosspostPreferences = {p};
         QCOMPARE(throughStateFile(s), s);
         QVERIFY(!(s == ClipperSettings::defaults()));
+        s.imagesCount = 5'000'000'000; // beyond 32 bits: still a readable file
+        QCOMPARE(throughStateFile(s), s);
     }
 
     void storedKeyIsLinksPresetID()

@@ -743,10 +743,10 @@ Reply DevService::illustrations(Call &call)
     const auto [body, language, requested] = call.read([](const json::ObjectReader &r) {
         (void)r.requireString(L("articleId"));
         return std::tuple{r.requireString(L("content")), r.requireString(L("language")),
-                          r.optionalInt<int>(L("imagesCount"))};
+                          r.optionalInt<qint64>(L("imagesCount"))};
     });
-    const int count = requested && *requested >= 1 ? std::min(*requested, 12)
-                                                   : CostEstimator::estimateImagesCount(body, language);
+    const qint64 count = requested && *requested >= 1 ? std::min<qint64>(*requested, 12)
+                                                      : CostEstimator::estimateImagesCount(body, language);
     if (auto refused = charge(call, qint64(count) * CostEstimator::creditsPerImage()))
         return *refused;
     const QString generation = newID("gen");
