@@ -633,6 +633,59 @@ private slots:
             QJsonValue(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).secsTo(illustrations.generatedAt)));
     }
 
+    // Each stored text takes the place of the stage that made it; the
+    // latest one is what goes on.
+    void resumesFromStoredText_data()
+    {
+        QTest::addColumn<JobRecord>("stored");
+        QTest::addColumn<QStringList>("requested"); // the pipeline requests of the resumed run
+        QTest::addColumn<QString>("saved");         // the content sent to be saved
+
+        JobRecord address = storedJob(QString(), QDateTime::currentDateTimeUtc().addSecs(-60));
+        address.clip = ClipPayload::webAddress(QStringLiteral("https://news.test/story"));
+        address.status = JobStatus::running;
+        address.sourceText = QStringLiteral(" Stored body\n");
+        address.sourceURL = address.clip.url;
+        QTest::newRow("extracted address")
+            << address << QStringList{paths::analyze, paths::transform, paths::save}
+            << "# Fast Builds\n\nBody";
+
+        JobRecord humanized = storedJob(QStringLiteral("Source text"), address.createdAt);
+        humanized.status = JobStatus::running;
+        humanized.settingsSnapshot.enableImages = humanized.settingsSnapshot.enableHumanize = true;
+        humanized.metadata = ContentMetadata{};
+        humanized.transformResult = TransformResult{QStringLiteral("# Transformed"), {}, {}, {}, {}, {}};
+        humanized.contentAfterIllustrations = QStringLiteral("# Illustrated");
+        humanized.contentAfterHumanize = QStringLiteral("# Humanized");
+        QTest::newRow("humanized after illustrations")
+            << humanized << QStringList{paths::save} << "# Humanized";
+    }
+    void resumesFromStoredText()
+    {
+        QFETCH(JobRecord, stored);
+        QFETCH(QStringList, requested);
+        QFETCH(QString, saved);
+        AppStateHarness h;
+        h.writeStateFile(PersistedState{ClipperSettings::defaults(), std::nullopt, {stored}});
+        h.startSignedIn();
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.state->jobs().first().status, JobStatus::success);
+        QStringList pipeline;
+        for (const QString &p : h.requestPaths()) {
+            if (p.startsWith(u"/api/blog/") || p == paths::extract)
+                pipeline << p;
+        }
+        QCOMPARE(pipeline, requested);
+        const QJsonObject body = h.service.requestsTo("POST", paths::save).first().json.toObject();
+        QCOMPARE(body.value(QStringLiteral("content")).toString(), saved);
+        if (stored.sourceText) // the stored text, not a new extraction, is analysed
+            QCOMPARE(h.service.requestsTo("POST", paths::analyze)
+                         .first()
+                         .json.toObject()
+                         .value(QStringLiteral("originalText")),
+                     QJsonValue(QStringLiteral("Source: https://news.test/story\n\nStored body")));
+    }
+
     // A job already aborted in the file is never started.
     void abortedJobIsNotResumed()
     {
