@@ -60,6 +60,10 @@ private slots:
                     .match(QString::fromLatin1(sent.header("x-request-id")))
                     .hasMatch());
         QCOMPARE(sent.json.toObject().value(QStringLiteral("text")).toString(), QStringLiteral("a/b"));
+        // The names go out spelled as the service documents them, case included.
+        for (const QByteArray name :
+             {"Content-Type", "Authorization", "x-client", "x-request-id", "X-Tenant-ID"})
+            QVERIFY2(sent.headerNames().contains(name), name.constData());
     }
 
     void getWithoutTenantOrBody()

@@ -114,6 +114,9 @@ private slots:
         QVERIFY(service->requests().at(0).header("x-request-id")
                 != service->requests().at(1).header("x-request-id"));
         QCOMPARE(service->requests().at(1).header("x-request-id").size(), 36);
+        for (const QByteArray name :
+             {"Content-Type", "x-client", "x-request-id"}) // as spelled, case included
+            QVERIFY2(service->requests().at(1).headerNames().contains(name), name.constData());
     }
 
     void signInWithoutEmail()

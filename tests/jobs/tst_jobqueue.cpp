@@ -463,44 +463,94 @@ private slots:
         QCOMPARE(h.state->jobs().at(1).status, JobStatus::success);
     }
 
-    // An abort during a request lets the request finish; what the stage
-    // records before its check is kept, the rest is not.
-    void abortDuringARequest_data()
+    // An abort only sets the flag: the request in flight finishes, and the
+    // run stops at the next check. Every check is met once: the abort comes
+    // while the named request is at the service (or, for the check before
+    // saving, as the humanized text is recorded), and nothing after it is
+    // requested. What a stage records before its check is kept.
+    void abortAtEachCheck_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::newRow("transform") << paths::transform;
-        QTest::newRow("humanize") << paths::humanize;
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QStringList>("kept"); // checkpoints in the record afterwards
+        const QStringList extracted{QStringLiteral("sourceText"), QStringLiteral("metadata")};
+        const QStringList transformed = extracted + QStringList{QStringLiteral("transformResult")};
+        const QStringList illustrated =
+            transformed + QStringList{QStringLiteral("contentAfterIllustrations")};
+        const QStringList humanized = illustrated + QStringList{QStringLiteral("contentAfterHumanize")};
+        QTest::newRow("context") << QStringLiteral("/api/domains") << QStringList();
+        QTest::newRow("extract") << paths::extract << QStringList();
+        QTest::newRow("analyze") << paths::analyze << extracted;
+        QTest::newRow("transform") << paths::transform << transformed;
+        QTest::newRow("illustrations") << paths::illustrations << transformed;
+        QTest::newRow("humanize") << paths::humanize << illustrated;
+        QTest::newRow("humanized, before saving") << QStringLiteral("contentAfterHumanize") << humanized;
+        QTest::newRow("save") << paths::save << humanized + QStringList{QStringLiteral("articleID")};
     }
-    void abortDuringARequest()
+    void abortAtEachCheck()
     {
-        QFETCH(QString, path);
+        QFETCH(QString, at);
+        QFETCH(QStringList, kept);
         AppStateHarness h;
         h.startSignedIn();
         ClipperSettings settings = h.state->settings();
-        settings.enableHumanize = true;
+        settings.enableImages = settings.enableHumanize = settings.enableAudio = true;
         h.state->setSettings(settings);
-        h.service.onRequest = [&](const RecordedRequest &r) {
-            if (r.path == path)
-                h.state->abortLatestJob();
-        };
-        h.clipboard.text = QStringLiteral("Text");
-        h.state->captureClipboard();
+        QString last = at; // the last request the service sees
+        if (at.startsWith(u'/')) {
+            h.service.onRequest = [&](const RecordedRequest &r) {
+                if (r.path == at)
+                    h.state->abortLatestJob();
+            };
+        } else {
+            last = paths::humanize;
+            QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), [&] {
+                const std::optional<JobRecord> job = h.state->latestJob();
+                if (job && job->contentAfterHumanize && !job->aborted)
+                    h.state->abortLatestJob();
+            });
+        }
+        h.state->setUrlInput(QStringLiteral("https://news.test/story"));
+        h.state->captureURL();
         QVERIFY(h.waitUntilIdle());
+
         const JobRecord job = h.state->jobs().first();
         QCOMPARE(job.status, JobStatus::aborted);
         QCOMPARE(job.step, JobStep::aborted);
-        QCOMPARE(job.error->code, QStringLiteral("ABORTED"));
+        QCOMPARE(job.error,
+                 (JobErrorInfo{QStringLiteral("Job aborted"), std::nullopt, QStringLiteral("ABORTED")}));
         QVERIFY(!job.processing && job.aborted);
-        QVERIFY(job.transformResult); // recorded before the check in both cases
-        QVERIFY(!job.contentAfterHumanize);
-        QVERIFY(h.service.requestsTo("POST", paths::save).isEmpty());
-        if (path == paths::transform)
-            QVERIFY(h.service.requestsTo("POST", paths::humanize).isEmpty());
+        QCOMPARE(h.requestPaths().last(), last);
+        QStringList recorded;
+        const std::pair<const char *, bool> checkpoints[]{
+            {"sourceText", bool(job.sourceText)},
+            {"metadata", bool(job.metadata)},
+            {"transformResult", bool(job.transformResult)},
+            {"contentAfterIllustrations", bool(job.contentAfterIllustrations)},
+            {"contentAfterHumanize", bool(job.contentAfterHumanize)},
+            {"articleID", bool(job.articleID)}};
+        for (const auto &[name, present] : checkpoints) {
+            if (present)
+                recorded << QString::fromLatin1(name);
+        }
+        QCOMPARE(recorded, kept);
         QVERIFY(h.notifications.posted.isEmpty()); // no failure notification for an abort
-        // No log line for the abort itself.
-        QCOMPARE(job.logs.last().message, path == paths::humanize ? QStringLiteral("Humanizing content")
-                                                                  : QStringLiteral("Transforming content"));
+        QVERIFY(job.logs.last().level == LogLevel::info && job.logs.last().message != u"Job aborted");
         QCOMPARE(h.state->statusIconState(), StatusIconState::idle());
+    }
+
+    // A job gone from the list (the list replaced) ends its run at the next check too.
+    void removedJobStopsItsRun()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        h.service.onRequest = [&](const RecordedRequest &r) {
+            if (r.path == paths::transform)
+                h.state->setJobs({});
+        };
+        h.sendText(QStringLiteral("Text"));
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.requestPaths().last(), paths::transform);
+        QVERIFY(h.state->jobs().isEmpty() && h.notifications.posted.isEmpty());
     }
 
     // Oldest first, whatever the list order, one loop for everything.
@@ -588,6 +638,59 @@ private slots:
         QCOMPARE(
             meta.value(QStringLiteral("illustrations")).toObject().value(QStringLiteral("generatedAt")),
             QJsonValue(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).secsTo(illustrations.generatedAt)));
+    }
+
+    // Each stored text takes the place of the stage that made it; the
+    // latest one is what goes on.
+    void resumesFromStoredText_data()
+    {
+        QTest::addColumn<JobRecord>("stored");
+        QTest::addColumn<QStringList>("requested"); // the pipeline requests of the resumed run
+        QTest::addColumn<QString>("saved");         // the content sent to be saved
+
+        JobRecord address = storedJob(QString(), QDateTime::currentDateTimeUtc().addSecs(-60));
+        address.clip = ClipPayload::webAddress(QStringLiteral("https://news.test/story"));
+        address.status = JobStatus::running;
+        address.sourceText = QStringLiteral(" Stored body\n");
+        address.sourceURL = address.clip.url;
+        QTest::newRow("extracted address")
+            << address << QStringList{paths::analyze, paths::transform, paths::save}
+            << "# Fast Builds\n\nBody";
+
+        JobRecord humanized = storedJob(QStringLiteral("Source text"), address.createdAt);
+        humanized.status = JobStatus::running;
+        humanized.settingsSnapshot.enableImages = humanized.settingsSnapshot.enableHumanize = true;
+        humanized.metadata = ContentMetadata{};
+        humanized.transformResult = TransformResult{QStringLiteral("# Transformed"), {}, {}, {}, {}, {}};
+        humanized.contentAfterIllustrations = QStringLiteral("# Illustrated");
+        humanized.contentAfterHumanize = QStringLiteral("# Humanized");
+        QTest::newRow("humanized after illustrations")
+            << humanized << QStringList{paths::save} << "# Humanized";
+    }
+    void resumesFromStoredText()
+    {
+        QFETCH(JobRecord, stored);
+        QFETCH(QStringList, requested);
+        QFETCH(QString, saved);
+        AppStateHarness h;
+        h.writeStateFile(PersistedState{ClipperSettings::defaults(), std::nullopt, {stored}});
+        h.startSignedIn();
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.state->jobs().first().status, JobStatus::success);
+        QStringList pipeline;
+        for (const QString &p : h.requestPaths()) {
+            if (p.startsWith(u"/api/blog/") || p == paths::extract)
+                pipeline << p;
+        }
+        QCOMPARE(pipeline, requested);
+        const QJsonObject body = h.service.requestsTo("POST", paths::save).first().json.toObject();
+        QCOMPARE(body.value(QStringLiteral("content")).toString(), saved);
+        if (stored.sourceText) // the stored text, not a new extraction, is analysed
+            QCOMPARE(h.service.requestsTo("POST", paths::analyze)
+                         .first()
+                         .json.toObject()
+                         .value(QStringLiteral("originalText")),
+                     QJsonValue(QStringLiteral("Source: https://news.test/story\n\nStored body")));
     }
 
     // A job cancelled and then left running by a quit is never started

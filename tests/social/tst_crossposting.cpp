@@ -160,7 +160,15 @@ private slots:
         SocialCrosspostPreference off =
             preference("li", SocialCrosspostPlatform::linkedin, SocialCrosspostMode::adapt);
         off.enabled = false;
+        // Not even an empty list is written (and saved) once the job is done.
+        int changesAfterCompletion = -1;
+        h.notifications.onAdd = [&](const NotificationRequest &) { changesAfterCompletion = 0; };
+        QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), [&] {
+            if (changesAfterCompletion >= 0)
+                ++changesAfterCompletion;
+        });
         const JobRecord job = crosspost(h, {off});
+        QCOMPARE(changesAfterCompletion, 0);
         QVERIFY(job.socialPublishes.isEmpty());
         QVERIFY(h.service.requestsTo("POST", paths::adaptations).isEmpty());
         QVERIFY(h.service.requestsTo("POST", paths::publish).isEmpty());
@@ -236,7 +244,13 @@ private slots:
     {
         AppStateHarness h;
         h.startSignedIn();
+        int changesAfterCompletion = -1; // the warn line is the only one
+        QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), [&] {
+            if (changesAfterCompletion >= 0)
+                ++changesAfterCompletion;
+        });
         h.notifications.onAdd = [&](const NotificationRequest &) {
+            changesAfterCompletion = 0;
             AuthState auth = h.state->authState();
             auth.tenantID.reset();
             h.state->setAuthState(auth);
@@ -257,6 +271,7 @@ private slots:
             },
             5000));
         QVERIFY(h.state->job(id)->socialPublishes.isEmpty());
+        QCOMPARE(changesAfterCompletion, 1);
         QVERIFY(h.service.requestsTo("POST", paths::adaptations).isEmpty());
     }
 

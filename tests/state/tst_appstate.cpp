@@ -333,6 +333,41 @@ private slots:
         QCOMPARE(h.state->latestArticleURL(), QUrl(QStringLiteral("https://blog.test/result")));
     }
 
+    // Oldest first; among jobs created at the same instant the one further
+    // down the newest-first list, which was sent earlier.
+    void nextQueuedJob_data()
+    {
+        QTest::addColumn<QList<JobRecord>>("jobs"); // in list order
+        QTest::addColumn<int>("next");              // index in the list, -1 for none
+        const QDateTime t = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
+        const JobStatus submitted = JobStatus::submitted;
+        QTest::newRow("oldest in the middle")
+            << QList<JobRecord>{jobWith(submitted, t), jobWith(submitted, t.addSecs(-60)),
+                                jobWith(submitted, t.addSecs(-30))}
+            << 1;
+        QTest::newRow("same instant") << QList<JobRecord>{jobWith(submitted, t), jobWith(submitted, t)} << 1;
+        QTest::newRow("same instant, three")
+            << QList<JobRecord>{jobWith(submitted, t), jobWith(JobStatus::running, t), jobWith(submitted, t)}
+            << 2;
+        QTest::newRow("same instant, the lower one done")
+            << QList<JobRecord>{jobWith(submitted, t), jobWith(JobStatus::success, t)} << 0;
+        QTest::newRow("running waits, aborted and ended do not")
+            << QList<JobRecord>{jobWith(JobStatus::running, t), jobWith(submitted, t.addSecs(-60), true),
+                                jobWith(JobStatus::error, t.addSecs(-90)),
+                                jobWith(JobStatus::aborted, t.addSecs(-99))}
+            << 0;
+        QTest::newRow("nothing waiting") << QList<JobRecord>{jobWith(JobStatus::success, t)} << -1;
+    }
+    void nextQueuedJob()
+    {
+        QFETCH(QList<JobRecord>, jobs);
+        QFETCH(int, next);
+        AppStateHarness h;
+        h.state->setJobs(jobs);
+        QCOMPARE(h.state->nextQueuedJobID(),
+                 next < 0 ? std::nullopt : std::optional<QUuid>(jobs.at(next).id));
+    }
+
     void iconState_data()
     {
         QTest::addColumn<QList<JobRecord>>("jobs");

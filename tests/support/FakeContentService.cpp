@@ -50,6 +50,14 @@ bool RecordedRequest::hasHeader(const QByteArray &name) const
     return false;
 }
 
+QList<QByteArray> RecordedRequest::headerNames() const
+{
+    QList<QByteArray> names;
+    for (const auto &entry : headers)
+        names.append(entry.first);
+    return names;
+}
+
 FakeContentService::FakeContentService()
 {
     port_ = listen(QHostAddress::LocalHost, 0);

@@ -47,6 +47,8 @@ struct RecordedRequest {
     // The header's value (names compare case-insensitively); empty when absent.
     [[nodiscard]] QByteArray header(const QByteArray &name) const;
     [[nodiscard]] bool hasHeader(const QByteArray &name) const;
+    // The header names exactly as they came over the wire, case included.
+    [[nodiscard]] QList<QByteArray> headerNames() const;
 };
 
 // An HTTP server on 127.0.0.1 at a random port that plays the content

@@ -600,6 +600,59 @@ private slots:
         QCOMPARE(child<QLineEdit>(panel, "signInPassword")->text(), QStringLiteral("secret"));
     }
 
+    // Each way in starts its own sign-in; the request that reaches the
+    // service tells them apart.
+    void signInControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        const QString browser = QStringLiteral("/api/auth/native/session");
+        QTest::newRow("e-mail")
+            << "signInButton"
+            << "Sign in to Pendrel"
+            << "/api/auth/signin"
+            << q("{'email':'ann@pendrel.test','password':'secret','method':'macos_menu_bar'}");
+        QTest::newRow("create account") << "createAccountButton"
+                                        << "Create account" << browser << q("{'mode':'signup'}");
+        QTest::newRow("Pendrelweb") << "browserSignInButton"
+                                    << "Sign in on Pendrelweb" << browser << q("{'mode':'signin'}");
+        QTest::newRow("Apple") << "appleSignInButton"
+                               << "Sign in with Apple" << browser
+                               << q("{'mode':'signin','provider':'apple'}");
+        const std::pair<const char *, const char *> providers[]{{"google", "Google"},
+                                                                {"github", "GitHub"},
+                                                                {"linkedin_oidc", "LinkedIn"},
+                                                                {"facebook", "Facebook"}};
+        for (const auto &[provider, name] : providers)
+            QTest::newRow(provider) << QStringLiteral("provider-") + QLatin1StringView(provider) << name
+                                    << browser
+                                    << ("{\"mode\":\"signin\",\"provider\":\"" + QByteArray(provider)
+                                        + "\"}");
+    }
+    void signInControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, label);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        ShownScene s = showScene(scene("signed-out"));
+        AppState &state = *s.harness->state;
+        state.setSignInEmail(QStringLiteral("ann@pendrel.test"));
+        state.setSignInPassword(QStringLiteral("secret"));
+        s.harness->service.clearRequests();
+        auto *button = child<QAbstractButton>(*s.panel, control.toLatin1().constData());
+        QCOMPARE(button->text(), label);
+        button->click();
+        QVERIFY(s.harness->service.waitForRequests(1));
+        const RecordedRequest sent = s.harness->service.requests().first();
+        QCOMPARE(sent.method + ' ' + sent.path.toLatin1(), "POST " + path.toLatin1());
+        QCOMPARE(sent.json, json::parseDocument(body));
+        // Nothing is scripted, so the attempt fails and the view is free again.
+        QTRY_VERIFY(!state.isSigningIn() && !state.isBrowserAuthInProgress());
+    }
+
     void controlsAreNamedForAssistiveTechnology()
     {
         ShownScene s = showScene(scene("workspace"));
