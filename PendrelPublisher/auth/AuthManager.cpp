@@ -110,7 +110,14 @@ QCoro::Task<UserSession> AuthManager::signIn(QString email, QString password)
         fail(answer, QStringLiteral("Authentication failed"));
 
     const UserSession session = readSignInAnswer(answer.body);
-    co_await keychain_.save(session);
+    std::optional<KeychainError> notStored;
+    try {
+        co_await keychain_.save(session);
+    } catch (const KeychainError &e) {
+        notStored = e;
+    }
+    if (notStored)
+        throw SessionNotStoredError(*notStored, session);
     co_return session;
 }
 

@@ -32,7 +32,9 @@ bool desktopStoreReachable()
     return false;
 }
 
-QCoro::Task<SecretResult> finish(QKeychain::Job *job)
+} // namespace
+
+QCoro::Task<SecretResult> QtKeychainBackend::finish(QKeychain::Job *job)
 {
     if (!desktopStoreReachable()) {
         job->deleteLater();
@@ -43,7 +45,13 @@ QCoro::Task<SecretResult> finish(QKeychain::Job *job)
     }
     job->setAutoDelete(false);
     job->start();
-    co_await qCoro(job, &QKeychain::Job::finished);
+    const auto answered = co_await qCoro(job, &QKeychain::Job::finished, answerDeadline_);
+    if (!answered) {
+        // Left to finish (or not) on its own; whatever it does then changes nothing here.
+        QObject::connect(job, &QKeychain::Job::finished, job, &QObject::deleteLater);
+        co_return SecretResult{SecretResult::Status::noAnswer, {}, int(QKeychain::OtherError),
+                               QStringLiteral("The desktop's secret store did not answer.")};
+    }
     SecretResult result;
     switch (job->error()) {
     case QKeychain::NoError:
@@ -67,8 +75,6 @@ QCoro::Task<SecretResult> finish(QKeychain::Job *job)
     job->deleteLater();
     co_return result;
 }
-
-} // namespace
 
 QCoro::Task<SecretResult> QtKeychainBackend::read(QString service, QString account)
 {

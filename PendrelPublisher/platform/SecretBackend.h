@@ -8,9 +8,10 @@
 namespace pendrel {
 
 // The outcome of one secret-store operation. notFound is told apart from
-// every other failure; noBackend means no store answered at all.
+// every other failure; noBackend means no store answered at all; noAnswer,
+// that the store is there but left the call unanswered for too long.
 struct SecretResult {
-    enum class Status { ok, notFound, failure, noBackend };
+    enum class Status { ok, notFound, failure, noBackend, noAnswer };
     Status status = Status::ok;
     QByteArray data;
     int code = 0;

@@ -27,6 +27,8 @@ AppState::AppState(const AppStateServices &services, QObject *parent)
     persistenceStore_->setSnapshotSource(this,
                                          [this] { return PersistedState{settings_, pendingClip_, jobs_}; });
     keychainStore_ = std::make_unique<KeychainStore>(*services.secrets, AppConfiguration::bundleIdentifier());
+    connect(keychainStore_.get(), &KeychainStore::waitingForUserChanged, this,
+            &AppState::isWaitingForSecretStoreChanged);
     authManager_ = std::make_unique<AuthManager>(*keychainStore_);
     apiClient_ = std::make_unique<APIClient>(*authManager_);
     notificationService_ = std::make_unique<NotificationService>(*services.notifications);
@@ -40,6 +42,11 @@ AppState::AppState(const AppStateServices &services, QObject *parent)
 }
 
 AppState::~AppState() = default;
+
+bool AppState::isWaitingForSecretStore() const
+{
+    return keychainStore_->isWaitingForUser();
+}
 
 // --- Properties
 

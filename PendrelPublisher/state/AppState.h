@@ -93,6 +93,9 @@ public:
         return browserAuthStatusMessage_;
     }
     void setBrowserAuthStatusMessage(const std::optional<QString> &value);
+    // The desktop's secret store holds a call open, most likely behind its
+    // own prompt (create a wallet, unlock the keyring).
+    [[nodiscard]] bool isWaitingForSecretStore() const;
     [[nodiscard]] const QString &signInEmail() const { return signInEmail_; }
     void setSignInEmail(const QString &value);
     [[nodiscard]] const QString &signInPassword() const { return signInPassword_; }
@@ -216,6 +219,7 @@ signals:
     void isSigningInChanged();
     void isBrowserAuthInProgressChanged();
     void browserAuthStatusMessageChanged();
+    void isWaitingForSecretStoreChanged();
     void signInEmailChanged();
     void signInPasswordChanged();
     void authErrorMessageChanged();

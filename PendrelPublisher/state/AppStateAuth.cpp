@@ -34,8 +34,13 @@ QCoro::Task<void> AppState::runSignIn(QString email, QString password)
     const QPointer<AppState> self(this);
     std::optional<UserSession> session;
     QString failure;
+    std::optional<QString> notStored;
     try {
         session = co_await authManager_->signIn(email, password);
+    } catch (const SessionNotStoredError &e) {
+        // Signed in all the same: only the next start will ask again.
+        session = e.session;
+        notStored = e.description();
     } catch (const std::exception &e) {
         failure = describeError(e);
     }
@@ -56,6 +61,8 @@ QCoro::Task<void> AppState::runSignIn(QString email, QString password)
     co_await refreshAuthenticatedContext();
     if (!self)
         co_return;
+    if (notStored && authState_.session)
+        setAuthErrorMessage(notStored);
     setIsSigningIn(false);
     notifyPreferredPanelSizeDidChange();
 }
@@ -105,6 +112,7 @@ QCoro::Task<void> AppState::runBrowserAuth(NativeAuthFlowMode mode,
     bool cancelled = false;
     bool completed = false;
     QString failure;
+    std::optional<QString> notStored;
     try {
         cancel->throwIfCancelled();
         const NativeBrowserAuthStartResponse start = co_await authManager_->startBrowserAuth(mode, provider);
@@ -131,7 +139,14 @@ QCoro::Task<void> AppState::runBrowserAuth(NativeAuthFlowMode mode,
             // A sign-out during the poll wins over whatever it answered.
             cancel->throwIfCancelled();
             if (const std::optional<UserSession> session = poll.completedSession()) {
-                co_await authManager_->keychainStore().save(*session);
+                std::optional<KeychainError> storeFailure;
+                try {
+                    co_await authManager_->keychainStore().save(*session);
+                } catch (const KeychainError &e) {
+                    storeFailure = e; // signed in for this run only
+                }
+                if (storeFailure)
+                    notStored = SessionNotStoredError(*storeFailure, *session).description();
                 cancel->throwIfCancelled();
                 if (!self)
                     co_return;
@@ -165,8 +180,11 @@ QCoro::Task<void> AppState::runBrowserAuth(NativeAuthFlowMode mode,
         browserAuthTask_.reset();
     if (completed) {
         co_await refreshAuthenticatedContext();
-        if (self)
-            notifyPreferredPanelSizeDidChange();
+        if (!self)
+            co_return;
+        if (notStored && authState_.session)
+            setAuthErrorMessage(notStored);
+        notifyPreferredPanelSizeDidChange();
         co_return;
     }
     if (!current)

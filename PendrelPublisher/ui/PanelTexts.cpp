@@ -230,6 +230,8 @@ QString previewBody(const std::optional<ClipPayload> &clip)
 
 QString headerSubtitle(const AppState &state)
 {
+    if (state.isWaitingForSecretStore())
+        return QStringLiteral("Waiting for your desktop's secret store. Answer its prompt to continue.");
     if (state.browserAuthStatusMessage() && !state.browserAuthStatusMessage()->isEmpty())
         return *state.browserAuthStatusMessage();
     return QStringLiteral("Capture text or URLs, then let Pendrel publish the article for you.");

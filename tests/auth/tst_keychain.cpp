@@ -157,8 +157,11 @@ private slots:
             QCOMPARE(e.description(), QStringLiteral("scripted"));
         }
         QVERIFY_THROWS_EXCEPTION(KeychainError, blockingWait(store.save(session(QStringLiteral("x")))));
+        // Not stored, but held for this run without asking the store again.
+        QCOMPARE(blockingWait(store.loadSession()), session(QStringLiteral("x")));
         blockingWait(store.clearSession()); // never fails
         QCOMPARE(failing.calls, 4);         // load; delete + add; delete
+        QVERIFY_THROWS_EXCEPTION(KeychainError, blockingWait(store.loadSession()));
     }
 
     void fileBackend()

@@ -2,10 +2,15 @@
 #include "platform/QtKeychainBackend.h"
 #include "state/AppState.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDirIterator>
+#include <QScopeGuard>
 #include <QTest>
 
 #include "AppStateHarness.h"
+
+#include <csignal>
 
 using namespace pendrel;
 using namespace pendrel::test;
@@ -19,6 +24,9 @@ const QByteArray kPending = q("{'status':'pending'}");
 const QByteArray kCompleted =
     q("{'status':'completed','user':{'id':'u-2','email':'bo@pendrel.test'},"
       "'session':{'access_token':'at-2','refresh_token':'rt-2','expires_at':4000000000}}");
+
+const QByteArray kSignedIn = q("{'message':'ok','user':{'id':'u-1','email':'ann@pendrel.test'},"
+                               "'session':{'access_token':'at','refresh_token':'rt','expires_at':4000000000}}");
 
 QByteArray startAnswer(const char *authUrl)
 {
@@ -97,6 +105,50 @@ private slots:
         h.state->setLaunchAtLoginEnabled(true);
         QVERIFY(!h.state->launchAtLoginEnabled());
         QCOMPARE(h.loginItems.changes, 0);
+    }
+
+    // The real keyring daemon, stopped: it holds every call the way a store
+    // behind its own prompt does, and one that has hung never answers. The
+    // panel says what it waits for, the wait has an end, and the sign-in
+    // holds for this run.
+    void secretStoreThatDoesNotAnswer_data()
+    {
+        QTest::addColumn<bool>("browser");
+        QTest::newRow("e-mail") << false;
+        QTest::newRow("browser") << true;
+    }
+    void secretStoreThatDoesNotAnswer()
+    {
+        QFETCH(bool, browser);
+        QtKeychainBackend desktop(std::chrono::milliseconds(2500));
+        AppStateHarness h(&desktop);
+        h.state->authManager().keychainStore().userPromptDelayMs = 300;
+        prepareBrowserSignIn(h);
+        h.service.answer("GET", kPoll, ScriptedAnswer::json(200, kCompleted));
+        h.service.answer("POST", QStringLiteral("/api/auth/signin"), ScriptedAnswer::json(200, kSignedIn));
+        const QDBusReply<uint> daemon = QDBusConnection::sessionBus().interface()->servicePid(
+            QStringLiteral("org.freedesktop.secrets"));
+        QVERIFY2(daemon.isValid(), "no Secret Service on the test bus");
+        QVERIFY(::kill(pid_t(daemon.value()), SIGSTOP) == 0);
+        const auto resume = qScopeGuard([&] { ::kill(pid_t(daemon.value()), SIGCONT); });
+
+        if (browser) {
+            h.state->startBrowserAuth(NativeAuthFlowMode::signin);
+        } else {
+            h.state->setSignInEmail(QStringLiteral("ann@pendrel.test"));
+            h.state->setSignInPassword(QStringLiteral("secret"));
+            h.state->signIn();
+        }
+        QVERIFY(QTest::qWaitFor([&] { return h.state->isWaitingForSecretStore(); }, 5000));
+        QVERIFY(h.state->isSigningIn() || h.state->isBrowserAuthInProgress());
+        QVERIFY(QTest::qWaitFor([&] { return h.state->authErrorMessage().has_value(); }, 10000));
+        QVERIFY(!h.state->isSigningIn() && !h.state->isBrowserAuthInProgress());
+        QVERIFY(!h.state->isWaitingForSecretStore());
+        QCOMPARE(h.state->authState().status, AuthStatus::authenticated);
+        QVERIFY(h.state->authState().session);
+        QCOMPARE(h.state->authErrorMessage(),
+                 QStringLiteral("Signed in until you quit: the session could not be kept in the desktop's "
+                                "secret store (The desktop's secret store did not answer)."));
     }
 
     void emailSignIn()
