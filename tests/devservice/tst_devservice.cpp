@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "AppStateHarness.h"
+#include "DevContent.h"
 #include "DevServiceProcess.h"
 
 using namespace pendrel;
@@ -59,6 +60,17 @@ private slots:
         QVERIFY(!sharedToken.isEmpty());
     }
     void cleanupTestCase() { shared.reset(); }
+
+    // A lone surrogate (a "\ud800" escape in a request) makes Qt's regular
+    // expressions give up with "no match": the text is made well-formed first.
+    void textWithALoneSurrogate()
+    {
+        const QString html = QStringLiteral("<p>Body") + QChar(0xD800)
+                             + QStringLiteral("</p><script>alert(1)</script><p>End</p>");
+        const QString text = dev::content::htmlToText(html);
+        QVERIFY2(!text.contains(QStringLiteral("alert")) && !text.contains(u'<'), qPrintable(text));
+        QCOMPARE(text, QStringLiteral("Body\uFFFD\n\nEnd"));
+    }
 
     // Sign-in, context and a whole article with every stage, through the
     // application's own client, queue and state.

@@ -485,8 +485,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("from");
         QTest::addColumn<QByteArray>("to");
-        QTest::newRow("count past int")
-            << QByteArray("\"imagesCount\" : 3") << QByteArray("\"imagesCount\" : 2147483648");
+        QTest::newRow("count past 64 bits") // a count past 32 bits is read as it is
+            << QByteArray("\"imagesCount\" : 3") << QByteArray("\"imagesCount\" : 9223372036854775808");
         QTest::newRow("fractional count")
             << QByteArray("\"imagesCount\" : 3") << QByteArray("\"imagesCount\" : 2.5");
         QTest::newRow("status past int")

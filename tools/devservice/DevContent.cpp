@@ -19,7 +19,7 @@ QStringList sentences(const QString &text)
 {
     static const QRegularExpression end(QStringLiteral("(?<=[.!?])\\s+|\\n+"));
     QStringList out;
-    for (const QString &s : text.split(end)) {
+    for (const QString &s : wellFormed(text).split(end)) {
         const QString t = text::trimmed(s);
         if (!t.isEmpty() && !t.startsWith(QStringLiteral("Source:"))
             && !t.startsWith(QStringLiteral("Author:")))
@@ -33,7 +33,7 @@ QString sourceLine(const QString &text)
 {
     static const QRegularExpression source(QStringLiteral("^Source: (\\S+)"),
                                            QRegularExpression::MultilineOption);
-    const auto m = source.match(text);
+    const auto m = source.match(wellFormed(text));
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
@@ -75,6 +75,20 @@ QString titleFrom(const QStringList &parts)
 
 } // namespace
 
+QString wellFormed(const QString &text)
+{
+    if (QStringView(text).isValidUtf16())
+        return text;
+    QString out = text;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out[i].isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate())
+            ++i;
+        else if (out[i].isSurrogate())
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
 QString htmlToText(const QString &html)
 {
     static const QRegularExpression dropped(QStringLiteral("<(script|style|noscript)[^>]*>.*?</\\1>"),
@@ -85,7 +99,7 @@ QString htmlToText(const QString &html)
     static const QRegularExpression tags(QStringLiteral("<[^>]+>"));
     static const QRegularExpression blankLines(QStringLiteral("\\n\\s*\\n+"));
     static const QRegularExpression spaces(QStringLiteral("[ \\t]+"));
-    QString text = html;
+    QString text = wellFormed(html);
     text.remove(dropped);
     text.replace(blocks, QStringLiteral("\n"));
     text.remove(tags);
@@ -272,7 +286,7 @@ QString articlePage(const QString &title, const QString &markdown)
     static const QRegularExpression link(QStringLiteral("\\[([^\\]]+)\\]\\(([^)]+)\\)"));
     QString body;
     bool inList = false;
-    for (const QString &line : markdown.split(u'\n')) {
+    for (const QString &line : wellFormed(markdown).split(u'\n')) {
         const bool item = line.startsWith(QStringLiteral("- "));
         if (inList && !item) {
             body += QStringLiteral("</ul>\n");

@@ -10,6 +10,13 @@
 // service's models, good enough to see every part of the application work.
 namespace pendrel::dev::content {
 
+// The text with every lone surrogate replaced by U+FFFD. Qt's regular
+// expressions refuse such text and report "no match", which would leave a
+// script in a page or a title unslugged; every text goes through this before
+// one of them looks at it. (Their patterns repeat single characters only,
+// which needs no backtracking memory, so that is their only way to fail.)
+QString wellFormed(const QString &text);
+
 // Readable text of an HTML page: scripts and styles dropped, tags removed,
 // entities decoded, blank runs collapsed.
 QString htmlToText(const QString &html);

@@ -1,5 +1,7 @@
 #include "DevStore.h"
 
+#include "DevContent.h"
+
 #include "support/JsonDates.h"
 #include "support/JsonRead.h"
 #include "support/Uuid.h"
@@ -110,7 +112,7 @@ const Article *DevStore::articleBySlug(const QString &slug) const
 QString DevStore::uniqueSlug(const QString &title) const
 {
     static const QRegularExpression nonWord(QStringLiteral("[^a-z0-9]+"));
-    QString base = title.toLower().normalized(QString::NormalizationForm_KD);
+    QString base = content::wellFormed(title).toLower().normalized(QString::NormalizationForm_KD);
     base.replace(nonWord, QStringLiteral("-"));
     while (base.startsWith(u'-'))
         base.remove(0, 1);
