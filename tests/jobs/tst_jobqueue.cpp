@@ -27,6 +27,17 @@ JobRecord storedJob(const QString &text, const QDateTime &createdAt)
     return job;
 }
 
+// A job that a quit left in the middle of `step`.
+JobRecord leftRunning(JobStep step, bool aborted = false)
+{
+    JobRecord job = storedJob(QStringLiteral("x"), QDateTime::currentDateTimeUtc());
+    job.status = JobStatus::running;
+    job.processing = true;
+    job.step = step;
+    job.aborted = aborted;
+    return job;
+}
+
 // A lambda's captures do not outlive its first suspension; arguments do.
 QCoro::Task<void> bootstrapThen(AppState *state, bool *done)
 {
@@ -698,14 +709,8 @@ private slots:
     void abortedJobIsNotResumed()
     {
         AppStateHarness h;
-        JobRecord job = storedJob(QStringLiteral("x"), QDateTime::currentDateTimeUtc());
-        job.status = JobStatus::running;
-        job.processing = true;
-        job.step = JobStep::transform;
-        job.aborted = true;
-        PersistedState stored;
-        stored.jobs = {job};
-        h.writeStateFile(stored);
+        h.writeStateFile(PersistedState{ClipperSettings::defaults(), std::nullopt,
+                                        {leftRunning(JobStep::transform, true)}});
         h.startSignedIn();
         QVERIFY(h.waitUntilIdle());
         const JobRecord ended = h.state->jobs().first();
@@ -722,13 +727,8 @@ private slots:
     void cancelOfARestoredRunningJob()
     {
         AppStateHarness h;
-        JobRecord job = storedJob(QStringLiteral("x"), QDateTime::currentDateTimeUtc());
-        job.status = JobStatus::running;
-        job.processing = true;
-        job.step = JobStep::analyze;
-        PersistedState stored;
-        stored.jobs = {job};
-        h.writeStateFile(stored);
+        const JobRecord job = leftRunning(JobStep::analyze);
+        h.writeStateFile(PersistedState{ClipperSettings::defaults(), std::nullopt, {job}});
         h.storeSession();
         h.answerWorkspace();
         h.answerPipeline();
