@@ -119,6 +119,15 @@ void AppState::captureClipboard(std::optional<bool> autoSendOverride)
 void AppState::captureURL()
 {
     const QString address = text::trimmed(urlInput_);
+    // An address this long is a paste gone wrong (or a whole page); say so
+    // rather than send something the service will cut or refuse.
+    constexpr qsizetype longestAddress = 8192;
+    if (address.size() > longestAddress) {
+        setAuthErrorMessage(QStringLiteral("This address is %1 characters long; a web address can have at most "
+                                           "8,192.")
+                                .arg(address.size()));
+        return;
+    }
     // Any URL reference is accepted, relative ones included; the service
     // judges reachability.
     const QUrl parsed(address, QUrl::StrictMode);

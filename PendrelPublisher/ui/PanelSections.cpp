@@ -14,6 +14,8 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace pendrel {
 
 namespace {
@@ -327,6 +329,9 @@ QuickSendSection::QuickSendSection(AppState &state, QWidget *parent) : QWidget(p
     url_ = named(new QLineEdit(this), "urlField", QStringLiteral("Paste URL"));
     url_->setPlaceholderText(QStringLiteral("Paste URL"));
     url_->setClearButtonEnabled(true);
+    // A line edit silently cuts text at 32,767 characters; take it whole so
+    // that an overlong paste is refused with a reason instead.
+    url_->setMaxLength(std::numeric_limits<int>::max());
     auto *extract = new CompactActionButton(QStringLiteral("Extract"), Prominence::secondary, "extractButton", this);
     row->addWidget(url_, 1);
     row->addWidget(extract);

@@ -151,30 +151,37 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("url"); // empty: rejected
+        QTest::addColumn<QString>("error");
+        const QString invalid = QStringLiteral("Enter a valid URL.");
         QTest::newRow("blanks") << "   "
-                                << "";
+                                << "" << invalid;
         QTest::newRow("empty") << ""
-                               << "";
+                               << "" << invalid;
         QTest::newRow("inner space") << "https://a.test/x y"
-                                     << "";
+                                     << "" << invalid;
         QTest::newRow("bad percent") << "https://a.test/%zz"
-                                     << "";
+                                     << "" << invalid;
         QTest::newRow("trimmed address") << "  https://a.test/story?id=1 \n"
-                                         << "https://a.test/story?id=1";
+                                         << "https://a.test/story?id=1" << "";
         QTest::newRow("relative reference") << "news/today"
-                                            << "news/today";
+                                            << "news/today" << "";
+        const QString longest = QStringLiteral("https://a.test/") + QString(8192 - 15, u'x');
+        QTest::newRow("8,192 characters") << longest << longest << "";
+        QTest::newRow("100 KB") << QStringLiteral("https://a.test/") + QString(100'000, u'x') << ""
+                                << "This address is 100015 characters long; a web address can have at most 8,192.";
     }
     void addressCapture()
     {
         QFETCH(QString, input);
         QFETCH(QString, url);
+        QFETCH(QString, error);
         AppStateHarness h;
         blockingWait(h.state->bootstrap());
         h.state->setSettings(manualSend());
         h.state->setUrlInput(input);
         h.state->captureURL();
         if (url.isEmpty()) {
-            QCOMPARE(h.state->authErrorMessage(), QStringLiteral("Enter a valid URL."));
+            QCOMPARE(h.state->authErrorMessage(), error);
             QCOMPARE(h.state->urlInput(), input);
             QVERIFY(!h.state->pendingClip());
             return;

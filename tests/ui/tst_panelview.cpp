@@ -289,6 +289,10 @@ private slots:
         QTest::keyClick(url, Qt::Key_Return);
         QCOMPARE(text(panel, "captureError"), QStringLiteral("Enter a valid URL."));
         QVERIFY(shown(panel, "captureError"));
+        // An overlong paste reaches the state whole, to be refused with a reason.
+        const QString overlong = QStringLiteral("https://example.org/") + QString(40'000, u'a');
+        url->setText(overlong);
+        QCOMPARE(state.urlInput(), overlong);
         state.setUrlInput(QStringLiteral("https://example.org/a"));
         QCOMPARE(url->text(), QStringLiteral("https://example.org/a"));
         child<QPushButton>(panel, "extractButton")->click();
