@@ -128,6 +128,11 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
             appState_->failJob(id, e);
             const auto *api = dynamic_cast<const APIClientError *>(&e);
             sessionExpired = api && api->kind() == APIClientError::Kind::http && api->statusCode() == 401;
+            // A session that ran out while the computer slept: the panel still
+            // shows it, so end it visibly, as the service's refusal does.
+            sessionExpired = sessionExpired
+                             || (api && api->kind() == APIClientError::Kind::missingSession
+                                 && appState_->authState().session.has_value());
         } catch (...) {
             appState_->failJob(id, MessageError(QStringLiteral("Unknown error")));
         }

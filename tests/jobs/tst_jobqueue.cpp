@@ -759,6 +759,26 @@ private slots:
         QVERIFY(h.service.requestsTo("POST", paths::transform).isEmpty());
     }
 
+    // The stored session ran out while the program was stopped (suspend, a
+    // clock jump): the next job fails, and the user is signed out visibly
+    // instead of being left in a panel that still looks signed in.
+    void sessionExpiredWhileAsleep()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        const UserSession expired{QStringLiteral("token-1"), QStringLiteral("refresh-1"),
+                                  double(QDateTime::currentSecsSinceEpoch() - 60), QStringLiteral("user-1"),
+                                  std::nullopt};
+        blockingWait(h.state->authManager().keychainStore().save(expired));
+        QVERIFY(h.state->authState().session);
+        h.sendText(QStringLiteral("Text"));
+        QVERIFY(h.waitUntilIdle());
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->authState().session; }, 5000));
+        QCOMPARE(h.state->jobs().first().status, JobStatus::error);
+        QCOMPARE(h.state->authState().status, AuthStatus::unauthenticated);
+        QCOMPARE(h.state->authErrorMessage(), QStringLiteral("Session expired. Please sign in again."));
+    }
+
     void notificationFailuresAreSilent()
     {
         AppStateHarness h;
