@@ -65,7 +65,17 @@ QCoro::Task<void> NotificationService::notifySuccess(JobRecord job)
 
 QCoro::Task<void> NotificationService::notifyFailure(JobRecord job)
 {
-    const NotificationRequest request = failureRequest(job);
+    NotificationRequest request = failureRequest(job);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (failureGroupCount_ > 0 && lastFailureAt_.msecsTo(now) <= failureGroupWindowMs) {
+        ++failureGroupCount_;
+        request.identifier = failureGroupIdentifier_; // the desktop replaces the one shown
+        request.title = QStringLiteral("%1 articles failed").arg(failureGroupCount_);
+    } else {
+        failureGroupIdentifier_ = request.identifier;
+        failureGroupCount_ = 1;
+    }
+    lastFailureAt_ = now;
     co_await post(request);
 }
 

@@ -3,6 +3,7 @@
 #include "model/Job.h"
 #include "platform/NotificationBackend.h"
 
+#include <QDateTime>
 #include <QUrl>
 
 #include <functional>
@@ -31,11 +32,19 @@ public:
     static NotificationRequest successRequest(const JobRecord &job);
     static NotificationRequest failureRequest(const JobRecord &job);
 
+    // Failures that come within this long of the previous one (a queue of
+    // jobs failing for one reason) share one notification, updated in
+    // place with their count, instead of one each.
+    int failureGroupWindowMs = 10'000;
+
 private:
     QCoro::Task<void> post(NotificationRequest request);
 
     NotificationBackend &backend_;
     bool hasRequestedAuthorization_ = false;
+    QString failureGroupIdentifier_;
+    int failureGroupCount_ = 0;
+    QDateTime lastFailureAt_;
 };
 
 } // namespace pendrel

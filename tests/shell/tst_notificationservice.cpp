@@ -118,6 +118,41 @@ private slots:
         QVERIFY(NotificationService::successRequest(a).identifier
                 != NotificationService::successRequest(b).identifier);
     }
+
+    // A queue of jobs failing together shows one notification with their
+    // count; a failure after a quiet while starts a new one.
+    void failuresTogetherShareOneNotification()
+    {
+        RecordingNotifications backend;
+        NotificationService service(backend);
+        QList<JobRecord> failed;
+        for (int i = 0; i < 3; ++i) {
+            JobRecord j = job();
+            j.status = JobStatus::error;
+            j.error = JobErrorInfo{QStringLiteral("Not enough credits %1").arg(i), 402,
+                                   QStringLiteral("INSUFFICIENT_CREDITS")};
+            failed << j;
+            blockingWait(service.notifyFailure(j));
+        }
+        blockingWait(service.notifySuccess(job()));
+        QCOMPARE(backend.posted.size(), 4);
+        const QString group = NotificationService::failureRequest(failed[0]).identifier;
+        QStringList titles;
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(backend.posted[i].identifier, group);
+            QCOMPARE(backend.posted[i].userInfo.value(QStringLiteral("open_panel")), QVariant(true));
+            titles << backend.posted[i].title;
+        }
+        QCOMPARE(titles, (QStringList{"Article failed", "2 articles failed", "3 articles failed"}));
+        QCOMPARE(backend.posted[2].body, QStringLiteral("Not enough credits 2"));
+        QCOMPARE(backend.posted[3].title, QStringLiteral("Article ready"));
+
+        service.failureGroupWindowMs = 0;
+        QTest::qWait(5);
+        blockingWait(service.notifyFailure(failed[1]));
+        QCOMPARE(backend.posted.last().identifier, NotificationService::failureRequest(failed[1]).identifier);
+        QCOMPARE(backend.posted.last().title, QStringLiteral("Article failed"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNotificationService)
