@@ -446,6 +446,8 @@ QCoro::Task<bool> AppState::waitUntilSaved()
 {
     const QPointer<AppState> self(this);
     const quint64 wanted = persistenceStore_->lastRequest();
+    if (wanted == 0) // nothing asked for yet: nothing to wait for
+        co_return true;
     while (self) {
         if (lastSaveOutcome_ && lastSaveOutcome_->covers >= wanted)
             co_return lastSaveOutcome_->saved;
