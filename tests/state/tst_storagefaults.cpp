@@ -16,6 +16,7 @@
 #include "AppStateHarness.h"
 
 #include <cerrno>
+#include <stdexcept>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -118,15 +119,15 @@ struct Fixture {
         QFile file(h.state->persistenceStore().currentFilePath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    // Throws (failing the test) unless the file is one whole snapshot; and
-    // nothing half-written lies beside it.
+    // Throws (QtTest reports it as a failure) unless the file is one whole
+    // snapshot with nothing half-written beside it.
     PersistedState wholeFile() const
     {
         h.state->persistenceStore().waitForPendingSaves();
         const QFileInfo info(h.state->persistenceStore().currentFilePath());
         const QStringList beside = info.absoluteDir().entryList(QDir::Files | QDir::Hidden);
         if (beside != QStringList{info.fileName()})
-            qWarning() << "beside the state file:" << beside;
+            throw std::runtime_error(qPrintable(QStringLiteral("beside the state file: ") + beside.join(u' ')));
         return PersistedState::decode(fileBytes());
     }
     int requestsTo(const QString &path) const { return int(h.requestPaths().count(path)); }
