@@ -3,6 +3,7 @@
 #include "state/AppState.h"
 #include "support/Tasks.h"
 
+#include <QCoroSignal>
 #include <QScopeGuard>
 
 namespace pendrel {
@@ -33,6 +34,11 @@ QCoro::Task<void> JobQueue::runLoop()
 {
     const QPointer<JobQueue> self(this);
     while (self && appState_) {
+        // A start that cannot be recorded would run again after a restart
+        // (published twice, charged twice): the queue holds until a save
+        // works again, and the application state then resumes it.
+        if (appState_->stateSaveError())
+            break;
         // Asked afresh after every run, so jobs sent meanwhile join this loop.
         const std::optional<QUuid> next = appState_->nextQueuedJobID();
         if (!next)
@@ -59,6 +65,23 @@ void JobQueue::ensureJobNotAborted(const QUuid &jobID) const
     const std::optional<JobRecord> record = state().job(jobID);
     if (!record || record->aborted)
         throw JobAbortedError();
+}
+
+QCoro::Task<void> JobQueue::enterStage(QUuid jobID, JobStep step, QString message)
+{
+    const QPointer<JobQueue> self(this);
+    while (!co_await state().waitUntilSaved()) {
+        if (!self)
+            throw JobAbortedError();
+        ensureJobNotAborted(jobID);
+        co_await qCoro(&state(), &AppState::stateSaveFinished);
+        if (!self)
+            throw JobAbortedError();
+        ensureJobNotAborted(jobID);
+    }
+    if (!self)
+        throw JobAbortedError();
+    state().markRunning(jobID, step, message);
 }
 
 bool JobQueue::shouldNotifyFailure(const JobRecord &job)
@@ -101,13 +124,17 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     }
 
     std::optional<JobResult> result;
+    bool unrecorded = false;
     bool aborted = false;
     std::exception_ptr failure;
     try {
         const AuthenticatedContext context = co_await apiClient_.fetchAuthenticatedContext();
         state().updateAuthContext(context);
         state().markRunning(id, JobStep::prepare, QStringLiteral("Job started"));
-        result = co_await runStages(*start, context.tenantID);
+        // No paid call before the start is on disk.
+        unrecorded = !co_await state().waitUntilSaved();
+        if (!unrecorded)
+            result = co_await runStages(*start, context.tenantID);
     } catch (const JobAbortedError &) {
         aborted = true;
     } catch (...) {
@@ -116,6 +143,16 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     if (!self || !appState_)
         co_return;
 
+    if (unrecorded) {
+        // Back to how it waited (keeping an abort asked for meanwhile): the
+        // file still says so, and the loop stops at its next turn.
+        appState_->updateJob(id, [&start](JobRecord &job) {
+            const bool abortRequested = job.aborted;
+            job = *start;
+            job.aborted = abortRequested;
+        });
+        co_return;
+    }
     if (aborted) {
         endAborted();
         co_return;

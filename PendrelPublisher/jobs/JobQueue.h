@@ -52,6 +52,11 @@ private:
     // leaves only per-account results and warn lines in the job. Never throws.
     QCoro::Task<void> runSocialCrossposts(QUuid jobID, QString articleID, ClipperSettings settings);
     void ensureJobNotAborted(const QUuid &jobID) const;
+    // Enters a stage once the job's progress so far is on disk: a stage's
+    // paid call made while its checkpoints cannot be recorded would be made
+    // again after a restart. While saves fail it waits for one that works
+    // (the application state retries on a timer); an abort ends the wait.
+    QCoro::Task<void> enterStage(QUuid jobID, JobStep step, QString message);
     // The application state, or JobAbortedError when it is gone.
     [[nodiscard]] AppState &state() const;
 

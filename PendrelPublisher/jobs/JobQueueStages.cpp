@@ -20,7 +20,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
 
     // Extract: only an address clip that has no text yet.
     if (start.clip.type == ClipType::url && text::trimmed(text).isEmpty()) {
-        state().markRunning(id, JobStep::extract, QStringLiteral("Extracting text from URL"));
+        co_await enterStage(id, JobStep::extract, QStringLiteral("Extracting text from URL"));
         text = co_await apiClient_.extractText(sourceURL, tenantID);
         ensureJobNotAborted(id);
         state().updateJob(id, [&](JobRecord &j) {
@@ -39,7 +39,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
     if (const std::optional<JobRecord> current = state().job(id); current && current->metadata) {
         metadata = *current->metadata;
     } else {
-        state().markRunning(id, JobStep::analyze, QStringLiteral("Analyzing content"));
+        co_await enterStage(id, JobStep::analyze, QStringLiteral("Analyzing content"));
         std::optional<ContentMetadata> analyzed;
         try {
             analyzed = co_await apiClient_.analyze(merged, settings.language, tenantID);
@@ -57,7 +57,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
     if (const std::optional<JobRecord> current = state().job(id); current && current->transformResult) {
         transformResult = *current->transformResult;
     } else {
-        state().markRunning(id, JobStep::transform, QStringLiteral("Transforming content"));
+        co_await enterStage(id, JobStep::transform, QStringLiteral("Transforming content"));
         transformResult = co_await apiClient_.transform(merged, metadata, settings, tenantID);
         state().updateJob(id, [&](JobRecord &j) { j.transformResult = transformResult; });
     }
@@ -68,7 +68,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
     std::optional<IllustrationMetadata> illustrations = start.illustrationsMetadata;
 
     if (settings.enableImages && !start.contentAfterIllustrations) {
-        state().markRunning(id, JobStep::illustrations, QStringLiteral("Generating illustrations"));
+        co_await enterStage(id, JobStep::illustrations, QStringLiteral("Generating illustrations"));
         const IllustrationsResult generated = co_await apiClient_.generateIllustrations(
             content, settings.language, tenantID, settings.imagesCount);
         ensureJobNotAborted(id);
@@ -81,7 +81,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
     }
 
     if (settings.enableHumanize && !start.contentAfterHumanize) {
-        state().markRunning(id, JobStep::humanize, QStringLiteral("Humanizing content"));
+        co_await enterStage(id, JobStep::humanize, QStringLiteral("Humanizing content"));
         const QString humanized = co_await apiClient_.humanize(content, tenantID);
         ensureJobNotAborted(id);
         state().updateJob(id, [&](JobRecord &j) { j.contentAfterHumanize = humanized; });
@@ -90,7 +90,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
     ensureJobNotAborted(id);
 
     const QString title = extractTitle(content);
-    state().markRunning(id, JobStep::save, QStringLiteral("Saving article"));
+    co_await enterStage(id, JobStep::save, QStringLiteral("Saving article"));
     const JobResult saved = co_await apiClient_.saveArticle(
         content, title, settings.language, id, tenantID, metadata, transformResult, illustrations, settings);
     const QString articleID = saved.articleID;
@@ -105,7 +105,7 @@ QCoro::Task<JobResult> JobQueue::runStages(JobRecord start, QString tenantID)
 
     // Voice-over: the article stands without it.
     if (settings.enableAudio) {
-        state().markRunning(id, JobStep::voiceover, QStringLiteral("Queueing voice-over"));
+        co_await enterStage(id, JobStep::voiceover, QStringLiteral("Queueing voice-over"));
         std::optional<QString> voiceoverFailure;
         try {
             co_await apiClient_.queueVoiceover(articleID, content, settings.language);

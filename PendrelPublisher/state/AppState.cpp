@@ -7,6 +7,7 @@
 #include "state/AppConfiguration.h"
 #include "support/Tasks.h"
 
+#include <QCoroSignal>
 #include <QPointer>
 
 namespace pendrel {
@@ -26,6 +27,11 @@ AppState::AppState(const AppStateServices &services, QObject *parent)
         std::make_unique<PersistenceStore>(services.stateFolder, AppConfiguration::bundleIdentifier());
     persistenceStore_->setSnapshotSource(this,
                                          [this] { return PersistedState{settings_, pendingClip_, jobs_}; });
+    persistenceStore_->setOutcomeSink([this](const PersistenceStore::SaveOutcome &o) { applySaveOutcome(o); });
+    saveRetryTimer_.setParent(this); // found by name in tests
+    saveRetryTimer_.setObjectName(QStringLiteral("saveRetryTimer"));
+    saveRetryTimer_.setInterval(saveRetryIntervalMs);
+    connect(&saveRetryTimer_, &QTimer::timeout, this, &AppState::persist);
     keychainStore_ = std::make_unique<KeychainStore>(*services.secrets, AppConfiguration::bundleIdentifier());
     connect(keychainStore_.get(), &KeychainStore::waitingForUserChanged, this,
             &AppState::isWaitingForSecretStoreChanged);
@@ -417,6 +423,37 @@ bool AppState::isElevatedIssueStatus(const JobRecord &job, const QDateTime &now)
 void AppState::persist()
 {
     persistenceStore_->requestSave();
+}
+
+void AppState::applySaveOutcome(const PersistenceStore::SaveOutcome &outcome)
+{
+    lastSaveOutcome_ = outcome;
+    const bool wasFailing = stateSaveError_.has_value();
+    assign(stateSaveError_, outcome.saved ? std::nullopt : std::optional<QString>(outcome.error),
+           &AppState::stateSaveErrorChanged);
+    if (outcome.saved) {
+        saveRetryTimer_.stop();
+        // The queue held while starts could not be recorded; it goes on by itself.
+        if (wasFailing && !isBootstrapping_)
+            jobQueue_->processQueueIfNeeded();
+    } else if (!saveRetryTimer_.isActive()) {
+        saveRetryTimer_.start();
+    }
+    emit stateSaveFinished();
+}
+
+QCoro::Task<bool> AppState::waitUntilSaved()
+{
+    const QPointer<AppState> self(this);
+    const quint64 wanted = persistenceStore_->lastRequest();
+    if (wanted == 0) // nothing asked for yet: nothing to wait for
+        co_return true;
+    while (self) {
+        if (lastSaveOutcome_ && lastSaveOutcome_->covers >= wanted)
+            co_return lastSaveOutcome_->saved;
+        co_await qCoro(this, &AppState::stateSaveFinished);
+    }
+    co_return false;
 }
 
 } // namespace pendrel

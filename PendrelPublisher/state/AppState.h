@@ -60,6 +60,9 @@ public:
     static constexpr int panelHeightSignedIn = 760;
     static constexpr int panelHeightSignedOut = 548;
 
+    // How often a failed save is tried again while nothing changes.
+    static constexpr int saveRetryIntervalMs = 30000;
+
     // The browser sign-in's pace; tests shorten both.
     int browserAuthPollIntervalMs = 1200;
     int browserAuthDeadlineSeconds = 300;
@@ -96,6 +99,14 @@ public:
     // The desktop's secret store holds a call open, most likely behind its
     // own prompt (create a wallet, unlock the keyring).
     [[nodiscard]] bool isWaitingForSecretStore() const;
+    // Why the state file cannot be written now (the system's reason); none
+    // while saves go through. Changes are kept in memory and the save is
+    // tried again on each change and every saveRetryIntervalMs; jobs do
+    // not start meanwhile, since their start could not be recorded.
+    [[nodiscard]] const std::optional<QString> &stateSaveError() const { return stateSaveError_; }
+    // Resolves once everything changed so far is on disk (true) or its save
+    // failed (false).
+    QCoro::Task<bool> waitUntilSaved();
     [[nodiscard]] const QString &signInEmail() const { return signInEmail_; }
     void setSignInEmail(const QString &value);
     [[nodiscard]] const QString &signInPassword() const { return signInPassword_; }
@@ -220,6 +231,9 @@ signals:
     void isBrowserAuthInProgressChanged();
     void browserAuthStatusMessageChanged();
     void isWaitingForSecretStoreChanged();
+    void stateSaveErrorChanged();
+    // After each write of the state file, saved or not.
+    void stateSaveFinished();
     void signInEmailChanged();
     void signInPasswordChanged();
     void authErrorMessageChanged();
@@ -245,6 +259,7 @@ private:
         emit(this->*changed)();
     }
     void setStatusIconState(const StatusIconState &value);
+    void applySaveOutcome(const PersistenceStore::SaveOutcome &outcome);
     void cancelBrowserAuth();
     QCoro::Task<void> runSignIn(QString email, QString password);
     QCoro::Task<void> runBrowserAuth(NativeAuthFlowMode mode, std::optional<NativeAuthProvider> provider,
@@ -290,6 +305,9 @@ private:
     std::unique_ptr<LaunchAtLoginService> launchAtLoginService_;
     std::shared_ptr<CancellationToken> browserAuthTask_; // the running browser sign-in
     QTimer issueStatusExpiryTimer_;
+    std::optional<QString> stateSaveError_;
+    std::optional<PersistenceStore::SaveOutcome> lastSaveOutcome_;
+    QTimer saveRetryTimer_;
     QUuid issueStatusExpiryJob_;
 };
 

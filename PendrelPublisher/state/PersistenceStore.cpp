@@ -62,6 +62,14 @@ PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIden
 PersistenceStore::~PersistenceStore()
 {
     waitForPendingSaves();
+    std::optional<QString> failure;
+    {
+        const std::lock_guard lock(mutex_);
+        failure = failure_;
+    }
+    // The last chance to tell: the changes since the last good save are lost.
+    if (failure)
+        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting: ") + *failure);
 }
 
 QString PersistenceStore::defaultBaseFolder()
@@ -99,6 +107,8 @@ PersistedState PersistenceStore::loadStateNow()
     // Read once at start, before any save of ours: a temporary file beside
     // it is what a killed save left.
     removeAbandonedWrites(currentFile_);
+    restrictOwnFolder(QFileInfo(legacyFile_).absolutePath());
+    restrictOwnFolder(QFileInfo(currentFile_).absolutePath());
     std::optional<StateFileBytes> file(std::in_place, currentFile_);
     const bool fromCurrent = file->readable();
     if (!fromCurrent)
@@ -138,14 +148,53 @@ QCoro::Task<PersistedState> PersistenceStore::loadState()
 void PersistenceStore::saveState(const ClipperSettings &settings,
                                  const std::optional<ClipPayload> &pendingClip, const QList<JobRecord> &jobs)
 {
+    quint64 covers;
+    {
+        const std::lock_guard lock(mutex_);
+        covers = ++requests_;
+    }
+    hand(PersistedState{settings, pendingClip, jobs}, covers);
+}
+
+void PersistenceStore::hand(PersistedState state, quint64 covers)
+{
     bool schedule;
     {
         const std::lock_guard lock(mutex_);
         schedule = !waiting_.has_value();
-        waiting_ = PersistedState{settings, pendingClip, jobs};
+        waiting_ = std::move(state);
+        waitingCovers_ = covers;
     }
     if (schedule)
         executor_.post([this] { writeLatest(); });
+}
+
+void PersistenceStore::saveFromSource()
+{
+    quint64 covers;
+    {
+        const std::lock_guard lock(mutex_);
+        covers = requests_;
+    }
+    hand(source_(), covers);
+}
+
+quint64 PersistenceStore::lastRequest() const
+{
+    const std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::optional<PersistenceStore::SaveOutcome> PersistenceStore::lastOutcome() const
+{
+    const std::lock_guard lock(mutex_);
+    return lastOutcome_;
+}
+
+void PersistenceStore::setOutcomeSink(OutcomeSink sink)
+{
+    const std::lock_guard lock(mutex_);
+    outcomeSink_ = std::move(sink);
 }
 
 void PersistenceStore::waitForPendingSaves()
@@ -162,8 +211,7 @@ void PersistenceStore::waitForPendingSaves()
         if (!pending || !source_)
             return;
         // A request the source has not answered yet: this is its thread.
-        const PersistedState state = source_();
-        saveState(state.settings, state.pendingClip, state.jobs);
+        saveFromSource();
     }
 }
 
@@ -180,13 +228,13 @@ void PersistenceStore::requestSave()
         return;
     {
         const std::lock_guard lock(mutex_);
+        ++requests_;
         if (writing_ || waiting_ || handOverQueued_) {
             requested_ = true;
             return;
         }
     }
-    const PersistedState state = source_();
-    saveState(state.settings, state.pendingClip, state.jobs);
+    saveFromSource();
 }
 
 void PersistenceStore::handOver()
@@ -198,42 +246,63 @@ void PersistenceStore::handOver()
         handOverQueued_ = false;
         requested_ = false; // requests since the hand-over was queued are covered by this snapshot
     }
-    const PersistedState state = source_();
-    saveState(state.settings, state.pendingClip, state.jobs);
+    saveFromSource();
 }
 
 void PersistenceStore::writeLatest()
 {
     std::optional<PersistedState> state;
+    SaveOutcome outcome;
     {
         const std::lock_guard lock(mutex_);
         state.swap(waiting_);
+        outcome.covers = waitingCovers_;
         writing_ = state.has_value();
     }
     if (!state)
         return;
     const QList<QByteArray> pieces = encoder_.encode(*state);
     state.reset(); // the caller's list is its own again while the file is written
-    QString error;
-    if (!writePrivateFile(currentFile_, pieces, error))
-        log(QStringLiteral("PersistenceStore save failed: ") + error);
+    // Our folders may have been made by someone else with the default mode.
+    restrictOwnFolder(QFileInfo(legacyFile_).absolutePath());
+    restrictOwnFolder(QFileInfo(currentFile_).absolutePath());
+    outcome.saved = writePrivateFile(currentFile_, pieces, outcome.error);
 
+    std::optional<QString> line;
     QObject *context;
+    OutcomeSink sink;
+    bool handOverNow = false;
     {
         const std::lock_guard lock(mutex_);
+        // One line when saves start failing or fail for a new reason, one
+        // when they work again: a full disk must not flood the log.
+        if (!outcome.saved && failure_ != outcome.error)
+            line = QStringLiteral("PersistenceStore save failed: ") + outcome.error;
+        else if (outcome.saved && failure_)
+            line = QStringLiteral("PersistenceStore saves again: ") + currentFile_;
+        failure_ = outcome.saved ? std::nullopt : std::optional<QString>(outcome.error);
+        lastOutcome_ = outcome;
         writing_ = false;
-        if (!requested_ || waiting_)
-            return; // nothing asked for, or a snapshot already handed over
-        requested_ = false;
-        handOverQueued_ = true;
+        if (requested_ && !waiting_) {
+            requested_ = false;
+            handOverQueued_ = true;
+            handOverNow = true;
+        }
         context = sourceContext_;
+        sink = outcomeSink_;
     }
+    if (line)
+        log(*line);
     if (!context)
         return;
     QMetaObject::invokeMethod(
         context,
-        [this, alive = std::weak_ptr<bool>(alive_)] {
-            if (!alive.expired())
+        [this, alive = std::weak_ptr<bool>(alive_), sink, outcome, handOverNow] {
+            if (alive.expired())
+                return;
+            if (sink)
+                sink(outcome);
+            if (handOverNow)
                 handOver();
         },
         Qt::QueuedConnection);

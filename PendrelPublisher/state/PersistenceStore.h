@@ -34,7 +34,8 @@ public:
 
     // baseFolder: the application-support folder ("…/PendrelPublisher").
     PersistenceStore(QString baseFolder, const QString &bundleIdentifier);
-    // Writes whatever save is still waiting before it returns.
+    // Writes whatever save is still waiting before it returns, and says on
+    // stderr (and in the log) when the last save could not be written.
     ~PersistenceStore();
 
     // ~/.local/share/PendrelPublisher (XDG_DATA_HOME honoured).
@@ -63,21 +64,44 @@ public:
     // taken once that save is done.
     void requestSave();
 
-    // Receives the single line of a failed save. The default writes it to
-    // the system log and to stderr.
+    // Receives the log lines: one when saves start failing (or fail for
+    // another reason), one when they work again, never one per attempt.
+    // The default writes them to the system log and to stderr.
     using LogSink = std::function<void(const QString &line)>;
     void setLogSink(LogSink sink);
 
+    // Each save request gets the next number; a written (or failed)
+    // snapshot reports the last request it holds.
+    struct SaveOutcome {
+        quint64 covers = 0;
+        bool saved = false;
+        QString error; // the system's reason when not saved
+    };
+    // The number of the last request made so far (saveState or requestSave).
+    [[nodiscard]] quint64 lastRequest() const;
+    // The outcome of the last write, if any.
+    [[nodiscard]] std::optional<SaveOutcome> lastOutcome() const;
+    // Called on the snapshot source's context after each write.
+    using OutcomeSink = std::function<void(const SaveOutcome &)>;
+    void setOutcomeSink(OutcomeSink sink);
+
 private:
     void handOver();
+    void saveFromSource();
+    void hand(PersistedState state, quint64 covers);
     void writeLatest();
     void log(const QString &line);
 
     QString currentFile_;
     QString legacyFile_;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::optional<PersistedState> waiting_;
+    quint64 waitingCovers_ = 0;
+    quint64 requests_ = 0;
+    std::optional<SaveOutcome> lastOutcome_;
+    std::optional<QString> failure_; // the reason saves are failing, logged once
+    OutcomeSink outcomeSink_;
     bool writing_ = false;   // a snapshot is being encoded or written
     bool requested_ = false; // requestSave() during a save: take the source's state after it
     bool handOverQueued_ = false;

@@ -2,11 +2,77 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pendrel {
+
+namespace {
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// A temporary file beside `path`, removed unless released.
+class Temporary {
+public:
+    explicit Temporary(const QString &path) : name_(QFile::encodeName(path) + ".XXXXXX")
+    {
+        // mkstemp names it "<name>." and six letters or digits (what
+        // removeAbandonedWrites looks for) and creates it 0600.
+        fd_ = ::mkstemp(name_.data());
+    }
+    ~Temporary()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!released_ && fd_ != -1)
+            ::unlink(name_.constData());
+    }
+    Temporary(const Temporary &) = delete;
+    Temporary &operator=(const Temporary &) = delete;
+
+    [[nodiscard]] int fd() const { return fd_; }
+    [[nodiscard]] const QByteArray &name() const { return name_; }
+    // Closes the file; false (errno set) when the kernel reports a late error.
+    bool close()
+    {
+        const int fd = fd_;
+        fd_ = -2; // closed, still to be removed on failure
+        return ::close(fd) == 0;
+    }
+    void release() { released_ = true; }
+
+private:
+    QByteArray name_;
+    int fd_ = -1;
+    bool released_ = false;
+};
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, std::size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
 
 bool makePrivateFolder(const QString &path, QString &error)
 {
@@ -15,12 +81,27 @@ bool makePrivateFolder(const QString &path, QString &error)
     const QString parent = QFileInfo(path).absolutePath();
     if (parent != path && !makePrivateFolder(parent, error))
         return false;
-    if (!QDir().mkdir(path) && !QFileInfo(path).isDir()) {
-        error = QStringLiteral("could not create the folder %1").arg(path);
+    // Made 0700 from the start: a folder made with the default mode and
+    // narrowed afterwards is open to others for a moment.
+    if (::mkdir(QFile::encodeName(path).constData(), S_IRWXU) != 0 && errno != EEXIST) {
+        error = QStringLiteral("could not create the folder %1: %2").arg(path, systemError(errno));
         return false;
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!QFileInfo(path).isDir()) {
+        error = QStringLiteral("could not create the folder %1: %2").arg(path, systemError(ENOTDIR));
+        return false;
+    }
     return true;
+}
+
+void restrictOwnFolder(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+        return;
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        ::chmod(name.constData(), info.st_mode & S_IRWXU);
 }
 
 bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &error)
@@ -30,37 +111,47 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &err
 
 bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QString &error)
 {
-    if (!makePrivateFolder(QFileInfo(path).absolutePath(), error))
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!makePrivateFolder(folder, error))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
+    // Our own write, sync and rename rather than QSaveFile: QSaveFile
+    // renames even when the flush of its last buffered bytes fails (a full
+    // disk leaves a cut-off file in place of the whole one), ignores a
+    // failed fsync, and then reports no reason.
+    Temporary file(path);
+    const auto fail = [&error](const QString &what) {
+        error = what.isEmpty() ? systemError(errno) : what + QStringLiteral(": ") + systemError(errno);
         return false;
-    }
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    };
+    if (file.fd() < 0)
+        return fail({});
     for (const QByteArray &piece : pieces) {
-        if (file.write(piece) != piece.size()) {
-            error = file.errorString();
-            file.cancelWriting();
-            return false;
-        }
+        if (!writeAll(file.fd(), piece))
+            return fail({});
     }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
+    if (::fsync(file.fd()) != 0)
+        return fail({});
+    if (!file.close())
+        return fail({});
+    if (::rename(file.name().constData(), QFile::encodeName(path).constData()) != 0)
+        return fail({});
+    file.release();
+    // The rename itself is durable only once the folder is synced.
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
     return true;
 }
 
 void removeAbandonedWrites(const QString &path)
 {
-    // QSaveFile writes into "<name>.XXXXXX" beside the file where the file
-    // system has no unnamed temporary files (NFS, for one), and everywhere
-    // for a moment before the rename; nothing else ever removes one that a
-    // killed process left.
+    // Writes go to "<name>.XXXXXX" beside the file and are renamed over it;
+    // nothing else ever removes one that a killed process left.
     const QFileInfo info(path);
     const QDir folder = info.absoluteDir();
-    // Only "<name>." and six letters or digits, as QSaveFile names them.
+    // Only "<name>." and six letters or digits, as mkstemp names them.
     const auto isTemporary = [&](const QString &name) {
         const QString prefix = info.fileName() + u'.';
         if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))

@@ -14,11 +14,17 @@ namespace pendrel {
 // as they are. On failure `error` says why.
 bool makePrivateFolder(const QString &path, QString &error);
 
+// Narrows a folder of ours that something else made with the default mode
+// (0755) to 0700. Folders of other users, and missing ones, are left alone.
+void restrictOwnFolder(const QString &path);
+
 // Removes the temporary files that writes of `path` left beside it when
 // they were killed before their rename. Only while nothing writes `path`.
 void removeAbandonedWrites(const QString &path);
 
-// Writes `bytes` to `path`, creating its folder first.
+// Writes `bytes` to `path`, creating its folder first. The file is replaced
+// only when every byte was written and synced; otherwise it is left as it
+// was and `error` gives the system's reason ("No space left on device").
 bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &error);
 // The same for a file given in consecutive pieces, which are not joined in
 // memory first.

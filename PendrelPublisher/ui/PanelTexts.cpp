@@ -230,6 +230,10 @@ QString previewBody(const std::optional<ClipPayload> &clip)
 
 QString headerSubtitle(const AppState &state)
 {
+    // Above everything else: each change made now is lost at the next quit.
+    if (const std::optional<QString> &error = state.stateSaveError())
+        return QStringLiteral("Changes are not being saved (%1). Jobs wait until saving works again.")
+            .arg(*error);
     if (state.isWaitingForSecretStore())
         return QStringLiteral("Waiting for your desktop's secret store. Answer its prompt to continue.");
     if (state.browserAuthStatusMessage() && !state.browserAuthStatusMessage()->isEmpty())
@@ -239,6 +243,8 @@ QString headerSubtitle(const AppState &state)
 
 Badge headerBadge(const AppState &state)
 {
+    if (state.stateSaveError())
+        return {QStringLiteral("Not saving"), false};
     if (state.isBrowserAuthInProgress())
         return {QStringLiteral("Browser auth"), true};
     if (state.isSigningIn())
