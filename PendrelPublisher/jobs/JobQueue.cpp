@@ -1,5 +1,6 @@
 #include "jobs/JobQueue.h"
 
+#include "auth/AuthManager.h"
 #include "state/AppState.h"
 #include "support/Tasks.h"
 
@@ -167,9 +168,11 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
             sessionExpired = api && api->kind() == APIClientError::Kind::http && api->statusCode() == 401;
             // A session that ran out while the computer slept: the panel still
             // shows it, so end it visibly, as the service's refusal does.
+            const std::optional<UserSession> &shown = appState_->authState().session;
+            const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
             sessionExpired = sessionExpired
-                             || (api && api->kind() == APIClientError::Kind::missingSession
-                                 && appState_->authState().session.has_value());
+                             || (api && api->kind() == APIClientError::Kind::missingSession && shown
+                                 && shown->expiresAt - now < AuthManager::expiryMarginSeconds);
         } catch (...) {
             appState_->failJob(id, MessageError(QStringLiteral("Unknown error")));
         }

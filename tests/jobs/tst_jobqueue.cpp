@@ -770,7 +770,9 @@ private slots:
                                   double(QDateTime::currentSecsSinceEpoch() - 60), QStringLiteral("user-1"),
                                   std::nullopt};
         blockingWait(h.state->authManager().keychainStore().save(expired));
-        QVERIFY(h.state->authState().session);
+        AuthState shown = h.state->authState(); // what the panel still shows
+        shown.session = expired;
+        h.state->setAuthState(shown);
         h.sendText(QStringLiteral("Text"));
         QVERIFY(h.waitUntilIdle());
         QVERIFY(QTest::qWaitFor([&] { return !h.state->authState().session; }, 5000));
