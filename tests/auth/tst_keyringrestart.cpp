@@ -83,6 +83,22 @@ class TestKeyringRestart : public QObject {
         return true;
     }
 
+    // Saves a session, reads it back through a store that has kept nothing
+    // for this run, and removes it; what went wrong, or nothing.
+    QString saveAndLoad(SecretBackend &backend, const QString &token)
+    {
+        try {
+            KeychainStore store(backend, identifier);
+            blockingWait(store.save(session(token)));
+            KeychainStore fresh(backend, identifier);
+            const std::optional<UserSession> loaded = blockingWait(fresh.loadSession());
+            blockingWait(fresh.clearSession());
+            return loaded == session(token) ? QString() : QStringLiteral("the saved session did not load back");
+        } catch (const Error &e) {
+            return e.description();
+        }
+    }
+
 private slots:
     void initTestCase()
     {
@@ -108,12 +124,9 @@ private slots:
         QFETCH(bool, letEventsIn);
         QFETCH(bool, backendAfterRestart);
         auto desktop = std::make_unique<QtKeychainBackend>();
-        {
-            // Opens libsecret's connection and session with the running daemon.
-            KeychainStore store(*desktop, identifier);
-            blockingWait(store.save(session(QStringLiteral("before"))));
-            QCOMPARE(blockingWait(store.loadSession()), session(QStringLiteral("before")));
-        }
+        // Opens libsecret's connection and session with the running daemon.
+        const QString before = saveAndLoad(*desktop, QStringLiteral("before"));
+        QVERIFY2(before.isEmpty(), qPrintable(before));
         if (backendAfterRestart)
             desktop.reset();
 
@@ -121,19 +134,8 @@ private slots:
 
         if (!desktop)
             desktop = std::make_unique<QtKeychainBackend>();
-        KeychainStore store(*desktop, identifier);
-        QString failure;
-        try {
-            blockingWait(store.save(session(QStringLiteral("after"))));
-            // A store that has kept nothing for this run reads the daemon's item.
-            KeychainStore fresh(*desktop, identifier);
-            if (blockingWait(fresh.loadSession()) != session(QStringLiteral("after")))
-                failure = QStringLiteral("the saved session did not load back");
-            blockingWait(fresh.clearSession());
-        } catch (const Error &e) {
-            failure = e.description();
-        }
-        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        const QString after = saveAndLoad(*desktop, QStringLiteral("after"));
+        QVERIFY2(after.isEmpty(), qPrintable(after));
     }
 };
 
