@@ -15,13 +15,26 @@ namespace {
 
 const QString kSecretService = QStringLiteral("org.freedesktop.secrets");
 
-// The daemon's answer to a secret sent or asked for under a session it
-// does not know: it is not the daemon that session was opened with.
-bool sessionLost(const SecretResult &result)
+// The daemon that answered is not the one libsecret's session was opened
+// with: it does not know the session, or it went away while the call was
+// on its way or waiting for the answer. (qtkeychain passes on the text of
+// the D-Bus error without its name.) Every operation here may be repeated:
+// a write replaces the item, a removal of nothing does nothing.
+bool daemonChanged(const SecretResult &result)
 {
-    return result.status == SecretResult::Status::failure
-           && (result.message.contains(QLatin1String("org.freedesktop.Secret.Error.NoSession"))
-               || result.message.contains(QLatin1String("session wrapping the secret does not exist")));
+    static const QLatin1String signs[] = {
+        QLatin1String("org.freedesktop.Secret.Error.NoSession"),
+        QLatin1String("session wrapping the secret does not exist"),
+        QLatin1String("disconnected from message bus without replying"), // NoReply from the bus
+        QLatin1String("was not provided by any .service files"),         // the old daemon's unique name
+    };
+    if (result.status != SecretResult::Status::failure)
+        return false;
+    for (const QLatin1String sign : signs) {
+        if (result.message.contains(sign))
+            return true;
+    }
+    return false;
 }
 
 // qtkeychain reports a missing session bus or secret service as a generic
@@ -65,7 +78,7 @@ QCoro::Task<SecretResult> QtKeychainBackend::run(const MakeJob &makeJob)
 {
     QKeychain::Job *job = makeJob();
     const SecretResult first = co_await finish(job);
-    if (!sessionLost(first))
+    if (!daemonChanged(first))
         co_return first;
     // The change of owner may not have reached us yet (or was missed).
     dropSecretServiceConnection();
