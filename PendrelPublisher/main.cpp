@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QImage>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -41,6 +42,19 @@ int checkInstallation()
     return broken == 0 ? 0 : 1;
 }
 
+// Said on stderr, and in a window as well when there is a screen to show
+// it on: launched from a menu, nobody reads stderr.
+int reportUnusableFolder(const pendrel::SingleInstance &instance)
+{
+    const QString text = QStringLiteral("Pendrel Publisher cannot start: its data folder %1 cannot be used (%2).")
+                             .arg(QDir::toNativeSeparators(instance.lockFolder()), instance.folderProblem());
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::critical(nullptr, QApplication::applicationName(), text);
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -68,8 +82,14 @@ int main(int argc, char **argv)
     pendrel::SingleInstance instance(
         QDir(pendrel::PersistenceStore::defaultBaseFolder()).filePath(pendrel::AppConfiguration::bundleFolderName(bundle)),
         bundle);
-    if (!instance.claim())
+    switch (instance.claim()) {
+    case pendrel::SingleInstance::Claim::claimed:
+        break;
+    case pendrel::SingleInstance::Claim::anotherRuns:
         return 0; // the running copy shows its panel
+    case pendrel::SingleInstance::Claim::folderUnusable:
+        return reportUnusableFolder(instance);
+    }
 
     pendrel::PendrelPublisherApp publisher;
     QObject::connect(&instance, &pendrel::SingleInstance::showPanelRequested, &publisher,

@@ -42,8 +42,12 @@ QCoro::Task<void> KeychainStore::save(UserSession session)
         // Its outcome is ignored, except a store that does not answer at
         // all: the write would only wait as long again.
         const SecretResult removed = co_await ask(removeOld);
-        const SecretResult added =
-            removed.status == SecretResult::Status::noAnswer ? removed : co_await ask(add);
+        // Not a conditional expression around co_await: GCC 12 destroys a
+        // temporary of it twice, and a failed write's message was freed
+        // under qtkeychain's job (valgrind: invalid read, then invalid free).
+        SecretResult added = removed;
+        if (removed.status != SecretResult::Status::noAnswer)
+            added = co_await ask(add);
         if (added.status != SecretResult::Status::ok) {
             // Kept here instead, so that the sign-in holds until the program quits.
             sessionOfThisRun_ = session;

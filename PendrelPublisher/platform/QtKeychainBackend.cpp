@@ -1,14 +1,41 @@
 #include "platform/QtKeychainBackend.h"
 
+#include "platform/SecretServiceConnection.h"
+
 #include <qt6keychain/keychain.h>
 
 #include <QCoroSignal>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 
 namespace pendrel {
 
 namespace {
+
+const QString kSecretService = QStringLiteral("org.freedesktop.secrets");
+
+// The daemon that answered is not the one libsecret's session was opened
+// with: it does not know the session, or it went away while the call was
+// on its way or waiting for the answer. (qtkeychain passes on the text of
+// the D-Bus error without its name.) Every operation here may be repeated:
+// a write replaces the item, a removal of nothing does nothing.
+bool daemonChanged(const SecretResult &result)
+{
+    static const QLatin1String signs[] = {
+        QLatin1String("org.freedesktop.Secret.Error.NoSession"),
+        QLatin1String("session wrapping the secret does not exist"),
+        QLatin1String("disconnected from message bus without replying"), // NoReply from the bus
+        QLatin1String("was not provided by any .service files"),         // the old daemon's unique name
+    };
+    if (result.status != SecretResult::Status::failure)
+        return false;
+    for (const QLatin1String sign : signs) {
+        if (result.message.contains(sign))
+            return true;
+    }
+    return false;
+}
 
 // qtkeychain reports a missing session bus or secret service as a generic
 // error, so look first: without a bus, or with neither the Secret Service
@@ -21,7 +48,7 @@ bool desktopStoreReachable()
     const QDBusConnectionInterface *daemon = bus.interface();
     if (!daemon)
         return false;
-    const QStringList names{QStringLiteral("org.freedesktop.secrets"), QStringLiteral("org.kde.kwalletd6"),
+    const QStringList names{kSecretService, QStringLiteral("org.kde.kwalletd6"),
                             QStringLiteral("org.kde.kwalletd5")};
     const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
     for (const QString &name : names) {
@@ -33,6 +60,31 @@ bool desktopStoreReachable()
 }
 
 } // namespace
+
+QtKeychainBackend::QtKeychainBackend(std::chrono::milliseconds answerDeadline) : answerDeadline_(answerDeadline)
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    serviceWatcher_ = std::make_unique<QDBusServiceWatcher>(kSecretService, bus,
+                                                            QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(serviceWatcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                     serviceWatcher_.get(), [] { dropSecretServiceConnection(); });
+}
+
+QtKeychainBackend::~QtKeychainBackend() = default;
+
+QCoro::Task<SecretResult> QtKeychainBackend::run(const MakeJob &makeJob)
+{
+    QKeychain::Job *job = makeJob();
+    const SecretResult first = co_await finish(job);
+    if (!daemonChanged(first))
+        co_return first;
+    // The change of owner may not have reached us yet (or was missed).
+    dropSecretServiceConnection();
+    QKeychain::Job *again = makeJob();
+    co_return co_await finish(again);
+}
 
 QCoro::Task<SecretResult> QtKeychainBackend::finish(QKeychain::Job *job)
 {
@@ -78,27 +130,36 @@ QCoro::Task<SecretResult> QtKeychainBackend::finish(QKeychain::Job *job)
 
 QCoro::Task<SecretResult> QtKeychainBackend::read(QString service, QString account)
 {
-    auto *job = new QKeychain::ReadPasswordJob(service);
-    job->setInsecureFallback(false);
-    job->setKey(account);
-    co_return co_await finish(job);
+    const MakeJob make = [service, account]() -> QKeychain::Job * {
+        auto *job = new QKeychain::ReadPasswordJob(service);
+        job->setInsecureFallback(false);
+        job->setKey(account);
+        return job;
+    };
+    co_return co_await run(make);
 }
 
 QCoro::Task<SecretResult> QtKeychainBackend::write(QString service, QString account, QByteArray data)
 {
-    auto *job = new QKeychain::WritePasswordJob(service);
-    job->setInsecureFallback(false);
-    job->setKey(account);
-    job->setBinaryData(data);
-    co_return co_await finish(job);
+    const MakeJob make = [service, account, data]() -> QKeychain::Job * {
+        auto *job = new QKeychain::WritePasswordJob(service);
+        job->setInsecureFallback(false);
+        job->setKey(account);
+        job->setBinaryData(data);
+        return job;
+    };
+    co_return co_await run(make);
 }
 
 QCoro::Task<SecretResult> QtKeychainBackend::remove(QString service, QString account)
 {
-    auto *job = new QKeychain::DeletePasswordJob(service);
-    job->setInsecureFallback(false);
-    job->setKey(account);
-    co_return co_await finish(job);
+    const MakeJob make = [service, account]() -> QKeychain::Job * {
+        auto *job = new QKeychain::DeletePasswordJob(service);
+        job->setInsecureFallback(false);
+        job->setKey(account);
+        return job;
+    };
+    co_return co_await run(make);
 }
 
 } // namespace pendrel

@@ -2,6 +2,14 @@
 
 #include <QDBusMessage>
 #include <QDir>
+#include <QFile>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <signal.h>
+#include <unistd.h>
 
 namespace pendrel {
 
@@ -9,6 +17,35 @@ namespace {
 
 const QString kObjectPath = QStringLiteral("/com/pendrel/publisher");
 const QString kInterface = QStringLiteral("com.pendrel.publisher.Instance");
+
+// The system's reason why files cannot be created in `folder` (creating it
+// first when missing), or nothing when they can.
+QString whyUnwritable(const QString &folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+    if (error)
+        return QString::fromLocal8Bit(error.message().c_str());
+    // access() also answers for root: a read-only mount (EROFS) or an
+    // immutable folder (EPERM), where permission bits would not stop it.
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return {};
+}
+
+// Whether the process named in a lock file still runs; a lock of another
+// host cannot be checked and counts as held.
+bool holderRuns(const QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!lock.getLockInfo(&pid, &host, &application))
+        return false;
+    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+        return true;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
 
 } // namespace
 
@@ -18,25 +55,44 @@ SingleInstance::SingleInstance(QString lockFolder, QString serviceName, QDBusCon
 {
 }
 
-bool SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim()
 {
-    QDir().mkpath(lockFolder_);
-    lock_ = std::make_unique<QLockFile>(QDir(lockFolder_).filePath(QStringLiteral("instance.lock")));
+    folderProblem_ = whyUnwritable(lockFolder_);
+    const QString lockPath = QDir(lockFolder_).filePath(QStringLiteral("instance.lock"));
+    lock_ = std::make_unique<QLockFile>(lockPath);
     // A lock left by a crashed process is taken over (QLockFile checks the pid).
     lock_->setStaleLockTime(0);
-    if (!lock_->tryLock(200)) {
+    if (folderProblem_.isEmpty() && lock_->tryLock(200)) {
+        // QLockFile creates it with the umask's mode; it names our process
+        // and host, which is nobody else's business.
+        QFile::setPermissions(lockPath, QFile::ReadOwner | QFile::WriteOwner);
         if (bus_.isConnected()) {
-            const QDBusMessage call = QDBusMessage::createMethodCall(serviceName_, kObjectPath, kInterface,
-                                                                     QStringLiteral("ShowPanel"));
-            bus_.call(call, QDBus::BlockWithGui, 3000);
+            bus_.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
+            bus_.registerService(serviceName_);
         }
-        return false;
+        return Claim::claimed;
     }
-    if (bus_.isConnected()) {
-        bus_.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
-        bus_.registerService(serviceName_);
+    // A copy that runs keeps its lock even where the folder has since become
+    // read-only; a lock nobody holds any more is only stuck.
+    const bool held = folderProblem_.isEmpty() ? lock_->error() == QLockFile::LockFailedError
+                                                : holderRuns(*lock_);
+    if (held) {
+        folderProblem_.clear();
+        handOver();
+        return Claim::anotherRuns;
     }
-    return true;
+    if (folderProblem_.isEmpty())
+        folderProblem_ = QStringLiteral("the lock file %1 cannot be created").arg(lockPath);
+    return Claim::folderUnusable;
+}
+
+void SingleInstance::handOver()
+{
+    if (!bus_.isConnected())
+        return;
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(serviceName_, kObjectPath, kInterface, QStringLiteral("ShowPanel"));
+    bus_.call(call, QDBus::BlockWithGui, 3000);
 }
 
 void SingleInstance::ShowPanel()

@@ -16,14 +16,23 @@ class SingleInstance : public QObject {
     Q_CLASSINFO("D-Bus Interface", "com.pendrel.publisher.Instance")
 
 public:
+    enum class Claim {
+        claimed,        // this process is the one
+        anotherRuns,    // another copy holds the lock and has been asked to show its panel
+        folderUnusable, // the lock cannot be made at all; see folderProblem()
+    };
+
     // `lockFolder` holds the lock (the state folder); `serviceName` is the
     // bus name (the bundle identifier).
     SingleInstance(QString lockFolder, QString serviceName,
                    QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
 
-    // True when this process is the one; false when another runs (which has
-    // been asked to show its panel).
-    bool claim();
+    Claim claim();
+
+    [[nodiscard]] const QString &lockFolder() const { return lockFolder_; }
+    // Why the lock folder cannot be used (the system's reason), after
+    // claim() answered folderUnusable.
+    [[nodiscard]] const QString &folderProblem() const { return folderProblem_; }
 
 public slots:
     Q_SCRIPTABLE void ShowPanel();
@@ -32,10 +41,13 @@ signals:
     void showPanelRequested();
 
 private:
+    void handOver();
+
     QString lockFolder_;
     QString serviceName_;
     QDBusConnection bus_;
     std::unique_ptr<QLockFile> lock_;
+    QString folderProblem_;
 };
 
 } // namespace pendrel

@@ -35,9 +35,12 @@ private:
     SecretResult answer()
     {
         ++calls;
-        return SecretResult{status_, {}, 7, QStringLiteral("scripted")};
+        return SecretResult{status_, {}, 7, message_};
     }
     SecretResult::Status status_;
+    // Shared with every answer, as a real store's error text is: a result
+    // destroyed once too often frees it under its owner.
+    QString message_ = QString::fromLatin1("scripted");
 };
 
 } // namespace

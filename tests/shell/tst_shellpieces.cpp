@@ -3,6 +3,7 @@
 #include "shell/SingleInstance.h"
 #include "shell/StatusIconPresenter.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,7 +109,8 @@ private slots:
                  QPoint(180, 0));
     }
 
-    // A second launch hands over to the first and steps back.
+    // A second launch hands over to the first and steps back; the lock is
+    // private to the user.
     void singleInstance()
     {
         test::PrivateBus bus;
@@ -117,14 +119,29 @@ private slots:
         QTemporaryDir dir;
         const QString name = QStringLiteral("com.pendrel.publisher.test");
         SingleInstance first(dir.path(), name, bus.connect(QStringLiteral("first")));
-        QVERIFY(first.claim());
+        QCOMPARE(first.claim(), SingleInstance::Claim::claimed);
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                                          | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(QFile::permissions(dir.filePath(QStringLiteral("instance.lock"))) & others, QFile::Permissions());
         QSignalSpy shown(&first, &SingleInstance::showPanelRequested);
         SingleInstance second(dir.path(), name, bus.connect(QStringLiteral("second")));
-        QVERIFY(!second.claim());
+        QCOMPARE(second.claim(), SingleInstance::Claim::anotherRuns);
         QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 3000);
         // Without any bus the lock alone still keeps a second copy out.
         SingleInstance third(dir.path(), name, QDBusConnection(QStringLiteral("nothing")));
-        QVERIFY(!third.claim());
+        QCOMPARE(third.claim(), SingleInstance::Claim::anotherRuns);
+    }
+
+    // A folder where no lock can be made is not mistaken for a running copy.
+    void singleInstanceFolderUnusable()
+    {
+        QTemporaryDir dir;
+        QFile plain(dir.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        SingleInstance instance(plain.fileName() + QStringLiteral("/app"), QStringLiteral("com.pendrel.publisher.test"),
+                                QDBusConnection(QStringLiteral("nothing")));
+        QCOMPARE(instance.claim(), SingleInstance::Claim::folderUnusable);
+        QVERIFY2(instance.folderProblem().contains(QStringLiteral("Not a directory")), qPrintable(instance.folderProblem()));
     }
 
     void lockKeyCombinations_data()

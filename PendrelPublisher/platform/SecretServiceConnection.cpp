@@ -1,0 +1,12 @@
+#include "platform/SecretServiceConnection.h"
+
+#include <libsecret/secret.h>
+
+namespace pendrel {
+
+void dropSecretServiceConnection()
+{
+    secret_service_disconnect();
+}
+
+} // namespace pendrel
