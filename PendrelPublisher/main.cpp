@@ -4,8 +4,8 @@
 #include "shell/PendrelPublisherApp.h"
 #include "shell/SingleInstance.h"
 #include "state/AppConfiguration.h"
-
 #include "state/AppResources.h"
+#include "support/TerminationSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -90,6 +90,11 @@ int main(int argc, char **argv)
     case pendrel::SingleInstance::Claim::folderUnusable:
         return reportUnusableFolder(instance);
     }
+
+    // A logout or `kill` ends the program through its normal shutdown, which
+    // writes the state file's waiting save.
+    if (!pendrel::quitOnTerminationSignals())
+        std::fprintf(stderr, "pendrel-publisher: termination signals will end the program without saving\n");
 
     pendrel::PendrelPublisherApp publisher;
     QObject::connect(&instance, &pendrel::SingleInstance::showPanelRequested, &publisher,

@@ -79,4 +79,9 @@ within 10 grep -q NameAcquired "$work/monitor.log" || fail "dbus-monitor did not
 QT_QPA_PLATFORM=offscreen timeout 30 "$app" >"$work/app.log" 2>&1 || fail "the second copy did not end with status 0"
 within 10 grep -q 'member=ShowPanel' "$work/monitor.log" || fail "the second copy did not ask the first to show its panel"
 kill -0 "$first" || fail "the first copy is gone"
-echo "data-folder: unusable folders ($(( ${#unusable_cases[@]} )) kinds) are reported, the lock is private, hand-over works"
+# The session manager's SIGTERM ends it through its normal shutdown.
+kill -TERM "$first"
+status=0
+wait "$first" || status=$?
+[ "$status" -eq 0 ] || fail "SIGTERM ended the program with status $status, not through its shutdown"
+echo "data-folder: unusable folders ($(( ${#unusable_cases[@]} )) kinds) are reported, the lock is private, hand-over works, SIGTERM quits cleanly"
