@@ -128,24 +128,32 @@ QCoro::Task<SecretResult> QtKeychainBackend::finish(QKeychain::Job *job)
     co_return result;
 }
 
+namespace {
+
+// A job of the given kind for our item, never with qtkeychain's own
+// plain-text fallback (ours is the private file, chosen above this class).
+template <class JobType>
+QKeychain::Job *itemJob(const QString &service, const QString &account)
+{
+    auto *job = new JobType(service);
+    job->setInsecureFallback(false);
+    job->setKey(account);
+    return job;
+}
+
+} // namespace
+
 QCoro::Task<SecretResult> QtKeychainBackend::read(QString service, QString account)
 {
-    const MakeJob make = [service, account]() -> QKeychain::Job * {
-        auto *job = new QKeychain::ReadPasswordJob(service);
-        job->setInsecureFallback(false);
-        job->setKey(account);
-        return job;
-    };
+    const MakeJob make = [service, account] { return itemJob<QKeychain::ReadPasswordJob>(service, account); };
     co_return co_await run(make);
 }
 
 QCoro::Task<SecretResult> QtKeychainBackend::write(QString service, QString account, QByteArray data)
 {
-    const MakeJob make = [service, account, data]() -> QKeychain::Job * {
-        auto *job = new QKeychain::WritePasswordJob(service);
-        job->setInsecureFallback(false);
-        job->setKey(account);
-        job->setBinaryData(data);
+    const MakeJob make = [service, account, data] {
+        QKeychain::Job *job = itemJob<QKeychain::WritePasswordJob>(service, account);
+        static_cast<QKeychain::WritePasswordJob *>(job)->setBinaryData(data);
         return job;
     };
     co_return co_await run(make);
@@ -153,12 +161,7 @@ QCoro::Task<SecretResult> QtKeychainBackend::write(QString service, QString acco
 
 QCoro::Task<SecretResult> QtKeychainBackend::remove(QString service, QString account)
 {
-    const MakeJob make = [service, account]() -> QKeychain::Job * {
-        auto *job = new QKeychain::DeletePasswordJob(service);
-        job->setInsecureFallback(false);
-        job->setKey(account);
-        return job;
-    };
+    const MakeJob make = [service, account] { return itemJob<QKeychain::DeletePasswordJob>(service, account); };
     co_return co_await run(make);
 }
 
