@@ -75,7 +75,7 @@ QCoro::Task<void> JobQueue::enterStage(QUuid jobID, JobStep step, QString messag
         if (!self)
             throw JobAbortedError();
         ensureJobNotAborted(jobID);
-        co_await qCoro(&state(), &AppState::stateSaveFinished);
+        co_await nextSignal(&state(), &AppState::stateSaveFinished);
         if (!self)
             throw JobAbortedError();
         ensureJobNotAborted(jobID);

@@ -451,7 +451,7 @@ QCoro::Task<bool> AppState::waitUntilSaved()
     while (self) {
         if (lastSaveOutcome_ && lastSaveOutcome_->covers >= wanted)
             co_return lastSaveOutcome_->saved;
-        co_await qCoro(this, &AppState::stateSaveFinished);
+        co_await nextSignal(this, &AppState::stateSaveFinished);
     }
     co_return false;
 }

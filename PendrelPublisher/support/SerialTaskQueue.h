@@ -1,8 +1,9 @@
 #pragma once
 
+#include "support/Tasks.h"
+
 #include <QObject>
 
-#include <QCoroSignal>
 #include <QCoroTask>
 
 #include <exception>
@@ -25,7 +26,7 @@ public:
     {
         const quint64 ticket = nextTicket_++;
         while (serving_ != ticket)
-            co_await qCoro(this, &SerialTaskQueue::advanced);
+            co_await nextSignal(this, &SerialTaskQueue::advanced);
         // The queue moves on however the operation ends.
         std::optional<T> result;
         std::exception_ptr failure;

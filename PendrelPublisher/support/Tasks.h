@@ -3,8 +3,10 @@
 #include <QEventLoop>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <QCoroTask>
+#include <QCoroTimer>
 
 #include <exception>
 #include <functional>
@@ -54,5 +56,23 @@ void startDetached(QCoro::Task<void> task, QString what);
 // newly scheduled task: the caller never runs into the task's first steps.
 // Nothing starts when `context` is gone by then.
 void startSoon(QObject *context, std::function<QCoro::Task<void>()> makeTask, QString what);
+
+// Waits for the next emission of `signal` (or for `object` to go, or a
+// second at most), and resumes once. QCoro's own signal awaiter resumes through a queued call per
+// emission: a signal emitted twice before the first call runs resumes the
+// waiter twice, the second time in a frame that has moved on (a crash seen
+// under load). Here an emission only starts a zero timer owned by the wait.
+template <class Object, class Signal>
+QCoro::Task<void> nextSignal(Object *object, Signal signal)
+{
+    QTimer wake;
+    wake.setSingleShot(true);
+    QObject::connect(object, signal, &wake, [&wake] { wake.start(0); });
+    QObject::connect(object, &QObject::destroyed, &wake, [&wake] { wake.start(0); });
+    // QCoro does not wait for a timer that is not running; a second's wait
+    // also bounds a missed emission (callers check their condition again).
+    wake.start(1000);
+    co_await wake;
+}
 
 } // namespace pendrel
