@@ -4,7 +4,6 @@
 #include "state/AppState.h"
 #include "support/Tasks.h"
 
-#include <QCoroSignal>
 #include <QScopeGuard>
 
 namespace pendrel {

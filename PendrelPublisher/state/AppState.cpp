@@ -7,7 +7,6 @@
 #include "state/AppConfiguration.h"
 #include "support/Tasks.h"
 
-#include <QCoroSignal>
 #include <QPointer>
 
 namespace pendrel {
