@@ -1,5 +1,7 @@
 #include "shell/SingleInstance.h"
 
+#include "support/PrivateFiles.h"
+
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
@@ -7,7 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <signal.h>
 #include <unistd.h>
 
@@ -22,10 +23,10 @@ const QString kInterface = QStringLiteral("com.pendrel.publisher.Instance");
 // first when missing), or nothing when they can.
 QString whyUnwritable(const QString &folder)
 {
-    std::error_code error;
-    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
-    if (error)
-        return QString::fromLocal8Bit(error.message().c_str());
+    // Private from the start: the state file's folder holds the user's articles.
+    QString error;
+    if (!makePrivateFolder(folder, error))
+        return error;
     // access() also answers for root: a read-only mount (EROFS) or an
     // immutable folder (EPERM), where permission bits would not stop it.
     if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)

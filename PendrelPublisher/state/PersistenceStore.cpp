@@ -263,9 +263,6 @@ void PersistenceStore::writeLatest()
         return;
     const QList<QByteArray> pieces = encoder_.encode(*state);
     state.reset(); // the caller's list is its own again while the file is written
-    // Our folders may have been made by someone else with the default mode.
-    restrictOwnFolder(QFileInfo(legacyFile_).absolutePath());
-    restrictOwnFolder(QFileInfo(currentFile_).absolutePath());
     outcome.saved = writePrivateFile(currentFile_, pieces, outcome.error);
 
     std::optional<QString> line;
