@@ -12,6 +12,25 @@ namespace {
 
 const QString kJobAborted = QStringLiteral("Job aborted");
 const QString kSessionExpired = QStringLiteral("Session expired. Please sign in again.");
+const QString kMaybeSaved =
+    QStringLiteral("The article may already be saved; Retry saves it again without making a copy.");
+
+// A save the service may have stored: it got no answer, or one that could
+// not be read. An error status is the service's own no.
+bool isUnconfirmedSave(const std::exception_ptr &failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const TransportError &) {
+        return true;
+    } catch (const DecodingError &) {
+        return true;
+    } catch (const APIClientError &e) {
+        return e.kind() == APIClientError::Kind::invalidResponse;
+    } catch (...) {
+        return false;
+    }
+}
 
 } // namespace
 
@@ -38,6 +57,10 @@ QCoro::Task<void> JobQueue::runLoop()
         // (published twice, charged twice): the queue holds until a save
         // works again, and the application state then resumes it.
         if (appState_->stateSaveError())
+            break;
+        // Nobody to send it to: jobs wait (the application state resumes
+        // the queue when the service answers again) instead of all failing.
+        if (appState_->serviceUnreachable())
             break;
         // Asked afresh after every run, so jobs sent meanwhile join this loop.
         const std::optional<QUuid> next = appState_->nextQueuedJobID();
@@ -84,6 +107,20 @@ QCoro::Task<void> JobQueue::enterStage(QUuid jobID, JobStep step, QString messag
     state().markRunning(jobID, step, message);
 }
 
+void JobQueue::holdForService(const QUuid &jobID, const QString &reason)
+{
+    AppState &app = state();
+    app.updateJob(jobID, [](JobRecord &j) {
+        if (j.status == JobStatus::running)
+            j.status = JobStatus::submitted;
+        j.processing = false;
+        j.step.reset();
+    });
+    app.addLog(jobID, LogLevel::warn, QStringLiteral("Waiting for the service: ") + reason);
+    app.noteServiceUnreachable(reason);
+    app.recomputeStatusIconState();
+}
+
 bool JobQueue::shouldNotifyFailure(const JobRecord &job)
 {
     if (job.status != JobStatus::error)
@@ -126,22 +163,46 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     std::optional<JobResult> result;
     bool unrecorded = false;
     bool aborted = false;
+    bool started = false;
+    std::optional<QString> noAnswer; // a request that got no answer at all
     std::exception_ptr failure;
     try {
         const AuthenticatedContext context = co_await apiClient_.fetchAuthenticatedContext();
         state().updateAuthContext(context);
         state().markRunning(id, JobStep::prepare, QStringLiteral("Job started"));
+        started = true;
         // No paid call before the start is on disk.
         unrecorded = !co_await state().waitUntilSaved();
         if (!unrecorded)
             result = co_await runStages(*start, context.tenantID);
     } catch (const JobAbortedError &) {
         aborted = true;
+    } catch (const TransportError &e) {
+        noAnswer = e.description();
+        failure = std::current_exception();
     } catch (...) {
         failure = std::current_exception();
     }
     if (!self || !appState_)
         co_return;
+
+    // No answer: either the service is away (the job waits for it, keeping
+    // its checkpoints) or it is there and this request failed (the job fails).
+    if (noAnswer && !aborted && started) {
+        try {
+            state().updateAuthContext(co_await apiClient_.fetchAuthenticatedContext());
+        } catch (const TransportError &e) {
+            noAnswer = e.description();
+            started = false;
+        } catch (...) {
+        }
+        if (!self || !appState_)
+            co_return;
+    }
+    if (noAnswer && !started) {
+        holdForService(id, *noAnswer);
+        co_return;
+    }
 
     if (unrecorded) {
         // Back to how it waited (keeping an abort asked for meanwhile): the
@@ -159,10 +220,18 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     }
     if (failure) {
         bool sessionExpired = false;
+        // The save went out and no readable answer came back: the article
+        // may well be stored. Retry sends it again under the same article
+        // id, which the service keeps as one article.
+        const std::optional<JobRecord> failing = appState_->job(id);
+        const bool saveUnconfirmed = failing && failing->step == JobStep::save && isUnconfirmedSave(failure);
         try {
             std::rethrow_exception(failure);
         } catch (const std::exception &e) {
-            appState_->failJob(id, e);
+            if (saveUnconfirmed)
+                appState_->failJob(id, MessageError(describeError(e) + u' ' + kMaybeSaved), kSaveUnconfirmedCode);
+            else
+                appState_->failJob(id, e);
             const auto *api = dynamic_cast<const APIClientError *>(&e);
             sessionExpired = api && api->kind() == APIClientError::Kind::http && api->statusCode() == 401;
             // A session that ran out while the computer slept: the panel still

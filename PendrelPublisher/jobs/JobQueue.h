@@ -52,6 +52,8 @@ private:
     // leaves only per-account results and warn lines in the job. Never throws.
     QCoro::Task<void> runSocialCrossposts(QUuid jobID, QString articleID, ClipperSettings settings);
     void ensureJobNotAborted(const QUuid &jobID) const;
+    // Puts a job that found no service back in line, its checkpoints kept.
+    void holdForService(const QUuid &jobID, const QString &reason);
     // Enters a stage once the job's progress so far is on disk: a stage's
     // paid call made while its checkpoints cannot be recorded would be made
     // again after a restart. While saves fail it waits for one that works

@@ -63,6 +63,10 @@ struct EnumStrings<JobStep> {
 
 QString jobStepLabel(JobStep step);
 
+// The error code of a job whose save went out without a readable answer:
+// the service may hold the article, so a retry saves it again in place.
+inline const QString kSaveUnconfirmedCode = QStringLiteral("SAVE_UNCONFIRMED");
+
 enum class LogLevel { info, warn, error };
 
 template <>

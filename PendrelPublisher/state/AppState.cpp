@@ -31,6 +31,9 @@ AppState::AppState(const AppStateServices &services, QObject *parent)
     saveRetryTimer_.setObjectName(QStringLiteral("saveRetryTimer"));
     saveRetryTimer_.setInterval(saveRetryIntervalMs);
     connect(&saveRetryTimer_, &QTimer::timeout, this, &AppState::persist);
+    reconnectTimer_.setParent(this);
+    reconnectTimer_.setSingleShot(true);
+    connect(&reconnectTimer_, &QTimer::timeout, this, &AppState::reconnectNow);
     keychainStore_ = std::make_unique<KeychainStore>(*services.secrets, AppConfiguration::bundleIdentifier());
     connect(keychainStore_.get(), &KeychainStore::waitingForUserChanged, this,
             &AppState::isWaitingForSecretStoreChanged);
@@ -199,11 +202,14 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
     std::optional<AuthenticatedContext> context;
     bool expired = false;
     std::optional<QString> failure;
+    std::optional<QString> unreachable;
     try {
         context = co_await apiClient_->fetchAuthenticatedContext();
     } catch (const APIClientError &e) {
         expired = e.kind() == APIClientError::Kind::http && e.statusCode() == 401;
         failure = e.description();
+    } catch (const TransportError &e) {
+        unreachable = e.description();
     } catch (const std::exception &e) {
         failure = describeError(e);
     }
@@ -213,6 +219,18 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
         co_await forceSignOut(kSessionExpired);
         co_return;
     }
+    if (unreachable && authState_.session) {
+        // No answer says nothing about the session: it stays, and the
+        // panel says the service is out of reach rather than asking for a
+        // sign-in.
+        AuthState auth = authState_;
+        auth.status = AuthStatus::authenticated;
+        setAuthState(auth);
+        noteServiceUnreachable(*unreachable);
+        co_return;
+    }
+    if (unreachable)
+        failure = unreachable;
     if (!context) {
         AuthState auth = authState_;
         auth.status = AuthStatus::error;
@@ -258,6 +276,7 @@ void AppState::updateAuthContext(const AuthenticatedContext &context)
     auth.errorMessage.reset();
     setAuthState(auth);
     notifyPreferredPanelSizeDidChange();
+    noteServiceReachable();
 }
 
 QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)

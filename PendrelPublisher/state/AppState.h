@@ -104,6 +104,17 @@ public:
     // tried again on each change and every saveRetryIntervalMs; jobs do
     // not start meanwhile, since their start could not be recorded.
     [[nodiscard]] const std::optional<QString> &stateSaveError() const { return stateSaveError_; }
+    // Why the service cannot be reached now (no network, the service is
+    // away); none while it answers. The session is kept, jobs wait rather
+    // than fail, and the service is tried again with a growing pause and
+    // whenever the desktop reports the network back.
+    [[nodiscard]] const std::optional<QString> &serviceUnreachable() const { return serviceUnreachable_; }
+    // A request found no service: holds the queue and starts the retries.
+    void noteServiceUnreachable(const QString &reason);
+    // Tries the service at once (a network-back signal, a click).
+    void reconnectNow();
+    // The pause before the first retry, doubling up to the longest; tests shorten both.
+    static void setReconnectDelaysMs(int first, int longest);
     // Resolves once everything changed so far is on disk (true) or its save
     // failed (false).
     QCoro::Task<bool> waitUntilSaved();
@@ -196,7 +207,8 @@ public:
     void markRunning(const QUuid &jobID, JobStep step, const QString &message);
     void markAborted(const QUuid &jobID, const QString &message);
     void completeJob(const QUuid &jobID, const JobResult &result);
-    void failJob(const QUuid &jobID, const std::exception &error);
+    // `code` replaces the one taken from the error (a service error's code, else "ERROR").
+    void failJob(const QUuid &jobID, const std::exception &error, const std::optional<QString> &code = {});
     void retryJob(const QUuid &id);
     void abortLatestJob();
     void acknowledgeLatestSuccess();
@@ -232,6 +244,7 @@ signals:
     void browserAuthStatusMessageChanged();
     void isWaitingForSecretStoreChanged();
     void stateSaveErrorChanged();
+    void serviceUnreachableChanged();
     // After each write of the state file, saved or not.
     void stateSaveFinished();
     void signInEmailChanged();
@@ -260,6 +273,9 @@ private:
     }
     void setStatusIconState(const StatusIconState &value);
     void applySaveOutcome(const PersistenceStore::SaveOutcome &outcome);
+    void noteServiceReachable();
+    QCoro::Task<void> probeService();
+    void followNetworkState();
     void cancelBrowserAuth();
     QCoro::Task<void> runSignIn(QString email, QString password);
     QCoro::Task<void> runBrowserAuth(NativeAuthFlowMode mode, std::optional<NativeAuthProvider> provider,
@@ -308,6 +324,11 @@ private:
     std::optional<QString> stateSaveError_;
     std::optional<PersistenceStore::SaveOutcome> lastSaveOutcome_;
     QTimer saveRetryTimer_;
+    std::optional<QString> serviceUnreachable_;
+    QTimer reconnectTimer_;
+    int reconnectDelayMs_ = 0;
+    bool isProbingService_ = false;
+    bool followsNetworkState_ = false;
     QUuid issueStatusExpiryJob_;
 };
 

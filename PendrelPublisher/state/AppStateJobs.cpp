@@ -248,7 +248,7 @@ void AppState::completeJob(const QUuid &jobID, const JobResult &result)
     recomputeStatusIconState();
 }
 
-void AppState::failJob(const QUuid &jobID, const std::exception &error)
+void AppState::failJob(const QUuid &jobID, const std::exception &error, const std::optional<QString> &code)
 {
     const QString description = describeError(error);
     JobErrorInfo info{description, std::nullopt, QStringLiteral("ERROR")};
@@ -257,6 +257,8 @@ void AppState::failJob(const QUuid &jobID, const std::exception &error)
         info.status = api->statusCode();
         info.code = api->code().value_or(QStringLiteral("ERROR"));
     }
+    if (code)
+        info.code = code;
     updateJob(jobID, [&](JobRecord &j) {
         j.status = JobStatus::error;
         j.processing = false;
@@ -277,6 +279,22 @@ void AppState::retryJob(const QUuid &id)
     const std::optional<JobRecord> old = job(id);
     if (!old)
         return;
+    if (old->status == JobStatus::error && old->error && old->error->code == kSaveUnconfirmedCode) {
+        // Its save may be stored already: the same record runs again from
+        // its checkpoints and saves under the same article id, which the
+        // service keeps as one article. A new record would publish a copy.
+        updateJob(id, [](JobRecord &j) {
+            j.status = JobStatus::submitted;
+            j.step.reset();
+            j.error.reset();
+            j.acknowledged = false;
+        });
+        addLog(id, LogLevel::info, QStringLiteral("Retrying the save under the same article id"));
+        persist();
+        recomputeStatusIconState();
+        jobQueue_->processQueueIfNeeded();
+        return;
+    }
     // The settings it was sent with, not today's.
     insertNewJob(JobRecord::draft(old->clip, old->settingsSnapshot));
     persist();

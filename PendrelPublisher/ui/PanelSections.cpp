@@ -135,7 +135,7 @@ HeaderSection::HeaderSection(AppState &state, QWidget *parent) : QWidget(parent)
 
     connectAll(state_, this,
                {&AppState::browserAuthStatusMessageChanged, &AppState::isBrowserAuthInProgressChanged,
-                &AppState::isWaitingForSecretStoreChanged, &AppState::stateSaveErrorChanged,
+                &AppState::isWaitingForSecretStoreChanged, &AppState::stateSaveErrorChanged, &AppState::serviceUnreachableChanged,
                 &AppState::isSigningInChanged, &AppState::jobsChanged, &AppState::authStateChanged},
                [this] { render(); });
     render();

@@ -234,6 +234,9 @@ QString headerSubtitle(const AppState &state)
     if (const std::optional<QString> &error = state.stateSaveError())
         return QStringLiteral("Changes are not being saved (%1). Jobs wait until saving works again.")
             .arg(*error);
+    if (const std::optional<QString> &away = state.serviceUnreachable())
+        return QStringLiteral("Offline: Pendrel cannot be reached (%1). Jobs wait and start when it answers.")
+            .arg(*away);
     if (state.isWaitingForSecretStore())
         return QStringLiteral("Waiting for your desktop's secret store. Answer its prompt to continue.");
     if (state.browserAuthStatusMessage() && !state.browserAuthStatusMessage()->isEmpty())
@@ -245,6 +248,8 @@ Badge headerBadge(const AppState &state)
 {
     if (state.stateSaveError())
         return {QStringLiteral("Not saving"), false};
+    if (state.serviceUnreachable())
+        return {QStringLiteral("Offline"), false};
     if (state.isBrowserAuthInProgress())
         return {QStringLiteral("Browser auth"), true};
     if (state.isSigningIn())

@@ -358,7 +358,8 @@ private slots:
             << "Transform returned empty content" << std::optional<int>(500) << "EMPTY_TRANSFORM";
         QTest::newRow("save not decodable")
             << paths::save << ScriptedAnswer::json(200, q("{'articleId':5}"))
-            << "articleId: expected a string" << std::optional<int>() << "ERROR";
+            // The service answered: it may hold the article (retried in place).
+            << "articleId: expected a string" << std::optional<int>() << "SAVE_UNCONFIRMED";
         QTest::newRow("illustrations incompatible")
             << paths::illustrations << ScriptedAnswer::json(200, q("{'style':1}"))
             << "Illustrations response is incompatible with this app build." << std::optional<int>(502)

@@ -230,6 +230,13 @@ QCoro::Task<void> DevService::serve(std::shared_ptr<Call> call,
         if (fault == FaultKind::wrongTypes)
             reply.body = withWrongTypes(reply.body);
     }
+    if (fault == FaultKind::lostAnswer) {
+        // Done, but the connection breaks before the answer leaves.
+        if (guard)
+            guard->abort();
+        log(*call, 0, clock.elapsed());
+        co_return;
+    }
     log(*call, reply.status, clock.elapsed());
     if (!guard || guard->state() != QAbstractSocket::ConnectedState)
         co_return;
@@ -784,9 +791,17 @@ Reply DevService::save(Call &call)
         return a;
     });
     article.tenantID = call.account->tenantID;
-    article.slug = store_.uniqueSlug(article.title);
     article.savedAt = QDateTime::currentDateTimeUtc();
-    store_.addArticle(article);
+    // The client's article id names the article: a save sent again (its
+    // first answer was lost) updates it in place, at the same address.
+    if (Article *existing = store_.article(article.tenantID, article.id)) {
+        article.slug = existing->slug;
+        *existing = article;
+        store_.save();
+    } else {
+        article.slug = store_.uniqueSlug(article.title);
+        store_.addArticle(article);
+    }
     return Reply::json(
         200, QJsonObject{{L("articleId"), article.id}, {L("url"), QStringLiteral("/blog/") + article.slug}});
 }
@@ -957,7 +972,8 @@ Reply DevService::release(const QString &rest)
 
 // Run-time controls for demos and tests:
 //   POST /_dev/latency?ms=N, /_dev/fail?path=P&status=S, /_dev/drop?path=P,
-//   /_dev/fault?path=P&kind=stall|malformed|wrong-types|slow|5xx[&count=N]
+//   /_dev/fault?path=P&kind=stall|malformed|wrong-types|slow|5xx|lost[&count=N]
+//   (lost: the call is carried out, then the connection closes unanswered)
 //   (the next N requests to P, or all until reset: held open without an
 //   answer, cut-off JSON, the real answer with every member of the wrong
 //   type, the real answer trickled out, a 502),
@@ -989,10 +1005,12 @@ Reply DevService::control(Call &call, const QString &what)
             {QStringLiteral("malformed"), FaultKind::malformed},
             {QStringLiteral("wrong-types"), FaultKind::wrongTypes},
             {QStringLiteral("slow"), FaultKind::slow},
-            {QStringLiteral("5xx"), FaultKind::serverError}};
+            {QStringLiteral("5xx"), FaultKind::serverError},
+            {QStringLiteral("lost"), FaultKind::lostAnswer}};
         const auto kind = kinds.constFind(call.query.queryItemValue(QStringLiteral("kind")));
         if (kind == kinds.constEnd())
-            return Reply::error(400, QStringLiteral("kind must be stall, malformed, wrong-types, slow or 5xx"));
+            return Reply::error(400,
+                                QStringLiteral("kind must be stall, malformed, wrong-types, slow, 5xx or lost"));
         const QString count = call.query.queryItemValue(QStringLiteral("count"));
         faults_.insert(path, Fault{*kind, count.isEmpty() ? -1 : std::max(1, count.toInt())});
     } else if (what == u"reset") {

@@ -105,7 +105,7 @@ private:
     QSet<QString> dropped_; // paths whose connections are closed without an answer
 
     // A misbehaviour for the next requests to a path ("/_dev/fault").
-    enum class FaultKind { stall, malformed, wrongTypes, slow, serverError };
+    enum class FaultKind { stall, malformed, wrongTypes, slow, serverError, lostAnswer };
     struct Fault {
         FaultKind kind;
         int remaining; // requests still affected; negative: until reset

@@ -100,6 +100,15 @@ void DevStore::addArticle(const Article &article)
     save();
 }
 
+Article *DevStore::article(const QString &tenantID, const QString &id)
+{
+    for (Article &a : articles) {
+        if (a.tenantID == tenantID && a.id == id)
+            return &a;
+    }
+    return nullptr;
+}
+
 const Article *DevStore::articleBySlug(const QString &slug) const
 {
     for (const Article &a : articles) {

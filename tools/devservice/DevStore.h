@@ -92,6 +92,7 @@ public:
     QHash<QString, Adaptation> adaptations;
 
     void addArticle(const Article &article);
+    [[nodiscard]] Article *article(const QString &tenantID, const QString &id);
     [[nodiscard]] const Article *articleBySlug(const QString &slug) const;
     // A slug for the title not yet used by another article.
     [[nodiscard]] QString uniqueSlug(const QString &title) const;
