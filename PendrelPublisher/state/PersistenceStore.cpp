@@ -41,6 +41,7 @@ public:
     }
 
     [[nodiscard]] bool readable() const { return readable_; }
+    [[nodiscard]] QString problem() const { return file_.errorString(); }
     // Valid while this object lives.
     [[nodiscard]] const QByteArray &bytes() const { return bytes_; }
 
@@ -57,6 +58,7 @@ PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIden
     const QString subfolder = AppConfiguration::bundleFolderName(bundleIdentifier);
     currentFile_ = baseFolder + u'/' + subfolder + u'/' + fileName;
     legacyFile_ = baseFolder + u'/' + fileName;
+    writeFile_ = currentFile_;
 }
 
 PersistenceStore::~PersistenceStore()
@@ -106,29 +108,42 @@ PersistedState PersistenceStore::loadStateNow()
 {
     // Read once at start, before any save of ours: a temporary file beside
     // it is what a killed save left.
-    removeAbandonedWrites(currentFile_);
+    // A state file that is a link (into a synced folder, say) stays one:
+    // saves replace what it points at, not the link.
+    const QFileInfo at(currentFile_);
+    writeFile_ = at.isSymLink() ? at.symLinkTarget() : currentFile_;
+    removeAbandonedWrites(writeFile_);
     restrictOwnFolder(QFileInfo(legacyFile_).absolutePath());
     restrictOwnFolder(QFileInfo(currentFile_).absolutePath());
+
+    // The state starts over from the defaults, but the user's articles in a
+    // file that cannot be read are kept aside rather than replaced by the
+    // next save. The legacy file is only ever read, never moved.
+    const auto setAside = [this](const QString &why) {
+        const QString aside = currentFile_ + QStringLiteral(".unreadable-")
+                              + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+        log(QStringLiteral("PersistenceStore cannot read the state file (%1); it is kept as %2")
+                .arg(why, aside));
+        if (!QFile::rename(currentFile_, aside))
+            log(QStringLiteral("PersistenceStore could not keep the unreadable state file: ") + currentFile_);
+        writeFile_ = currentFile_;
+    };
     std::optional<StateFileBytes> file(std::in_place, currentFile_);
     const bool fromCurrent = file->readable();
+    if (!fromCurrent && at.exists()) {
+        // There, but not for us to read (another user's, a folder).
+        setAside(at.isDir() ? QStringLiteral("it is a folder") : file->problem());
+        return PersistedState{};
+    }
     if (!fromCurrent)
         file.emplace(legacyFile_);
     if (!file->readable())
         return PersistedState{};
     try {
         return PersistedState::decode(file->bytes());
-    } catch (const DecodingError &) {
-        // The state starts over from the defaults, but the user's articles
-        // in the unreadable file are kept aside rather than overwritten by
-        // the next save. The legacy file is only ever read, never moved.
-        if (fromCurrent) {
-            const QString aside =
-                currentFile_ + QStringLiteral(".unreadable-")
-                + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-            if (!QFile::rename(currentFile_, aside))
-                log(QStringLiteral("PersistenceStore could not keep the unreadable state file: ")
-                    + currentFile_);
-        }
+    } catch (const DecodingError &e) {
+        if (fromCurrent)
+            setAside(e.description());
         return PersistedState{};
     }
 }
@@ -263,7 +278,7 @@ void PersistenceStore::writeLatest()
         return;
     const QList<QByteArray> pieces = encoder_.encode(*state);
     state.reset(); // the caller's list is its own again while the file is written
-    outcome.saved = writePrivateFile(currentFile_, pieces, outcome.error);
+    outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error);
 
     std::optional<QString> line;
     QObject *context;

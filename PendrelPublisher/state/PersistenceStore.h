@@ -93,6 +93,7 @@ private:
     void log(const QString &line);
 
     QString currentFile_;
+    QString writeFile_; // where saves go: the file, or what it links to
     QString legacyFile_;
 
     mutable std::mutex mutex_;

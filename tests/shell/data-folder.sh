@@ -52,6 +52,42 @@ for c in "${unusable_cases[@]}"; do
     || fail "$home: stderr does not name the folder and '$reason'"
 done
 
+# Another user's folder and another user's state file, met by the program
+# running as a user of its own (root passes every permission check).
+other_user_cases=0
+# (Each program replaces the one before: the pid is the program's own.)
+as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups
+  env -u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR HOME="$work/nobody-home" QT_QPA_PLATFORM=offscreen)
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && "${as_nobody[@]}" test -x "$app" 2>/dev/null; then
+  chmod 755 "$work"
+  mkdir -p "$work/nobody-home" "$work/others/PendrelPublisher" "$work/mine"
+  chown 65534:65534 "$work/nobody-home" "$work/mine"
+  # The data folder belongs to someone else.
+  status=0
+  XDG_DATA_HOME="$work/others" "${as_nobody[@]}" timeout 30 "$app" >"$work/app.log" 2>&1 || status=$?
+  [ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "another user's folder: exit status $status"
+  grep -q "data folder $work/others/PendrelPublisher/.*Permission denied" "$work/app.log" \
+    || fail "another user's folder: stderr does not say so"
+  # The state file belongs to someone else: kept aside whole, never replaced.
+  XDG_DATA_HOME="$work/mine" "${as_nobody[@]}" "$app" >"$work/app.log" 2>&1 &
+  pid=$!; pids+=("$pid")
+  state_file() { find "$work/mine/PendrelPublisher" -name clipper-state.json | grep .; }
+  within 20 state_file || fail "no state file was made"
+  kill -TERM "$pid"; wait "$pid" || true
+  file="$(state_file)"
+  printf '{"precious": true}' >"$file"; chown 0:0 "$file"; chmod 600 "$file"
+  XDG_DATA_HOME="$work/mine" "${as_nobody[@]}" "$app" >"$work/app.log" 2>&1 &
+  pid=$!; pids+=("$pid")
+  aside() { find "$work/mine/PendrelPublisher" -name 'clipper-state.json.unreadable-*' | grep .; }
+  within 20 aside || fail "another user's state file was not kept aside"
+  owned_by_nobody() { [ "$(stat -c %u "$file" 2>/dev/null)" = 65534 ]; }
+  within 20 owned_by_nobody || fail "no new state file in its place"
+  kill -TERM "$pid"; wait "$pid" || true
+  [ "$(cat "$(aside)")" = '{"precious": true}' ] || fail "another user's state file was changed"
+  grep -q "cannot read the state file (.*Permission denied" "$work/app.log" || fail "the log does not say why"
+  other_user_cases=2
+fi
+
 # With a display the reason is shown in a window, and the program ends once
 # it is closed.
 start_display
@@ -84,4 +120,4 @@ kill -TERM "$first"
 status=0
 wait "$first" || status=$?
 [ "$status" -eq 0 ] || fail "SIGTERM ended the program with status $status, not through its shutdown"
-echo "data-folder: unusable folders ($(( ${#unusable_cases[@]} )) kinds) are reported, the lock is private, hand-over works, SIGTERM quits cleanly"
+echo "data-folder: unusable folders ($(( ${#unusable_cases[@]} )) kinds, $other_user_cases of another user) are reported, the lock is private, hand-over works, SIGTERM quits cleanly"

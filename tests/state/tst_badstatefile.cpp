@@ -562,6 +562,54 @@ private slots:
                  QStringList{QStringLiteral("clipper-state.json")});
         QVERIFY(!QFileInfo::exists(store.currentFilePath()));
     }
+
+    // Something other than a plain file at the state file's place. A folder
+    // is kept aside like a damaged file; a link (into a synced folder, say)
+    // is read through and stays a link: saves replace what it points at.
+    void oddThingsAtTheStatePath_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("loadsTheTarget");
+        QTest::newRow("a folder") << QStringLiteral("folder") << false;
+        QTest::newRow("a link to a file elsewhere") << QStringLiteral("link") << true;
+        QTest::newRow("a link to a file not made yet") << QStringLiteral("dangling") << false;
+    }
+    void oddThingsAtTheStatePath()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, loadsTheTarget);
+        QTemporaryDir dir;
+        PersistenceStore store(dir.filePath(QStringLiteral("share/PendrelPublisher")), kDev);
+        const QString path = store.currentFilePath();
+        const QString target = dir.filePath(QStringLiteral("synced/state.json"));
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()) && QDir().mkpath(QFileInfo(target).absolutePath()));
+        if (kind == u"folder") {
+            QVERIFY(QDir().mkpath(path));
+            QVERIFY(writeFile(path + QStringLiteral("/notes.txt"), "mine"));
+        } else {
+            if (kind == u"link")
+                QVERIFY(writeFile(target, goodDocument()));
+            QVERIFY(QFile::link(target, path));
+        }
+
+        const PersistedState loaded = blockingWait(store.loadState());
+        QVERIFY(loaded == (loadsTheTarget ? goodState() : PersistedState{}));
+        PersistedState changed = loaded;
+        changed.settings.autoSend = !changed.settings.autoSend;
+        store.saveState(changed.settings, changed.pendingClip, changed.jobs);
+        store.waitForPendingSaves();
+        QVERIFY2(store.lastOutcome() && store.lastOutcome()->saved, qPrintable(store.lastOutcome()->error));
+        QCOMPARE(PersistedState::decode(readFile(path)), changed);
+        if (kind == u"folder") {
+            const QDir folder = QFileInfo(path).absoluteDir();
+            const QStringList aside = folder.entryList({QStringLiteral("clipper-state.json.unreadable-*")}, QDir::Dirs);
+            QCOMPARE(aside.size(), 1);
+            QVERIFY(readFile(folder.filePath(aside.first() + QStringLiteral("/notes.txt"))) == "mine");
+        } else {
+            QVERIFY(QFileInfo(path).isSymLink());
+            QCOMPARE(PersistedState::decode(readFile(target)), changed);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBadStateFile)
