@@ -58,6 +58,28 @@ public:
     TransportError(QNetworkReply::NetworkError error, QString text) : error_(error), text_(std::move(text)) {}
     [[nodiscard]] QNetworkReply::NetworkError networkError() const { return error_; }
     [[nodiscard]] QString description() const override { return text_; }
+    // The service could not be reached at all (no network, nothing
+    // listening, no answer in time), as opposed to a refused certificate
+    // or a broken exchange, which waiting will not mend.
+    [[nodiscard]] bool isUnreachable() const
+    {
+        switch (error_) {
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::RemoteHostClosedError:
+        case QNetworkReply::HostNotFoundError:
+        case QNetworkReply::TimeoutError:
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::NetworkSessionFailedError:
+        case QNetworkReply::UnknownNetworkError:
+        case QNetworkReply::ProxyConnectionRefusedError:
+        case QNetworkReply::ProxyConnectionClosedError:
+        case QNetworkReply::ProxyNotFoundError:
+        case QNetworkReply::ProxyTimeoutError:
+            return true;
+        default:
+            return false;
+        }
+    }
 
 private:
     QNetworkReply::NetworkError error_;

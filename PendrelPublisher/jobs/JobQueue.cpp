@@ -178,7 +178,8 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     } catch (const JobAbortedError &) {
         aborted = true;
     } catch (const TransportError &e) {
-        noAnswer = e.description();
+        if (e.isUnreachable())
+            noAnswer = e.description();
         failure = std::current_exception();
     } catch (...) {
         failure = std::current_exception();
@@ -192,8 +193,10 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
         try {
             state().updateAuthContext(co_await apiClient_.fetchAuthenticatedContext());
         } catch (const TransportError &e) {
-            noAnswer = e.description();
-            started = false;
+            if (e.isUnreachable()) {
+                noAnswer = e.description();
+                started = false;
+            }
         } catch (...) {
         }
         if (!self || !appState_)

@@ -209,7 +209,10 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
         expired = e.kind() == APIClientError::Kind::http && e.statusCode() == 401;
         failure = e.description();
     } catch (const TransportError &e) {
-        unreachable = e.description();
+        if (e.isUnreachable())
+            unreachable = e.description();
+        else
+            failure = e.description();
     } catch (const std::exception &e) {
         failure = describeError(e);
     }

@@ -130,11 +130,10 @@ PersistedState PersistenceStore::loadStateNow()
     };
     std::optional<StateFileBytes> file(std::in_place, currentFile_);
     const bool fromCurrent = file->readable();
-    if (!fromCurrent && at.exists()) {
-        // There, but not for us to read (another user's, a folder).
+    // There, but not for us to read (another user's, a folder): the legacy
+    // file is read instead, and the first save must not destroy this one.
+    if (!fromCurrent && at.exists())
         setAside(at.isDir() ? QStringLiteral("it is a folder") : file->problem());
-        return PersistedState{};
-    }
     if (!fromCurrent)
         file.emplace(legacyFile_);
     if (!file->readable())
