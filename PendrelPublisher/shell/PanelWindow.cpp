@@ -47,6 +47,10 @@ void PanelWindow::setPanelSize(int width, int height)
     fitToScreen();
 }
 
+namespace {
+constexpr int waylandAllowance = 48;
+} // namespace
+
 int PanelWindow::fittedHeight(int wanted, int available, int frame)
 {
     if (available <= 0)
@@ -57,7 +61,11 @@ int PanelWindow::fittedHeight(int wanted, int available, int frame)
 void PanelWindow::fitToScreen()
 {
     const QScreen *where = windowHandle() && windowHandle()->screen() ? windowHandle()->screen() : screen();
-    const int available = where ? where->availableGeometry().height() : 0;
+    int available = where ? where->availableGeometry().height() : 0;
+    // A Wayland client sees the whole output: neither the desktop's panels
+    // nor the borders and title bar the compositor draws. Leave room for them.
+    if (available > 0 && QGuiApplication::platformName().startsWith(u"wayland"))
+        available -= waylandAllowance;
     // The title bar and borders a window gets, known once it is shown.
     const int frame = isVisible() ? std::max(0, frameGeometry().height() - geometry().height()) : 0;
     if (content_)
