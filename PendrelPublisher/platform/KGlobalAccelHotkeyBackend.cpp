@@ -23,7 +23,8 @@ constexpr uint kIsDefault = 1;
 QStringList actionId()
 {
     return {KGlobalAccelHotkeyBackend::component.toString(), KGlobalAccelHotkeyBackend::action.toString(),
-            QStringLiteral("Pendrel Publisher"), QStringLiteral("Capture the clipboard into Pendrel Publisher")};
+            QStringLiteral("Pendrel Publisher"),
+            QStringLiteral("Capture the clipboard into Pendrel Publisher")};
 }
 
 QList<int> superShiftS()
@@ -90,18 +91,20 @@ bool KGlobalAccelHotkeyBackend::bind()
         return false;
     }
 
-    const QDBusMessage path =
-        call(bus_, QStringLiteral("getComponent"), {component.toString()});
-    const QString newPath =
-        path.arguments().isEmpty() ? QString() : qvariant_cast<QDBusObjectPath>(path.arguments().first()).path();
+    const QDBusMessage path = call(bus_, QStringLiteral("getComponent"), {component.toString()});
+    const QString newPath = path.arguments().isEmpty()
+                                ? QString()
+                                : qvariant_cast<QDBusObjectPath>(path.arguments().first()).path();
     if (newPath != componentPath_) {
         if (!componentPath_.isEmpty())
-            bus_.disconnect(kService, componentPath_, kComponentInterface, QStringLiteral("globalShortcutPressed"),
-                            this, SLOT(onPressed(QString, QString, qlonglong)));
+            bus_.disconnect(kService, componentPath_, kComponentInterface,
+                            QStringLiteral("globalShortcutPressed"), this,
+                            SLOT(onPressed(QString, QString, qlonglong)));
         componentPath_ = newPath;
         if (!componentPath_.isEmpty())
-            bus_.connect(kService, componentPath_, kComponentInterface, QStringLiteral("globalShortcutPressed"),
-                         this, SLOT(onPressed(QString, QString, qlonglong)));
+            bus_.connect(kService, componentPath_, kComponentInterface,
+                         QStringLiteral("globalShortcutPressed"), this,
+                         SLOT(onPressed(QString, QString, qlonglong)));
     }
     setTrigger(qdbus_cast<QList<int>>(assigned.arguments().first()));
     return true;
@@ -126,12 +129,14 @@ void KGlobalAccelHotkeyBackend::unregisterHotkey()
         return;
     pressed_ = nullptr;
     // Inactive, not removed: the keys the user chose stay theirs.
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("setInactive"));
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("setInactive"));
     message << actionId();
     bus_.call(message, QDBus::NoBlock);
 }
 
-void KGlobalAccelHotkeyBackend::onPressed(const QString &componentUnique, const QString &actionUnique, qlonglong)
+void KGlobalAccelHotkeyBackend::onPressed(const QString &componentUnique, const QString &actionUnique,
+                                          qlonglong)
 {
     if (componentUnique == component && actionUnique == action && pressed_)
         pressed_();

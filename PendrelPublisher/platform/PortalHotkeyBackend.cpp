@@ -88,7 +88,8 @@ QList<PortalShortcut> portalShortcuts(const QVariant &value)
 }
 
 PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus, QObject *parent)
-    : QObject(parent), bus_(std::move(bus)), watcher_(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange)
+    : QObject(parent), bus_(std::move(bus)),
+      watcher_(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange)
 {
     registerTypes();
     // The portal restarted: its sessions, and our shortcut, went with it.
@@ -214,8 +215,9 @@ QCoro::Task<void> PortalHotkeyBackend::bind()
     const auto created = co_await request(createSession, createArguments, requestToken);
     if (over())
         co_return;
-    const QString session =
-        created && created->first == 0 ? created->second.value(QStringLiteral("session_handle")).toString() : QString();
+    const QString session = created && created->first == 0
+                                ? created->second.value(QStringLiteral("session_handle")).toString()
+                                : QString();
     if (session.isEmpty()) {
         report(HotkeyState::Declined);
         co_return;

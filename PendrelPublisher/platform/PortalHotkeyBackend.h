@@ -64,7 +64,7 @@ private:
     // Calls a portal method that answers through a Request object and waits
     // for its Response code and results; nothing when the call failed.
     QCoro::Task<std::optional<std::pair<uint, QVariantMap>>> request(const QString &method,
-                                                                      QVariantList arguments, QString token);
+                                                                     QVariantList arguments, QString token);
     // Takes the shortcut list the desktop reports as what is bound.
     void takeShortcuts(const QList<PortalShortcut> &shortcuts);
 
@@ -74,7 +74,7 @@ private:
     QString session_;
     bool bound_ = false;
     QString trigger_;
-    int generation_ = 0; // a bind started before a portal restart gives up
+    int generation_ = 0;                                   // a bind started before a portal restart gives up
     std::optional<std::pair<uint, QVariantMap>> response_; // of the request in flight
 };
 

@@ -9,7 +9,9 @@ GlobalShortcutService::GlobalShortcutService(std::unique_ptr<HotkeyBackend> back
     : backend_(std::move(backend)), handler_(std::move(handler))
 {
     if (backend_)
-        backend_->stateChanged = [this](HotkeyState state, const QString &trigger) { setState(state, trigger); };
+        backend_->stateChanged = [this](HotkeyState state, const QString &trigger) {
+            setState(state, trigger);
+        };
 }
 
 GlobalShortcutService::~GlobalShortcutService()
@@ -37,7 +39,8 @@ QString GlobalShortcutService::statusText(HotkeyState state, const QString &trig
     case HotkeyState::Active:
         if (trigger.isEmpty() || trigger.compare(u"Meta+Shift+S", Qt::CaseInsensitive) == 0)
             return QStringLiteral("Super+Shift+S captures the clipboard.");
-        return QStringLiteral("%1 captures the clipboard (the desktop's choice; change it in its keyboard settings).")
+        return QStringLiteral(
+                   "%1 captures the clipboard (the desktop's choice; change it in its keyboard settings).")
             .arg(trigger);
     case HotkeyState::Pending:
         return QStringLiteral("Waiting for the desktop to approve Super+Shift+S.");

@@ -52,8 +52,9 @@ public slots:
         QList<PortalShortcut> answer;
         if (listBound) {
             for (PortalShortcut s : shortcuts) {
-                s.properties = {{QStringLiteral("description"), s.properties.value(QStringLiteral("description"))},
-                                {QStringLiteral("trigger_description"), assignedTrigger}};
+                s.properties = {
+                    {QStringLiteral("description"), s.properties.value(QStringLiteral("description"))},
+                    {QStringLiteral("trigger_description"), assignedTrigger}};
                 answer << s;
             }
         }
@@ -199,7 +200,8 @@ private slots:
         QVERIFY(again.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &restarted,
                                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
         QVERIFY(again.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
-        QVERIFY(QTest::qWaitFor([&] { return restarted.calls.size() == 2 && stack.backend->isBound(); }, 5000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return restarted.calls.size() == 2 && stack.backend->isBound(); }, 5000));
         QVERIFY(restarted.sessionPath != before);
         QCOMPARE(stack.backend->trigger(), QStringLiteral("Meta+Shift+S"));
         QDBusConnection::disconnectFromBus(QStringLiteral("portal2"));
@@ -218,8 +220,8 @@ private slots:
         QList<int> states;
         backend.stateChanged = [&](HotkeyState s, const QString &) { states << int(s); };
         QVERIFY(backend.registerHotkey([] {}));
-        QVERIFY(QTest::qWaitFor([&] { return !states.isEmpty() && states.last() != int(HotkeyState::Pending); },
-                                30000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !states.isEmpty() && states.last() != int(HotkeyState::Pending); }, 30000));
 
         bool held = false;
         QDBusMessage list = QDBusMessage::createMethodCall(
@@ -230,12 +232,13 @@ private slots:
         for (const QDBusObjectPath &path :
              qdbus_cast<QList<QDBusObjectPath>>(components.arguments().value(0))) {
             const QDBusMessage names = session.call(QDBusMessage::createMethodCall(
-                QStringLiteral("org.kde.kglobalaccel"), path.path(), QStringLiteral("org.kde.kglobalaccel.Component"),
-                QStringLiteral("shortcutNames")));
+                QStringLiteral("org.kde.kglobalaccel"), path.path(),
+                QStringLiteral("org.kde.kglobalaccel.Component"), QStringLiteral("shortcutNames")));
             held = held || names.arguments().value(0).toStringList().contains(u"capture-clipboard");
         }
         qInfo("The real portal %s the shortcut (trigger \"%s\"); kglobalaccel %s it.",
-              backend.isBound() ? "bound" : "did not bind", qPrintable(backend.trigger()), held ? "holds" : "lacks");
+              backend.isBound() ? "bound" : "did not bind", qPrintable(backend.trigger()),
+              held ? "holds" : "lacks");
         QCOMPARE(backend.isBound(), held);
         QCOMPARE(states.last(), held ? int(HotkeyState::Active) : int(HotkeyState::Declined));
     }
