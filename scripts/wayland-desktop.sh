@@ -50,7 +50,7 @@ start_kwin() {
 # It brings the document portal, whose FUSE mount in the runtime folder
 # must go before the folder can.
 start_portal() {
-  trap 'unmount_documents; cleanup' EXIT
+  trap 'unmount_documents; if declare -F cleanup >/dev/null; then cleanup; fi' EXIT
   within 40 portal_version || fail "the GlobalShortcuts portal did not come up"
 }
 unmount_documents() {

@@ -69,8 +69,8 @@ bool KGlobalAccelHotkeyBackend::registerHotkey(std::function<void()> pressed)
     if (!isAvailable(bus_))
         return false;
     pressed_ = std::move(pressed);
-    bus_.connect(kService, kPath, kInterface, QStringLiteral("yourShortcutGotChanged"), this,
-                 SLOT(onShortcutChanged(QStringList, QList<int>)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("yourShortcutsChanged"), this,
+                 SLOT(onShortcutsChanged(QDBusMessage)));
     return bind();
 }
 
@@ -106,16 +106,19 @@ bool KGlobalAccelHotkeyBackend::bind()
                          QStringLiteral("globalShortcutPressed"), this,
                          SLOT(onPressed(QString, QString, qlonglong)));
     }
-    setTrigger(qdbus_cast<QList<int>>(assigned.arguments().first()));
+    QList<QKeySequence> keys;
+    for (const int key : qdbus_cast<QList<int>>(assigned.arguments().first()))
+        keys << QKeySequence(key);
+    setTrigger(keys);
     return true;
 }
 
-void KGlobalAccelHotkeyBackend::setTrigger(const QList<int> &keys)
+void KGlobalAccelHotkeyBackend::setTrigger(const QList<QKeySequence> &keys)
 {
     QStringList names;
-    for (const int key : keys) {
-        if (key != 0)
-            names << QKeySequence(key).toString(QKeySequence::PortableText);
+    for (const QKeySequence &key : keys) {
+        if (!key.isEmpty())
+            names << key.toString(QKeySequence::PortableText);
     }
     trigger_ = names.join(QStringLiteral(", "));
     // No keys: another component holds Super+Shift+S; the user can pick
@@ -142,10 +145,31 @@ void KGlobalAccelHotkeyBackend::onPressed(const QString &componentUnique, const 
         pressed_();
 }
 
-void KGlobalAccelHotkeyBackend::onShortcutChanged(const QStringList &id, const QList<int> &keys)
+// yourShortcutsChanged(as actionId, a(ai) keys): each key sequence as a
+// structure of up to four Qt key codes.
+void KGlobalAccelHotkeyBackend::onShortcutsChanged(const QDBusMessage &message)
 {
-    if (id.size() >= 2 && id[0] == component && id[1] == action && pressed_)
-        setTrigger(keys);
+    const QVariantList args = message.arguments();
+    if (args.size() < 2 || !pressed_)
+        return;
+    const QStringList id = args[0].toStringList();
+    if (id.size() < 2 || id[0] != component || id[1] != action)
+        return;
+    const auto keys = args[1].value<QDBusArgument>();
+    if (keys.currentSignature() != u"a(ai)")
+        return;
+    QList<QKeySequence> sequences;
+    keys.beginArray();
+    while (!keys.atEnd()) {
+        QList<int> codes;
+        keys.beginStructure();
+        keys >> codes;
+        keys.endStructure();
+        codes.resize(4, 0);
+        sequences << QKeySequence(codes[0], codes[1], codes[2], codes[3]);
+    }
+    keys.endArray();
+    setTrigger(sequences);
 }
 
 } // namespace pendrel

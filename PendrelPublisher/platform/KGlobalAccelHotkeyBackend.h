@@ -3,6 +3,8 @@
 #include "platform/HotkeyBackend.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QKeySequence>
 #include <QDBusServiceWatcher>
 #include <QObject>
 
@@ -37,12 +39,12 @@ public:
 
 private slots:
     void onPressed(const QString &componentUnique, const QString &actionUnique, qlonglong timestamp);
-    void onShortcutChanged(const QStringList &actionId, const QList<int> &keys);
+    void onShortcutsChanged(const QDBusMessage &message);
 
 private:
     // Registers the action and asks for the keys; reports the outcome.
     bool bind();
-    void setTrigger(const QList<int> &keys);
+    void setTrigger(const QList<QKeySequence> &keys);
 
     QDBusConnection bus_;
     QDBusServiceWatcher watcher_;
