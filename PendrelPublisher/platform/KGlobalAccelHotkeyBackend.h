@@ -4,8 +4,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QKeySequence>
 #include <QDBusServiceWatcher>
+#include <QKeySequence>
 #include <QObject>
 
 namespace pendrel {

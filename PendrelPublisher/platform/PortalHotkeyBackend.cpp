@@ -6,6 +6,7 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QPointer>
+#include <QTimer>
 #include <QUuid>
 
 #include <QCoroDBus>
@@ -102,7 +103,14 @@ PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus, QObject *parent)
                 if (!pressed_)
                     return;
                 if (newOwner.isEmpty()) {
+                    // Started on demand: nobody may ask for it again soon, so
+                    // we do, once it has had a moment to go.
                     report(HotkeyState::Pending);
+                    const int generation = generation_;
+                    QTimer::singleShot(std::chrono::seconds(1), this, [this, generation] {
+                        if (pressed_ && generation == generation_)
+                            startDetached(bind(), QStringLiteral("Binding the global shortcut again"));
+                    });
                     return;
                 }
                 startDetached(bind(), QStringLiteral("Binding the global shortcut again"));

@@ -3,7 +3,8 @@
 # real KDE shortcut daemon KWin serves, xdg-desktop-portal and
 # xdg-desktop-portal-kde, on a D-Bus session of its own:
 # - the GlobalShortcuts portal's answer is taken for what it is (checked
-#   against what kglobalaccel then holds);
+#   against what kglobalaccel then holds), and the bind is made again when
+#   the portal process ends;
 # - the program binds Super+Shift+S under the component
 #   com.pendrel.publisher, the same one at every launch;
 # - a press (kglobalaccel's own invokeShortcut) captures what wl-copy put on
@@ -29,7 +30,7 @@ start_portal
 
 # 1. The portal on its own.
 PENDREL_REAL_PORTAL=1 "$portal_test" realPortal >"$work/portal-test.log" 2>&1 ||
-  { cat "$work/portal-test.log" >&2; fail "the portal's answer was misread"; }
+  { cat "$work/portal-test.log" >&2; fail "the program misread the real portal, or did not bind again after it restarted"; }
 grep -o 'The real portal.*' "$work/portal-test.log" || true
 
 kglobalaccel() {
