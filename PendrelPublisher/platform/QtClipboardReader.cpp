@@ -1,5 +1,7 @@
 #include "platform/QtClipboardReader.h"
 
+#include "platform/DesktopSession.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -64,7 +66,9 @@ std::optional<QByteArray> wlPaste(const QString &program, const QStringList &arg
 // read then stands (right whenever our panel has the focus).
 std::optional<QString> readThroughWlPaste()
 {
-    if (!QGuiApplication::platformName().startsWith(u"wayland"))
+    // By the session, not Qt's platform: under Xwayland (QT_QPA_PLATFORM=xcb)
+    // an X11 client sees a Wayland program's copy only while it has the focus.
+    if (sessionKind() != SessionKind::Wayland)
         return std::nullopt;
     const QString program = QStandardPaths::findExecutable(QStringLiteral("wl-paste"));
     if (program.isEmpty())
