@@ -12,6 +12,12 @@ SessionKind sessionKind(const QProcessEnvironment &env)
     return SessionKind::None;
 }
 
+bool isKdeDesktop(const QProcessEnvironment &env)
+{
+    const QStringList desktops = env.value(QStringLiteral("XDG_CURRENT_DESKTOP")).split(u':');
+    return desktops.contains(QStringLiteral("KDE"), Qt::CaseInsensitive);
+}
+
 QByteArray qtPlatformFor(SessionKind kind)
 {
     // xcb second: without Qt's Wayland plug-in the panel still shows

@@ -12,6 +12,11 @@ enum class SessionKind { X11, Wayland, None };
 // window has the focus.
 SessionKind sessionKind(const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
+// Whether the desktop is KDE Plasma (XDG_CURRENT_DESKTOP lists KDE). Its
+// shortcut daemon can run elsewhere too (started by a KDE program on GNOME),
+// but grabs keys on Wayland only inside KWin.
+bool isKdeDesktop(const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
 // The Qt platform plugin(s) to ask for in that session, or empty to leave
 // Qt's own choice (Qt 6.4 ignores a Wayland session on GNOME and would run
 // under Xwayland).

@@ -65,7 +65,7 @@ void PendrelPublisherApp::launch()
     std::unique_ptr<HotkeyBackend> hotkeys;
     switch (sessionKind()) {
     case SessionKind::Wayland:
-        if (KGlobalAccelHotkeyBackend::isAvailable())
+        if (isKdeDesktop() && KGlobalAccelHotkeyBackend::isAvailable())
             hotkeys = std::make_unique<KGlobalAccelHotkeyBackend>();
         else if (PortalHotkeyBackend::isAvailable())
             hotkeys = std::make_unique<PortalHotkeyBackend>();

@@ -37,21 +37,25 @@ private slots:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("wayland");
         QTest::addColumn<QString>("x11");
+        QTest::addColumn<QString>("desktop");
         QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("kde");
         const int w = int(SessionKind::Wayland), x = int(SessionKind::X11), none = int(SessionKind::None);
-        QTest::newRow("wayland with xwayland") << "wayland" << "wayland-0" << ":0" << w;
-        QTest::newRow("wayland display only") << "" << "wayland-1" << ":1" << w;
-        QTest::newRow("session type only") << "wayland" << "" << "" << w;
-        QTest::newRow("x11") << "x11" << "" << ":0" << x;
-        QTest::newRow("display only") << "" << "" << ":0" << x;
-        QTest::newRow("tty") << "tty" << "" << "" << none;
+        QTest::newRow("wayland with xwayland") << "wayland" << "wayland-0" << ":0" << "KDE" << w << true;
+        QTest::newRow("wayland display only") << "" << "wayland-1" << ":1" << "ubuntu:GNOME" << w << false;
+        QTest::newRow("session type only") << "wayland" << "" << "" << "sway" << w << false;
+        QTest::newRow("x11") << "x11" << "" << ":0" << "XFCE" << x << false;
+        QTest::newRow("display only") << "" << "" << ":0" << "KDE" << x << true;
+        QTest::newRow("tty") << "tty" << "" << "" << "" << none << false;
     }
     void sessionKind()
     {
         QFETCH(QString, type);
         QFETCH(QString, wayland);
         QFETCH(QString, x11);
+        QFETCH(QString, desktop);
         QFETCH(int, kind);
+        QFETCH(bool, kde);
         QProcessEnvironment env;
         const auto put = [&](const char *name, const QString &value) {
             if (!value.isEmpty())
@@ -60,7 +64,9 @@ private slots:
         put("XDG_SESSION_TYPE", type);
         put("WAYLAND_DISPLAY", wayland);
         put("DISPLAY", x11);
+        put("XDG_CURRENT_DESKTOP", desktop);
         QCOMPARE(int(pendrel::sessionKind(env)), kind);
+        QCOMPARE(isKdeDesktop(env), kde);
         QCOMPARE(qtPlatformFor(SessionKind(kind)).startsWith("wayland"), kind == int(SessionKind::Wayland));
     }
 
