@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real program natively on headless sway whose screen is shorter than
-# the panel: the panel window stays within the screen (its content scrolls),
+# the panel: the panel window stays within the screen (its content scrolls)
+# and follows it when the screen shrinks,
 # and the program says that sway offers it no shortcut of its own.
 # Skips (77) only when sway or grim is missing.
 # Usage: wayland-sway.sh <pendrel-publisher> <artifact folder>
@@ -31,6 +32,14 @@ grim "$artifacts/sway-panel.png" 2>/dev/null || true
 read -r y h <<<"$(panel | jq -r '"\(.rect.y) \(.rect.height)"' | head -1)"
 [ "$y" -ge 0 ] && [ $((y + h)) -le "$height" ] ||
   fail "the panel runs off the ${height}-pixel screen: y $y, height $h"
+# The screen shrinks (another monitor mode): the panel follows.
+height=420
+swaymsg output HEADLESS-1 mode "1280x$height" >/dev/null
+fits() {
+  read -r y h <<<"$(panel | jq -r '"\(.rect.y) \(.rect.height)"' | head -1)"
+  [ "$y" -ge 0 ] && [ $((y + h)) -le "$height" ]
+}
+within 10 fits || fail "the panel did not follow the screen down to $height pixels: y $y, height $h"
 grep -q 'Keyboard shortcut: Super+Shift+S is not available' "$work/app.log" ||
   fail "the program did not say the shortcut is unavailable on sway"
 echo "wayland-sway: the panel fits (y $y, height $h of $height); screenshot $artifacts/sway-panel.png"
