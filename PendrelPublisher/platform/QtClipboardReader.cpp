@@ -70,6 +70,10 @@ std::optional<QString> readThroughWlPaste()
     // an X11 client sees a Wayland program's copy only while it has the focus.
     if (sessionKind() != SessionKind::Wayland)
         return std::nullopt;
+    // With the focus (the panel's capture button) Qt's own read is right,
+    // and wl-paste would, without data-control (GNOME), take the focus.
+    if (QGuiApplication::focusWindow())
+        return std::nullopt;
     const QString program = QStandardPaths::findExecutable(QStringLiteral("wl-paste"));
     if (program.isEmpty())
         return std::nullopt;
