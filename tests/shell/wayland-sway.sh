@@ -8,10 +8,10 @@
 set -euo pipefail
 app="$1"
 artifacts="$2"
-mkdir -p "$artifacts"
 for tool in sway swaymsg grim jq setpriv; do
   command -v "$tool" >/dev/null || { echo "wayland-sway: skipped, $tool is not installed"; exit 77; }
 done
+mkdir -p "$artifacts"
 if [ -z "${PENDREL_OWN_BUS:-}" ]; then
   PENDREL_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
 fi
