@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Shared by the scripts that drive the real program on a headless Wayland
 # compositor (KWin or sway), the way scripts/desktop.sh does for Xvfb.
 # Source it after defining fail(), $work and the pids array; run inside a
@@ -84,10 +85,17 @@ start_sway() {
   WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman HOME="$XDG_RUNTIME_DIR" \
     "${as[@]}" sway -c "$work/sway.cfg" >"$work/sway.log" 2>&1 &
   pids+=($!)
-  within 20 sh -c 'ls "$XDG_RUNTIME_DIR"/wayland-* | grep -qv lock' || fail "sway did not start"
-  local socket
-  socket="$(basename "$(ls "$XDG_RUNTIME_DIR"/wayland-* | grep -v lock | head -1)")"
-  export WAYLAND_DISPLAY="$socket" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
-  export SWAYSOCK="$(ls "$XDG_RUNTIME_DIR"/sway-ipc.* | head -1)"
+  within 20 sway_socket || fail "sway did not start"
+  WAYLAND_DISPLAY="$(sway_socket)"
+  local ipc
+  for ipc in "$XDG_RUNTIME_DIR"/sway-ipc.*; do SWAYSOCK="$ipc"; done
+  export WAYLAND_DISPLAY SWAYSOCK XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
   within 10 swaymsg -t get_outputs || fail "sway does not answer"
+}
+sway_socket() {
+  local s
+  for s in "$XDG_RUNTIME_DIR"/wayland-*; do
+    case "$s" in *.lock) ;; *) [ -S "$s" ] && { basename "$s"; return 0; } ;; esac
+  done
+  return 1
 }
