@@ -1,6 +1,7 @@
 // Pendrel Publisher: a tray application that turns captured text into
 // published articles.
 
+#include "platform/DesktopSession.h"
 #include "shell/PendrelPublisherApp.h"
 #include "shell/SingleInstance.h"
 #include "state/AppConfiguration.h"
@@ -59,7 +60,10 @@ int reportUnusableFolder(const pendrel::SingleInstance &instance)
 
 int main(int argc, char **argv)
 {
+    const bool platformChosen = pendrel::chooseQtPlatform(); // natively on Wayland
     QApplication app(argc, argv);
+    if (platformChosen)
+        pendrel::forgetQtPlatformChoice();
     QApplication::setApplicationName(QStringLiteral("Pendrel Publisher"));
     QApplication::setApplicationVersion(pendrel::AppConfiguration::shortVersion());
     QApplication::setDesktopFileName(QStringLiteral("com.pendrel.publisher"));

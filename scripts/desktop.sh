@@ -22,6 +22,10 @@ start_display() {
   pids+=($!)
   within 10 test -s "$work/display" || fail "Xvfb did not start"
   export DISPLAY=":$(cat "$work/display")"
+  # An X11 session, whatever the one the tests were started from: the
+  # program picks its shortcut path by the session type.
+  export XDG_SESSION_TYPE=x11
+  unset WAYLAND_DISPLAY
 }
 start_tray_host() {
   local attempt pid

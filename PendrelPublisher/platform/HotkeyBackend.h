@@ -1,17 +1,39 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 namespace pendrel {
+
+// Where the shortcut stands, as the desktop answered.
+enum class HotkeyState {
+    Pending,     // asked; the desktop (or the user, in its dialog) has not answered yet
+    Active,      // bound; `trigger` says to which keys, when the desktop told
+    Declined,    // the desktop or the user refused, or bound something else
+    Unavailable, // no way to bind on this desktop
+};
 
 // One system-wide keyboard shortcut: Super+Shift+S.
 class HotkeyBackend {
 public:
     virtual ~HotkeyBackend() = default;
-    // False when the desktop refused (another program owns the combination,
-    // or there is no way to grab keys); `pressed` then never runs.
+    // False when the desktop refused at once (another program owns the
+    // combination, or there is no way to grab keys); `pressed` then never
+    // runs. A backend that binds asynchronously returns true and reports
+    // the outcome through `stateChanged`.
     virtual bool registerHotkey(std::function<void()> pressed) = 0;
     virtual void unregisterHotkey() = 0;
+
+    // Each change of state, with the trigger the desktop assigned ("Meta+Shift+S").
+    std::function<void(HotkeyState state, const QString &trigger)> stateChanged;
+
+protected:
+    void report(HotkeyState state, const QString &trigger = {})
+    {
+        if (stateChanged)
+            stateChanged(state, trigger);
+    }
 };
 
 } // namespace pendrel

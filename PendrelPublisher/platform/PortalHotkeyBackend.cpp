@@ -5,6 +5,8 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include <QPointer>
+#include <QTimer>
 #include <QUuid>
 
 #include <QCoroDBus>
@@ -74,15 +76,52 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, PortalShortcut &s
     return argument;
 }
 
-PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus, QObject *parent)
-    : QObject(parent), bus_(std::move(bus))
+QList<PortalShortcut> portalShortcuts(const QVariant &value)
 {
     registerTypes();
+    if (value.canConvert<QDBusArgument>()) {
+        const auto argument = value.value<QDBusArgument>();
+        if (argument.currentSignature() == u"a(sa{sv})")
+            return qdbus_cast<QList<PortalShortcut>>(argument);
+        return {};
+    }
+    return value.value<QList<PortalShortcut>>();
+}
+
+PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus, QObject *parent)
+    : QObject(parent), bus_(std::move(bus)),
+      watcher_(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange)
+{
+    registerTypes();
+    // The portal restarted: its sessions, and our shortcut, went with it.
+    connect(&watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &newOwner) {
+                ++generation_;
+                session_.clear();
+                bound_ = false;
+                trigger_.clear();
+                if (!pressed_)
+                    return;
+                if (newOwner.isEmpty()) {
+                    // Started on demand: nobody may ask for it again soon, so
+                    // we do, once it has had a moment to go.
+                    report(HotkeyState::Pending);
+                    const int generation = generation_;
+                    QTimer::singleShot(std::chrono::seconds(1), this, [this, generation] {
+                        if (pressed_ && generation == generation_)
+                            startDetached(bind(), QStringLiteral("Binding the global shortcut again"));
+                    });
+                    return;
+                }
+                startDetached(bind(), QStringLiteral("Binding the global shortcut again"));
+            });
     // Any sender: the session handle tells our presses apart, and a portal
     // that (re)starts later is still heard. The slot reads the message
     // itself (QtDBus would not bind the typed arguments of this signal).
     bus_.connect(QString(), kPath, kInterface, QStringLiteral("Activated"), this,
                  SLOT(onActivated(QDBusMessage)));
+    bus_.connect(QString(), kPath, kInterface, QStringLiteral("ShortcutsChanged"), this,
+                 SLOT(onShortcutsChanged(QDBusMessage)));
 }
 
 bool PortalHotkeyBackend::isAvailable(const QDBusConnection &bus)
@@ -96,8 +135,10 @@ bool PortalHotkeyBackend::isAvailable(const QDBusConnection &bus)
 
 bool PortalHotkeyBackend::registerHotkey(std::function<void()> pressed)
 {
-    if (!isAvailable(bus_))
+    if (!isAvailable(bus_)) {
+        report(HotkeyState::Unavailable);
         return false;
+    }
     pressed_ = std::move(pressed);
     startDetached(bind(), QStringLiteral("Binding the global shortcut"));
     return true;
@@ -106,6 +147,8 @@ bool PortalHotkeyBackend::registerHotkey(std::function<void()> pressed)
 void PortalHotkeyBackend::unregisterHotkey()
 {
     pressed_ = nullptr;
+    ++generation_;
+    bound_ = false;
     if (session_.isEmpty())
         return;
     // Closing the session drops its shortcuts.
@@ -116,8 +159,8 @@ void PortalHotkeyBackend::unregisterHotkey()
     session_.clear();
 }
 
-QCoro::Task<std::optional<QVariantMap>> PortalHotkeyBackend::request(const QString &method,
-                                                                     QVariantList arguments, QString token)
+QCoro::Task<std::optional<std::pair<uint, QVariantMap>>>
+PortalHotkeyBackend::request(const QString &method, QVariantList arguments, QString token)
 {
     // The answer comes as a Response signal on a request object whose path
     // is known in advance; listen there before calling so that it cannot be missed.
@@ -130,17 +173,24 @@ QCoro::Task<std::optional<QVariantMap>> PortalHotkeyBackend::request(const QStri
     call.setArguments(arguments);
     response_.reset();
     const QDBusPendingCall pending = bus_.asyncCall(call);
+    // The answer may come after we are gone (the program quitting).
+    const QPointer<PortalHotkeyBackend> self(this);
     const QDBusMessage reply = co_await pending;
-    std::optional<QVariantMap> results;
-    if (reply.type() == QDBusMessage::ReplyMessage) {
+    if (!self)
+        co_return std::nullopt;
+    std::optional<std::pair<uint, QVariantMap>> results;
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        qWarning("The desktop portal refused %s: %s", qPrintable(method), qPrintable(reply.errorMessage()));
+    } else {
         // The desktop may ask the user first; give them time.
         if (!response_) {
             auto responded =
                 qCoro(this, &PortalHotkeyBackend::responded, std::chrono::minutes(5)); // named: GCC 12
             co_await responded;
+            if (!self)
+                co_return std::nullopt;
         }
-        if (response_ && response_->first == 0)
-            results = response_->second;
+        results = response_;
     }
     bus_.disconnect(kService, requestPath, QStringLiteral("org.freedesktop.portal.Request"),
                     QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
@@ -149,21 +199,75 @@ QCoro::Task<std::optional<QVariantMap>> PortalHotkeyBackend::request(const QStri
 
 QCoro::Task<void> PortalHotkeyBackend::bind()
 {
+    const int generation = ++generation_;
+    const QPointer<PortalHotkeyBackend> self(this);
+    // Gone, unbound, or the portal restarted meanwhile: this bind is over.
+    const auto over = [&] { return !self || generation != generation_; };
+    report(HotkeyState::Pending);
+    // Newer portals learn a host application's id from this call; 1.16
+    // knows no Registry and takes it from the systemd scope the desktop
+    // launched us in (app-com.pendrel.publisher-*.scope and the like).
+    QDBusMessage registration = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.host.portal.Registry"), QStringLiteral("Register"));
+    registration << appID.toString() << QVariantMap();
+    const QDBusPendingCall registering = bus_.asyncCall(registration); // named: GCC 12
+    const QDBusMessage registered = co_await registering;
+    if (over())
+        co_return;
+    if (registered.type() == QDBusMessage::ErrorMessage)
+        qDebug("No host registry in this portal: %s", qPrintable(registered.errorMessage()));
+
     const QString requestToken = newToken();
     const QVariantList createArguments{createOptions(requestToken, newToken())};
     const QString createSession = QStringLiteral("CreateSession");
-    const std::optional<QVariantMap> created = co_await request(createSession, createArguments, requestToken);
-    if (!created)
+    const auto created = co_await request(createSession, createArguments, requestToken);
+    if (over())
         co_return;
-    const QString session = created->value(QStringLiteral("session_handle")).toString();
-    if (session.isEmpty())
+    const QString session = created && created->first == 0
+                                ? created->second.value(QStringLiteral("session_handle")).toString()
+                                : QString();
+    if (session.isEmpty()) {
+        report(HotkeyState::Declined);
         co_return;
+    }
     session_ = session;
 
     const QString bindToken = newToken();
     const QVariantList arguments = bindArguments(session, bindToken);
     const QString bindShortcuts = QStringLiteral("BindShortcuts");
-    co_await request(bindShortcuts, arguments, bindToken);
+    const auto answer = co_await request(bindShortcuts, arguments, bindToken);
+    if (over())
+        co_return;
+    // 1: the user said no in the desktop's dialog; 2: the desktop did.
+    if (!answer || answer->first != 0) {
+        qInfo("The desktop declined the shortcut (portal response %u).", answer ? answer->first : 2u);
+        report(HotkeyState::Declined);
+        co_return;
+    }
+    takeShortcuts(portalShortcuts(answer->second.value(QStringLiteral("shortcuts"))));
+}
+
+void PortalHotkeyBackend::takeShortcuts(const QList<PortalShortcut> &shortcuts)
+{
+    bound_ = false;
+    trigger_.clear();
+    for (const PortalShortcut &shortcut : shortcuts) {
+        if (shortcut.id == shortcutID) {
+            bound_ = true;
+            trigger_ = shortcut.properties.value(QStringLiteral("trigger_description")).toString();
+        }
+    }
+    // A success that lists nothing binds nothing (Plasma 5.27's portal
+    // answers so, having opened System Settings instead).
+    report(bound_ ? HotkeyState::Active : HotkeyState::Declined, trigger_);
+}
+
+void PortalHotkeyBackend::onShortcutsChanged(const QDBusMessage &message)
+{
+    const QVariantList args = message.arguments();
+    if (args.size() < 2 || session_.isEmpty() || qvariant_cast<QDBusObjectPath>(args[0]).path() != session_)
+        return;
+    takeShortcuts(portalShortcuts(args[1]));
 }
 
 void PortalHotkeyBackend::onResponse(uint response, const QVariantMap &results)
@@ -179,7 +283,7 @@ void PortalHotkeyBackend::onActivated(const QDBusMessage &message)
         return;
     const QDBusObjectPath session = qvariant_cast<QDBusObjectPath>(args[0]);
     const QString id = args[1].toString();
-    if (session.path() == session_ && id == shortcutID && pressed_)
+    if (!session_.isEmpty() && session.path() == session_ && id == shortcutID && pressed_)
         pressed_();
 }
 

@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
 #include <QObject>
 #include <QVariantMap>
 
@@ -21,14 +22,19 @@ struct PortalShortcut {
 QDBusArgument &operator<<(QDBusArgument &argument, const PortalShortcut &shortcut);
 const QDBusArgument &operator>>(const QDBusArgument &argument, PortalShortcut &shortcut);
 
+// The shortcuts of a portal answer or signal, a(sa{sv}) inside a variant.
+QList<PortalShortcut> portalShortcuts(const QVariant &value);
+
 // Super+Shift+S through the desktop portal's GlobalShortcuts interface,
 // where windows cannot grab keys themselves (Wayland). The desktop asks the
-// user to confirm the binding and may pick another trigger.
+// user to confirm the binding and may pick another trigger; only the
+// shortcuts its answer lists are bound.
 class PortalHotkeyBackend final : public QObject, public HotkeyBackend {
     Q_OBJECT
 
 public:
     static constexpr QStringView shortcutID = u"capture-clipboard";
+    static constexpr QStringView appID = u"com.pendrel.publisher";
 
     explicit PortalHotkeyBackend(QDBusConnection bus = QDBusConnection::sessionBus(),
                                  QObject *parent = nullptr);
@@ -40,7 +46,10 @@ public:
     bool registerHotkey(std::function<void()> pressed) override;
     void unregisterHotkey() override;
 
-    [[nodiscard]] bool isBound() const { return !session_.isEmpty(); }
+    // Whether the desktop's answer listed the shortcut.
+    [[nodiscard]] bool isBound() const { return bound_; }
+    // The keys the desktop says it assigned (its trigger_description).
+    [[nodiscard]] QString trigger() const { return trigger_; }
 
 signals:
     void responded(uint response, const QVariantMap &results);
@@ -48,17 +57,24 @@ signals:
 private slots:
     void onResponse(uint response, const QVariantMap &results);
     void onActivated(const QDBusMessage &message);
+    void onShortcutsChanged(const QDBusMessage &message);
 
 private:
     QCoro::Task<void> bind();
     // Calls a portal method that answers through a Request object and waits
-    // for its Response; nothing when the call or the request failed.
-    QCoro::Task<std::optional<QVariantMap>> request(const QString &method, QVariantList arguments,
-                                                    QString token);
+    // for its Response code and results; nothing when the call failed.
+    QCoro::Task<std::optional<std::pair<uint, QVariantMap>>> request(const QString &method,
+                                                                     QVariantList arguments, QString token);
+    // Takes the shortcut list the desktop reports as what is bound.
+    void takeShortcuts(const QList<PortalShortcut> &shortcuts);
 
     QDBusConnection bus_;
     std::function<void()> pressed_;
+    QDBusServiceWatcher watcher_;
     QString session_;
+    bool bound_ = false;
+    QString trigger_;
+    int generation_ = 0;                                   // a bind started before a portal restart gives up
     std::optional<std::pair<uint, QVariantMap>> response_; // of the request in flight
 };
 

@@ -3,8 +3,11 @@
 #include "state/AppState.h"
 
 #include <QApplication>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace pendrel {
 
@@ -26,12 +29,65 @@ void PanelWindow::setContent(QWidget *content)
     if (content_)
         return;
     content_ = content;
-    layout()->addWidget(content);
+    // The panel's full height may not fit the screen (a signed-in panel on
+    // an 800-pixel laptop screen); it then scrolls inside the window.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("panelScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    layout()->addWidget(scroll);
+    fitToScreen();
 }
 
 void PanelWindow::setPanelSize(int width, int height)
 {
-    setFixedSize(width, height);
+    wanted_ = QSize(width, height);
+    fitToScreen();
+}
+
+namespace {
+constexpr int waylandAllowance = 48;
+} // namespace
+
+int PanelWindow::fittedHeight(int wanted, int available, int frame)
+{
+    if (available <= 0)
+        return wanted;
+    return std::max(1, std::min(wanted, available - frame));
+}
+
+void PanelWindow::fitToScreen()
+{
+    const QScreen *where = windowHandle() && windowHandle()->screen() ? windowHandle()->screen() : screen();
+    int available = where ? where->availableGeometry().height() : 0;
+    // A Wayland client sees the whole output: neither the desktop's panels
+    // nor the borders and title bar the compositor draws. Leave room for them.
+    if (available > 0 && QGuiApplication::platformName().startsWith(u"wayland"))
+        available -= waylandAllowance;
+    // The title bar and borders a window gets, known once it is shown.
+    const int frame = isVisible() ? std::max(0, frameGeometry().height() - geometry().height()) : 0;
+    if (content_)
+        content_->setMinimumHeight(wanted_.height());
+    setFixedSize(wanted_.width(), fittedHeight(wanted_.height(), available, frame));
+}
+
+void PanelWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (QWindow *window = windowHandle(); window && !watchingScreen_) {
+        watchingScreen_ = true;
+        const auto watch = [this](QScreen *s) {
+            if (s)
+                connect(s, &QScreen::availableGeometryChanged, this, &PanelWindow::fitToScreen,
+                        Qt::UniqueConnection);
+            fitToScreen();
+        };
+        connect(window, &QWindow::screenChanged, this, watch);
+        watch(window->screen());
+    }
+    fitToScreen();
 }
 
 bool PanelWindow::hiddenWithinMs(int ms) const

@@ -22,6 +22,9 @@ public:
     // Sets the panel's content on first use.
     void setContent(QWidget *content);
     void setPanelSize(int width, int height);
+    // The window's height for a panel `wanted` high on a screen whose
+    // free area is `available` high, with `frame` pixels of title bar.
+    static int fittedHeight(int wanted, int available, int frame);
     // Whether the window was hidden less than `ms` ago.
     [[nodiscard]] bool hiddenWithinMs(int ms) const;
 
@@ -30,12 +33,17 @@ signals:
 
 protected:
     void hideEvent(QHideEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    void fitToScreen();
+
     AppState &state_;
     bool popup_;
     QWidget *content_ = nullptr;
     QElapsedTimer sinceHidden_;
+    QSize wanted_;
+    bool watchingScreen_ = false;
 };
 
 } // namespace pendrel

@@ -1,6 +1,8 @@
 #include "shell/PendrelPublisherApp.h"
 
+#include "platform/DesktopSession.h"
 #include "platform/FileSecretBackend.h"
+#include "platform/KGlobalAccelHotkeyBackend.h"
 #include "platform/PortalHotkeyBackend.h"
 #include "platform/QtKeychainBackend.h"
 #include "platform/X11HotkeyBackend.h"
@@ -57,11 +59,24 @@ void PendrelPublisherApp::launch()
     if (AppConfiguration::reportStartup())
         startupReport_ = std::make_unique<StartupReport>(*appState_, statusItemController_->panel());
     // 5. Super+Shift+S.
+    // By the session: on Wayland only the desktop can bind keys (an X11
+    // grab through Xwayland fires only while an X11 window has the focus).
+    // On KDE its own daemon, whose binding lasts; elsewhere the portal.
     std::unique_ptr<HotkeyBackend> hotkeys;
-    if (X11HotkeyBackend::isAvailable())
-        hotkeys = std::make_unique<X11HotkeyBackend>();
-    else if (PortalHotkeyBackend::isAvailable())
-        hotkeys = std::make_unique<PortalHotkeyBackend>();
+    switch (sessionKind()) {
+    case SessionKind::Wayland:
+        if (isKdeDesktop() && KGlobalAccelHotkeyBackend::isAvailable())
+            hotkeys = std::make_unique<KGlobalAccelHotkeyBackend>();
+        else if (PortalHotkeyBackend::isAvailable())
+            hotkeys = std::make_unique<PortalHotkeyBackend>();
+        break;
+    case SessionKind::X11:
+        if (X11HotkeyBackend::isAvailable())
+            hotkeys = std::make_unique<X11HotkeyBackend>();
+        break;
+    case SessionKind::None:
+        break;
+    }
     const QPointer<AppState> state(appState_.get());
     globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [state] {
         if (state)

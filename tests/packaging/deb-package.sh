@@ -15,7 +15,7 @@ version="$(sed -n 's/^project(PendrelPublisher VERSION \([0-9.]*\).*/\1/p' "$her
 [ "$(dpkg-deb -f "$deb" Package)" = pendrel-publisher ] || fail "wrong package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "wrong version"
 depends="$(dpkg-deb -f "$deb" Depends)"
-for lib in qt6-qpa-plugins libqt6widgets6 libqt6network6 libqt6dbus6 libqt6keychain1 libxcb1; do
+for lib in qt6-qpa-plugins qt6-wayland wl-clipboard libqt6widgets6 libqt6network6 libqt6dbus6 libqt6keychain1 libxcb1; do
   case "$depends" in *"$lib"*) ;; *) fail "Depends lacks $lib: $depends" ;; esac
 done
 files="$(dpkg-deb -c "$deb" | awk '{print $NF}')"

@@ -1,19 +1,25 @@
 #include "platform/PortalHotkeyBackend.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusReply>
 #include <QTest>
 #include <QTimer>
 
 #include "PrivateBus.h"
 
+#include <csignal>
+
 using namespace pendrel;
 
 namespace {
 
-// The desktop portal's GlobalShortcuts, as xdg-desktop-portal answers it.
+// A fake of the desktop portal's GlobalShortcuts (the real one runs in
+// tests/shell/wayland-kde.sh): same signatures, and like xdg-desktop-portal
+// it answers a bind with the shortcuts it bound and the trigger assigned.
 class FakePortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
@@ -26,6 +32,11 @@ public:
     QStringList calls;
     QList<PortalShortcut> bound;
     QString sessionPath;
+    // How the next bind is answered: the Response code, and whether the
+    // results list the shortcuts (Plasma 5.27's back end lists none).
+    uint bindResponse = 0;
+    bool listBound = true;
+    QString assignedTrigger = QStringLiteral("Meta+Shift+S");
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap &options)
@@ -42,7 +53,16 @@ public slots:
     {
         calls << QStringLiteral("BindShortcuts ") + session.path();
         bound = shortcuts;
-        return respond(options, {});
+        QList<PortalShortcut> answer;
+        if (listBound) {
+            for (PortalShortcut s : shortcuts) {
+                s.properties = {
+                    {QStringLiteral("description"), s.properties.value(QStringLiteral("description"))},
+                    {QStringLiteral("trigger_description"), assignedTrigger}};
+                answer << s;
+            }
+        }
+        return respond(options, {{QStringLiteral("shortcuts"), QVariant::fromValue(answer)}}, bindResponse);
     }
 
 private:
@@ -52,14 +72,14 @@ private:
         return sender.replace(u'.', u'_');
     }
     // Answers with the request handle, then sends the Response on it.
-    QDBusObjectPath respond(const QVariantMap &options, const QVariantMap &results)
+    QDBusObjectPath respond(const QVariantMap &options, const QVariantMap &results, uint code = 0)
     {
         const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/") + senderPart() + u'/'
                              + options.value(QStringLiteral("handle_token")).toString();
-        QTimer::singleShot(10, this, [this, path, results] {
+        QTimer::singleShot(10, this, [this, path, results, code] {
             QDBusMessage signal = QDBusMessage::createSignal(
                 path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
-            signal << 0u << results;
+            signal << code << results;
             bus_.send(signal);
         });
         return QDBusObjectPath(path);
@@ -99,7 +119,7 @@ private slots:
         QCOMPARE(portal.bound.first().id, QStringLiteral("capture-clipboard"));
         QCOMPARE(portal.bound.first().properties.value(QStringLiteral("preferred_trigger")).toString(),
                  QStringLiteral("LOGO+SHIFT+s"));
-        QVERIFY(backend.isBound());
+        QVERIFY(QTest::qWaitFor([&] { return backend.isBound(); }, 5000));
 
         const auto activate = [&](const QString &session, const QString &id) {
             QDBusMessage signal = QDBusMessage::createSignal(
@@ -116,6 +136,162 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(presses, 1);
     }
+
+    void outcome_data()
+    {
+        QTest::addColumn<uint>("response");
+        QTest::addColumn<bool>("listBound");
+        QTest::addColumn<QString>("assigned");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("trigger");
+        const int active = int(HotkeyState::Active), declined = int(HotkeyState::Declined);
+        QTest::newRow("bound as asked") << 0u << true << "Meta+Shift+S" << active << "Meta+Shift+S";
+        QTest::newRow("bound to other keys") << 0u << true << "Ctrl+Alt+P" << active << "Ctrl+Alt+P";
+        QTest::newRow("success listing nothing") << 0u << false << "" << declined << "";
+        QTest::newRow("user cancelled") << 1u << true << "Meta+Shift+S" << declined << "";
+        QTest::newRow("desktop refused") << 2u << true << "Meta+Shift+S" << declined << "";
+    }
+    void outcome()
+    {
+        QFETCH(uint, response);
+        QFETCH(bool, listBound);
+        QFETCH(QString, assigned);
+        QFETCH(int, state);
+        QFETCH(QString, trigger);
+        Stack stack;
+        if (!stack.ok())
+            QSKIP("dbus-daemon is not available");
+        stack.portal->bindResponse = response;
+        stack.portal->listBound = listBound;
+        stack.portal->assignedTrigger = assigned;
+        QVERIFY(stack.backend->registerHotkey([] {}));
+        QVERIFY(QTest::qWaitFor([&] { return stack.states.size() >= 2; }, 5000));
+        QCOMPARE(stack.states.first(), int(HotkeyState::Pending));
+        QCOMPARE(stack.states.last(), state);
+        QCOMPARE(stack.backend->isBound(), state == int(HotkeyState::Active));
+        QCOMPARE(stack.backend->trigger(), trigger);
+    }
+
+    // The user changes the keys in the desktop's settings; the portal
+    // restarts and forgets every session.
+    void followsChangesAndRestarts()
+    {
+        Stack stack;
+        if (!stack.ok())
+            QSKIP("dbus-daemon is not available");
+        QVERIFY(stack.backend->registerHotkey([] {}));
+        QVERIFY(QTest::qWaitFor([&] { return stack.backend->isBound(); }, 5000));
+
+        const auto changed = [&](const QString &session, const QString &trigger) {
+            QDBusMessage signal = QDBusMessage::createSignal(
+                QStringLiteral("/org/freedesktop/portal/desktop"),
+                QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("ShortcutsChanged"));
+            const QList<PortalShortcut> list{
+                {QStringLiteral("capture-clipboard"), {{QStringLiteral("trigger_description"), trigger}}}};
+            signal << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(list);
+            stack.portalBus.send(signal);
+        };
+        changed(QStringLiteral("/org/freedesktop/portal/desktop/session/other/x"), QStringLiteral("F1"));
+        changed(stack.portal->sessionPath, QStringLiteral("Ctrl+F9"));
+        QVERIFY(QTest::qWaitFor([&] { return stack.backend->trigger() == u"Ctrl+F9"; }, 5000));
+
+        // A new portal process: a new owner of the name, no sessions.
+        const QString before = stack.portal->sessionPath;
+        QVERIFY(stack.portalBus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        QDBusConnection again = stack.bus.connect(QStringLiteral("portal2"));
+        FakePortal restarted(again);
+        restarted.assignedTrigger = QStringLiteral("Meta+Shift+S");
+        QVERIFY(again.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &restarted,
+                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        QVERIFY(again.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        QVERIFY(
+            QTest::qWaitFor([&] { return restarted.calls.size() == 2 && stack.backend->isBound(); }, 5000));
+        QVERIFY(restarted.sessionPath != before);
+        QCOMPARE(stack.backend->trigger(), QStringLiteral("Meta+Shift+S"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("portal2"));
+    }
+
+    // Against the session's real portal, when tests/shell/wayland-kde.sh
+    // runs one: what the backend reports bound must be what the desktop's
+    // shortcut daemon (kglobalaccel) holds.
+    void realPortal()
+    {
+        if (qEnvironmentVariableIsEmpty("PENDREL_REAL_PORTAL"))
+            QSKIP("no real portal (run by tests/shell/wayland-kde.sh)");
+        QDBusConnection session = QDBusConnection::sessionBus();
+        QVERIFY(PortalHotkeyBackend::isAvailable(session));
+        PortalHotkeyBackend backend(session);
+        QList<int> states;
+        backend.stateChanged = [&](HotkeyState s, const QString &) { states << int(s); };
+        QVERIFY(backend.registerHotkey([] {}));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !states.isEmpty() && states.last() != int(HotkeyState::Pending); }, 30000));
+
+        bool held = false;
+        QDBusMessage list = QDBusMessage::createMethodCall(
+            QStringLiteral("org.kde.kglobalaccel"), QStringLiteral("/kglobalaccel"),
+            QStringLiteral("org.kde.KGlobalAccel"), QStringLiteral("allComponents"));
+        const QDBusMessage components = session.call(list);
+        QCOMPARE(components.type(), QDBusMessage::ReplyMessage);
+        for (const QDBusObjectPath &path :
+             qdbus_cast<QList<QDBusObjectPath>>(components.arguments().value(0))) {
+            const QDBusMessage names = session.call(QDBusMessage::createMethodCall(
+                QStringLiteral("org.kde.kglobalaccel"), path.path(),
+                QStringLiteral("org.kde.kglobalaccel.Component"), QStringLiteral("shortcutNames")));
+            held = held || names.arguments().value(0).toStringList().contains(u"capture-clipboard");
+        }
+        qInfo("The real portal %s the shortcut (trigger \"%s\"); kglobalaccel %s it.",
+              backend.isBound() ? "bound" : "did not bind", qPrintable(backend.trigger()),
+              held ? "holds" : "lacks");
+        QCOMPARE(backend.isBound(), held);
+        const int outcome = held ? int(HotkeyState::Active) : int(HotkeyState::Declined);
+        QCOMPARE(states.last(), outcome);
+
+        // The portal process ends (a crash, an update): the backend starts
+        // it again by asking, and binds anew.
+        const QDBusReply<uint> pid =
+            session.interface()->servicePid(QStringLiteral("org.freedesktop.portal.Desktop"));
+        QVERIFY(pid.isValid());
+        states.clear();
+        QVERIFY(::kill(pid_t(pid.value()), SIGTERM) == 0);
+        QVERIFY(QTest::qWaitFor([&] { return states.size() >= 2 && states.last() == outcome; }, 30000));
+        QCOMPARE(states.first(), int(HotkeyState::Pending));
+    }
+
+private:
+    struct Stack {
+        Stack()
+        {
+            if (!bus.ok())
+                return;
+            qDBusRegisterMetaType<PortalShortcut>();
+            qDBusRegisterMetaType<QList<PortalShortcut>>();
+            static int stacks = 0; // connection names are process-wide
+            const QString n = QString::number(++stacks);
+            clientName = QStringLiteral("stack-client-") + n;
+            portalName = QStringLiteral("stack-portal-") + n;
+            portalBus = bus.connect(portalName);
+            portal = std::make_unique<FakePortal>(portalBus);
+            portalBus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), portal.get(),
+                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+            portalBus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+            backend = std::make_unique<PortalHotkeyBackend>(bus.connect(clientName));
+            backend->stateChanged = [this](HotkeyState s, const QString &) { states << int(s); };
+        }
+        ~Stack()
+        {
+            backend.reset();
+            QDBusConnection::disconnectFromBus(clientName);
+            QDBusConnection::disconnectFromBus(portalName);
+        }
+        bool ok() const { return bus.ok(); }
+        QString clientName, portalName;
+        test::PrivateBus bus;
+        QDBusConnection portalBus{QString()};
+        std::unique_ptr<FakePortal> portal;
+        std::unique_ptr<PortalHotkeyBackend> backend;
+        QList<int> states;
+    };
 };
 
 QTEST_GUILESS_MAIN(TestPortalHotkey)

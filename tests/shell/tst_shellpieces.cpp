@@ -1,5 +1,7 @@
+#include "platform/DesktopSession.h"
 #include "platform/X11HotkeyBackend.h"
 #include "shell/PanelPlacement.h"
+#include "shell/PanelWindow.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusIconPresenter.h"
 
@@ -28,6 +30,67 @@ class TestShellPieces : public QObject {
     }
 
 private slots:
+    // The hotkey path follows what the user logged into, not which display
+    // answers: Wayland sessions offer Xwayland too.
+    void sessionKind_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<QString>("x11");
+        QTest::addColumn<QString>("desktop");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("kde");
+        const int w = int(SessionKind::Wayland), x = int(SessionKind::X11), none = int(SessionKind::None);
+        QTest::newRow("wayland with xwayland") << "wayland" << "wayland-0" << ":0" << "KDE" << w << true;
+        QTest::newRow("wayland display only") << "" << "wayland-1" << ":1" << "ubuntu:GNOME" << w << false;
+        QTest::newRow("session type only") << "wayland" << "" << "" << "sway" << w << false;
+        QTest::newRow("x11") << "x11" << "" << ":0" << "XFCE" << x << false;
+        QTest::newRow("display only") << "" << "" << ":0" << "KDE" << x << true;
+        QTest::newRow("tty") << "tty" << "" << "" << "" << none << false;
+    }
+    void sessionKind()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, wayland);
+        QFETCH(QString, x11);
+        QFETCH(QString, desktop);
+        QFETCH(int, kind);
+        QFETCH(bool, kde);
+        QProcessEnvironment env;
+        const auto put = [&](const char *name, const QString &value) {
+            if (!value.isEmpty())
+                env.insert(QString::fromLatin1(name), value);
+        };
+        put("XDG_SESSION_TYPE", type);
+        put("WAYLAND_DISPLAY", wayland);
+        put("DISPLAY", x11);
+        put("XDG_CURRENT_DESKTOP", desktop);
+        QCOMPARE(int(pendrel::sessionKind(env)), kind);
+        QCOMPARE(isKdeDesktop(env), kde);
+        QCOMPARE(qtPlatformFor(SessionKind(kind)).startsWith("wayland"), kind == int(SessionKind::Wayland));
+    }
+
+    void panelFitsScreen_data()
+    {
+        QTest::addColumn<int>("wanted");
+        QTest::addColumn<int>("available");
+        QTest::addColumn<int>("frame");
+        QTest::addColumn<int>("height");
+        QTest::newRow("signed in on 800") << 762 << 800 << 38 << 762;
+        QTest::newRow("signed in on 768") << 762 << 768 << 38 << 730;
+        QTest::newRow("taller than screen") << 762 << 600 << 0 << 600;
+        QTest::newRow("signed out fits") << 550 << 600 << 38 << 550;
+        QTest::newRow("screen unknown") << 762 << 0 << 0 << 762;
+    }
+    void panelFitsScreen()
+    {
+        QFETCH(int, wanted);
+        QFETCH(int, available);
+        QFETCH(int, frame);
+        QFETCH(int, height);
+        QCOMPARE(PanelWindow::fittedHeight(wanted, available, frame), height);
+    }
+
     // A repeated processing state keeps the animation where it is.
     void animationIsNotRestarted()
     {

@@ -1,0 +1,175 @@
+#include "platform/KGlobalAccelHotkeyBackend.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QKeySequence>
+
+namespace pendrel {
+
+namespace {
+
+const QString kService = QStringLiteral("org.kde.kglobalaccel");
+const QString kPath = QStringLiteral("/kglobalaccel");
+const QString kInterface = QStringLiteral("org.kde.KGlobalAccel");
+const QString kComponentInterface = QStringLiteral("org.kde.kglobalaccel.Component");
+
+// kglobalaccel's setShortcut flags: without NoAutoloading, keys the user
+// picked earlier win over the ones asked for; IsDefault sets the default.
+constexpr uint kAutoload = 0;
+constexpr uint kIsDefault = 1;
+
+QStringList actionId()
+{
+    return {KGlobalAccelHotkeyBackend::component.toString(), KGlobalAccelHotkeyBackend::action.toString(),
+            QStringLiteral("Pendrel Publisher"),
+            QStringLiteral("Capture the clipboard into Pendrel Publisher")};
+}
+
+QList<int> superShiftS()
+{
+    return {QKeyCombination(Qt::MetaModifier | Qt::ShiftModifier, Qt::Key_S).toCombined()};
+}
+
+QDBusMessage call(const QDBusConnection &bus, const QString &method, const QVariantList &arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    message.setArguments(arguments);
+    return bus.call(message, QDBus::Block, 5000);
+}
+
+} // namespace
+
+KGlobalAccelHotkeyBackend::KGlobalAccelHotkeyBackend(QDBusConnection bus, QObject *parent)
+    : QObject(parent), bus_(std::move(bus)),
+      watcher_(kService, bus_, QDBusServiceWatcher::WatchForRegistration)
+{
+    qDBusRegisterMetaType<QList<int>>();
+    // KWin restarted (or its daemon did): the registration went with it.
+    connect(&watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        if (pressed_)
+            bind();
+    });
+}
+
+KGlobalAccelHotkeyBackend::~KGlobalAccelHotkeyBackend()
+{
+    unregisterHotkey();
+}
+
+bool KGlobalAccelHotkeyBackend::isAvailable(const QDBusConnection &bus)
+{
+    const QDBusConnectionInterface *names = bus.interface();
+    return names && names->isServiceRegistered(kService);
+}
+
+bool KGlobalAccelHotkeyBackend::registerHotkey(std::function<void()> pressed)
+{
+    if (!isAvailable(bus_))
+        return false;
+    pressed_ = std::move(pressed);
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("yourShortcutsChanged"), this,
+                 SLOT(onShortcutsChanged(QDBusMessage)));
+    return bind();
+}
+
+bool KGlobalAccelHotkeyBackend::bind()
+{
+    const QStringList id = actionId();
+    if (call(bus_, QStringLiteral("doRegister"), {id}).type() != QDBusMessage::ReplyMessage) {
+        report(HotkeyState::Unavailable);
+        return false;
+    }
+    // The default first, so that "reset to default" in System Settings
+    // gives Super+Shift+S back.
+    call(bus_, QStringLiteral("setShortcut"), {id, QVariant::fromValue(superShiftS()), kIsDefault});
+    const QDBusMessage assigned =
+        call(bus_, QStringLiteral("setShortcut"), {id, QVariant::fromValue(superShiftS()), kAutoload});
+    if (assigned.type() != QDBusMessage::ReplyMessage || assigned.arguments().isEmpty()) {
+        report(HotkeyState::Unavailable);
+        return false;
+    }
+
+    const QDBusMessage path = call(bus_, QStringLiteral("getComponent"), {component.toString()});
+    const QString newPath = path.arguments().isEmpty()
+                                ? QString()
+                                : qvariant_cast<QDBusObjectPath>(path.arguments().first()).path();
+    if (newPath != componentPath_) {
+        if (!componentPath_.isEmpty())
+            bus_.disconnect(kService, componentPath_, kComponentInterface,
+                            QStringLiteral("globalShortcutPressed"), this,
+                            SLOT(onPressed(QString, QString, qlonglong)));
+        componentPath_ = newPath;
+        if (!componentPath_.isEmpty())
+            bus_.connect(kService, componentPath_, kComponentInterface,
+                         QStringLiteral("globalShortcutPressed"), this,
+                         SLOT(onPressed(QString, QString, qlonglong)));
+    }
+    QList<QKeySequence> keys;
+    for (const int key : qdbus_cast<QList<int>>(assigned.arguments().first()))
+        keys << QKeySequence(key);
+    setTrigger(keys);
+    return true;
+}
+
+void KGlobalAccelHotkeyBackend::setTrigger(const QList<QKeySequence> &keys)
+{
+    QStringList names;
+    for (const QKeySequence &key : keys) {
+        if (!key.isEmpty())
+            names << key.toString(QKeySequence::PortableText);
+    }
+    trigger_ = names.join(QStringLiteral(", "));
+    // No keys: another component holds Super+Shift+S; the user can pick
+    // other keys for ours in System Settings.
+    report(trigger_.isEmpty() ? HotkeyState::Declined : HotkeyState::Active, trigger_);
+}
+
+void KGlobalAccelHotkeyBackend::unregisterHotkey()
+{
+    if (!pressed_)
+        return;
+    pressed_ = nullptr;
+    // Inactive, not removed: the keys the user chose stay theirs.
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("setInactive"));
+    message << actionId();
+    bus_.call(message, QDBus::NoBlock);
+}
+
+void KGlobalAccelHotkeyBackend::onPressed(const QString &componentUnique, const QString &actionUnique,
+                                          qlonglong)
+{
+    if (componentUnique == component && actionUnique == action && pressed_)
+        pressed_();
+}
+
+// yourShortcutsChanged(as actionId, a(ai) keys): each key sequence as a
+// structure of up to four Qt key codes.
+void KGlobalAccelHotkeyBackend::onShortcutsChanged(const QDBusMessage &message)
+{
+    const QVariantList args = message.arguments();
+    if (args.size() < 2 || !pressed_)
+        return;
+    const QStringList id = args[0].toStringList();
+    if (id.size() < 2 || id[0] != component || id[1] != action)
+        return;
+    const auto keys = args[1].value<QDBusArgument>();
+    if (keys.currentSignature() != u"a(ai)")
+        return;
+    QList<QKeySequence> sequences;
+    keys.beginArray();
+    while (!keys.atEnd()) {
+        QList<int> codes;
+        keys.beginStructure();
+        keys >> codes;
+        keys.endStructure();
+        codes.resize(4, 0);
+        sequences << QKeySequence(codes[0], codes[1], codes[2], codes[3]);
+    }
+    keys.endArray();
+    setTrigger(sequences);
+}
+
+} // namespace pendrel

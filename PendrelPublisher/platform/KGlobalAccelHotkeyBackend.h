@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/HotkeyBackend.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QKeySequence>
+#include <QObject>
+
+namespace pendrel {
+
+// Super+Shift+S through KDE's shortcut daemon (kglobalaccel, served by
+// KWin on Plasma), the way KDE's own applications bind theirs. Plasma 5.27's
+// GlobalShortcuts portal cannot bind a shortcut for any application (its
+// back end reads them only from a CreateSession option that
+// xdg-desktop-portal drops), and opens System Settings at every try.
+// The component is named after the application, so the binding, and a
+// change the user makes to it in System Settings, outlive the process.
+class KGlobalAccelHotkeyBackend final : public QObject, public HotkeyBackend {
+    Q_OBJECT
+
+public:
+    static constexpr QStringView component = u"com.pendrel.publisher";
+    static constexpr QStringView action = u"capture-clipboard";
+
+    explicit KGlobalAccelHotkeyBackend(QDBusConnection bus = QDBusConnection::sessionBus(),
+                                       QObject *parent = nullptr);
+    ~KGlobalAccelHotkeyBackend() override;
+
+    static bool isAvailable(const QDBusConnection &bus = QDBusConnection::sessionBus());
+
+    bool registerHotkey(std::function<void()> pressed) override;
+    void unregisterHotkey() override;
+
+    // The keys the daemon assigned, in its own words ("Meta+Shift+S");
+    // empty while not bound.
+    [[nodiscard]] QString trigger() const { return trigger_; }
+
+private slots:
+    void onPressed(const QString &componentUnique, const QString &actionUnique, qlonglong timestamp);
+    void onShortcutsChanged(const QDBusMessage &message);
+
+private:
+    // Registers the action and asks for the keys; reports the outcome.
+    bool bind();
+    void setTrigger(const QList<QKeySequence> &keys);
+
+    QDBusConnection bus_;
+    QDBusServiceWatcher watcher_;
+    std::function<void()> pressed_;
+    QString componentPath_;
+    QString trigger_;
+};
+
+} // namespace pendrel

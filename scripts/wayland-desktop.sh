@@ -1,0 +1,101 @@
+# shellcheck shell=bash disable=SC2154
+# Shared by the scripts that drive the real program on a headless Wayland
+# compositor (KWin or sway), the way scripts/desktop.sh does for Xvfb.
+# Source it after defining fail(), $work and the pids array; run inside a
+# private D-Bus session (dbus-run-session).
+
+# Wait up to $1 seconds for the command to succeed.
+within() {
+  local seconds="$1"; shift
+  local end=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -ge "$end" ] && return 1
+    sleep 0.2
+  done
+}
+
+# A runtime folder of our own: the compositor's socket and the D-Bus
+# activated services live there.
+wayland_runtime() {
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -p "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  unset DISPLAY WAYLAND_DISPLAY
+}
+
+# Services started by D-Bus activation (the portals) see the session's
+# display only once it is handed to the bus.
+share_session_environment() {
+  dbus-update-activation-environment WAYLAND_DISPLAY XDG_SESSION_TYPE XDG_CURRENT_DESKTOP \
+    XDG_RUNTIME_DIR QT_QPA_PLATFORM HOME XDG_CONFIG_HOME XDG_DATA_HOME >/dev/null 2>&1
+}
+
+# KWin on its virtual back end, 1280x800 unless told ("WIDTH HEIGHT").
+# KWin carries the file capability cap_sys_resource, which a container
+# refuses at exec; a plain copy of the binary runs without it.
+start_kwin() {
+  local width="${1:-1280}" height="${2:-800}"
+  wayland_runtime
+  cp /usr/bin/kwin_wayland "$work/kwin_wayland"
+  "$work/kwin_wayland" --virtual --no-lockscreen --socket pendrel-wl --width "$width" --height "$height" \
+    >"$work/kwin.log" 2>&1 &
+  pids+=($!)
+  within 20 test -S "$XDG_RUNTIME_DIR/pendrel-wl" || fail "KWin did not start"
+  export WAYLAND_DISPLAY=pendrel-wl XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE QT_QPA_PLATFORM=wayland
+  # KWin serves kglobalaccel itself.
+  within 20 bus_has org.kde.kglobalaccel || fail "KWin's kglobalaccel did not appear"
+  share_session_environment
+}
+
+# The desktop portal, started by activation; waits for GlobalShortcuts.
+# It brings the document portal, whose FUSE mount in the runtime folder
+# must go before the folder can.
+start_portal() {
+  trap 'unmount_documents; if declare -F cleanup >/dev/null; then cleanup; fi' EXIT
+  within 40 portal_version || fail "the GlobalShortcuts portal did not come up"
+}
+unmount_documents() {
+  if mountpoint -q "$XDG_RUNTIME_DIR/doc" 2>/dev/null; then
+    fusermount -u "$XDG_RUNTIME_DIR/doc" 2>/dev/null || umount -l "$XDG_RUNTIME_DIR/doc" 2>/dev/null || true
+  fi
+}
+portal_version() {
+  gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
+    -m org.freedesktop.DBus.Properties.Get org.freedesktop.portal.GlobalShortcuts version
+}
+
+bus_has() {
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
+}
+
+# sway on wlroots' headless back end, one output of WIDTH x HEIGHT, no bar.
+# sway refuses to run as root, so a root caller runs it as nobody; root
+# still reaches its socket.
+start_sway() {
+  local width="${1:-1280}" height="${2:-800}" as=()
+  wayland_runtime
+  if [ "$(id -u)" -eq 0 ]; then
+    as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    chmod 711 "$work"
+    chown 65534:65534 "$XDG_RUNTIME_DIR"
+  fi
+  printf 'output HEADLESS-1 mode %sx%s\nfloating_modifier none\n' "$width" "$height" >"$work/sway.cfg"
+  chmod 644 "$work/sway.cfg"
+  WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman HOME="$XDG_RUNTIME_DIR" \
+    "${as[@]}" sway -c "$work/sway.cfg" >"$work/sway.log" 2>&1 &
+  pids+=($!)
+  within 20 sway_socket || fail "sway did not start"
+  WAYLAND_DISPLAY="$(sway_socket)"
+  local ipc
+  for ipc in "$XDG_RUNTIME_DIR"/sway-ipc.*; do SWAYSOCK="$ipc"; done
+  export WAYLAND_DISPLAY SWAYSOCK XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
+  within 10 swaymsg -t get_outputs || fail "sway does not answer"
+}
+sway_socket() {
+  local s
+  for s in "$XDG_RUNTIME_DIR"/wayland-*; do
+    case "$s" in *.lock) ;; *) [ -S "$s" ] && { basename "$s"; return 0; } ;; esac
+  done
+  return 1
+}

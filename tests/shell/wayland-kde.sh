@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The real program natively on KWin (its virtual back end, headless) with the
+# real KDE shortcut daemon KWin serves, xdg-desktop-portal and
+# xdg-desktop-portal-kde, on a D-Bus session of its own:
+# - the GlobalShortcuts portal's answer is taken for what it is (checked
+#   against what kglobalaccel then holds), and the bind is made again when
+#   the portal process ends;
+# - the program binds Super+Shift+S under the component
+#   com.pendrel.publisher, the same one at every launch;
+# - a press (kglobalaccel's own invokeShortcut) captures what wl-copy put on
+#   the clipboard, with no window of ours focused.
+# Skips (77) only when the compositor or portal packages are missing.
+# Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey>
+set -euo pipefail
+app="$1"
+portal_test="$2"
+for tool in kwin_wayland /usr/libexec/xdg-desktop-portal wl-copy wl-paste gdbus dbus-run-session; do
+  command -v "$tool" >/dev/null || { echo "wayland-kde: skipped, $tool is not installed"; exit 77; }
+done
+[ -x /usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde ] ||
+  { echo "wayland-kde: skipped, xdg-desktop-portal-kde is not installed"; exit 77; }
+# A bus of our own: the portal and KWin's daemon must not meet other tests.
+if [ -z "${PENDREL_OWN_BUS:-}" ]; then
+  PENDREL_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+. "$(dirname "$0")/shell-test.sh" wayland-kde
+. "$(dirname "$0")/../../scripts/wayland-desktop.sh"
+start_kwin
+start_portal
+
+# 1. The portal on its own.
+PENDREL_REAL_PORTAL=1 "$portal_test" realPortal >"$work/portal-test.log" 2>&1 ||
+  { cat "$work/portal-test.log" >&2; fail "the program misread the real portal, or did not bind again after it restarted"; }
+grep -o 'The real portal.*' "$work/portal-test.log" || true
+
+kglobalaccel() {
+  gdbus call --session -d org.kde.kglobalaccel -o "${2:-/kglobalaccel}" -m "$1" "${@:3}"
+}
+# Meta+Shift+S as kglobalaccel stores keys (Qt's key codes).
+super_shift_s=$(( 0x10000000 | 0x02000000 | 0x53 ))
+bound_right() {
+  kglobalaccel org.kde.KGlobalAccel.allComponents | grep -q "'/component/com_pendrel_publisher'" &&
+    kglobalaccel org.kde.KGlobalAccel.shortcut /kglobalaccel \
+      "['com.pendrel.publisher', 'capture-clipboard', '', '']" | grep -q "\[$super_shift_s\]"
+}
+start_app() {
+  local expected="${1:-Super+Shift+S captures}"
+  # Qt's own choice of platform is left to the program; no X11 server runs.
+  env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL=http://127.0.0.1:1 "$app" >"$work/app.log" 2>&1 &
+  app_pid=$!
+  pids+=("$app_pid")
+  within 30 grep -q "Keyboard shortcut: $expected" "$work/app.log" ||
+    fail "the program did not report the shortcut bound ($expected)"
+}
+
+# 2. Bound under the application's component.
+start_app
+bound_right || fail "kglobalaccel does not hold Meta+Shift+S for com.pendrel.publisher"
+components="$(kglobalaccel org.kde.KGlobalAccel.allComponents)"
+
+# 3. A press captures what was copied.
+text="Copied on KWin $(date +%s)"
+wl-copy -- "$text"
+within 10 sh -c 'wl-paste -n | grep -q "Copied on KWin"' || fail "wl-copy did not set the clipboard"
+kglobalaccel org.kde.kglobalaccel.Component.invokeShortcut /component/com_pendrel_publisher capture-clipboard default >/dev/null
+captured() {
+  local f
+  f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
+  [ -n "$f" ] && grep -qF "$text" "$f"
+}
+within 15 captured || fail "the shortcut did not capture the clipboard"
+
+# 4. The user picks other keys in System Settings (which sets them as a
+# foreign shortcut): the program follows, and keeps them at the next launch,
+# under the same component.
+ctrl_alt_p=$(( 0x04000000 | 0x08000000 | 0x50 ))
+kglobalaccel org.kde.KGlobalAccel.setForeignShortcut /kglobalaccel \
+  "['com.pendrel.publisher', 'capture-clipboard', '', '']" "[$ctrl_alt_p]" >/dev/null
+within 10 grep -q 'Keyboard shortcut: Ctrl+Alt+P captures' "$work/app.log" ||
+  fail "the program did not follow the change of keys"
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+start_app 'Ctrl+Alt+P captures'
+[ "$(kglobalaccel org.kde.KGlobalAccel.allComponents)" = "$components" ] ||
+  fail "a second launch made another component"
+echo "wayland-kde: bound under com.pendrel.publisher, a press captures the wl-copy text, the user's keys last"
