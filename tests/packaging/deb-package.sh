@@ -60,6 +60,21 @@ root="$(mktemp -d)"
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
 
+# The copyright file is machine-readable (DEP-5), which lintian checks only
+# in source packages: it names the format, and every licence a Files
+# paragraph names is spelled out in a License paragraph.
+copyright="$root/usr/share/doc/pendrel-publisher/copyright"
+head -n1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  || fail "the copyright file does not name the DEP-5 format"
+undefined="$(awk 'BEGIN { RS = ""; FS = "\n" }
+  { name = ""; text = 0
+    for (i = 1; i <= NF; i++) if ($i ~ /^License:/) {
+      name = $i; sub(/^License:[ \t]*/, "", name); text = (i < NF && $(i + 1) ~ /^ /); break }
+    if (name == "") next
+    if ($1 ~ /^Files:/ && !text) used[name] = 1; else if ($1 ~ /^License:/ || text) defined[name] = 1 }
+  END { for (n in used) if (!(n in defined)) print n }' "$copyright")"
+[ -z "$undefined" ] || fail "the copyright file names licences it does not give: $undefined"
+
 # The manual page renders cleanly at a terminal's width and at lintian's,
 # and documents every option the program offers.
 page="$root/usr/share/man/man1/pendrel-publisher.1.gz"
