@@ -15,6 +15,7 @@ for f in bin/pendrel-publisher \
          share/applications/com.pendrel.publisher.desktop \
          share/metainfo/com.pendrel.publisher.metainfo.xml \
          share/icons/hicolor/48x48/apps/com.pendrel.publisher.png \
+         share/man/man1/pendrel-publisher.1.gz share/doc/pendrel-publisher/copyright \
          share/icons/hicolor/256x256/apps/com.pendrel.publisher.png; do
   [ -f "$prefix/$f" ] || fail "missing $f"
 done
