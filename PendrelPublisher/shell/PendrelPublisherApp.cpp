@@ -62,10 +62,10 @@ void PendrelPublisherApp::launch()
         hotkeys = std::make_unique<X11HotkeyBackend>();
     else if (PortalHotkeyBackend::isAvailable())
         hotkeys = std::make_unique<PortalHotkeyBackend>();
-    const QPointer<AppState> state(appState_.get());
-    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [state] {
-        if (state)
-            state->captureClipboard();
+    const QPointer<PendrelPublisherApp> self(this);
+    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [self] {
+        if (self)
+            self->capture();
     });
     globalShortcutService_->install();
     // 6. The updater.
@@ -84,6 +84,21 @@ void PendrelPublisherApp::showPanel()
 {
     if (statusItemController_)
         statusItemController_->showPanel();
+}
+
+void PendrelPublisherApp::capture()
+{
+    if (!appState_->isBootstrapping()) {
+        appState_->captureClipboard();
+        return;
+    }
+    auto *waiting = new QObject(this);
+    connect(appState_.get(), &AppState::isBootstrappingChanged, waiting, [this, waiting] {
+        if (appState_->isBootstrapping())
+            return;
+        waiting->deleteLater();
+        appState_->captureClipboard();
+    });
 }
 
 void PendrelPublisherApp::handleNotificationClick(const QVariantMap &userInfo)

@@ -30,6 +30,9 @@ public:
     void launch();
     [[nodiscard]] AppState &appState() const { return *appState_; }
     void showPanel();
+    // What Super+Shift+S does; waits for the stored state when it is still
+    // being read, so the capture is not replaced by it.
+    void capture();
 
 private:
     void handleNotificationClick(const QVariantMap &userInfo);
