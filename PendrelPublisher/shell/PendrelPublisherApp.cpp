@@ -17,6 +17,7 @@
 namespace pendrel {
 
 PendrelPublisherApp::PendrelPublisherApp()
+    : shortcutSetup_(GnomeShortcutSetup::captureCommand(), [] { return PortalHotkeyBackend::isAvailable(); })
 {
     secrets_ = std::make_unique<FallbackSecretBackend>(
         std::make_unique<QtKeychainBackend>(),
@@ -28,6 +29,7 @@ PendrelPublisherApp::PendrelPublisherApp()
     services.urlOpener = &urlOpener_;
     services.notifications = &notifications_;
     services.loginItems = &loginItems_;
+    services.shortcutSetup = &shortcutSetup_;
     appState_ = std::make_unique<AppState>(services);
 }
 

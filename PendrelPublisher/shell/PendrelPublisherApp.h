@@ -2,6 +2,7 @@
 
 #include "platform/DBusNotificationBackend.h"
 #include "platform/DesktopUrlOpener.h"
+#include "platform/GnomeShortcutSetup.h"
 #include "platform/QtClipboardReader.h"
 #include "platform/XdgLoginItemBackend.h"
 #include "shell/GlobalShortcutService.h"
@@ -41,6 +42,7 @@ private:
     DesktopUrlOpener urlOpener_;
     DBusNotificationBackend notifications_;
     XdgLoginItemBackend loginItems_;
+    GnomeShortcutSetup shortcutSetup_;
     std::unique_ptr<SecretBackend> secrets_;
     std::unique_ptr<AppState> appState_;
     std::unique_ptr<StatusItemController> statusItemController_;
