@@ -7,12 +7,15 @@
 
 #include "../support/PrivateBus.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
+#include <signal.h>
 
 using namespace pendrel;
 
@@ -83,6 +86,12 @@ private slots:
 
     void cleanupTestCase()
     {
+        // The bus started dconf-service for us; it does not always end with
+        // the bus, so it is ended here.
+        const QDBusReply<uint> service = bus_->connect(QStringLiteral("cleanup")).interface()->servicePid(
+            QStringLiteral("ca.desrt.dconf"));
+        if (service.isValid())
+            ::kill(pid_t(service.value()), SIGKILL);
         // dconf's connection ends the process with SIGTERM when its bus goes
         // away, as the test's own does once the test is over.
         std::signal(SIGTERM, SIG_IGN);
