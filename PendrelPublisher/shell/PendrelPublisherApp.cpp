@@ -19,6 +19,7 @@
 namespace pendrel {
 
 PendrelPublisherApp::PendrelPublisherApp()
+    : shortcutSetup_(GnomeShortcutSetup::captureCommand(), [] { return PortalHotkeyBackend::isAvailable(); })
 {
     secrets_ = std::make_unique<FallbackSecretBackend>(
         std::make_unique<QtKeychainBackend>(),
@@ -30,6 +31,7 @@ PendrelPublisherApp::PendrelPublisherApp()
     services.urlOpener = &urlOpener_;
     services.notifications = &notifications_;
     services.loginItems = &loginItems_;
+    services.shortcutSetup = &shortcutSetup_;
     appState_ = std::make_unique<AppState>(services);
 }
 
@@ -77,10 +79,10 @@ void PendrelPublisherApp::launch()
     case SessionKind::None:
         break;
     }
-    const QPointer<AppState> state(appState_.get());
-    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [state] {
-        if (state)
-            state->captureClipboard();
+    const QPointer<PendrelPublisherApp> self(this);
+    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [self] {
+        if (self)
+            self->capture();
     });
     globalShortcutService_->install();
     // 6. The updater.
@@ -99,6 +101,21 @@ void PendrelPublisherApp::showPanel()
 {
     if (statusItemController_)
         statusItemController_->showPanel();
+}
+
+void PendrelPublisherApp::capture()
+{
+    if (!appState_->isBootstrapping()) {
+        appState_->captureClipboard();
+        return;
+    }
+    auto *waiting = new QObject(this);
+    connect(appState_.get(), &AppState::isBootstrappingChanged, waiting, [this, waiting] {
+        if (appState_->isBootstrapping())
+            return;
+        waiting->deleteLater();
+        appState_->captureClipboard();
+    });
 }
 
 void PendrelPublisherApp::handleNotificationClick(const QVariantMap &userInfo)

@@ -32,11 +32,12 @@ class JobQueue;
 class LoginItemBackend;
 class NotificationBackend;
 class SecretBackend;
+class ShortcutSetup;
 class UrlOpener;
 
 // The desktop services the application state works through. The shell
-// passes the Linux backends; tests pass fakes. None may be null, and each
-// must outlive the state.
+// passes the Linux backends; tests pass fakes. None may be null unless said,
+// and each must outlive the state.
 struct AppStateServices {
     QString stateFolder = PersistenceStore::defaultBaseFolder();
     SecretBackend *secrets = nullptr;
@@ -44,6 +45,8 @@ struct AppStateServices {
     UrlOpener *urlOpener = nullptr;
     NotificationBackend *notifications = nullptr;
     LoginItemBackend *loginItems = nullptr;
+    // The desktop's own shortcut for capturing; may be null.
+    ShortcutSetup *shortcutSetup = nullptr;
 };
 
 // The one state object of the application: what the panel shows, the job
@@ -137,6 +140,8 @@ public:
         return launchAtLoginHelperText_;
     }
     void setLaunchAtLoginHelperText(const std::optional<QString> &value);
+    // Null where the desktop has no shortcut setup of its own to offer.
+    [[nodiscard]] ShortcutSetup *shortcutSetup() const { return services_.shortcutSetup; }
     [[nodiscard]] const AppUpdateState &appUpdateState() const { return appUpdateState_; }
     void setAppUpdateState(const AppUpdateState &value);
 

@@ -360,4 +360,29 @@ std::optional<QString> recentJobSubtitle(const JobRecord &job)
     return std::nullopt;
 }
 
+QString shortcutSetupLine(bool added, const QList<ShortcutSetup::Binding> &others)
+{
+    QStringList taken;
+    for (const ShortcutSetup::Binding &b : others)
+        taken.append(QStringLiteral("\u201C%1\u201D (%2)").arg(b.title, b.where));
+    const QString holders = taken.size() < 2 ? taken.value(0)
+                                             : taken.mid(0, taken.size() - 1).join(QStringLiteral(", "))
+                                                   + QStringLiteral(" and ") + taken.last();
+    if (added && taken.isEmpty())
+        return QStringLiteral("Super+Shift+S captures from any app, through GNOME's keyboard shortcuts.");
+    if (added)
+        return QStringLiteral("Set up in GNOME's keyboard shortcuts, but Super+Shift+S is also %1. "
+                              "Change that in Settings \u203A Keyboard.")
+            .arg(holders);
+    if (taken.isEmpty())
+        return QStringLiteral("Add Super+Shift+S to GNOME's keyboard shortcuts to capture from any app.");
+    return QStringLiteral("Super+Shift+S is already %1. Change that in Settings \u203A Keyboard first.")
+        .arg(holders);
+}
+
+QString shortcutSetupAction(bool added)
+{
+    return added ? QStringLiteral("Remove") : QStringLiteral("Set Up");
+}
+
 } // namespace pendrel::PanelTexts

@@ -124,6 +124,14 @@ inline QList<PanelScene> panelScenes()
          [](ClipperPanelView &panel) { scrollTo(panel, "enhancementsGroup"); }},
         {"settings-crossposting", "workspace-settings", nullptr,
          [](ClipperPanelView &panel) { scrollTo(panel, "socialCrosspostingSection"); }},
+        // GNOME 43 to 47, with GNOME's screenshot tool on the same keys.
+        {"settings-gnome-shortcut", "workspace-settings",
+         [](AppState &s) {
+             auto *gnome = static_cast<FakeShortcutSetup *>(s.shortcutSetup());
+             gnome->offered = true;
+             gnome->others = {{QStringLiteral("Take a screenshot interactively"), QStringLiteral("GNOME Shell")}};
+         },
+         [](ClipperPanelView &panel) { scrollTo(panel, "appGroup"); }},
     };
 }
 
