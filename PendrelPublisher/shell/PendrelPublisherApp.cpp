@@ -84,7 +84,12 @@ void PendrelPublisherApp::launch()
         if (self)
             self->capture();
     });
+    // The settings say where the shortcut stands, in the same words as the log.
+    globalShortcutService_->onStateChange = [this](HotkeyState) {
+        appState_->setShortcutStatus(globalShortcutService_->statusText());
+    };
     globalShortcutService_->install();
+    appState_->setShortcutStatus(globalShortcutService_->statusText());
     // 6. The updater.
     updaterService_ = std::make_unique<UpdaterService>(*appState_);
     // 7. Start-up of the state.

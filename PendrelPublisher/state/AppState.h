@@ -142,6 +142,12 @@ public:
     void setLaunchAtLoginHelperText(const std::optional<QString> &value);
     // Null where the desktop has no shortcut setup of its own to offer.
     [[nodiscard]] ShortcutSetup *shortcutSetup() const { return services_.shortcutSetup; }
+    // Where Super+Shift+S stands, in one sentence; none before it is known.
+    [[nodiscard]] const std::optional<QString> &shortcutStatus() const { return shortcutStatus_; }
+    void setShortcutStatus(const std::optional<QString> &value)
+    {
+        assign(shortcutStatus_, value, &AppState::shortcutStatusChanged);
+    }
     [[nodiscard]] const AppUpdateState &appUpdateState() const { return appUpdateState_; }
     void setAppUpdateState(const AppUpdateState &value);
 
@@ -261,6 +267,7 @@ signals:
     void launchAtLoginEnabledChanged();
     void launchAtLoginHelperTextChanged();
     void appUpdateStateChanged();
+    void shortcutStatusChanged();
 
 private:
     // Jobs restored with their abort flag set while still submitted or
@@ -314,6 +321,7 @@ private:
     bool launchAtLoginEnabled_ = false;
     std::optional<QString> launchAtLoginHelperText_;
     AppUpdateState appUpdateState_;
+    std::optional<QString> shortcutStatus_;
 
     AppStateServices services_;
     std::unique_ptr<PersistenceStore> persistenceStore_;

@@ -380,7 +380,7 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
 
     // App
     auto *app = new InspectorGroup(QStringLiteral("App"), "appGroup", card);
-    // Only where the desktop gives applications no shortcut of their own.
+    // Where Super+Shift+S stands; on GNOME without a portal, its setup.
     shortcutRow_ = new QWidget(app);
     shortcutRow_->setObjectName(QStringLiteral("shortcutSetupRow"));
     auto *shortcut = new QHBoxLayout(shortcutRow_);
@@ -462,7 +462,8 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
 
     for (const auto signal :
          {&AppState::settingsChanged, &AppState::auxDataChanged, &AppState::launchAtLoginEnabledChanged,
-          &AppState::launchAtLoginHelperTextChanged, &AppState::appUpdateStateChanged, &AppState::authStateChanged})
+          &AppState::launchAtLoginHelperTextChanged, &AppState::appUpdateStateChanged, &AppState::authStateChanged,
+          &AppState::shortcutStatusChanged})
         connect(&state_, signal, this, &SettingsSection::render);
     render();
 }
@@ -505,10 +506,19 @@ void SettingsSection::render()
 void SettingsSection::renderShortcutSetup()
 {
     ShortcutSetup *setup = state_.shortcutSetup();
-    const bool shown = setup && setup->applies();
-    shortcutRow_->setVisible(shown);
-    if (!shown)
+    const bool offersSetup = setup && setup->applies();
+    const std::optional<QString> &status = state_.shortcutStatus();
+    shortcutRow_->setVisible(offersSetup || status);
+    shortcutButton_->setVisible(offersSetup);
+    if (!offersSetup) {
+        // Where the shortcut stands, and what to do where it cannot be had.
+        if (status)
+            shortcutSummary_->setText(*status);
+        shortcutSummary_->setProperty("role", QStringLiteral("help"));
+        shortcutSummary_->style()->unpolish(shortcutSummary_);
+        shortcutSummary_->style()->polish(shortcutSummary_);
         return;
+    }
     const bool added = setup->isAdded();
     shortcutSummary_->setText(shortcutError_.value_or(PanelTexts::shortcutSetupLine(added, setup->otherBindings())));
     shortcutSummary_->setProperty("role", shortcutError_ ? QStringLiteral("error") : QStringLiteral("help"));

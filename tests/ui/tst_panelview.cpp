@@ -512,6 +512,25 @@ private slots:
 
     // Offered only where the desktop wants it; the button adds, then
     // removes, and a refusal is said in the row.
+    // Elsewhere the row says where the shortcut stands, with no button.
+    void shortcutStatus()
+    {
+        ShownScene s = showScene(scene("workspace-settings"));
+        const QWidget &panel = *s.panel;
+        QVERIFY(!shown(panel, "shortcutSetupRow"));
+        const QString status = QStringLiteral("Super+Shift+S is not available on this desktop.");
+        s.harness->state->setShortcutStatus(status);
+        QVERIFY(shown(panel, "shortcutSetupRow"));
+        QCOMPARE(text(panel, "shortcutSetupSummary"), status);
+        QVERIFY(!shown(panel, "shortcutSetupButton"));
+        // Where GNOME's setup applies, it takes the row.
+        ShownScene gnome = showScene(scene("settings-gnome-shortcut"));
+        gnome.harness->state->setShortcutStatus(status);
+        QVERIFY(shown(*gnome.panel, "shortcutSetupButton"));
+        QCOMPARE(text(*gnome.panel, "shortcutSetupSummary"),
+                 PanelTexts::shortcutSetupLine(false, gnome.harness->shortcutSetup.others));
+    }
+
     void gnomeShortcutSetup()
     {
         QVERIFY(!shown(*showScene(scene("workspace-settings")).panel, "shortcutSetupRow"));
