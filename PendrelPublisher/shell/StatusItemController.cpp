@@ -174,8 +174,12 @@ void StatusItemController::samplePanel()
         return;
     const QRect where = tray_->geometry();
     QScreen *screen = where.isValid() ? QGuiApplication::screenAt(where.center()) : nullptr;
-    if (!screen)
+    if (!screen) {
+        // Not docked yet (a tray that comes after the program): look again.
+        if (++sampleAttempts_ < 30)
+            QTimer::singleShot(2000, this, &StatusItemController::samplePanel);
         return;
+    }
     // The icon's slot is wider than the symbol: its edge rows and columns
     // show the panel itself.
     const QRect local = where.translated(-screen->geometry().topLeft());

@@ -61,6 +61,7 @@ private:
     TrayIconStyle style_ = TrayIconStyle::automatic;
     IconLook look_;
     std::optional<QColor> sampledPanel_;
+    int sampleAttempts_ = 0;
 };
 
 } // namespace pendrel
