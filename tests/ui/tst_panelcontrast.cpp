@@ -6,10 +6,12 @@
 #include "ui/PanelPieces.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -23,9 +25,14 @@ Q_DECLARE_METATYPE(pendrel::test::DesktopTheme)
 
 namespace {
 
+struct Measured {
+    QColor background;
+    double ratio;
+};
+
 // The colour most pixels have is the background; the one furthest from it
 // is the text (glyph cores reach the full text colour).
-double measuredContrast(const QImage &pixels)
+Measured measure(const QImage &pixels)
 {
     QHash<QRgb, int> counts;
     for (int y = 0; y < pixels.height(); ++y)
@@ -41,7 +48,7 @@ double measuredContrast(const QImage &pixels)
     double best = 1.0;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)
         best = std::max(best, contrastRatio(QColor::fromRgb(background), QColor::fromRgb(it.key())));
-    return best;
+    return {QColor::fromRgb(background), best};
 }
 
 QString shownText(QWidget *w)
@@ -105,7 +112,7 @@ private slots:
                 if (!seen.contains(at))
                     continue;
                 measured.insert(w);
-                const double ratio = measuredContrast(image.copy(at));
+                const double ratio = measure(image.copy(at)).ratio;
                 const double needed = isLargeText(w) ? 3.0 : 4.5;
                 if (ratio < needed)
                     failures << QStringLiteral("%1 \"%2\" (%3): %4:1")
@@ -117,6 +124,45 @@ private slots:
         }
         QVERIFY2(measured.size() >= 8, qPrintable(QString::number(measured.size())));
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
+    }
+
+    // What opens from the panel (drop-down lists, the language menu) keeps
+    // its light look too: no dark box over the light panel.
+    void popupsStayLight_data()
+    {
+        QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<QString>("popup");
+        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+            for (const char *popup : {"seoStandardPicker", "languageList"})
+                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", popup)
+                    << theme << QString::fromLatin1(popup);
+    }
+
+    void popupsStayLight()
+    {
+        QFETCH(DesktopTheme, theme);
+        QFETCH(QString, popup);
+        useDesktopTheme(theme);
+        const QList<PanelScene> scenes = panelScenes();
+        const auto settings = std::find_if(scenes.begin(), scenes.end(), [](const PanelScene &scene) {
+            return qstrcmp(scene.name, "workspace-settings") == 0;
+        });
+        QVERIFY(settings != scenes.end());
+        ShownScene shown = showScene(*settings);
+        QWidget *opened = nullptr;
+        if (auto *combo = shown.panel->findChild<QComboBox *>(popup)) {
+            combo->showPopup();
+            opened = combo->view()->window();
+        } else if (auto *menu = shown.panel->findChild<QMenu *>(popup)) {
+            menu->popup(shown.panel->mapToGlobal(QPoint(20, 20)));
+            opened = menu;
+        }
+        QVERIFY(opened);
+        QTRY_VERIFY(opened->isVisible());
+        const Measured look = measure(opened->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        opened->hide();
+        QVERIFY2(relativeLuminance(look.background) > 0.8, qPrintable(look.background.name()));
+        QVERIFY2(look.ratio >= 4.5, qPrintable(QString::number(look.ratio)));
     }
 };
 
