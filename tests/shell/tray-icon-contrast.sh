@@ -2,6 +2,8 @@
 # The real program's tray icon on a real tray host (trayer on Xvfb), once on
 # trayer's light default and once tinted as Xfce's dark panel (#2b2b2b): the
 # icon's strokes stand out from what the tray draws behind them, 3:1 at least.
+# Then a style fixed in the configuration file is obeyed even where it is the
+# wrong one: "light" on the light tray gives light strokes.
 # Usage: tray-icon-contrast.sh <pendrel-publisher>
 set -euo pipefail
 app="$1"
@@ -38,10 +40,23 @@ contrast_at_least_3() {
   python3 -c "import sys; sys.exit(0 if float('$r') >= 3 else 1)"
 }
 
+contrast_below_3() {
+  local r
+  r="$(icon_contrast)" || return 1
+  echo "$r" >"$work/ratio"
+  python3 -c "import sys; sys.exit(0 if float('$r') < 3 else 1)"
+}
+
 start_display
-for tint in light 0x2b2b2b; do
+for tint in light 0x2b2b2b fixed-light; do
+  if [ "$tint" = fixed-light ]; then
+    for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
+      mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
+      printf '[General]\ntrayIconStyle=light\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
+    done
+  fi
   args=(--edge top --align right --widthtype request --height 24 --SetDockType true)
-  [ "$tint" = light ] || args+=(--transparent true --alpha 0 --tint "$tint")
+  [ "$tint" = light ] || [ "$tint" = fixed-light ] || args+=(--transparent true --alpha 0 --tint "$tint")
   # A fresh server now and then refuses the first connection: start again.
   for attempt in 1 2 3; do
     trayer "${args[@]}" >>"$work/trayer.log" 2>&1 &
@@ -57,8 +72,12 @@ for tint in light 0x2b2b2b; do
   program=$!
   pids+=("$program")
   within 10 icon_center || fail "no tray icon appeared ($tint tray)"
-  # The icon is drawn again once the program has seen the tray's colour.
-  within 10 contrast_at_least_3 || fail "icon contrast on the $tint tray: $(cat "$work/ratio" 2>/dev/null):1"
+  if [ "$tint" = fixed-light ]; then
+    within 10 contrast_below_3 || fail "the configured light style was not used: $(cat "$work/ratio" 2>/dev/null):1"
+  else
+    # The icon is drawn again once the program has seen the tray's colour.
+    within 10 contrast_at_least_3 || fail "icon contrast on the $tint tray: $(cat "$work/ratio" 2>/dev/null):1"
+  fi
   echo "tray-icon-contrast: $tint tray, $(cat "$work/ratio"):1"
   kill "$program" "$tray"
   wait "$program" "$tray" 2>/dev/null || true
