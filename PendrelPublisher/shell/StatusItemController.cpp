@@ -165,7 +165,13 @@ void StatusItemController::setTrayIconStyle(TrayIconStyle style)
 
 QColor StatusItemController::panelColor() const
 {
-    return sampledPanel_.value_or(QGuiApplication::palette().color(QPalette::Window));
+    if (sampledPanel_)
+        return *sampledPanel_;
+    // GNOME Shell's top bar (where the AppIndicator extension puts the icon)
+    // is dark whatever the application style; it cannot be sampled there.
+    if (qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(u"GNOME", Qt::CaseInsensitive))
+        return QColor(Qt::black);
+    return QGuiApplication::palette().color(QPalette::Window);
 }
 
 void StatusItemController::samplePanel()

@@ -46,7 +46,8 @@ private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
     void showIcon(const IconLook &look);
     // The colour the icon is drawn on: sampled around the icon where the
-    // window system allows it (X11), else the desktop palette's window colour.
+    // window system allows it (X11), else GNOME's dark top bar on GNOME, else
+    // the desktop palette's window colour.
     [[nodiscard]] QColor panelColor() const;
     void samplePanel();
 
