@@ -25,6 +25,9 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
     // Ctrl+Q quits from the panel, as the application menu's entry does elsewhere.
     auto *quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
+    // Escape puts the panel away in both forms (a popup gets this from Qt).
+    auto *away = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(away, &QShortcut::activated, this, &QWidget::hide);
     setPanelSize(AppState::panelWidth, AppState::panelHeightSignedOut);
 }
 
@@ -40,6 +43,9 @@ void PanelWindow::setContent(QWidget *content)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidgetResizable(true);
+    // Not a Tab stop of its own: focus moves through the controls, and the
+    // area follows it.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidget(content);
     layout()->addWidget(scroll);
     fitToScreen();

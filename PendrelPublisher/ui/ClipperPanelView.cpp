@@ -7,6 +7,9 @@
 #include "ui/PanelTexts.h"
 #include "ui/SettingsSection.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollArea>
@@ -118,6 +121,7 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("panelScroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus); // the controls are the Tab stops
     scroll_->setWidgetResizable(true);
     // Scrolls by wheel, touchpad and keyboard focus, without indicators.
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -190,6 +194,11 @@ void ClipperPanelView::showSignedInState()
     workspace_->setVisible(signedIn);
     auth_->setVisible(!signedIn);
     if (signedIn != signedIn_) {
+        // Signed out from the settings: the focused button is gone, so
+        // typing goes to the e-mail field rather than nowhere.
+        const bool focusWasInside = isAncestorOf(QApplication::focusWidget()) || !QApplication::focusWidget();
+        if (!signedIn && isVisible() && focusWasInside)
+            auth_->emailField()->setFocus(Qt::OtherFocusReason);
         signedIn_ = signedIn;
         scroll_->verticalScrollBar()->setValue(0);
         updateGeometry();
@@ -222,6 +231,20 @@ void ClipperPanelView::paintEvent(QPaintEvent *)
     gradient.setColorAt(0, QColor::fromRgbF(0.97f, 0.98f, 0.99f));
     gradient.setColorAt(1, QColor::fromRgbF(0.92f, 0.95f, 0.98f));
     p.fillRect(rect(), gradient);
+}
+
+// Return and Enter press the focused button, as Space does: the panel is
+// no dialog, so Qt gives buttons only Space.
+void ClipperPanelView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto *button = qobject_cast<QAbstractButton *>(QApplication::focusWidget());
+            button && isAncestorOf(button) && button->isEnabled()) {
+            button->animateClick();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ClipperPanelView::showEvent(QShowEvent *event)
