@@ -11,12 +11,12 @@
 #   of another program has the keyboard focus, captures what wl-copy put on
 #   the clipboard; so does kglobalaccel's own invokeShortcut.
 # Skips (77) only when the compositor or portal packages are missing.
-# Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey> <press-keys> <focus-window>
+# Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey> <focus-window> <press-keys>
 set -euo pipefail
 app="$1"
 portal_test="$2"
-press_keys="${3:-}"
-focus_window="${4:-}"
+focus_window="$3"
+press_keys="${4:-}"
 [ -n "$press_keys" ] ||
   { echo "wayland-kde: skipped, press-keys was not built (libwayland-dev, libxkbcommon-dev, plasma-wayland-protocols)"; exit 77; }
 for tool in kwin_wayland /usr/libexec/xdg-desktop-portal wl-copy wl-paste gdbus dbus-run-session; do
