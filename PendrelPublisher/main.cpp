@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QImage>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -78,6 +79,15 @@ int main(int argc, char **argv)
     const QCommandLineOption check(QStringLiteral("check-installation"),
                                    QStringLiteral("Check that the application's resources are installed, then exit."));
     options.addOption(check);
+    const QCommandLineOption capture(
+        QStringLiteral("capture"),
+        QStringLiteral("Capture the clipboard into a new article, as Super+Shift+S does (in the running copy; "
+                       "starts the application first when it is not running)."));
+    options.addOption(capture);
+    const QCommandLineOption show(
+        QStringLiteral("show"),
+        QStringLiteral("Open the panel (of the running copy; starts the application first when it is not running)."));
+    options.addOption(show);
     options.process(app);
     if (options.isSet(check))
         return checkInstallation();
@@ -86,11 +96,17 @@ int main(int argc, char **argv)
     pendrel::SingleInstance instance(
         QDir(pendrel::PersistenceStore::defaultBaseFolder()).filePath(pendrel::AppConfiguration::bundleFolderName(bundle)),
         bundle);
-    switch (instance.claim()) {
+    // A plain second launch opens the running copy's panel too.
+    switch (instance.claim(options.isSet(capture) ? pendrel::SingleInstance::Request::capture
+                                                   : pendrel::SingleInstance::Request::showPanel)) {
     case pendrel::SingleInstance::Claim::claimed:
         break;
     case pendrel::SingleInstance::Claim::anotherRuns:
-        return 0; // the running copy shows its panel
+        if (!instance.handOverProblem().isEmpty()) {
+            std::fprintf(stderr, "pendrel-publisher: %s\n", qPrintable(instance.handOverProblem()));
+            return 1;
+        }
+        return 0; // the running copy does it
     case pendrel::SingleInstance::Claim::folderUnusable:
         return reportUnusableFolder(instance);
     }
@@ -103,6 +119,13 @@ int main(int argc, char **argv)
     pendrel::PendrelPublisherApp publisher;
     QObject::connect(&instance, &pendrel::SingleInstance::showPanelRequested, &publisher,
                      &pendrel::PendrelPublisherApp::showPanel);
+    QObject::connect(&instance, &pendrel::SingleInstance::captureRequested, &publisher,
+                     &pendrel::PendrelPublisherApp::capture);
     publisher.launch();
+    // Nothing ran yet: the action is what this first copy does once it is up.
+    if (options.isSet(capture))
+        publisher.capture();
+    else if (options.isSet(show))
+        QTimer::singleShot(350, &publisher, &pendrel::PendrelPublisherApp::showPanel); // as the launch's own
     return app.exec();
 }

@@ -1,6 +1,7 @@
 #include "shell/PanelWindow.h"
 
 #include "state/AppState.h"
+#include "ui/ClipperPanelView.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -16,6 +17,9 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
 {
     setObjectName(QStringLiteral("panelWindow"));
     setWindowTitle(QStringLiteral("Pendrel Publisher"));
+    // The panel's own light look, whatever the desktop's theme: the window
+    // around it (scroll area, margins) takes the same palette.
+    setPalette(ClipperPanelView::lightPalette());
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     // Ctrl+Q quits from the panel, as the application menu's entry does elsewhere.

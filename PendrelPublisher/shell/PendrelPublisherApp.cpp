@@ -19,6 +19,7 @@
 namespace pendrel {
 
 PendrelPublisherApp::PendrelPublisherApp()
+    : shortcutSetup_(GnomeShortcutSetup::captureCommand(), [] { return PortalHotkeyBackend::isAvailable(); })
 {
     secrets_ = std::make_unique<FallbackSecretBackend>(
         std::make_unique<QtKeychainBackend>(),
@@ -30,6 +31,7 @@ PendrelPublisherApp::PendrelPublisherApp()
     services.urlOpener = &urlOpener_;
     services.notifications = &notifications_;
     services.loginItems = &loginItems_;
+    services.shortcutSetup = &shortcutSetup_;
     appState_ = std::make_unique<AppState>(services);
 }
 
@@ -46,9 +48,9 @@ void PendrelPublisherApp::launch()
     // 1. Clicks on our notifications.
     connect(&notifications_, &DBusNotificationBackend::activated, this,
             &PendrelPublisherApp::handleNotificationClick);
-    // 3. The application icon, when the brand image is there.
-    if (StatusIconImages::hasBrandImage())
-        QApplication::setWindowIcon(StatusIconImages::plain());
+    // 3. The application icon on every window: the full-colour icon the
+    // package installs (the tray's outline would vanish on dark title bars).
+    QApplication::setWindowIcon(StatusIconImages::applicationIcon());
     // 4. The tray and the panel.
     statusItemController_ = std::make_unique<StatusItemController>(*appState_);
     const QPointer<StatusItemController> tray(statusItemController_.get());
@@ -77,12 +79,17 @@ void PendrelPublisherApp::launch()
     case SessionKind::None:
         break;
     }
-    const QPointer<AppState> state(appState_.get());
-    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [state] {
-        if (state)
-            state->captureClipboard();
+    const QPointer<PendrelPublisherApp> self(this);
+    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [self] {
+        if (self)
+            self->capture();
     });
+    // The settings say where the shortcut stands, in the same words as the log.
+    globalShortcutService_->onStateChange = [this](HotkeyState) {
+        appState_->setShortcutStatus(globalShortcutService_->statusText());
+    };
     globalShortcutService_->install();
+    appState_->setShortcutStatus(globalShortcutService_->statusText());
     // 6. The updater.
     updaterService_ = std::make_unique<UpdaterService>(*appState_);
     // 7. Start-up of the state.
@@ -99,6 +106,21 @@ void PendrelPublisherApp::showPanel()
 {
     if (statusItemController_)
         statusItemController_->showPanel();
+}
+
+void PendrelPublisherApp::capture()
+{
+    if (!appState_->isBootstrapping()) {
+        appState_->captureClipboard();
+        return;
+    }
+    auto *waiting = new QObject(this);
+    connect(appState_.get(), &AppState::isBootstrappingChanged, waiting, [this, waiting] {
+        if (appState_->isBootstrapping())
+            return;
+        waiting->deleteLater();
+        appState_->captureClipboard();
+    });
 }
 
 void PendrelPublisherApp::handleNotificationClick(const QVariantMap &userInfo)

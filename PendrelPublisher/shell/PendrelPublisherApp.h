@@ -2,6 +2,7 @@
 
 #include "platform/DBusNotificationBackend.h"
 #include "platform/DesktopUrlOpener.h"
+#include "platform/GnomeShortcutSetup.h"
 #include "platform/QtClipboardReader.h"
 #include "platform/XdgLoginItemBackend.h"
 #include "shell/GlobalShortcutService.h"
@@ -30,6 +31,9 @@ public:
     void launch();
     [[nodiscard]] AppState &appState() const { return *appState_; }
     void showPanel();
+    // What Super+Shift+S does; waits for the stored state when it is still
+    // being read, so the capture is not replaced by it.
+    void capture();
 
 private:
     void handleNotificationClick(const QVariantMap &userInfo);
@@ -38,6 +42,7 @@ private:
     DesktopUrlOpener urlOpener_;
     DBusNotificationBackend notifications_;
     XdgLoginItemBackend loginItems_;
+    GnomeShortcutSetup shortcutSetup_;
     std::unique_ptr<SecretBackend> secrets_;
     std::unique_ptr<AppState> appState_;
     std::unique_ptr<StatusItemController> statusItemController_;

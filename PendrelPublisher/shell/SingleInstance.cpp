@@ -2,10 +2,13 @@
 
 #include "support/PrivateFiles.h"
 
+#include <QDBusError>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSysInfo>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -56,7 +59,7 @@ SingleInstance::SingleInstance(QString lockFolder, QString serviceName, QDBusCon
 {
 }
 
-SingleInstance::Claim SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim(Request request)
 {
     folderProblem_ = whyUnwritable(lockFolder_);
     const QString lockPath = QDir(lockFolder_).filePath(QStringLiteral("instance.lock"));
@@ -79,7 +82,7 @@ SingleInstance::Claim SingleInstance::claim()
                                                 : holderRuns(*lock_);
     if (held) {
         folderProblem_.clear();
-        handOver();
+        handOver(request);
         return Claim::anotherRuns;
     }
     if (folderProblem_.isEmpty())
@@ -87,18 +90,47 @@ SingleInstance::Claim SingleInstance::claim()
     return Claim::folderUnusable;
 }
 
-void SingleInstance::handOver()
+void SingleInstance::handOver(Request request)
 {
-    if (!bus_.isConnected())
+    handOverProblem_.clear();
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    const QString holder = lock_->getLockInfo(&pid, &host, &application)
+                               ? QStringLiteral("the running copy (process %1)").arg(pid)
+                               : QStringLiteral("the running copy");
+    if (!bus_.isConnected()) {
+        handOverProblem_ = QStringLiteral("%1 cannot be reached: no D-Bus session bus (%2)")
+                               .arg(holder, bus_.lastError().message());
         return;
-    const QDBusMessage call =
-        QDBusMessage::createMethodCall(serviceName_, kObjectPath, kInterface, QStringLiteral("ShowPanel"));
-    bus_.call(call, QDBus::BlockWithGui, 3000);
+    }
+    const QString method = request == Request::capture ? QStringLiteral("Capture") : QStringLiteral("ShowPanel");
+    const QDBusMessage call = QDBusMessage::createMethodCall(serviceName_, kObjectPath, kInterface, method);
+    // A copy that has just taken the lock owns its name a moment later.
+    QDeadlineTimer starting(5000);
+    for (;;) {
+        const QDBusMessage reply = bus_.call(call, QDBus::BlockWithGui, 3000);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return;
+        const bool notYet = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+                            || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+        if (!notYet || starting.hasExpired()) {
+            handOverProblem_ = QStringLiteral("%1 did not answer on D-Bus as %2: %3")
+                                   .arg(holder, serviceName_, reply.errorMessage());
+            return;
+        }
+        QThread::msleep(100);
+    }
 }
 
 void SingleInstance::ShowPanel()
 {
     emit showPanelRequested();
+}
+
+void SingleInstance::Capture()
+{
+    emit captureRequested();
 }
 
 } // namespace pendrel

@@ -9,8 +9,9 @@
 namespace pendrel {
 
 // One running copy per build: a second launch asks the running one to show
-// its panel and ends, so two processes never run the same queue or write
-// the same state file. The lock file decides; D-Bus carries the request.
+// its panel (or to capture, for `--capture`) and ends, so two processes never
+// run the same queue or write the same state file. The lock file decides;
+// D-Bus carries the request.
 class SingleInstance : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.pendrel.publisher.Instance")
@@ -18,36 +19,46 @@ class SingleInstance : public QObject {
 public:
     enum class Claim {
         claimed,        // this process is the one
-        anotherRuns,    // another copy holds the lock and has been asked to show its panel
+        anotherRuns,    // another copy holds the lock and has been asked (see handOverProblem())
         folderUnusable, // the lock cannot be made at all; see folderProblem()
     };
+
+    // What a second launch asks of the running copy.
+    enum class Request { showPanel, capture };
 
     // `lockFolder` holds the lock (the state folder); `serviceName` is the
     // bus name (the bundle identifier).
     SingleInstance(QString lockFolder, QString serviceName,
                    QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
 
-    Claim claim();
+    Claim claim(Request request = Request::showPanel);
 
     [[nodiscard]] const QString &lockFolder() const { return lockFolder_; }
     // Why the lock folder cannot be used (the system's reason), after
     // claim() answered folderUnusable.
     [[nodiscard]] const QString &folderProblem() const { return folderProblem_; }
+    // Why the running copy could not be asked, after claim() answered
+    // anotherRuns; empty when it was.
+    [[nodiscard]] const QString &handOverProblem() const { return handOverProblem_; }
 
 public slots:
     Q_SCRIPTABLE void ShowPanel();
+    // What Super+Shift+S does: capture the clipboard.
+    Q_SCRIPTABLE void Capture();
 
 signals:
     void showPanelRequested();
+    void captureRequested();
 
 private:
-    void handOver();
+    void handOver(Request request);
 
     QString lockFolder_;
     QString serviceName_;
     QDBusConnection bus_;
     std::unique_ptr<QLockFile> lock_;
     QString folderProblem_;
+    QString handOverProblem_;
 };
 
 } // namespace pendrel

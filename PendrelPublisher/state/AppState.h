@@ -32,11 +32,12 @@ class JobQueue;
 class LoginItemBackend;
 class NotificationBackend;
 class SecretBackend;
+class ShortcutSetup;
 class UrlOpener;
 
 // The desktop services the application state works through. The shell
-// passes the Linux backends; tests pass fakes. None may be null, and each
-// must outlive the state.
+// passes the Linux backends; tests pass fakes. None may be null unless said,
+// and each must outlive the state.
 struct AppStateServices {
     QString stateFolder = PersistenceStore::defaultBaseFolder();
     SecretBackend *secrets = nullptr;
@@ -44,6 +45,8 @@ struct AppStateServices {
     UrlOpener *urlOpener = nullptr;
     NotificationBackend *notifications = nullptr;
     LoginItemBackend *loginItems = nullptr;
+    // The desktop's own shortcut for capturing; may be null.
+    ShortcutSetup *shortcutSetup = nullptr;
 };
 
 // The one state object of the application: what the panel shows, the job
@@ -137,6 +140,14 @@ public:
         return launchAtLoginHelperText_;
     }
     void setLaunchAtLoginHelperText(const std::optional<QString> &value);
+    // Null where the desktop has no shortcut setup of its own to offer.
+    [[nodiscard]] ShortcutSetup *shortcutSetup() const { return services_.shortcutSetup; }
+    // Where Super+Shift+S stands, in one sentence; none before it is known.
+    [[nodiscard]] const std::optional<QString> &shortcutStatus() const { return shortcutStatus_; }
+    void setShortcutStatus(const std::optional<QString> &value)
+    {
+        assign(shortcutStatus_, value, &AppState::shortcutStatusChanged);
+    }
     [[nodiscard]] const AppUpdateState &appUpdateState() const { return appUpdateState_; }
     void setAppUpdateState(const AppUpdateState &value);
 
@@ -256,6 +267,7 @@ signals:
     void launchAtLoginEnabledChanged();
     void launchAtLoginHelperTextChanged();
     void appUpdateStateChanged();
+    void shortcutStatusChanged();
 
 private:
     // Jobs restored with their abort flag set while still submitted or
@@ -309,6 +321,7 @@ private:
     bool launchAtLoginEnabled_ = false;
     std::optional<QString> launchAtLoginHelperText_;
     AppUpdateState appUpdateState_;
+    std::optional<QString> shortcutStatus_;
 
     AppStateServices services_;
     std::unique_ptr<PersistenceStore> persistenceStore_;

@@ -88,7 +88,9 @@ QColor toneText(Tone tone)
     case Tone::muted:
         break;
     }
-    return QColor::fromRgbF(0.40f, 0.43f, 0.50f);
+    // A shade darker than (0.40, 0.43, 0.50), which reaches only 4.48:1 on
+    // its pill: small text needs 4.5.
+    return QColor::fromRgbF(0.36f, 0.39f, 0.46f);
 }
 
 QColor toneBackground(Tone tone)
@@ -358,6 +360,31 @@ std::optional<QString> recentJobSubtitle(const JobRecord &job)
     if ((job.status == JobStatus::submitted || job.status == JobStatus::running) && job.step)
         return jobStepLabel(*job.step);
     return std::nullopt;
+}
+
+QString shortcutSetupLine(bool added, const QList<ShortcutSetup::Binding> &others)
+{
+    QStringList taken;
+    for (const ShortcutSetup::Binding &b : others)
+        taken.append(QStringLiteral("\u201C%1\u201D (%2)").arg(b.title, b.where));
+    const QString holders = taken.size() < 2 ? taken.value(0)
+                                             : taken.mid(0, taken.size() - 1).join(QStringLiteral(", "))
+                                                   + QStringLiteral(" and ") + taken.last();
+    if (added && taken.isEmpty())
+        return QStringLiteral("Super+Shift+S captures from any app, through GNOME's keyboard shortcuts.");
+    if (added)
+        return QStringLiteral("Set up in GNOME's keyboard shortcuts, but Super+Shift+S is also %1. "
+                              "Change that in Settings \u203A Keyboard.")
+            .arg(holders);
+    if (taken.isEmpty())
+        return QStringLiteral("Add Super+Shift+S to GNOME's keyboard shortcuts to capture from any app.");
+    return QStringLiteral("Super+Shift+S is already %1. Change that in Settings \u203A Keyboard first.")
+        .arg(holders);
+}
+
+QString shortcutSetupAction(bool added)
+{
+    return added ? QStringLiteral("Remove") : QStringLiteral("Set Up");
 }
 
 } // namespace pendrel::PanelTexts

@@ -3,6 +3,7 @@
 #include "model/Clip.h"
 #include "model/CostEstimator.h"
 #include "model/Job.h"
+#include "platform/ShortcutSetup.h"
 
 #include <QColor>
 #include <QString>
@@ -76,6 +77,12 @@ QString languageSummary(const QString &code);
 QString logLine(const JobLogEntry &entry);
 // The subtitle of a row in the recent jobs list.
 std::optional<QString> recentJobSubtitle(const JobRecord &job);
+
+// The keyboard shortcut setup's line under "Keyboard shortcut": what the
+// button does, or which other bindings hold the same keys.
+QString shortcutSetupLine(bool added, const QList<ShortcutSetup::Binding> &others);
+// "Set Up" or "Remove".
+QString shortcutSetupAction(bool added);
 
 } // namespace PanelTexts
 

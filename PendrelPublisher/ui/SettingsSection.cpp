@@ -3,6 +3,7 @@
 #include "model/SupportedContentLanguage.h"
 #include "state/AppConfiguration.h"
 #include "state/AppState.h"
+#include "support/Error.h"
 #include "ui/PanelPieces.h"
 #include "ui/PanelTexts.h"
 #include "ui/SocialCrosspostingSection.h"
@@ -379,6 +380,36 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
 
     // App
     auto *app = new InspectorGroup(QStringLiteral("App"), "appGroup", card);
+    // Where Super+Shift+S stands; on GNOME without a portal, its setup.
+    shortcutRow_ = new QWidget(app);
+    shortcutRow_->setObjectName(QStringLiteral("shortcutSetupRow"));
+    auto *shortcut = new QHBoxLayout(shortcutRow_);
+    shortcut->setContentsMargins(0, 0, 0, 0);
+    auto *shortcutTexts = new QVBoxLayout;
+    shortcutTexts->setSpacing(2);
+    shortcutTexts->addWidget(roleLabel(QStringLiteral("Keyboard shortcut"), "shortcutSetupTitle", "fieldTitle", app));
+    shortcutSummary_ = named(new QLabel(shortcutRow_), "shortcutSetupSummary", QString());
+    shortcutSummary_->setWordWrap(true);
+    shortcutTexts->addWidget(shortcutSummary_);
+    shortcut->addLayout(shortcutTexts, 1);
+    shortcutButton_ = new CompactActionButton(QString(), Prominence::secondary, "shortcutSetupButton", shortcutRow_);
+    shortcut->addWidget(shortcutButton_, 0, Qt::AlignTop);
+    app->content()->addWidget(shortcutRow_);
+    connect(shortcutButton_, &QPushButton::clicked, this, [this] {
+        ShortcutSetup *setup = state_.shortcutSetup();
+        if (!setup)
+            return;
+        shortcutError_.reset();
+        try {
+            if (setup->isAdded())
+                setup->remove();
+            else
+                setup->add();
+        } catch (const std::exception &e) {
+            shortcutError_ = describeError(e);
+        }
+        renderShortcutSetup();
+    });
     launchAtLogin_ = new InspectorToggleRow(
         QStringLiteral("Launch at login"), "launchAtLoginToggle",
         QStringLiteral("Open Pendrel Publisher automatically whenever you sign in to your computer."), nullptr, app);
@@ -431,7 +462,8 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
 
     for (const auto signal :
          {&AppState::settingsChanged, &AppState::auxDataChanged, &AppState::launchAtLoginEnabledChanged,
-          &AppState::launchAtLoginHelperTextChanged, &AppState::appUpdateStateChanged, &AppState::authStateChanged})
+          &AppState::launchAtLoginHelperTextChanged, &AppState::appUpdateStateChanged, &AppState::authStateChanged,
+          &AppState::shortcutStatusChanged})
         connect(&state_, signal, this, &SettingsSection::render);
     render();
 }
@@ -454,6 +486,7 @@ void SettingsSection::render()
     competition_->render();
     renderPublishing();
 
+    renderShortcutSetup();
     launchAtLogin_->setOn(state_.launchAtLoginEnabled());
     const std::optional<QString> &helper = state_.launchAtLoginHelperText();
     launchHelper_->setText(helper.value_or(QString()));
@@ -468,6 +501,31 @@ void SettingsSection::render()
     updateButton_->setAccessibleName(update.actionTitle());
     updateButton_->setEnabled(update.canCheckForUpdates);
     signOut_->setVisible(state_.authState().status == AuthStatus::authenticated);
+}
+
+void SettingsSection::renderShortcutSetup()
+{
+    ShortcutSetup *setup = state_.shortcutSetup();
+    const bool offersSetup = setup && setup->applies();
+    const std::optional<QString> &status = state_.shortcutStatus();
+    shortcutRow_->setVisible(offersSetup || status);
+    shortcutButton_->setVisible(offersSetup);
+    if (!offersSetup) {
+        // Where the shortcut stands, and what to do where it cannot be had.
+        if (status)
+            shortcutSummary_->setText(*status);
+        shortcutSummary_->setProperty("role", QStringLiteral("help"));
+        shortcutSummary_->style()->unpolish(shortcutSummary_);
+        shortcutSummary_->style()->polish(shortcutSummary_);
+        return;
+    }
+    const bool added = setup->isAdded();
+    shortcutSummary_->setText(shortcutError_.value_or(PanelTexts::shortcutSetupLine(added, setup->otherBindings())));
+    shortcutSummary_->setProperty("role", shortcutError_ ? QStringLiteral("error") : QStringLiteral("help"));
+    shortcutSummary_->style()->unpolish(shortcutSummary_);
+    shortcutSummary_->style()->polish(shortcutSummary_);
+    shortcutButton_->setText(PanelTexts::shortcutSetupAction(added));
+    shortcutButton_->setAccessibleName(PanelTexts::shortcutSetupAction(added));
 }
 
 void SettingsSection::renderPublishing()

@@ -152,6 +152,7 @@ public:
 
 private:
     void renderPublishing();
+    void renderShortcutSetup();
 
     AppState &state_;
     InlinePickerField *size_;
@@ -164,6 +165,10 @@ private:
     QComboBox *author_;
     QStringList presetIDs_; // entry index -> id, "" for "None"
     QStringList authorIDs_; // entry index -> id, "" for "Default"
+    QWidget *shortcutRow_;
+    QLabel *shortcutSummary_;
+    CompactActionButton *shortcutButton_;
+    std::optional<QString> shortcutError_;
     InspectorToggleRow *launchAtLogin_;
     QLabel *launchHelper_;
     QLabel *updateSummary_;

@@ -5,6 +5,7 @@
 #include "platform/FileSecretBackend.h"
 #include "platform/LoginItemBackend.h"
 #include "platform/NotificationBackend.h"
+#include "platform/ShortcutSetup.h"
 #include "platform/UrlOpener.h"
 #include "state/AppState.h"
 #include "support/Tasks.h"
@@ -79,6 +80,30 @@ private:
     }
 };
 
+// The desktop's shortcut setup as the panel sees it; the real one (GNOME's
+// GSettings) is tested in tst_gnomeshortcut.
+class FakeShortcutSetup final : public ShortcutSetup {
+public:
+    bool offered = false;
+    bool added = false;
+    QList<Binding> others;
+    std::optional<QString> refusal;
+
+    [[nodiscard]] bool applies() const override { return offered; }
+    [[nodiscard]] bool isAdded() const override { return added; }
+    [[nodiscard]] QList<Binding> otherBindings() const override { return others; }
+    void add() override { change(true); }
+    void remove() override { change(false); }
+
+private:
+    void change(bool to)
+    {
+        if (refusal)
+            throw MessageError(*refusal);
+        added = to;
+    }
+};
+
 // An application state wired to fakes: the fake content service over HTTP,
 // a file secret store and the state file in a temporary folder.
 class AppStateHarness {
@@ -90,6 +115,7 @@ public:
     RecordingUrlOpener opener;
     RecordingNotifications notifications;
     FakeLoginItems loginItems;
+    FakeShortcutSetup shortcutSetup;
     std::unique_ptr<AppState> state;
 
     // Secrets go to `secretStore` when given (the desktop's store), else to a file.
@@ -114,6 +140,7 @@ public:
         services.urlOpener = &opener;
         services.notifications = &notifications;
         services.loginItems = &loginItems;
+        services.shortcutSetup = &shortcutSetup;
         state = std::make_unique<AppState>(services);
     }
 

@@ -27,6 +27,7 @@ public:
         return QDBusConnection::connectToBus(address_, name);
     }
     [[nodiscard]] bool ok() const { return !address_.isEmpty(); }
+    [[nodiscard]] const QString &address() const { return address_; }
 
 private:
     QProcess daemon_;

@@ -510,6 +510,53 @@ private slots:
         QVERIFY(!child(panel, "signOutButton")->isVisibleTo(&panel));
     }
 
+    // Offered only where the desktop wants it; the button adds, then
+    // removes, and a refusal is said in the row.
+    // Elsewhere the row says where the shortcut stands, with no button.
+    void shortcutStatus()
+    {
+        ShownScene s = showScene(scene("workspace-settings"));
+        const QWidget &panel = *s.panel;
+        QVERIFY(!shown(panel, "shortcutSetupRow"));
+        const QString status = QStringLiteral("Super+Shift+S is not available on this desktop.");
+        s.harness->state->setShortcutStatus(status);
+        QVERIFY(shown(panel, "shortcutSetupRow"));
+        QCOMPARE(text(panel, "shortcutSetupSummary"), status);
+        QVERIFY(!shown(panel, "shortcutSetupButton"));
+        // Where GNOME's setup applies, it takes the row.
+        ShownScene gnome = showScene(scene("settings-gnome-shortcut"));
+        gnome.harness->state->setShortcutStatus(status);
+        QVERIFY(shown(*gnome.panel, "shortcutSetupButton"));
+        QCOMPARE(text(*gnome.panel, "shortcutSetupSummary"),
+                 PanelTexts::shortcutSetupLine(false, gnome.harness->shortcutSetup.others));
+    }
+
+    void gnomeShortcutSetup()
+    {
+        QVERIFY(!shown(*showScene(scene("workspace-settings")).panel, "shortcutSetupRow"));
+        ShownScene s = showScene(scene("settings-gnome-shortcut"));
+        FakeShortcutSetup &gnome = s.harness->shortcutSetup;
+        const QWidget &panel = *s.panel;
+        QVERIFY(shown(panel, "shortcutSetupRow"));
+        QCOMPARE(text(panel, "shortcutSetupSummary"), PanelTexts::shortcutSetupLine(false, gnome.others));
+        QVERIFY(text(panel, "shortcutSetupSummary").contains(QStringLiteral("Take a screenshot interactively")));
+        auto *button = child<QPushButton>(panel, "shortcutSetupButton");
+        QCOMPARE(button->text(), QStringLiteral("Set Up"));
+        button->click();
+        QVERIFY(gnome.added);
+        QCOMPARE(button->text(), QStringLiteral("Remove"));
+        QCOMPARE(text(panel, "shortcutSetupSummary"), PanelTexts::shortcutSetupLine(true, gnome.others));
+        gnome.refusal = QStringLiteral("GNOME's keyboard settings cannot be changed here.");
+        button->click();
+        QVERIFY(gnome.added);
+        QCOMPARE(text(panel, "shortcutSetupSummary"), *gnome.refusal);
+        QCOMPARE(child(panel, "shortcutSetupSummary")->property("role").toString(), QStringLiteral("error"));
+        gnome.refusal.reset();
+        button->click();
+        QVERIFY(!gnome.added);
+        QCOMPARE(button->text(), QStringLiteral("Set Up"));
+    }
+
     void crosspostingRows()
     {
         ShownScene s = showScene(scene("workspace-settings"));

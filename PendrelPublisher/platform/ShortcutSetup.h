@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace pendrel {
+
+// A keyboard shortcut of the desktop's own that runs `pendrel-publisher
+// --capture`, set up when the user asks for it, where the desktop offers
+// applications no global shortcut of their own.
+class ShortcutSetup {
+public:
+    // Another binding of the same keys: what it does, and where it is set.
+    struct Binding {
+        QString title;
+        QString where;
+        bool operator==(const Binding &) const = default;
+    };
+
+    virtual ~ShortcutSetup() = default;
+    // Whether this desktop wants it (and can take it).
+    [[nodiscard]] virtual bool applies() const = 0;
+    [[nodiscard]] virtual bool isAdded() const = 0;
+    // The other bindings of the same keys, ours left out.
+    [[nodiscard]] virtual QList<Binding> otherBindings() const = 0;
+    // Both throw an Error saying why the desktop's settings refused.
+    virtual void add() = 0;
+    virtual void remove() = 0;
+};
+
+} // namespace pendrel

@@ -1,0 +1,228 @@
+// GNOME's custom keyboard shortcut for --capture, written and read back
+// through the real GSettings with GNOME's own schemas, on the real dconf
+// (dconf-service activated on a bus of the test's own, in a throwaway
+// configuration folder, so the user's settings are never touched).
+
+#include "platform/GnomeShortcutSetup.h"
+
+#include "../support/PrivateBus.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <signal.h>
+
+using namespace pendrel;
+
+namespace {
+
+const QString kMediaKeys = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
+const QString kCustom = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding");
+const QString kFolder = QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/");
+
+// The `gsettings` tool's view: a second, independent reader and writer.
+QString gsettings(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("gsettings"), arguments);
+    if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+        qFatal("gsettings %s: %s", qPrintable(arguments.join(u' ')), tool.readAllStandardError().constData());
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+QString customKey(const QString &slot, const QString &key)
+{
+    return gsettings({QStringLiteral("get"), kCustom + u':' + kFolder + slot + u'/', key});
+}
+
+void setCustom(const QString &slot, const QString &name, const QString &binding)
+{
+    const QString schema = kCustom + u':' + kFolder + slot + u'/';
+    gsettings({QStringLiteral("set"), schema, QStringLiteral("name"), name});
+    gsettings({QStringLiteral("set"), schema, QStringLiteral("command"), QStringLiteral("true")});
+    gsettings({QStringLiteral("set"), schema, QStringLiteral("binding"), binding});
+}
+
+QString dconfDump()
+{
+    QProcess tool;
+    tool.start(QStringLiteral("dconf"), {QStringLiteral("dump"), QStringLiteral("/")});
+    tool.waitForFinished(20000);
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestGnomeShortcut : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home_;
+    std::unique_ptr<test::PrivateBus> bus_;
+
+    static GnomeShortcutSetup setup(bool portal = false)
+    {
+        return GnomeShortcutSetup(QStringLiteral("pendrel-publisher --capture"), [portal] { return portal; });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // Before the first GSettings use: GLib reads these once.
+        qputenv("XDG_CONFIG_HOME", home_.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("XDG_RUNTIME_DIR", home_.filePath(QStringLiteral("run")).toUtf8());
+        qputenv("GSETTINGS_BACKEND", "dconf");
+        bus_ = std::make_unique<test::PrivateBus>();
+        if (!bus_->ok())
+            QSKIP("dbus-daemon is not available");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().toUtf8());
+        QVERIFY2(gsettings({QStringLiteral("list-schemas")}).split(u'\n').contains(kMediaKeys),
+                 "GNOME's schemas are missing (scripts/install-deps installs them)");
+    }
+
+    void cleanupTestCase()
+    {
+        // The bus started dconf-service for us; it does not always end with
+        // the bus, so it is ended here.
+        const QDBusReply<uint> service = bus_->connect(QStringLiteral("cleanup")).interface()->servicePid(
+            QStringLiteral("ca.desrt.dconf"));
+        if (service.isValid())
+            ::kill(pid_t(service.value()), SIGKILL);
+        // dconf's connection ends the process with SIGTERM when its bus goes
+        // away, as the test's own does once the test is over.
+        std::signal(SIGTERM, SIG_IGN);
+    }
+
+    void cleanup()
+    {
+        for (const QString &schema :
+             {kMediaKeys, QStringLiteral("org.gnome.shell.keybindings"), QStringLiteral("org.gnome.desktop.wm.keybindings")})
+            gsettings({QStringLiteral("reset-recursively"), schema});
+        for (const QString &slot : {QStringLiteral("custom0"), QStringLiteral("custom1"), QStringLiteral("custom2")})
+            gsettings({QStringLiteral("reset-recursively"), kCustom + u':' + kFolder + slot + u'/'});
+    }
+
+    void accelerators_data()
+    {
+        QTest::addColumn<QString>("accelerator");
+        QTest::addColumn<bool>("superShiftS");
+        QTest::newRow("ours") << QStringLiteral("<Super><Shift>s") << true;
+        QTest::newRow("other order, capital") << QStringLiteral("<Shift><Super>S") << true;
+        QTest::newRow("Mod4") << QStringLiteral("<Mod4><Shift>s") << true;
+        QTest::newRow("no shift") << QStringLiteral("<Super>s") << false;
+        QTest::newRow("one more modifier") << QStringLiteral("<Primary><Super><Shift>s") << false;
+        QTest::newRow("another key") << QStringLiteral("<Super><Shift>d") << false;
+        QTest::newRow("longer key name") << QStringLiteral("<Super><Shift>space") << false;
+        QTest::newRow("disabled") << QStringLiteral("") << false;
+    }
+    void accelerators()
+    {
+        QFETCH(QString, accelerator);
+        QFETCH(bool, superShiftS);
+        QCOMPARE(GnomeShortcutSetup::isSuperShiftS(accelerator), superShiftS);
+    }
+
+    // GNOME's own bindings of the same keys are named, with where they are set.
+    void builtInBindings_data()
+    {
+        QTest::addColumn<QString>("schema");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QList<ShortcutSetup::Binding>>("expected");
+        QTest::newRow("defaults") << QString() << QString() << QString() << QList<ShortcutSetup::Binding>{};
+        QTest::newRow("screenshot UI") << QStringLiteral("org.gnome.shell.keybindings")
+                                       << QStringLiteral("show-screenshot-ui")
+                                       << QStringLiteral("['Print', '<Shift><Super>s']")
+                                       << QList<ShortcutSetup::Binding>{
+                                              {QStringLiteral("Take a screenshot interactively"),
+                                               QStringLiteral("GNOME Shell")}};
+        QTest::newRow("window manager") << QStringLiteral("org.gnome.desktop.wm.keybindings")
+                                        << QStringLiteral("switch-to-workspace-1")
+                                        << QStringLiteral("['<Super><Shift>S']")
+                                        << QList<ShortcutSetup::Binding>{
+                                               {QStringLiteral("Switch to workspace 1"),
+                                                QStringLiteral("GNOME's window shortcuts")}};
+        QTest::newRow("settings daemon") << kMediaKeys << QStringLiteral("www") << QStringLiteral("['<Super><Shift>s']")
+                                           << QList<ShortcutSetup::Binding>{
+                                                  {QStringLiteral("Launch web browser"),
+                                                   QStringLiteral("GNOME's keyboard shortcuts")}};
+        QTest::newRow("Super+S is another") << QStringLiteral("org.gnome.shell.keybindings")
+                                            << QStringLiteral("show-screenshot-ui") << QStringLiteral("['<Super>s']")
+                                            << QList<ShortcutSetup::Binding>{};
+    }
+    void builtInBindings()
+    {
+        QFETCH(QString, schema);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QList<ShortcutSetup::Binding>, expected);
+        if (!schema.isEmpty())
+            gsettings({QStringLiteral("set"), schema, key, value});
+        QCOMPARE(setup().otherBindings(), expected);
+    }
+
+    // Nothing is written until asked; then our entry joins the others' and
+    // leaves them as they were when removed.
+    void addAndRemove()
+    {
+        setCustom(QStringLiteral("custom0"), QStringLiteral("Terminal"), QStringLiteral("<Super>t"));
+        setCustom(QStringLiteral("custom1"), QStringLiteral("Flameshot"), QStringLiteral("<Shift><Super>S"));
+        const QString others = QStringLiteral("['%1custom0/', '%1custom1/']").arg(kFolder);
+        gsettings({QStringLiteral("set"), kMediaKeys, QStringLiteral("custom-keybindings"), others});
+        const QString before = dconfDump();
+
+        GnomeShortcutSetup gnome = setup();
+        QVERIFY(!gnome.isAdded());
+        const QList<ShortcutSetup::Binding> flameshot{{QStringLiteral("Flameshot"), QStringLiteral("your custom shortcuts")}};
+        QCOMPARE(gnome.otherBindings(), flameshot);
+        QCOMPARE(dconfDump(), before);
+
+        gnome.add();
+        gnome.add(); // once only
+        QCOMPARE(gsettings({QStringLiteral("get"), kMediaKeys, QStringLiteral("custom-keybindings")}),
+                 QStringLiteral("['%1custom0/', '%1custom1/', '%1custom2/']").arg(kFolder));
+        QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("name")), QStringLiteral("'Pendrel Publisher: capture'"));
+        QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("command")), QStringLiteral("'pendrel-publisher --capture'"));
+        QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("binding")), QStringLiteral("'<Super><Shift>s'"));
+        QVERIFY(gnome.isAdded());
+        QCOMPARE(gnome.otherBindings(), flameshot);
+
+        gnome.remove();
+        QVERIFY(!gnome.isAdded());
+        QCOMPARE(gsettings({QStringLiteral("get"), kMediaKeys, QStringLiteral("custom-keybindings")}), others);
+        QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("name")), QStringLiteral("''"));
+        QCOMPARE(customKey(QStringLiteral("custom0"), QStringLiteral("binding")), QStringLiteral("'<Super>t'"));
+    }
+
+    void applies_data()
+    {
+        QTest::addColumn<QString>("desktop");
+        QTest::addColumn<bool>("portal");
+        QTest::addColumn<bool>("added");
+        QTest::addColumn<bool>("applies");
+        QTest::newRow("Ubuntu's GNOME") << QStringLiteral("ubuntu:GNOME") << false << false << true;
+        QTest::newRow("GNOME with the portal") << QStringLiteral("GNOME") << true << false << false;
+        QTest::newRow("portal, but still set up") << QStringLiteral("GNOME") << true << true << true;
+        QTest::newRow("KDE") << QStringLiteral("KDE") << false << false << false;
+        QTest::newRow("no desktop") << QString() << false << false << false;
+    }
+    void applies()
+    {
+        QFETCH(QString, desktop);
+        QFETCH(bool, portal);
+        QFETCH(bool, added);
+        QFETCH(bool, applies);
+        qputenv("XDG_CURRENT_DESKTOP", desktop.toUtf8());
+        GnomeShortcutSetup gnome = setup(portal);
+        if (added)
+            gnome.add();
+        QCOMPARE(gnome.applies(), applies);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGnomeShortcut)
+#include "tst_gnomeshortcut.moc"

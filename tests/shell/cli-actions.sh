@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# `pendrel-publisher --capture` and `--show`, as a desktop's own shortcut
+# runs them: the first starts the program when none runs and captures once it
+# is up; later ones hand the action to the running copy over D-Bus and end
+# with status 0; a running copy that cannot be reached is an error on stderr
+# and a non-zero status.
+# Usage: cli-actions.sh <pendrel-publisher>
+set -euo pipefail
+app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  exec dbus-run-session -- "$0" "$@"
+fi
+. "$(dirname "$0")/shell-test.sh" cli-actions
+start_desktop
+# Nothing to talk to: the jobs fail, but each keeps the text it was made from.
+export PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb
+
+"$app" --help >"$work/help.txt"
+grep -q -- '--capture' "$work/help.txt" && grep -q -- '--show' "$work/help.txt" \
+  || fail "--help does not list --capture and --show"
+
+copy() {
+  printf '%s' "$1" | xclip -selection clipboard -loops 0 &
+  pids+=($!)
+  sleep 0.3
+}
+# A job in the running copy's state file was made from this text.
+job_with() {
+  local f
+  f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
+  [ -n "$f" ] && jq -e --arg t "$1" 'any(.jobs[]; .clip.text == $t)' "$f"
+}
+
+# 1. Nothing runs: this copy starts, and captures once it is up.
+first_text="First capture $RANDOM"
+copy "$first_text"
+"$app" --capture >"$work/app.log" 2>&1 &
+first=$!
+pids+=("$first")
+within 30 job_with "$first_text" || fail "--capture with no copy running did not capture"
+within 10 icon_center || fail "the copy started by --capture shows no tray icon"
+
+# 2. A second --capture: the running copy captures, the second one ends.
+second_text="Second capture $RANDOM"
+copy "$second_text"
+status=0
+timeout 30 "$app" --capture >"$work/second.log" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "the second --capture ended with status $status: $(cat "$work/second.log")"
+within 10 job_with "$second_text" || fail "the running copy did not capture for the second --capture"
+
+# 3. --show opens the running copy's panel.
+within 10 panel_shown || fail "a capture did not show the panel"
+close_panel || fail "the panel did not close"
+status=0
+timeout 30 "$app" --show >"$work/show.log" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "--show ended with status $status: $(cat "$work/show.log")"
+within 10 panel_shown || fail "--show did not open the running copy's panel"
+kill -0 "$first" || fail "the first copy is gone"
+
+# 4. The running copy on a bus this one cannot see (another session), and no
+# bus at all: said on stderr, status non-zero, nothing captured.
+copy "Never captured"
+for bus in other none; do
+  status=0
+  if [ "$bus" = other ]; then
+    timeout 30 dbus-run-session -- "$app" --capture >"$work/unreached.log" 2>&1 || status=$?
+  else
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" timeout 30 "$app" --capture >"$work/unreached.log" 2>&1 \
+      || status=$?
+  fi
+  [ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "$bus bus: status $status, not a failure"
+  grep -q "running copy (process $first)" "$work/unreached.log" \
+    || fail "$bus bus: stderr does not say which copy was not reached: $(cat "$work/unreached.log")"
+done
+! job_with "Never captured" || fail "an unreached copy captured"
+echo "cli-actions: --capture and --show start the program or reach the running copy; an unreachable one is reported"
