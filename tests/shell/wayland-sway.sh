@@ -8,11 +8,12 @@
 # pressed through a virtual keyboard with the standard us keymap, capture
 # what wl-copy put on the clipboard, and so does --capture typed in a shell.
 # Skips (77) only when sway, grim or the Wayland development files are missing.
-# Usage: wayland-sway.sh <pendrel-publisher> <artifact folder> <press-keys>
+# Usage: wayland-sway.sh <pendrel-publisher> <artifact folder> <focus-window> <press-keys>
 set -euo pipefail
 app="$1"
 artifacts="$2"
-press_keys="${3:-}"
+focus_window="$3"
+press_keys="${4:-}"
 for tool in sway swaymsg grim jq setpriv wl-copy wl-paste; do
   command -v "$tool" >/dev/null || { echo "wayland-sway: skipped, $tool is not installed"; exit 77; }
 done
@@ -70,11 +71,24 @@ copy() {
   wl-copy -- "$text"
   within 10 sh -c 'wl-paste -n | grep -qF "$0"' "$text" || fail "wl-copy did not set the clipboard"
 }
+# Each capture starts while another program's window has the focus, as
+# when the user copied there or typed the command in a terminal: the panel
+# that the previous capture opened holds it no more. What the window prints
+# is what it was typed, so it holds the focus.
+QT_QPA_PLATFORM=wayland "$focus_window" >"$work/typed" 2>"$work/focus-window.log" &
+pids+=($!)
+focus_other() {
+  : >"$work/typed"
+  swaymsg '[app_id="org.example.FocusWindow"] focus' >/dev/null 2>&1 &&
+    "$press_keys" f Return 2>>"$work/press-keys.log" && grep -q '^f' "$work/typed"
+}
 # The keys the user bound in sway's configuration.
+within 20 focus_other || fail "key presses do not reach the other program's window"
 copy "Copied on sway"
 "$press_keys" Super+Shift+S 2>"$work/press-keys.log" || { cat "$work/press-keys.log" >&2; fail "sway refused the virtual keyboard"; }
 within 15 captured || fail "Super+Shift+S bound to --capture in sway did not capture the clipboard"
 # The command typed in a shell.
+within 20 focus_other || fail "key presses do not reach the other program's window"
 copy "Copied on sway, captured from the command line"
 "${sway_user[@]}" "$app" --capture >"$work/capture.log" 2>&1 || { cat "$work/capture.log" >&2; fail "--capture failed"; }
 within 15 captured || fail "--capture did not capture the clipboard"
