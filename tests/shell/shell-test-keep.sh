@@ -1,0 +1,25 @@
+# The frame of the shell tests that run the real program on a virtual
+# desktop: a scratch folder as home, the processes started stopped at exit,
+# fail() with the program's log, and the desktop helpers.
+# Source it as: . "$(dirname "$0")/shell-test.sh" <test name>
+test_name="$1"
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  echo KEEP $work
+}
+trap cleanup EXIT
+fail() {
+  echo "$test_name: $*" >&2
+  [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
+  exit 1
+}
+
+export HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config"
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/desktop.sh"
