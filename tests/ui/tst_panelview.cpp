@@ -7,6 +7,8 @@
 #include "ui/SocialCrosspostingSection.h"
 
 #include <QApplication>
+#include <QAbstractScrollArea>
+#include <QSignalSpy>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -512,6 +514,28 @@ private slots:
 
     // Offered only where the desktop wants it; the button adds, then
     // removes, and a refusal is said in the row.
+    // With the keyboard alone: every Tab stop is a control (no scroll area
+    // without a visible focus), Return presses the focused button as Space
+    // does, and signing out leaves the focus in the e-mail field.
+    void keyboardOnly()
+    {
+        ShownScene s = showScene(scene("workspace-settings"));
+        ClipperPanelView &panel = *s.panel;
+        panel.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&panel));
+        for (QWidget *w = panel.nextInFocusChain(); w != &panel; w = w->nextInFocusChain()) {
+            if (panel.isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus))
+                QVERIFY2(!qobject_cast<QAbstractScrollArea *>(w), qPrintable(w->objectName()));
+        }
+        auto *signOut = child<QPushButton>(panel, "signOutButton");
+        signOut->setFocus();
+        QSignalSpy pressed(signOut, &QPushButton::clicked);
+        QTest::keyClick(signOut, Qt::Key_Return);
+        QVERIFY(pressed.wait(1000));
+        QVERIFY(QTest::qWaitFor([&] { return s.harness->state->authState().status != AuthStatus::authenticated; }, 5000));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(child<QLineEdit>(panel, "signInEmail")));
+    }
+
     // Elsewhere the row says where the shortcut stands, with no button.
     void shortcutStatus()
     {
