@@ -1,7 +1,7 @@
 #!/usr/bin/python3 -Wignore::DeprecationWarning
 """The program's widgets through AT-SPI, as a screen reader reaches them.
 
-Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME
+Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME | active
 Exits 1 when the widget is not (yet) there; the caller retries.
 """
 import sys
@@ -53,6 +53,9 @@ def main():
             if Atspi.Action.get_action_name(button, i) == 'Press':
                 return 0 if Atspi.Action.do_action(button, i) else 1
         return 1
+    if command == 'active':  # one of its windows is the focused one
+        windows = [app.get_child_at_index(i) for i in range(app.get_child_count())] if app else []
+        return 0 if any(w and w.get_state_set().contains(Atspi.StateType.ACTIVE) for w in windows) else 1
     if command == 'has':
         return 0 if find(app, args[0], args[1]) else 1
     return 2

@@ -7,8 +7,9 @@
 # - its "Set Up" button, pressed through AT-SPI (mutter has no input
 #   injection a test can aim at a widget), writes GNOME's custom keybinding,
 #   read back with the gsettings tool;
-# - the keybinding's command, run as GNOME's settings daemon runs it, makes
-#   the running copy capture what wl-copy put on the clipboard.
+# - the keybinding's command, run as GNOME's settings daemon runs it while
+#   another program's window has the focus, makes the running copy capture
+#   what wl-copy put on the clipboard.
 # No screenshot: mutter has no screenshot interface without the shell, and
 # its screen-cast one needs PipeWire.
 # Skips (77) only when mutter is missing.
@@ -46,9 +47,9 @@ within 20 grep -q 'GET /api/tenants 200' "$work/devservice.log" || fail "signing
 
 # 2. The row offers the setup; nothing is written before the click.
 media_keys=org.gnome.settings-daemon.plugins.media-keys
+[ "$(gsettings get $media_keys custom-keybindings)" = "@as []" ] || fail "a keybinding was written before the click"
 within 20 a11y has label "Add Super+Shift+S to GNOME's keyboard shortcuts to capture from any app." ||
   fail "the Keyboard shortcut row does not offer the setup"
-[ "$(gsettings get $media_keys custom-keybindings)" = "@as []" ] || fail "a keybinding was written before the click"
 a11y press "Set Up" || fail "no Set Up button"
 
 # 3. The keybinding, as GNOME's Settings › Keyboard reads it.
@@ -64,8 +65,14 @@ path=/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/
 within 10 a11y has "push button" Remove ||
   fail "the row does not offer to remove what it added"
 
-# 4. The keys pressed: GNOME's settings daemon runs the command. Here the
-# test runs it, split as a shell splits it, as the daemon does.
+# 4. The keys pressed in another program's window: GNOME's settings daemon
+# runs the command. Here the test runs it, split as a shell splits it, as
+# the daemon does.
+within 10 a11y active || fail "the panel never had the focus"
+GDK_BACKEND=wayland zenity --entry --title "Another program" >/dev/null 2>&1 &
+pids+=($!)
+panel_not_focused() { ! a11y active; }
+within 10 panel_not_focused || fail "another program's window did not take the focus"
 text="Copied on mutter $RANDOM"
 wl-copy -- "$text" 2>>"$work/wl-copy.log" # its server outlives mutter at the end
 within 10 sh -c 'wl-paste -n | grep -q "Copied on mutter"' || fail "wl-copy did not set the clipboard"
