@@ -70,21 +70,27 @@ bus_has() {
     -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
 }
 
-# sway on wlroots' headless back end, one output of WIDTH x HEIGHT, no bar.
+# sway on wlroots' headless back end, one output of WIDTH x HEIGHT, no bar,
+# and any further configuration lines given after the size.
 # sway refuses to run as root, so a root caller runs it as nobody; root
-# still reaches its socket.
+# still reaches its socket. "${sway_user[@]}" runs a command as sway's user
+# (what sway's own bindings start runs as that user too).
 start_sway() {
-  local width="${1:-1280}" height="${2:-800}" as=()
+  local width="${1:-1280}" height="${2:-800}"
+  local extra=("${@:3}")
   wayland_runtime
+  sway_user=()
   if [ "$(id -u)" -eq 0 ]; then
-    as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    sway_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     chmod 711 "$work"
     chown 65534:65534 "$XDG_RUNTIME_DIR"
+    chown -R 65534:65534 "$HOME"
   fi
   printf 'output HEADLESS-1 mode %sx%s\nfloating_modifier none\n' "$width" "$height" >"$work/sway.cfg"
+  [ ${#extra[@]} -eq 0 ] || printf '%s\n' "${extra[@]}" >>"$work/sway.cfg"
   chmod 644 "$work/sway.cfg"
   WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman HOME="$XDG_RUNTIME_DIR" \
-    "${as[@]}" sway -c "$work/sway.cfg" >"$work/sway.log" 2>&1 &
+    "${sway_user[@]}" sway -c "$work/sway.cfg" >"$work/sway.log" 2>&1 &
   pids+=($!)
   within 20 sway_socket || fail "sway did not start"
   WAYLAND_DISPLAY="$(sway_socket)"

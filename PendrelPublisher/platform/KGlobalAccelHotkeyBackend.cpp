@@ -15,10 +15,14 @@ const QString kPath = QStringLiteral("/kglobalaccel");
 const QString kInterface = QStringLiteral("org.kde.KGlobalAccel");
 const QString kComponentInterface = QStringLiteral("org.kde.kglobalaccel.Component");
 
-// kglobalaccel's setShortcut flags: without NoAutoloading, keys the user
-// picked earlier win over the ones asked for; IsDefault sets the default.
-constexpr uint kAutoload = 0;
-constexpr uint kIsDefault = 1;
+// kglobalaccel's setShortcut flags (KGlobalAccel::SetShortcutFlag):
+// without NoAutoloading, keys the user picked earlier win over the ones
+// asked for; IsDefault sets the default. SetPresent marks the action as
+// served by a running program: without it the daemon finds the keys on a
+// press but drops it as inactive (invokeShortcut still works).
+constexpr uint kSetPresent = 2;
+constexpr uint kAutoload = kSetPresent;
+constexpr uint kIsDefault = 8;
 
 QStringList actionId()
 {

@@ -1,6 +1,7 @@
 #include "shell/PanelWindow.h"
 
 #include "state/AppState.h"
+#include "ui/ClipperPanelView.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -16,11 +17,17 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
 {
     setObjectName(QStringLiteral("panelWindow"));
     setWindowTitle(QStringLiteral("Pendrel Publisher"));
+    // The panel's own light look, whatever the desktop's theme: the window
+    // around it (scroll area, margins) takes the same palette.
+    setPalette(ClipperPanelView::lightPalette());
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     // Ctrl+Q quits from the panel, as the application menu's entry does elsewhere.
     auto *quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
+    // Escape puts the panel away in both forms (a popup gets this from Qt).
+    auto *away = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(away, &QShortcut::activated, this, &QWidget::hide);
     setPanelSize(AppState::panelWidth, AppState::panelHeightSignedOut);
 }
 
@@ -36,6 +43,9 @@ void PanelWindow::setContent(QWidget *content)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidgetResizable(true);
+    // Not a Tab stop of its own: focus moves through the controls, and the
+    // area follows it.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidget(content);
     layout()->addWidget(scroll);
     fitToScreen();

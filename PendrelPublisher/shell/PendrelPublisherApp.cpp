@@ -48,9 +48,9 @@ void PendrelPublisherApp::launch()
     // 1. Clicks on our notifications.
     connect(&notifications_, &DBusNotificationBackend::activated, this,
             &PendrelPublisherApp::handleNotificationClick);
-    // 3. The application icon, when the brand image is there.
-    if (StatusIconImages::hasBrandImage())
-        QApplication::setWindowIcon(StatusIconImages::plain());
+    // 3. The application icon on every window: the full-colour icon the
+    // package installs (the tray's outline would vanish on dark title bars).
+    QApplication::setWindowIcon(StatusIconImages::applicationIcon());
     // 4. The tray and the panel.
     statusItemController_ = std::make_unique<StatusItemController>(*appState_);
     const QPointer<StatusItemController> tray(statusItemController_.get());

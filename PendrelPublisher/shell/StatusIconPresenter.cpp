@@ -36,12 +36,12 @@ void StatusIconPresenter::apply(const StatusIconState &state)
         return;
     case StatusIconState::Kind::success:
         stopAnimation();
-        show_(IconLook{successTint});
+        show_(IconLook{successTint, IconBadge::success});
         scheduleReturn();
         return;
     case StatusIconState::Kind::error:
         stopAnimation();
-        show_(IconLook{errorTint});
+        show_(IconLook{errorTint, IconBadge::error});
         scheduleReturn();
         return;
     }
@@ -49,7 +49,7 @@ void StatusIconPresenter::apply(const StatusIconState &state)
 
 void StatusIconPresenter::drawFrame()
 {
-    show_(IconLook{processingColors[frame_ % 3]});
+    show_(IconLook{processingColors[frame_ % 3], IconBadge::working, frame_ % 3});
     ++frame_;
 }
 

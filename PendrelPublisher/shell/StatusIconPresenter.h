@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Job.h"
+#include "shell/StatusIconImages.h"
 
 #include <QColor>
 #include <QObject>
@@ -11,15 +12,9 @@
 
 namespace pendrel {
 
-// What the tray icon shows: the plain symbol, or the symbol tinted.
-struct IconLook {
-    std::optional<QColor> tint; // none: the plain symbol
-
-    bool operator==(const IconLook &) const = default;
-};
-
 // Turns icon states into what the tray shows over time: a three-colour
-// animation while jobs run, a green or red moment after a job ends.
+// animation with moving dots while jobs run, a green check mark or a red
+// exclamation mark for a moment after a job ends.
 class StatusIconPresenter : public QObject {
     Q_OBJECT
 

@@ -3,11 +3,19 @@
 #include "shell/PanelPlacement.h"
 #include "shell/PanelWindow.h"
 #include "shell/StatusIconImages.h"
+#include "state/AppConfiguration.h"
 #include "state/AppState.h"
 #include "ui/ClipperPanelView.h"
 
+#include <QActionGroup>
+#include <algorithm>
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
+#include <QHash>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -41,6 +49,26 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
     // panel must be reachable from there too.
     QAction *open = menu_.addAction(QStringLiteral("Open Pendrel Publisher"));
     connect(open, &QAction::triggered, this, &StatusItemController::showPanel);
+    // Trays differ in colour and not every one says which: the user can fix
+    // the icon's look where "Automatic" guesses wrong.
+    style_ = StatusIconImages::styleFromName(
+                 QSettings(appearanceSettingsPath(), QSettings::IniFormat).value(QStringLiteral("trayIconStyle")).toString())
+                 .value_or(TrayIconStyle::automatic);
+    QMenu *styles = menu_.addMenu(QStringLiteral("Tray icon style"));
+    styles->setObjectName(QStringLiteral("trayIconStyleMenu"));
+    auto *group = new QActionGroup(styles);
+    const std::pair<TrayIconStyle, const char *> choices[] = {{TrayIconStyle::automatic, "Automatic"},
+                                                              {TrayIconStyle::light, "Light"},
+                                                              {TrayIconStyle::dark, "Dark"},
+                                                              {TrayIconStyle::colour, "Colour"}};
+    for (const auto &[style, title] : choices) {
+        QAction *choice = styles->addAction(QString::fromLatin1(title));
+        choice->setCheckable(true);
+        choice->setChecked(style == style_);
+        choice->setData(StatusIconImages::styleName(style));
+        group->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, style = style] { setTrayIconStyle(style); });
+    }
     menu_.addSeparator();
     QAction *quit = menu_.addAction(QStringLiteral("Quit Pendrel Publisher"));
     quit->setShortcut(QKeySequence::Quit);
@@ -58,7 +86,10 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
         connect(tray_, &QSystemTrayIcon::activated, this, &StatusItemController::onActivated);
         showIcon(IconLook{});
         tray_->show();
+        // The tray has placed the icon a moment after it is shown.
+        QTimer::singleShot(1500, this, &StatusItemController::samplePanel);
     }
+    qApp->installEventFilter(this);
 
     const QPointer<StatusItemController> self(this);
     state_.onStatusIconStateChange = [self](const StatusIconState &s) {
@@ -109,8 +140,78 @@ void StatusItemController::onActivated(QSystemTrayIcon::ActivationReason reason)
 
 void StatusItemController::showIcon(const IconLook &look)
 {
+    look_ = look;
     if (tray_)
-        tray_->setIcon(look.tint ? StatusIconImages::tinted(*look.tint) : StatusIconImages::plain());
+        tray_->setIcon(StatusIconImages::icon(look, StatusIconImages::resolve(style_, panelColor())));
+}
+
+QString StatusItemController::appearanceSettingsPath()
+{
+    QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/PendrelPublisher/")
+           + AppConfiguration::bundleFolderName(AppConfiguration::bundleIdentifier())
+           + QStringLiteral("/appearance.conf");
+}
+
+void StatusItemController::setTrayIconStyle(TrayIconStyle style)
+{
+    style_ = style;
+    QSettings(appearanceSettingsPath(), QSettings::IniFormat)
+        .setValue(QStringLiteral("trayIconStyle"), StatusIconImages::styleName(style));
+    showIcon(look_);
+}
+
+QColor StatusItemController::panelColor() const
+{
+    if (sampledPanel_)
+        return *sampledPanel_;
+    // GNOME Shell's top bar (where the AppIndicator extension puts the icon)
+    // is dark whatever the application style; it cannot be sampled there.
+    if (qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(u"GNOME", Qt::CaseInsensitive))
+        return QColor(Qt::black);
+    return QGuiApplication::palette().color(QPalette::Window);
+}
+
+void StatusItemController::samplePanel()
+{
+    if (!tray_ || QGuiApplication::platformName() != u"xcb")
+        return;
+    const QRect where = tray_->geometry();
+    QScreen *screen = where.isValid() ? QGuiApplication::screenAt(where.center()) : nullptr;
+    if (!screen) {
+        // Not docked yet (a tray that comes after the program): look again.
+        if (++sampleAttempts_ < 30)
+            QTimer::singleShot(2000, this, &StatusItemController::samplePanel);
+        return;
+    }
+    // The icon's slot is wider than the symbol: its edge rows and columns
+    // show the panel itself.
+    const QRect local = where.translated(-screen->geometry().topLeft());
+    const QImage shot = screen->grabWindow(0, local.x(), local.y(), local.width(), local.height()).toImage();
+    if (shot.width() < 4 || shot.height() < 4)
+        return;
+    QHash<QRgb, int> counts;
+    for (int x = 0; x < shot.width(); ++x) {
+        ++counts[shot.pixel(x, 0) | 0xff000000u];
+        ++counts[shot.pixel(x, shot.height() - 1) | 0xff000000u];
+    }
+    for (int y = 0; y < shot.height(); ++y) {
+        ++counts[shot.pixel(0, y) | 0xff000000u];
+        ++counts[shot.pixel(shot.width() - 1, y) | 0xff000000u];
+    }
+    const auto most = std::max_element(counts.cbegin(), counts.cend());
+    sampledPanel_ = QColor::fromRgb(most.key());
+    showIcon(look_);
+}
+
+bool StatusItemController::eventFilter(QObject *watched, QEvent *event)
+{
+    // A desktop switched between light and dark while running.
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        showIcon(look_);
+    return QObject::eventFilter(watched, event);
 }
 
 void StatusItemController::showMessage(const QString &title, const QString &body)

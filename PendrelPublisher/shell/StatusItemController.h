@@ -33,10 +33,23 @@ public:
     [[nodiscard]] QMenu &contextMenu() { return menu_; }
     // The tray's balloon, for desktops without a notification server.
     void showMessage(const QString &title, const QString &body);
+    // The tray icon style chosen in the menu, kept in appearance.conf of the
+    // configuration folder.
+    [[nodiscard]] TrayIconStyle trayIconStyle() const { return style_; }
+    void setTrayIconStyle(TrayIconStyle style);
+    static QString appearanceSettingsPath();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
     void showIcon(const IconLook &look);
+    // The colour the icon is drawn on: sampled around the icon where the
+    // window system allows it (X11), else GNOME's dark top bar on GNOME, else
+    // the desktop palette's window colour.
+    [[nodiscard]] QColor panelColor() const;
+    void samplePanel();
 
     AppState &state_;
     std::unique_ptr<PanelWindow> panel_;
@@ -46,6 +59,10 @@ private:
     QMenu menu_;
     QAction *checkForUpdates_ = nullptr;
     StatusIconPresenter presenter_;
+    TrayIconStyle style_ = TrayIconStyle::automatic;
+    IconLook look_;
+    std::optional<QColor> sampledPanel_;
+    int sampleAttempts_ = 0;
 };
 
 } // namespace pendrel

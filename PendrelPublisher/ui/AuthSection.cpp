@@ -162,9 +162,9 @@ NativeProviderButton::NativeProviderButton(NativeAuthProvider provider, QWidget 
     setText(providerName(provider));
     setAccessibleName(providerHelperCopy(provider));
     background_ = tileColor(provider);
-    foreground_ = background_.lightness() > 160 ? QColor(0x1d, 0x29, 0x39) : QColor(Qt::white);
+    foreground_ = legibleOn(background_);
     if (background_.lightness() > 160)
-        border_ = QColor(0xcf, 0xd6, 0xe0);
+        border_ = QColor(0x7d, 0x87, 0x9a);
     if (const std::optional<QString> path = AppResources::imagePath(u"AuthProviders", markFile(provider), u"png")) {
         QImage image(*path);
         if (!image.isNull())
@@ -196,7 +196,7 @@ SecondaryAuthActionButton::SecondaryAuthActionButton(const QString &title, const
     setText(title);
     setAccessibleName(title);
     background_ = Qt::white;
-    border_ = QColor(0xcf, 0xd6, 0xe0);
+    border_ = QColor(0x7d, 0x87, 0x9a);
 }
 
 // --- Section

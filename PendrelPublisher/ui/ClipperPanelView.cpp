@@ -7,6 +7,9 @@
 #include "ui/PanelTexts.h"
 #include "ui/SettingsSection.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollArea>
@@ -15,68 +18,94 @@
 
 namespace pendrel {
 
-namespace {
 
-// The panel draws its own light background, so its text colours are fixed
-// too; a dark desktop theme would otherwise put light text on it.
-QPalette panelPalette(QPalette palette)
+QPalette ClipperPanelView::lightPalette()
 {
+    // Built from nothing rather than from the desktop's palette: every role
+    // of every group is set, so no colour of a dark desktop theme leaks in.
     const QColor text(0x1d, 0x29, 0x39);
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, text);
-        palette.setColor(group, QPalette::Text, text);
-        palette.setColor(group, QPalette::ButtonText, text);
-        palette.setColor(group, QPalette::Base, Qt::white);
-        palette.setColor(group, QPalette::Window, QColor(0xf4, 0xf6, 0xf9));
-        palette.setColor(group, QPalette::Button, Qt::white);
-        palette.setColor(group, QPalette::PlaceholderText, QColor(0x98, 0xa2, 0xb3));
-        palette.setColor(group, QPalette::Highlight, PanelTexts::toneText(PanelTexts::Tone::info));
+    const QColor secondary(0x55, 0x5f, 0x73);
+    const QColor window(0xf4, 0xf6, 0xf9);
+    const QColor accent = PanelTexts::toneText(PanelTexts::Tone::info);
+    QPalette palette(text, window, Qt::white, QColor(0x8a, 0x94, 0xa6), QColor(0xc4, 0xcb, 0xd6), text, Qt::white);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const bool disabled = group == QPalette::Disabled;
+        const QColor foreground = disabled ? QColor(0x6b, 0x75, 0x88) : text;
+        palette.setColor(group, QPalette::WindowText, foreground);
+        palette.setColor(group, QPalette::Text, foreground);
+        palette.setColor(group, QPalette::ButtonText, foreground);
+        palette.setColor(group, QPalette::BrightText, Qt::white);
+        palette.setColor(group, QPalette::Window, window);
+        palette.setColor(group, QPalette::Base, disabled ? window : QColor(Qt::white));
+        palette.setColor(group, QPalette::AlternateBase, QColor(0xee, 0xf2, 0xf7));
+        palette.setColor(group, QPalette::Button, disabled ? window : QColor(Qt::white));
+        palette.setColor(group, QPalette::Light, Qt::white);
+        palette.setColor(group, QPalette::Midlight, QColor(0xe4, 0xe9, 0xf0));
+        palette.setColor(group, QPalette::Mid, QColor(0xc4, 0xcb, 0xd6));
+        palette.setColor(group, QPalette::Dark, QColor(0x8a, 0x94, 0xa6));
+        palette.setColor(group, QPalette::Shadow, QColor(0x34, 0x40, 0x54));
+        palette.setColor(group, QPalette::PlaceholderText, secondary);
+        palette.setColor(group, QPalette::Highlight, disabled ? QColor(0x8a, 0x94, 0xa6) : accent);
         palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        palette.setColor(group, QPalette::Link, accent);
+        palette.setColor(group, QPalette::LinkVisited, QColor(0x5b, 0x3f, 0xa8));
+        palette.setColor(group, QPalette::ToolTipBase, QColor(0x1d, 0x29, 0x39));
+        palette.setColor(group, QPalette::ToolTipText, Qt::white);
     }
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x98, 0xa2, 0xb3));
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x98, 0xa2, 0xb3));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x98, 0xa2, 0xb3));
     return palette;
 }
-
-} // namespace
 
 QString ClipperPanelView::styleSheet()
 {
     return QStringLiteral(R"(
 QFrame[role="card"] { background: rgba(255,255,255,0.9); border: 1px solid #dde3ea; border-radius: 12px; }
-QLabel { background: transparent; }
+QLabel { background: transparent; color: #1d2939; }
 QLabel[role="heading"] { font-size: 13pt; font-weight: 600; }
 QLabel[role="title"] { font-size: 11pt; font-weight: 600; }
 QLabel[role="rowTitle"], QLabel[role="fieldTitle"] { font-weight: 600; }
 QLabel[role="wordMark"] { font-size: 15pt; font-weight: 700; color: #145cbd; }
-QLabel[role="caption"], QLabel[role="divider"] { color: #667085; font-size: 8pt; font-weight: 600; }
-QLabel[role="help"] { color: #667085; font-size: 8pt; }
+QLabel[role="caption"], QLabel[role="divider"] { color: #555f73; font-size: 8pt; font-weight: 600; }
+QLabel[role="help"] { color: #555f73; font-size: 8pt; }
 QLabel[role="metric"] { font-size: 11pt; font-weight: 600; }
 QLabel[role="error"] { color: #c9291f; }
 QLabel[role="warning"] { color: #b54708; font-size: 8pt; }
 QLabel[role="log"] { color: #344054; font-size: 8pt; }
 QLabel[role="urlChip"] { background: #eef2f7; border-radius: 8px; padding: 3px 8px; color: #344054; }
 QLabel[role="chip"] { background: #eef2f7; border-radius: 8px; padding: 2px 8px; color: #344054; }
-QLabel[role="capsule"] { background: #eef2f7; border: 1px solid #dde3ea; border-radius: 10px; padding: 2px 10px; }
+QLabel[role="capsule"] { background: #eef2f7; color: #1d2939; border: 1px solid #7d879a; border-radius: 10px; padding: 2px 10px; }
 QPushButton[prominence="primary"] { background: #145cbd; color: white; border: none; border-radius: 7px;
   padding: 0 14px; font-weight: 600; }
 QPushButton[prominence="primary"]:hover { background: #0f4fa6; }
-QPushButton[prominence="primary"]:focus { border: 2px solid #9cc2f5; }
-QPushButton[prominence="primary"]:disabled { background: #a9bddb; }
-QPushButton[prominence="secondary"] { background: white; color: #1d2939; border: 1px solid #cfd6e0;
+QPushButton[prominence="primary"]:focus { border: 2px solid #1d2939; }
+QPushButton[prominence="primary"]:disabled { background: #a9bddb; color: #f4f6f9; }
+QPushButton[prominence="secondary"] { background: white; color: #1d2939; border: 1px solid #7d879a;
   border-radius: 7px; padding: 0 10px; }
 QPushButton[prominence="secondary"]:hover { background: #f2f5f9; }
-QPushButton[prominence="secondary"]:focus { border: 2px solid #4d8ee8; }
-QPushButton[prominence="secondary"]:disabled { color: #98a2b3; }
-QLineEdit { background: white; border: 1px solid #cfd6e0; border-radius: 7px; padding: 5px 8px; }
-QLineEdit:focus { border: 1px solid #145cbd; }
-QToolButton[role="menuButton"] { background: white; border: 1px solid #cfd6e0; border-radius: 7px; padding: 4px 8px; }
+QPushButton[prominence="secondary"]:focus { border: 2px solid #145cbd; }
+QPushButton[prominence="secondary"]:disabled { color: #6b7588; border-color: #c4cbd6; }
+QLineEdit { background: white; color: #1d2939; border: 1px solid #7d879a; border-radius: 7px; padding: 5px 8px;
+  selection-background-color: #145cbd; selection-color: white; }
+QLineEdit:focus { border: 2px solid #145cbd; padding: 4px 7px; }
+QLineEdit:disabled { color: #6b7588; background: #f4f6f9; }
+QToolButton[role="menuButton"] { background: white; color: #1d2939; border: 1px solid #7d879a; border-radius: 7px;
+  padding: 4px 8px; }
 QToolButton[role="menuButton"]::menu-indicator { image: none; width: 0; }
-QToolButton[role="menuButton"]:focus { border: 1px solid #145cbd; }
+QToolButton[role="menuButton"]:focus { border: 2px solid #145cbd; padding: 3px 7px; }
 QToolButton[role="disclosure"], QToolButton[role="disclosure"]:checked, QToolButton[role="disclosure"]:pressed
   { border: none; background: transparent; font-weight: 600; color: #344054; padding: 2px 0; }
 QToolButton[role="disclosure"]:focus { color: #145cbd; }
+QComboBox { background: white; color: #1d2939; border: 1px solid #7d879a; border-radius: 7px; padding: 3px 8px;
+  selection-background-color: #145cbd; selection-color: white; }
+QComboBox:focus { border: 2px solid #145cbd; padding: 2px 7px; }
+QComboBox:disabled { color: #6b7588; background: #f4f6f9; border-color: #c4cbd6; }
+QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 16px; border: none; }
+QComboBox::down-arrow { image: url(:/panel/chevron-down.png); width: 10px; height: 6px; }
+QComboBox QAbstractItemView { background: white; color: #1d2939; border: 1px solid #7d879a;
+  selection-background-color: #145cbd; selection-color: white; }
+QMenu { background: white; color: #1d2939; border: 1px solid #7d879a; }
+QMenu::item:selected { background: #145cbd; color: white; }
+QMenu::item:disabled { color: #6b7588; }
+QToolTip { background: #1d2939; color: white; border: none; }
 QProgressBar { border: none; background: #e4e9f0; border-radius: 3px; }
 QProgressBar::chunk { background: #145cbd; border-radius: 3px; }
 )");
@@ -85,13 +114,14 @@ QProgressBar::chunk { background: #145cbd; border-radius: 3px; }
 ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
     setObjectName(QStringLiteral("clipperPanel"));
-    setPalette(panelPalette(palette()));
+    setPalette(lightPalette());
     setStyleSheet(styleSheet());
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("panelScroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus); // the controls are the Tab stops
     scroll_->setWidgetResizable(true);
     // Scrolls by wheel, touchpad and keyboard focus, without indicators.
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -144,6 +174,16 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     stack->addStretch();
     scroll_->setWidget(content);
 
+    // A style sheet's text colour gives placeholders that colour at half
+    // opacity (3.6:1 here); Qt 6.4's style sheets cannot name a placeholder
+    // colour, so the fields' palettes get one once the sheet has been applied.
+    for (QLineEdit *field : findChildren<QLineEdit *>()) {
+        field->ensurePolished();
+        QPalette fieldPalette = field->palette();
+        fieldPalette.setColor(QPalette::All, QPalette::PlaceholderText, QColor(0x55, 0x5f, 0x73));
+        field->setPalette(fieldPalette);
+    }
+
     connect(&state_, &AppState::authStateChanged, this, &ClipperPanelView::showSignedInState);
     showSignedInState();
 }
@@ -154,6 +194,11 @@ void ClipperPanelView::showSignedInState()
     workspace_->setVisible(signedIn);
     auth_->setVisible(!signedIn);
     if (signedIn != signedIn_) {
+        // Signed out from the settings: the focused button is gone, so
+        // typing goes to the e-mail field rather than nowhere.
+        const bool focusWasInside = isAncestorOf(QApplication::focusWidget()) || !QApplication::focusWidget();
+        if (!signedIn && isVisible() && focusWasInside)
+            auth_->emailField()->setFocus(Qt::OtherFocusReason);
         signedIn_ = signedIn;
         scroll_->verticalScrollBar()->setValue(0);
         updateGeometry();
@@ -186,6 +231,20 @@ void ClipperPanelView::paintEvent(QPaintEvent *)
     gradient.setColorAt(0, QColor::fromRgbF(0.97f, 0.98f, 0.99f));
     gradient.setColorAt(1, QColor::fromRgbF(0.92f, 0.95f, 0.98f));
     p.fillRect(rect(), gradient);
+}
+
+// Return and Enter press the focused button, as Space does: the panel is
+// no dialog, so Qt gives buttons only Space.
+void ClipperPanelView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto *button = qobject_cast<QAbstractButton *>(QApplication::focusWidget());
+            button && isAncestorOf(button) && button->isEnabled()) {
+            button->animateClick();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ClipperPanelView::showEvent(QShowEvent *event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPalette>
 #include <QWidget>
 
 #include <functional>
@@ -29,12 +30,15 @@ public:
     // 440 wide; 760 high signed in, 548 signed out.
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QScrollArea *scrollArea() const { return scroll_; }
-    // The panel's look, shared by every section.
+    // The panel's look, shared by every section. The panel keeps this light
+    // look on every desktop theme; every colour of it is explicit.
     static QString styleSheet();
+    static QPalette lightPalette();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void showSignedInState();

@@ -32,6 +32,31 @@ QImage tintedImage(const QImage &source, QSize size, const QColor &color)
     return out;
 }
 
+double relativeLuminance(const QColor &color)
+{
+    const auto channel = [](float c) { return c <= 0.04045f ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    const QColor rgb = color.toRgb();
+    return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
+}
+
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const double la = relativeLuminance(a);
+    const double lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor legibleOn(const QColor &background)
+{
+    // White where it is legible, else the panel's ink, else black: the
+    // brand's mid blues hold white text only at large sizes.
+    for (const QColor &ink : {QColor(Qt::white), QColor(0x1d, 0x29, 0x39), QColor(Qt::black)})
+        if (contrastRatio(ink, background) >= 4.5)
+            return ink;
+    return contrastRatio(Qt::white, background) >= contrastRatio(Qt::black, background) ? QColor(Qt::white)
+                                                                                          : QColor(Qt::black);
+}
+
 QLabel *captionLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -119,7 +144,7 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
     QColor on = PanelTexts::toneText(PanelTexts::Tone::info);
-    QColor off(0xc4, 0xcb, 0xd6);
+    QColor off(0x7d, 0x87, 0x9a); // 3:1 against the card, as a control's outline must be
     if (!isEnabled()) {
         on.setAlphaF(0.4f);
         off.setAlphaF(0.5f);
@@ -279,7 +304,7 @@ void HeaderActivityBadge::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor accent = badge_.active ? QColor(0x1a, 0x5b, 0xbd) : QColor(0x66, 0x70, 0x85);
+    const QColor accent = badge_.active ? QColor(0x1a, 0x5b, 0xbd) : QColor(0x55, 0x5f, 0x73);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(accent.red(), accent.green(), accent.blue(), 28));
     p.drawRoundedRect(rect(), height() / 2.0, height() / 2.0);

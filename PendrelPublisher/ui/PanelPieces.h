@@ -27,6 +27,12 @@ W *named(W *widget, const char *objectName, const QString &accessibleName)
 // Only the image's opaque pixels take the colour (source-atop), at `size`.
 QImage tintedImage(const QImage &source, QSize size, const QColor &color);
 
+// Relative luminance and contrast ratio as WCAG 2 defines them (1 to 21).
+double relativeLuminance(const QColor &color);
+double contrastRatio(const QColor &a, const QColor &b);
+// A text colour that reads on `background` (4.5:1 where any can).
+QColor legibleOn(const QColor &background);
+
 // A caption in the panel's small secondary style.
 QLabel *captionLabel(const QString &text, QWidget *parent);
 // Wrapped text in the secondary colour, for help lines and footnotes.

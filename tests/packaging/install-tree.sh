@@ -23,6 +23,9 @@ desktop-file-validate "$prefix/share/applications/com.pendrel.publisher.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/com.pendrel.publisher.metainfo.xml" >/dev/null \
   || fail "AppStream metadata is not valid"
 grep -q '^Icon=com.pendrel.publisher$' "$prefix/share/applications/com.pendrel.publisher.desktop"
+# Taskbars link the windows (WM_CLASS instance: the program name) to the entry.
+grep -q "^StartupWMClass=pendrel-publisher$" "$prefix/share/applications/com.pendrel.publisher.desktop" \
+  || fail "desktop entry does not name the windows' class"
 version="$(sed -n 's/^project(PendrelPublisher VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
 grep -q "<release version=\"$version\"" "$prefix/share/metainfo/com.pendrel.publisher.metainfo.xml" \
   || fail "metadata does not name release $version"

@@ -4,6 +4,7 @@
 #include "shell/PanelWindow.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusIconPresenter.h"
+#include "ui/PanelPieces.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -15,6 +16,21 @@
 using namespace pendrel;
 
 Q_DECLARE_METATYPE(std::optional<QRect>)
+Q_DECLARE_METATYPE(pendrel::IconLook)
+
+namespace {
+
+// Which pixels of the icon are (mostly) opaque: its shape, colour aside.
+QList<bool> alphaMask(const QImage &image)
+{
+    QList<bool> mask;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            mask.append(qAlpha(image.pixel(x, y)) > 127);
+    return mask;
+}
+
+} // namespace
 
 class TestShellPieces : public QObject {
     Q_OBJECT
@@ -97,15 +113,15 @@ private slots:
         auto p = presenter();
         current = StatusIconState::processing(1);
         p->apply(current);
-        QCOMPARE(shown, QList<IconLook>{IconLook{StatusIconPresenter::processingColors[0]}});
+        QCOMPARE(shown, (QList<IconLook>{IconLook{StatusIconPresenter::processingColors[0], IconBadge::working, 0}}));
         QVERIFY(QTest::qWaitFor([&] { return shown.size() == 2; }, 2000));
-        QCOMPARE(shown[1], IconLook{StatusIconPresenter::processingColors[1]});
+        QCOMPARE(shown[1], (IconLook{StatusIconPresenter::processingColors[1], IconBadge::working, 1}));
         p->apply(StatusIconState::processing(2));
         QCOMPARE(shown.size(), 2); // no frame drawn again, counter kept
         QCOMPARE(p->animationFrame(), 2);
         QVERIFY(QTest::qWaitFor([&] { return shown.size() == 4; }, 2000));
-        QCOMPARE(shown[2], IconLook{StatusIconPresenter::processingColors[2]});
-        QCOMPARE(shown[3], IconLook{StatusIconPresenter::processingColors[0]});
+        QCOMPARE(shown[2], (IconLook{StatusIconPresenter::processingColors[2], IconBadge::working, 2}));
+        QCOMPARE(shown[3], (IconLook{StatusIconPresenter::processingColors[0], IconBadge::working, 0}));
         p->apply(StatusIconState::idle());
         QVERIFY(!p->isAnimating());
         QCOMPARE(p->animationFrame(), 0);
@@ -117,7 +133,7 @@ private slots:
         auto p = presenter();
         current = StatusIconState::success();
         p->apply(current);
-        QCOMPARE(shown.last(), IconLook{StatusIconPresenter::successTint});
+        QCOMPARE(shown.last(), (IconLook{StatusIconPresenter::successTint, IconBadge::success}));
         // Processing starts within 1.4 s: the return is skipped.
         current = StatusIconState::processing(1);
         p->apply(current);
@@ -131,9 +147,79 @@ private slots:
         QTest::qWait(300);
         current = StatusIconState::error();
         q->apply(current);
-        QCOMPARE(shown.last(), IconLook{StatusIconPresenter::errorTint});
+        QCOMPARE(shown.last(), (IconLook{StatusIconPresenter::errorTint, IconBadge::error}));
         QVERIFY(
             QTest::qWaitFor([&] { return shown.last() == IconLook{}; }, StatusIconPresenter::returnDelayMs));
+    }
+
+    // The automatically chosen icon stands out from light and dark panels:
+    // every opaque pixel of its strokes, badge included, at 3:1 at least.
+    void iconContrast_data()
+    {
+        QTest::addColumn<QColor>("panel");
+        QTest::addColumn<IconLook>("look");
+        const std::pair<const char *, IconLook> looks[] = {
+            {"idle", IconLook{}},
+            {"working", IconLook{StatusIconPresenter::processingColors[1], IconBadge::working, 1}},
+            {"success", IconLook{StatusIconPresenter::successTint, IconBadge::success}},
+            {"error", IconLook{StatusIconPresenter::errorTint, IconBadge::error}}};
+        for (const char *panel : {"#f6f5f4", "#ffffff", "#241f31", "#2b2b2b", "#000000"})
+            for (const auto &[name, look] : looks)
+                QTest::addRow("%s %s", panel, name) << QColor(QString::fromLatin1(panel)) << look;
+    }
+
+    void iconContrast()
+    {
+        QFETCH(QColor, panel);
+        QFETCH(IconLook, look);
+        QVERIFY(StatusIconImages::hasBrandImage());
+        const TrayIconVariant variant = StatusIconImages::resolve(TrayIconStyle::automatic, panel);
+        for (const int size : {18, 36}) {
+            const QImage icon = StatusIconImages::image(look, variant, size);
+            int strokes = 0;
+            for (int y = 0; y < icon.height(); ++y)
+                for (int x = 0; x < icon.width(); ++x) {
+                    const QColor pixel = icon.pixelColor(x, y);
+                    if (pixel.alpha() < 255)
+                        continue;
+                    ++strokes;
+                    QVERIFY2(contrastRatio(pixel, panel) >= 3.0,
+                             qPrintable(QStringLiteral("%1 at %2,%3").arg(pixel.name()).arg(x).arg(y)));
+                }
+            QVERIFY(strokes >= size * size / 10);
+        }
+    }
+
+    // The states differ in shape, not only in hue, in every style.
+    void badgesDifferInShape_data()
+    {
+        QTest::addColumn<int>("variant");
+        QTest::newRow("light") << int(TrayIconVariant::light);
+        QTest::newRow("dark") << int(TrayIconVariant::dark);
+        QTest::newRow("colour") << int(TrayIconVariant::colour);
+    }
+
+    void badgesDifferInShape()
+    {
+        QFETCH(int, variant);
+        const QList<IconLook> looks = {
+            IconLook{},
+            IconLook{StatusIconPresenter::successTint, IconBadge::success},
+            IconLook{StatusIconPresenter::errorTint, IconBadge::error},
+            IconLook{StatusIconPresenter::processingColors[0], IconBadge::working, 0},
+            IconLook{StatusIconPresenter::processingColors[1], IconBadge::working, 1},
+            IconLook{StatusIconPresenter::processingColors[2], IconBadge::working, 2}};
+        QList<QList<bool>> masks;
+        for (const IconLook &look : looks)
+            masks.append(alphaMask(StatusIconImages::image(look, TrayIconVariant(variant), 36)));
+        for (int a = 0; a < masks.size(); ++a)
+            for (int b = a + 1; b < masks.size(); ++b) {
+                int differing = 0;
+                for (int i = 0; i < masks[a].size(); ++i)
+                    differing += masks[a][i] != masks[b][i] ? 1 : 0;
+                QVERIFY2(differing >= 8, qPrintable(QStringLiteral("looks %1 and %2: %3 pixels")
+                                                        .arg(a).arg(b).arg(differing)));
+            }
     }
 
     void placement_data()

@@ -7,13 +7,18 @@
 #   the portal process ends;
 # - the program binds Super+Shift+S under the component
 #   com.pendrel.publisher, the same one at every launch;
-# - a press (kglobalaccel's own invokeShortcut) captures what wl-copy put on
-#   the clipboard, with no window of ours focused.
+# - Super+Shift+S pressed through KWin's fake input, while a native window
+#   of another program has the keyboard focus, captures what wl-copy put on
+#   the clipboard; so does kglobalaccel's own invokeShortcut.
 # Skips (77) only when the compositor or portal packages are missing.
-# Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey>
+# Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey> <focus-window> <press-keys>
 set -euo pipefail
 app="$1"
 portal_test="$2"
+focus_window="$3"
+press_keys="${4:-}"
+[ -n "$press_keys" ] ||
+  { echo "wayland-kde: skipped, press-keys was not built (libwayland-dev, libxkbcommon-dev, plasma-wayland-protocols)"; exit 77; }
 for tool in kwin_wayland /usr/libexec/xdg-desktop-portal wl-copy wl-paste gdbus dbus-run-session; do
   command -v "$tool" >/dev/null || { echo "wayland-kde: skipped, $tool is not installed"; exit 77; }
 done
@@ -25,8 +30,15 @@ if [ -z "${PENDREL_OWN_BUS:-}" ]; then
 fi
 . "$(dirname "$0")/shell-test.sh" wayland-kde
 . "$(dirname "$0")/../../scripts/wayland-desktop.sh"
+# KWin offers fake input only to programs whose desktop entry asks for it.
+mkdir -p "$XDG_DATA_HOME/applications"
+printf '[Desktop Entry]\nType=Application\nName=Key presses for tests\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
+  "$(readlink -f "$press_keys")" >"$XDG_DATA_HOME/applications/pendrel-press-keys.desktop"
 start_kwin
 start_portal
+# Another program's window, opened first as on a desktop in use.
+QT_QPA_PLATFORM=wayland "$focus_window" >"$work/typed" 2>"$work/focus-window.log" &
+pids+=($!)
 
 # 1. The portal on its own.
 PENDREL_REAL_PORTAL=1 "$portal_test" realPortal >"$work/portal-test.log" 2>&1 ||
@@ -58,19 +70,31 @@ start_app
 bound_right || fail "kglobalaccel does not hold Meta+Shift+S for com.pendrel.publisher"
 components="$(kglobalaccel org.kde.KGlobalAccel.allComponents)"
 
-# 3. A press captures what was copied.
-text="Copied on KWin $(date +%s)"
-wl-copy -- "$text"
-within 10 sh -c 'wl-paste -n | grep -q "Copied on KWin"' || fail "wl-copy did not set the clipboard"
-kglobalaccel org.kde.kglobalaccel.Component.invokeShortcut /component/com_pendrel_publisher capture-clipboard default >/dev/null
+# 3. Super+Shift+S on the keyboard captures what was copied, while a native
+# window of another program has the focus (what it prints is what it was
+# typed: the presses reach it, so it holds the focus).
 captured() {
   local f
   f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
   [ -n "$f" ] && grep -qF "$text" "$f"
 }
+copy() {
+  text="$1 $(date +%s%N)"
+  wl-copy -- "$text"
+  within 10 sh -c 'wl-paste -n | grep -qF "$0"' "$text" || fail "wl-copy did not set the clipboard"
+}
+focused() { "$press_keys" f Return 2>>"$work/press-keys.log" && grep -q '^f' "$work/typed"; }
+within 20 focused || { sort -u "$work/press-keys.log" "$work/focus-window.log" >&2; fail "key presses do not reach the other program's window"; }
+copy "Copied on KWin with another window focused"
+"$press_keys" Super+Shift+S 2>>"$work/press-keys.log" || { cat "$work/press-keys.log" >&2; fail "KWin refused the key press"; }
+within 15 captured || fail "Super+Shift+S pressed over another program's window did not capture the clipboard"
+
+# 4. kglobalaccel's own invocation (what System Settings' test button does).
+copy "Copied on KWin"
+kglobalaccel org.kde.kglobalaccel.Component.invokeShortcut /component/com_pendrel_publisher capture-clipboard default >/dev/null
 within 15 captured || fail "the shortcut did not capture the clipboard"
 
-# 4. The user picks other keys in System Settings (which sets them as a
+# 5. The user picks other keys in System Settings (which sets them as a
 # foreign shortcut): the program follows, and keeps them at the next launch,
 # under the same component.
 ctrl_alt_p=$(( 0x04000000 | 0x08000000 | 0x50 ))
@@ -83,4 +107,4 @@ wait "$app_pid" 2>/dev/null || true
 start_app 'Ctrl+Alt+P captures'
 [ "$(kglobalaccel org.kde.KGlobalAccel.allComponents)" = "$components" ] ||
   fail "a second launch made another component"
-echo "wayland-kde: bound under com.pendrel.publisher, a press captures the wl-copy text, the user's keys last"
+echo "wayland-kde: bound under com.pendrel.publisher, Super+Shift+S over another program's window captures the wl-copy text, the user's keys last"

@@ -3,24 +3,37 @@
 # the panel: the panel window stays within the screen (its content scrolls)
 # and follows it when the screen shrinks,
 # and the program says that sway offers it no shortcut of its own.
-# Skips (77) only when sway or grim is missing.
-# Usage: wayland-sway.sh <pendrel-publisher> <artifact folder>
+# Where the program has --capture, the user's binding of it works: sway
+# configured with `bindsym Mod4+Shift+s exec <program> --capture`, the keys
+# pressed through a virtual keyboard with the standard us keymap, capture
+# what wl-copy put on the clipboard, and so does --capture typed in a shell.
+# Skips (77) only when sway, grim or the Wayland development files are missing.
+# Usage: wayland-sway.sh <pendrel-publisher> <artifact folder> <focus-window> <press-keys>
 set -euo pipefail
 app="$1"
 artifacts="$2"
-for tool in sway swaymsg grim jq setpriv; do
+focus_window="$3"
+press_keys="${4:-}"
+for tool in sway swaymsg grim jq setpriv wl-copy wl-paste; do
   command -v "$tool" >/dev/null || { echo "wayland-sway: skipped, $tool is not installed"; exit 77; }
 done
+[ -n "$press_keys" ] ||
+  { echo "wayland-sway: skipped, press-keys was not built (libwayland-dev, libxkbcommon-dev, plasma-wayland-protocols)"; exit 77; }
 mkdir -p "$artifacts"
 if [ -z "${PENDREL_OWN_BUS:-}" ]; then
-  PENDREL_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+  PENDREL_OWN_BUS=1 exec dbus-run-session --config-file="$(dirname "$0")/sway-session-bus.conf" -- "$0" "$@"
 fi
 . "$(dirname "$0")/shell-test.sh" wayland-sway
 . "$(dirname "$0")/../../scripts/wayland-desktop.sh"
 height=520 # the signed-out panel alone is 548 high
-start_sway 1280 "$height"
+bindings=()
+if QT_QPA_PLATFORM=offscreen "$app" --help 2>/dev/null | grep -q -- --capture; then
+  bindings=("bindsym Mod4+Shift+s exec $(readlink -f "$app") --capture")
+fi
+start_sway 1280 "$height" "${bindings[@]}"
 
-env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL=http://127.0.0.1:1 "$app" >"$work/app.log" 2>&1 &
+# The program runs as the user sway runs as, like everything in a session.
+"${sway_user[@]}" env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL=http://127.0.0.1:1 "$app" >"$work/app.log" 2>&1 &
 pids+=($!)
 # Without a tray the panel opens at launch, as a window of its own.
 panel() {
@@ -43,3 +56,40 @@ within 10 fits || fail "the panel did not follow the screen down to $height pixe
 grep -q 'Keyboard shortcut: Super+Shift+S is not available' "$work/app.log" ||
   fail "the program did not say the shortcut is unavailable on sway"
 echo "wayland-sway: the panel fits (y $y, height $h of $height); screenshot $artifacts/sway-panel.png"
+
+if [ ${#bindings[@]} -eq 0 ]; then
+  echo "wayland-sway: the key binding and the command line not checked, this program has no --capture"
+  exit 0
+fi
+captured() {
+  local f
+  f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
+  [ -n "$f" ] && grep -qF "$text" "$f"
+}
+copy() {
+  text="$1 $(date +%s%N)"
+  wl-copy -- "$text"
+  within 10 sh -c 'wl-paste -n | grep -qF "$0"' "$text" || fail "wl-copy did not set the clipboard"
+}
+# Each capture starts while another program's window has the focus, as
+# when the user copied there or typed the command in a terminal: the panel
+# that the previous capture opened holds it no more. What the window prints
+# is what it was typed, so it holds the focus.
+QT_QPA_PLATFORM=wayland "$focus_window" >"$work/typed" 2>"$work/focus-window.log" &
+pids+=($!)
+focus_other() {
+  : >"$work/typed"
+  swaymsg '[app_id="org.example.FocusWindow"] focus' >/dev/null 2>&1 &&
+    "$press_keys" f Return 2>>"$work/press-keys.log" && grep -q '^f' "$work/typed"
+}
+# The keys the user bound in sway's configuration.
+within 20 focus_other || fail "key presses do not reach the other program's window"
+copy "Copied on sway"
+"$press_keys" Super+Shift+S 2>"$work/press-keys.log" || { cat "$work/press-keys.log" >&2; fail "sway refused the virtual keyboard"; }
+within 15 captured || fail "Super+Shift+S bound to --capture in sway did not capture the clipboard"
+# The command typed in a shell.
+within 20 focus_other || fail "key presses do not reach the other program's window"
+copy "Copied on sway, captured from the command line"
+"${sway_user[@]}" "$app" --capture >"$work/capture.log" 2>&1 || { cat "$work/capture.log" >&2; fail "--capture failed"; }
+within 15 captured || fail "--capture did not capture the clipboard"
+echo "wayland-sway: Super+Shift+S bound in sway and --capture each captured the wl-copy text"

@@ -8,6 +8,8 @@
 #include "ui/PanelPieces.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QPalette>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -133,6 +135,33 @@ inline QList<PanelScene> panelScenes()
          },
          [](ClipperPanelView &panel) { scrollTo(panel, "appGroup"); }},
     };
+}
+
+// A desktop's palette the panel may be opened under: Fusion's own light one,
+// or a dark scheme like qt6ct's "darker" or Adwaita-dark (light text on dark
+// windows, dark fields, a light placeholder).
+enum class DesktopTheme { light, dark };
+
+inline QPalette desktopPalette(DesktopTheme theme)
+{
+    if (theme == DesktopTheme::light)
+        return QPalette(QColor(0x23, 0x23, 0x23), QColor(0xef, 0xef, 0xef));
+    QPalette dark(QColor(0xee, 0xee, 0xec), QColor(0x24, 0x1f, 0x31));
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        dark.setColor(group, QPalette::Base, QColor(0x2d, 0x2d, 0x2d));
+        dark.setColor(group, QPalette::Text, QColor(0xee, 0xee, 0xec));
+        dark.setColor(group, QPalette::Button, QColor(0x35, 0x35, 0x35));
+        dark.setColor(group, QPalette::ButtonText, QColor(0xee, 0xee, 0xec));
+        dark.setColor(group, QPalette::PlaceholderText, QColor(0x9a, 0x99, 0x96));
+        dark.setColor(group, QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    }
+    return dark;
+}
+
+inline void useDesktopTheme(DesktopTheme theme)
+{
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(desktopPalette(theme));
 }
 
 // A harness and a shown panel in one scene.

@@ -1,5 +1,6 @@
 // Renders the panel in each scene to <folder>/panel-<scene>.png, and for the
-// main scenes the whole scrolling content as panel-<scene>-full.png.
+// main scenes the whole scrolling content as panel-<scene>-full.png; then
+// the same under a dark desktop theme as panel-<scene>-dark(-full).png.
 // Usage: panel-screenshots <folder> [scene ...]
 
 #include <QApplication>
@@ -7,6 +8,10 @@
 #include <QTextStream>
 
 #include "PanelScenes.h"
+#include "shell/StatusIconImages.h"
+#include "shell/StatusIconPresenter.h"
+
+#include <QPainter>
 
 using namespace pendrel;
 using namespace pendrel::test;
@@ -23,17 +28,48 @@ int main(int argc, char **argv)
     const QStringList only = args.mid(1);
     QDir().mkpath(folder);
     int failures = 0;
-    for (const PanelScene &scene : panelScenes()) {
-        const QString name = QString::fromLatin1(scene.name);
-        if (!only.isEmpty() && !only.contains(name))
-            continue;
-        ShownScene shown = showScene(scene);
-        const QString path = folder + QStringLiteral("/panel-") + name + QStringLiteral(".png");
-        QWidget *content = shown.panel->scrollArea()->widget();
-        const QString full = folder + QStringLiteral("/panel-") + name + QStringLiteral("-full.png");
-        const bool saved = shown.panel->grab().save(path) && (!scene.fullLength || content->grab().save(full));
+    if (only.isEmpty()) {
+        // The tray icon, chosen automatically, on a light, an Adwaita-dark and
+        // an Xfce-dark panel: idle, working, success, error.
+        const QList<IconLook> looks = {
+            IconLook{}, IconLook{StatusIconPresenter::processingColors[0], IconBadge::working, 1},
+            IconLook{StatusIconPresenter::successTint, IconBadge::success},
+            IconLook{StatusIconPresenter::errorTint, IconBadge::error}};
+        const QStringList panels = {QStringLiteral("#f6f5f4"), QStringLiteral("#241f31"), QStringLiteral("#2b2b2b")};
+        QImage strip(int(looks.size()) * 56 + 8, int(panels.size()) * 48, QImage::Format_RGB32);
+        QPainter p(&strip);
+        for (int row = 0; row < panels.size(); ++row) {
+            const QColor panel(panels[row]);
+            p.fillRect(0, row * 48, strip.width(), 48, panel);
+            const TrayIconVariant variant = StatusIconImages::resolve(TrayIconStyle::automatic, panel);
+            for (int i = 0; i < looks.size(); ++i)
+                p.drawImage(QPoint(14 + i * 56, row * 48 + 6), StatusIconImages::image(looks[i], variant, 36));
+        }
+        p.end();
+        const QString path = folder + QStringLiteral("/tray-icons.png");
+        const bool saved = strip.save(path);
         QTextStream(stdout) << (saved ? "wrote " : "FAILED ") << path << '\n';
         failures += saved ? 0 : 1;
+    }
+    for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark}) {
+        useDesktopTheme(theme);
+        const QString suffix = theme == DesktopTheme::dark ? QStringLiteral("-dark") : QString();
+        for (const PanelScene &scene : panelScenes()) {
+            const QString name = QString::fromLatin1(scene.name);
+            if (!only.isEmpty() && !only.contains(name))
+                continue;
+            ShownScene shown = showScene(scene);
+            const QString path = folder + QStringLiteral("/panel-") + name + suffix + QStringLiteral(".png");
+            QWidget *content = shown.panel->scrollArea()->widget();
+            const QString full = folder + QStringLiteral("/panel-") + name + suffix + QStringLiteral("-full.png");
+            // The content alone has no background of its own: draw it on the panel's.
+            QPixmap whole(content->size());
+            whole.fill(ClipperPanelView::lightPalette().color(QPalette::Window));
+            content->render(&whole);
+            const bool saved = shown.panel->grab().save(path) && (!scene.fullLength || whole.save(full));
+            QTextStream(stdout) << (saved ? "wrote " : "FAILED ") << path << '\n';
+            failures += saved ? 0 : 1;
+        }
     }
     return failures == 0 ? 0 : 1;
 }

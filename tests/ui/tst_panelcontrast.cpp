@@ -1,0 +1,170 @@
+// Every text of the panel stays legible under light and dark desktop themes:
+// each visible label, field, picker and button is measured on the rendered
+// panel, its text against what it is drawn on, to WCAG AA.
+
+#include "ui/ClipperPanelView.h"
+#include "ui/PanelPieces.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include "PanelScenes.h"
+
+using namespace pendrel;
+using namespace pendrel::test;
+
+Q_DECLARE_METATYPE(pendrel::test::DesktopTheme)
+
+namespace {
+
+struct Measured {
+    QColor background;
+    double ratio;
+};
+
+// The colour most pixels have is the background; the one furthest from it
+// is the text (glyph cores reach the full text colour).
+Measured measure(const QImage &pixels)
+{
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < pixels.height(); ++y)
+        for (int x = 0; x < pixels.width(); ++x)
+            ++counts[pixels.pixel(x, y) | 0xff000000u];
+    QRgb background = 0;
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            background = it.key();
+        }
+    double best = 1.0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        best = std::max(best, contrastRatio(QColor::fromRgb(background), QColor::fromRgb(it.key())));
+    return {QColor::fromRgb(background), best};
+}
+
+QString shownText(QWidget *w)
+{
+    if (auto *label = qobject_cast<QLabel *>(w))
+        return label->pixmap().isNull() ? label->text() : QString();
+    if (auto *field = qobject_cast<QLineEdit *>(w))
+        return field->text().isEmpty() ? field->placeholderText() : field->text();
+    if (auto *combo = qobject_cast<QComboBox *>(w))
+        return combo->currentText();
+    if (auto *button = qobject_cast<QAbstractButton *>(w))
+        return button->text();
+    return {};
+}
+
+bool isLargeText(const QWidget *w)
+{
+    const QFontInfo info(w->font());
+    return info.pixelSize() >= 24 || (info.pixelSize() >= 18.66 && info.weight() >= QFont::Bold);
+}
+
+} // namespace
+
+class TestPanelContrast : public QObject {
+    Q_OBJECT
+
+private slots:
+    void textContrast_data()
+    {
+        QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<int>("scene");
+        const QList<PanelScene> scenes = panelScenes();
+        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+            for (int i = 0; i < scenes.size(); ++i)
+                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", scenes[i].name)
+                    << theme << i;
+    }
+
+    void textContrast()
+    {
+        QFETCH(DesktopTheme, theme);
+        QFETCH(int, scene);
+        useDesktopTheme(theme);
+        ShownScene shown = showScene(panelScenes().at(scene));
+        ClipperPanelView &panel = *shown.panel;
+        QScrollBar *bar = panel.scrollArea()->verticalScrollBar();
+        QWidget *viewport = panel.scrollArea()->viewport();
+        const QRect seen(viewport->mapTo(&panel, QPoint(0, 0)), viewport->size());
+
+        QSet<QWidget *> measured;
+        QStringList failures;
+        // Scroll through the whole content, a screenful at a time.
+        for (int top = bar->value();; top += seen.height() / 2) {
+            bar->setValue(top);
+            QCoreApplication::processEvents();
+            const QImage image = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            for (QWidget *w : panel.findChildren<QWidget *>()) {
+                if (measured.contains(w) || !w->isVisible() || !w->isEnabled() || shownText(w).trimmed().isEmpty())
+                    continue;
+                const QRect at(w->mapTo(&panel, QPoint(0, 0)), w->size());
+                if (!seen.contains(at))
+                    continue;
+                measured.insert(w);
+                const double ratio = measure(image.copy(at)).ratio;
+                const double needed = isLargeText(w) ? 3.0 : 4.5;
+                if (ratio < needed)
+                    failures << QStringLiteral("%1 \"%2\" (%3): %4:1")
+                                    .arg(QString::fromLatin1(w->metaObject()->className()), shownText(w),
+                                         w->objectName(), QString::number(ratio, 'f', 2));
+            }
+            if (bar->value() >= bar->maximum())
+                break;
+        }
+        QVERIFY2(measured.size() >= 8, qPrintable(QString::number(measured.size())));
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
+    }
+
+    // What opens from the panel (drop-down lists, the language menu) keeps
+    // its light look too: no dark box over the light panel.
+    void popupsStayLight_data()
+    {
+        QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<QString>("popup");
+        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+            for (const char *popup : {"seoStandardPicker", "languageList"})
+                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", popup)
+                    << theme << QString::fromLatin1(popup);
+    }
+
+    void popupsStayLight()
+    {
+        QFETCH(DesktopTheme, theme);
+        QFETCH(QString, popup);
+        useDesktopTheme(theme);
+        const QList<PanelScene> scenes = panelScenes();
+        const auto settings = std::find_if(scenes.begin(), scenes.end(), [](const PanelScene &scene) {
+            return qstrcmp(scene.name, "workspace-settings") == 0;
+        });
+        QVERIFY(settings != scenes.end());
+        ShownScene shown = showScene(*settings);
+        QWidget *opened = nullptr;
+        if (auto *combo = shown.panel->findChild<QComboBox *>(popup)) {
+            combo->showPopup();
+            opened = combo->view()->window();
+        } else if (auto *menu = shown.panel->findChild<QMenu *>(popup)) {
+            menu->popup(shown.panel->mapToGlobal(QPoint(20, 20)));
+            opened = menu;
+        }
+        QVERIFY(opened);
+        QTRY_VERIFY(opened->isVisible());
+        const Measured look = measure(opened->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        opened->hide();
+        QVERIFY2(relativeLuminance(look.background) > 0.8, qPrintable(look.background.name()));
+        QVERIFY2(look.ratio >= 4.5, qPrintable(QString::number(look.ratio)));
+    }
+};
+
+QTEST_MAIN(TestPanelContrast)
+#include "tst_panelcontrast.moc"
