@@ -1,8 +1,9 @@
 # shellcheck shell=bash disable=SC2154
 # Shared by the scripts that drive the real program on a headless Wayland
-# compositor (KWin or sway), the way scripts/desktop.sh does for Xvfb.
+# compositor (KWin, sway or mutter), the way scripts/desktop.sh does for Xvfb.
 # Source it after defining fail(), $work and the pids array; run inside a
-# private D-Bus session (dbus-run-session).
+# private D-Bus session (dbus-run-session), except for mutter, which starts
+# a bus of its own.
 
 # Wait up to $1 seconds for the command to succeed.
 within() {
@@ -104,4 +105,63 @@ sway_socket() {
     case "$s" in *.lock) ;; *) [ -S "$s" ] && { basename "$s"; return 0; } ;; esac
   done
   return 1
+}
+
+# mutter as GNOME 43 runs it, headless with one virtual monitor, on a session
+# bus of its own that offers dconf (GSettings) and the accessibility bus but
+# no desktop portal: GNOME's portal back end before 48 has no
+# GlobalShortcuts. The seat gets a keyboard and a pointer (scripts/mutter-seat).
+start_mutter() {
+  local width="${1:-1280}" height="${2:-800}"
+  wayland_runtime
+  export GSETTINGS_BACKEND=dconf
+  start_gnome_bus
+  mutter --headless --wayland --no-x11 --virtual-monitor "${width}x${height}" --wayland-display pendrel-wl \
+    >"$work/mutter.log" 2>&1 &
+  pids+=($!)
+  within 20 test -S "$XDG_RUNTIME_DIR/pendrel-wl" || fail "mutter did not start"
+  export WAYLAND_DISPLAY=pendrel-wl XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME
+  within 20 bus_has org.gnome.Mutter.RemoteDesktop || fail "mutter's remote desktop service did not appear"
+  "$(dirname "${BASH_SOURCE[0]}")/mutter-seat" >"$work/mutter-seat.log" 2>&1 &
+  pids+=($!)
+  within 10 grep -q '^ready' "$work/mutter-seat.log" || fail "mutter's seat got no keyboard: $(cat "$work/mutter-seat.log")"
+}
+
+# The bus: only the services named here can be activated. Started with the
+# scratch home and runtime folder exported, which the services inherit.
+start_gnome_bus() {
+  local services="$work/bus-services" name
+  mkdir -p "$services"
+  for name in ca.desrt.dconf org.a11y.Bus; do
+    cp "/usr/share/dbus-1/services/$name.service" "$services/"
+  done
+  cat >"$work/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$work/bus</listen>
+  <servicedir>$services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  dbus-daemon --config-file="$work/bus.conf" --nofork >"$work/bus.log" 2>&1 &
+  pids+=($!)
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
+  within 10 bus_has org.freedesktop.DBus || fail "the session bus did not start"
+  # Activated services are the bus's children, not ours: ended with it.
+  trap 'end_bus_services; cleanup' EXIT
+}
+end_bus_services() {
+  local name pid
+  for name in $(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.ListNames 2>/dev/null | grep -o "'[a-z][^']*'" | tr -d "'"); do
+    pid="$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null | grep -o '[0-9]\+' | tail -1)"
+    [ -n "$pid" ] && [ "$pid" != $$ ] && pids+=("$pid")
+  done
 }
