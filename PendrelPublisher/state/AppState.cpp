@@ -286,6 +286,9 @@ QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
 {
     const QPointer<AppState> self(this);
     cancelBrowserAuth();
+    // The service answered (it refused the session): not offline any more,
+    // and nothing to ask again until someone signs in.
+    forgetServiceUnreachable();
     try {
         co_await keychainStore_->clearSession();
     } catch (const std::exception &e) {

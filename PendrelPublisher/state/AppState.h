@@ -286,6 +286,8 @@ private:
     void setStatusIconState(const StatusIconState &value);
     void applySaveOutcome(const PersistenceStore::SaveOutcome &outcome);
     void noteServiceReachable();
+    void forgetServiceUnreachable();
+    void resumeQueueAfterSignIn();
     QCoro::Task<void> probeService();
     void followNetworkState();
     void cancelBrowserAuth();

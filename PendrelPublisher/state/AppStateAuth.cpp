@@ -2,6 +2,8 @@
 
 #include "state/AppState.h"
 
+#include "jobs/JobQueue.h"
+
 #include "platform/UrlOpener.h"
 #include "support/Tasks.h"
 
@@ -64,7 +66,16 @@ QCoro::Task<void> AppState::runSignIn(QString email, QString password)
     if (notStored && authState_.session)
         setAuthErrorMessage(notStored);
     setIsSigningIn(false);
+    resumeQueueAfterSignIn();
     notifyPreferredPanelSizeDidChange();
+}
+
+// Jobs that waited while the session was refused (the service forgot it
+// while it was out of reach) run once someone is signed in again.
+void AppState::resumeQueueAfterSignIn()
+{
+    if (authState_.status == AuthStatus::authenticated)
+        jobQueue_->processQueueIfNeeded();
 }
 
 // --- Browser
@@ -184,6 +195,7 @@ QCoro::Task<void> AppState::runBrowserAuth(NativeAuthFlowMode mode,
             co_return;
         if (notStored && authState_.session)
             setAuthErrorMessage(notStored);
+        resumeQueueAfterSignIn();
         notifyPreferredPanelSizeDidChange();
         co_return;
     }

@@ -54,6 +54,12 @@ void AppState::noteServiceReachable()
     jobQueue_->processQueueIfNeeded();
 }
 
+void AppState::forgetServiceUnreachable()
+{
+    reconnectTimer_.stop();
+    assign(serviceUnreachable_, std::optional<QString>(), &AppState::serviceUnreachableChanged);
+}
+
 void AppState::reconnectNow()
 {
     if (!serviceUnreachable_ || isProbingService_)
@@ -73,7 +79,7 @@ QCoro::Task<void> AppState::probeService()
     if (!self)
         co_return;
     isProbingService_ = false;
-    if (serviceUnreachable_ && !reconnectTimer_.isActive())
+    if (serviceUnreachable_ && authState_.session && !reconnectTimer_.isActive())
         reconnectTimer_.start(reconnectDelayMs_);
 }
 

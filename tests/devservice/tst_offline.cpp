@@ -109,6 +109,30 @@ private slots:
         QCOMPARE(articles(), before + 3);
     }
 
+    // Back online, the service refuses the session (it forgot it while
+    // away): signed out as for any refusal, no longer "offline", and the
+    // job that waited runs once the user signs in again.
+    void sessionRefusedOnReturn()
+    {
+        relay->cut();
+        h->sendText(QStringLiteral("Night trains after a sign-out."));
+        const QUuid id = h->state->jobs().first().id;
+        QVERIFY(QTest::qWaitFor([&] { return h->state->serviceUnreachable().has_value(); }, 10000));
+        control(QStringLiteral("fail?path=/api/tenants&status=401"));
+        QVERIFY(relay->restore());
+        QVERIFY(QTest::qWaitFor([&] { return h->state->authState().status != AuthStatus::authenticated; }, 10000));
+        QVERIFY(!h->state->serviceUnreachable());
+        QVERIFY(!PanelTexts::headerSubtitle(*h->state).startsWith(u"Offline"));
+        QVERIFY(h->state->job(id)->isWaiting());
+
+        control(QStringLiteral("reset"));
+        h->state->setSignInEmail(QStringLiteral("demo@pendrel.test"));
+        h->state->setSignInPassword(QStringLiteral("demo"));
+        h->state->signIn();
+        QVERIFY(allEnded(1));
+        QCOMPARE(h->state->job(id)->status, JobStatus::success);
+    }
+
     // The network goes in the middle of a stage: the job keeps its place
     // and its checkpoints, and finishes once the network is back.
     void lostInTheMiddleOfAJob()
