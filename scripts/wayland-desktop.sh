@@ -1,18 +1,21 @@
 # shellcheck shell=bash disable=SC2154
 # Shared by the scripts that drive the real program on a headless Wayland
 # compositor (KWin, sway or mutter), the way scripts/desktop.sh does for Xvfb.
-# Source it after defining fail(), $work and the pids array; run inside a
-# private D-Bus session (dbus-run-session), except for mutter, which starts
-# a bus of its own.
+# Source it after scripts/desktop.sh (for within()) and after defining
+# fail(), $work and the pids array; run inside a private D-Bus session
+# (dbus-run-session), except for mutter, which starts a bus of its own.
 
-# Wait up to $1 seconds for the command to succeed.
-within() {
-  local seconds="$1"; shift
-  local end=$((SECONDS + seconds))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge "$end" ] && return 1
-    sleep 0.2
-  done
+# Puts "$1 <a unique number>" on the clipboard with wl-copy, in $text.
+copy() {
+  text="$1 $(date +%s%N)"
+  wl-copy -- "$text"
+  within 10 sh -c 'wl-paste -n | grep -qF "$0"' "$text" || fail "wl-copy did not set the clipboard"
+}
+# The program's state file holds $text (a capture of it).
+captured() {
+  local f
+  f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
+  [ -n "$f" ] && grep -qF "$text" "$f"
 }
 
 # A runtime folder of our own: the compositor's socket and the D-Bus

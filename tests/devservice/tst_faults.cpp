@@ -85,11 +85,7 @@ private slots:
         h = std::make_unique<AppStateHarness>();
         qputenv("PENDREL_API_BASE_URL", dev->origin().toUtf8());
         blockingWait(h->state->bootstrap());
-        h->state->setSignInEmail(QStringLiteral("demo@pendrel.test"));
-        h->state->setSignInPassword(QStringLiteral("demo"));
-        h->state->signIn();
-        QVERIFY(QTest::qWaitFor([&] { return !h->state->isSigningIn(); }, 10000));
-        QCOMPARE(h->state->authState().status, AuthStatus::authenticated);
+        QVERIFY(h->signInAsDemo());
         ClipperSettings settings = h->state->settings();
         settings.enableImages = true;
         settings.imagesCount = 1;

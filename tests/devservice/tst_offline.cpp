@@ -63,11 +63,7 @@ private slots:
         h = std::make_unique<AppStateHarness>();
         qputenv("PENDREL_API_BASE_URL", relay->origin().toUtf8());
         blockingWait(h->state->bootstrap());
-        h->state->setSignInEmail(QStringLiteral("demo@pendrel.test"));
-        h->state->setSignInPassword(QStringLiteral("demo"));
-        h->state->signIn();
-        QVERIFY(QTest::qWaitFor([&] { return !h->state->isSigningIn(); }, 10000));
-        QCOMPARE(h->state->authState().status, AuthStatus::authenticated);
+        QVERIFY(h->signInAsDemo());
     }
     void cleanupTestCase()
     {
@@ -126,9 +122,7 @@ private slots:
         QVERIFY(h->state->job(id)->isWaiting());
 
         control(QStringLiteral("reset"));
-        h->state->setSignInEmail(QStringLiteral("demo@pendrel.test"));
-        h->state->setSignInPassword(QStringLiteral("demo"));
-        h->state->signIn();
+        QVERIFY(h->signInAsDemo());
         QVERIFY(allEnded(1));
         QCOMPARE(h->state->job(id)->status, JobStatus::success);
     }

@@ -73,16 +73,6 @@ components="$(kglobalaccel org.kde.KGlobalAccel.allComponents)"
 # 3. Super+Shift+S on the keyboard captures what was copied, while a native
 # window of another program has the focus (what it prints is what it was
 # typed: the presses reach it, so it holds the focus).
-captured() {
-  local f
-  f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
-  [ -n "$f" ] && grep -qF "$text" "$f"
-}
-copy() {
-  text="$1 $(date +%s%N)"
-  wl-copy -- "$text"
-  within 10 sh -c 'wl-paste -n | grep -qF "$0"' "$text" || fail "wl-copy did not set the clipboard"
-}
 focused() { "$press_keys" f Return 2>>"$work/press-keys.log" && grep -q '^f' "$work/typed"; }
 within 20 focused || { sort -u "$work/press-keys.log" "$work/focus-window.log" >&2; fail "key presses do not reach the other program's window"; }
 copy "Copied on KWin with another window focused"

@@ -61,16 +61,6 @@ if [ ${#bindings[@]} -eq 0 ]; then
   echo "wayland-sway: the key binding and the command line not checked, this program has no --capture"
   exit 0
 fi
-captured() {
-  local f
-  f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
-  [ -n "$f" ] && grep -qF "$text" "$f"
-}
-copy() {
-  text="$1 $(date +%s%N)"
-  wl-copy -- "$text"
-  within 10 sh -c 'wl-paste -n | grep -qF "$0"' "$text" || fail "wl-copy did not set the clipboard"
-}
 # Each capture starts while another program's window has the focus, as
 # when the user copied there or typed the command in a terminal: the panel
 # that the previous capture opened holds it no more. What the window prints

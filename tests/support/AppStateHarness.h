@@ -144,6 +144,16 @@ public:
         state = std::make_unique<AppState>(services);
     }
 
+    // Signs in with the local service's demo account; true once signed in.
+    bool signInAsDemo()
+    {
+        state->setSignInEmail(QStringLiteral("demo@pendrel.test"));
+        state->setSignInPassword(QStringLiteral("demo"));
+        state->signIn();
+        return QTest::qWaitFor([&] { return !state->isSigningIn(); }, 10000)
+               && state->authState().status == AuthStatus::authenticated;
+    }
+
     // A stored session that is valid for a long time.
     void storeSession()
     {
