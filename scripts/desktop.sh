@@ -18,7 +18,11 @@ start_desktop() {
   start_tray_host
 }
 start_display() {
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  # -noreset: by default the server resets whenever its last client leaves,
+  # and refuses connections while it does; between two programs of a test
+  # (a tray host stopped, the next one started) that made the next one die
+  # with "cannot open display".
+  Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   within 10 test -s "$work/display" || fail "Xvfb did not start"
   export DISPLAY=":$(cat "$work/display")"

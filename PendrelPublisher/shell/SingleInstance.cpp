@@ -72,7 +72,12 @@ SingleInstance::Claim SingleInstance::claim(Request request)
         QFile::setPermissions(lockPath, QFile::ReadOwner | QFile::WriteOwner);
         if (bus_.isConnected()) {
             bus_.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
-            bus_.registerService(serviceName_);
+            // Owned already by a copy with another data folder (another
+            // XDG_DATA_HOME on the same bus): hand-overs then reach that one.
+            if (!bus_.registerService(serviceName_))
+                qWarning("SingleInstance: %s is owned by another process on the session bus; "
+                         "--capture and --show from later launches go to it (%s)",
+                         qPrintable(serviceName_), qPrintable(bus_.lastError().message()));
         }
         return Claim::claimed;
     }

@@ -7,8 +7,11 @@
 # Usage: cli-actions.sh <pendrel-publisher>
 set -euo pipefail
 app="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  exec dbus-run-session -- "$0" "$@"
+# A bus of its own: a copy of the program another test runs at the same time
+# would otherwise own the name the hand-over goes to. The bus starts nothing
+# on demand (no secret-store prompt, no notification daemon without a display).
+if [ -z "${PENDREL_OWN_BUS:-}" ]; then
+  PENDREL_OWN_BUS=1 exec dbus-run-session --config-file="$(dirname "$0")/quiet-session-bus.conf" -- "$0" "$@"
 fi
 . "$(dirname "$0")/shell-test.sh" cli-actions
 start_desktop

@@ -21,7 +21,7 @@ done
   { echo "wayland-sway: skipped, press-keys was not built (libwayland-dev, libxkbcommon-dev, plasma-wayland-protocols)"; exit 77; }
 mkdir -p "$artifacts"
 if [ -z "${PENDREL_OWN_BUS:-}" ]; then
-  PENDREL_OWN_BUS=1 exec dbus-run-session --config-file="$(dirname "$0")/sway-session-bus.conf" -- "$0" "$@"
+  PENDREL_OWN_BUS=1 exec dbus-run-session --config-file="$(dirname "$0")/quiet-session-bus.conf" -- "$0" "$@"
 fi
 . "$(dirname "$0")/shell-test.sh" wayland-sway
 . "$(dirname "$0")/../../scripts/wayland-desktop.sh"
