@@ -12,7 +12,7 @@ within() {
   done
 }
 
-# Xvfb with the trayer tray host; exports DISPLAY.
+# Xvfb with the trayer tray host (at the top, or at $tray_edge); exports DISPLAY.
 start_desktop() {
   start_display
   start_tray_host
@@ -36,7 +36,7 @@ start_tray_host() {
   # On a loaded machine the first connection to a fresh server is now and
   # then refused; the tray host then exits at once and is simply started again.
   for attempt in 1 2 3; do
-    trayer --edge top --align right --widthtype request --height 24 --SetDockType true >>"$work/trayer.log" 2>&1 &
+    trayer --edge "${tray_edge:-top}" --align right --widthtype request --height 24 --SetDockType true >>"$work/trayer.log" 2>&1 &
     pid=$!
     pids+=("$pid")
     tray_host_up() { kill -0 "$pid" 2>/dev/null && xwininfo -root -name panel; }
@@ -102,4 +102,14 @@ fill_in_demo_account() {
   xdotool type --delay 20 "demo@pendrel.test"
   xdotool key Return
   xdotool type --delay 20 "demo"
+}
+
+# The visible panel's geometry as "x y width height".
+panel_geometry() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^Pendrel Publisher$' 2>/dev/null); do
+    xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+      /Width:/ {w=$NF} /Height:/ {h=$NF} END { if (w >= 400) print x, y, w, h; else exit 1 }' && return 0
+  done
+  return 1
 }

@@ -100,6 +100,13 @@ void PanelWindow::showEvent(QShowEvent *event)
     fitToScreen();
 }
 
+void PanelWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (isVisible())
+        emit resizedWhileShown();
+}
+
 bool PanelWindow::hiddenWithinMs(int ms) const
 {
     return sinceHidden_.isValid() && sinceHidden_.elapsed() < ms;

@@ -30,10 +30,14 @@ public:
 
 signals:
     void closed();
+    // The window's size changed while it was shown (signed in, the screen's
+    // free area changed): a popup is placed again.
+    void resizedWhileShown();
 
 protected:
     void hideEvent(QHideEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void fitToScreen();

@@ -38,6 +38,9 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
                                                  [this] { return state_.statusIconState(); })
 {
     panel_ = std::make_unique<PanelWindow>(state_, canPlacePopups());
+    // Signing in grows the panel from 548 to 760 pixels: against a tray at
+    // the bottom it must move up, not run over the taskbar.
+    connect(panel_.get(), &PanelWindow::resizedWhileShown, this, &StatusItemController::placePanelWindow);
 
     checkForUpdates_ = menu_.addAction(state_.appUpdateState().actionTitle());
     checkForUpdates_->setEnabled(state_.appUpdateState().canCheckForUpdates);
@@ -240,20 +243,28 @@ void StatusItemController::showPanel()
     panel_->setPanelSize(AppState::panelWidth,
                          signedIn ? AppState::panelHeightSignedIn : AppState::panelHeightSignedOut);
     view_->render();
-    if (panel_->isPopup()) {
-        const QPoint cursor = QCursor::pos();
-        QScreen *screen = QGuiApplication::screenAt(cursor);
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        std::optional<QRect> icon;
-        if (tray_ && tray_->geometry().isValid())
-            icon = tray_->geometry();
-        panel_->move(placePanel(panel_->size(), icon, cursor, screen->availableGeometry()).topLeft());
-    }
+    // Where the click was: the anchor where the tray does not say where the
+    // icon is, kept while the panel is open (the pointer moves on).
+    openedAt_ = QCursor::pos();
+    placePanelWindow();
     panel_->show();
     panel_->raise();
     panel_->activateWindow();
     state_.setIsPanelPresented(true);
+}
+
+void StatusItemController::placePanelWindow()
+{
+    // A window form is the window manager's to place.
+    if (!panel_->isPopup())
+        return;
+    QScreen *screen = QGuiApplication::screenAt(openedAt_);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    std::optional<QRect> icon;
+    if (tray_ && tray_->geometry().isValid())
+        icon = tray_->geometry();
+    panel_->move(placePanel(panel_->size(), icon, openedAt_, screen->availableGeometry()).topLeft());
 }
 
 void StatusItemController::hidePanel()

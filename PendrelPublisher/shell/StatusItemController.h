@@ -50,11 +50,13 @@ private:
     // the desktop palette's window colour.
     [[nodiscard]] QColor panelColor() const;
     void samplePanel();
+    void placePanelWindow();
 
     AppState &state_;
     std::unique_ptr<PanelWindow> panel_;
     ClipperPanelView *view_ = nullptr;
     QSystemTrayIcon *tray_ = nullptr;
+    QPoint openedAt_;
     bool trayAtLaunch_ = false;
     QMenu menu_;
     QAction *checkForUpdates_ = nullptr;

@@ -16,6 +16,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace pendrel {
 
 
@@ -106,6 +108,11 @@ QMenu { background: white; color: #1d2939; border: 1px solid #7d879a; }
 QMenu::item:selected { background: #145cbd; color: white; }
 QMenu::item:disabled { color: #6b7588; }
 QToolTip { background: #1d2939; color: white; border: none; }
+QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 0; }
+QScrollBar::handle:vertical { background: #7d879a; border-radius: 3px; min-height: 32px; }
+QScrollBar::handle:vertical:hover { background: #555f73; }
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
+QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
 QProgressBar { border: none; background: #e4e9f0; border-radius: 3px; }
 QProgressBar::chunk { background: #145cbd; border-radius: 3px; }
 )");
@@ -123,8 +130,9 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setFocusPolicy(Qt::NoFocus); // the controls are the Tab stops
     scroll_->setWidgetResizable(true);
-    // Scrolls by wheel, touchpad and keyboard focus, without indicators.
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Content that does not fit (the sign-in view is taller than its panel)
+    // shows a slim scroll bar, so nobody misses what is below the fold.
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget#panelContent "
                                           "{ background: transparent; }"));
@@ -245,6 +253,57 @@ void ClipperPanelView::keyPressEvent(QKeyEvent *event)
         }
     }
     QWidget::keyPressEvent(event);
+}
+
+QList<QWidget *> ClipperPanelView::tabStops() const
+{
+    struct Stop {
+        QWidget *widget;
+        QRect rect;
+    };
+    QList<Stop> stops;
+    for (QWidget *w : findChildren<QWidget *>()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled() && !w->focusProxy())
+            stops.append({w, QRect(w->mapTo(this, QPoint(0, 0)), w->size())});
+    }
+    // Rows from top to bottom (a control that starts below the bottom of
+    // everything in the row so far starts the next one), then across each
+    // row in the reading direction.
+    std::stable_sort(stops.begin(), stops.end(), [](const Stop &a, const Stop &b) { return a.rect.top() < b.rect.top(); });
+    const bool rtl = layoutDirection() == Qt::RightToLeft;
+    QList<QWidget *> ordered;
+    for (qsizetype start = 0; start < stops.size();) {
+        qsizetype end = start + 1;
+        int rowBottom = stops[start].rect.bottom();
+        while (end < stops.size() && stops[end].rect.top() <= rowBottom)
+            rowBottom = std::max(rowBottom, stops[end++].rect.bottom());
+        std::stable_sort(stops.begin() + start, stops.begin() + end, [rtl](const Stop &a, const Stop &b) {
+            return rtl ? a.rect.right() > b.rect.right() : a.rect.left() < b.rect.left();
+        });
+        for (qsizetype i = start; i < end; ++i)
+            ordered.append(stops[i].widget);
+        start = end;
+    }
+    return ordered;
+}
+
+// Tab follows what the user sees, not the order the controls were made in:
+// rows that arrive later (the social accounts) sit in the middle of the panel.
+bool ClipperPanelView::focusNextPrevChild(bool next)
+{
+    const QList<QWidget *> stops = tabStops();
+    if (stops.isEmpty())
+        return QWidget::focusNextPrevChild(next);
+    QWidget *current = QApplication::focusWidget();
+    while (current && current != this && !stops.contains(current))
+        current = current->parentWidget();
+    const qsizetype at = stops.indexOf(current);
+    const qsizetype count = stops.size();
+    const qsizetype to = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    stops[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    // The scroll area keeps the control in sight.
+    scroll_->ensureWidgetVisible(stops[to]);
+    return true;
 }
 
 void ClipperPanelView::showEvent(QShowEvent *event)

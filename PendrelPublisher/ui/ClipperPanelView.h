@@ -39,9 +39,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void showSignedInState();
+    // The controls Tab reaches now, in reading order.
+    [[nodiscard]] QList<QWidget *> tabStops() const;
 
     AppState &state_;
     QScrollArea *scroll_;

@@ -42,6 +42,8 @@ fail() {
 shot() { import -window root "$artifacts/e2e-$1.png" 2>/dev/null; }
 
 . "$here/../../scripts/desktop.sh"
+# A taskbar at the bottom, as on most desktops: the panel opens upwards.
+tray_edge=bottom
 start_desktop
 
 "$bin/fake-notifications" "$work/notifications.log" >"$work/notifier.out" 2>&1 &
@@ -92,6 +94,13 @@ fill_in_demo_account
 xdotool key Return
 within 20 grep -q 'GET /api/tenants 200' "$work/devservice.log" || fail "signing in did not reach the workspace"
 within 10 grep -q 'GET /api/social-accounts 200' "$work/devservice.log" || true
+# Signed in, the panel is taller; it grew upwards, above the tray, not over it.
+above_tray() {
+  local x y w h ix iy
+  read -r x y w h <<<"$(panel_geometry)" && read -r ix iy <<<"$(icon_center)" || return 1
+  [ "$h" = 760 ] && [ "$y" -ge 0 ] && [ $((y + h)) -le $((iy - 11)) ]
+}
+within 10 above_tray || fail "the signed-in panel is not above the tray: $(panel_geometry), icon $(icon_center)"
 sleep 1
 shot "2-signed-in"
 

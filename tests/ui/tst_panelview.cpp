@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -534,6 +536,66 @@ private slots:
         QVERIFY(pressed.wait(1000));
         QVERIFY(QTest::qWaitFor([&] { return s.harness->state->authState().status != AuthStatus::authenticated; }, 5000));
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(child<QLineEdit>(panel, "signInEmail")));
+    }
+
+    // Tab goes down the panel, across each row, through every control shown,
+    // and comes round; content taller than the panel shows its scroll bar.
+    void tabOrderAndOverflow_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("overflows");
+        QTest::newRow("signed out") << QStringLiteral("signed-out") << true;
+        QTest::newRow("sign-in error") << QStringLiteral("sign-in-error") << true;
+        QTest::newRow("workspace") << QStringLiteral("workspace") << true;
+        QTest::newRow("crossposting") << QStringLiteral("settings-crossposting") << true;
+    }
+    void tabOrderAndOverflow()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, overflows);
+        ShownScene s = showScene(scene(qPrintable(name)));
+        ClipperPanelView &panel = *s.panel;
+        // The social accounts arrive after the panel is made, as they do
+        // from the service: their rows are the newest controls.
+        AppState &state = *s.harness->state;
+        const AuxData accounts = state.auxData();
+        AuxData none = accounts;
+        none.socialAccounts.clear();
+        state.setAuxData(none);
+        state.setAuxData(accounts);
+        QCoreApplication::processEvents();
+        panel.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&panel));
+        QCOMPARE(panel.scrollArea()->verticalScrollBar()->isVisible(), overflows);
+
+        int stops = 0;
+        for (QWidget *w : panel.findChildren<QWidget *>())
+            stops += (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&panel) && w->isEnabled() && !w->focusProxy();
+        QWidget *first = QApplication::focusWidget();
+        QVERIFY(first);
+        const auto at = [&](QWidget *w) { return QRect(w->mapTo(&panel, QPoint(0, 0)), w->size()); };
+        QList<QWidget *> seen{first};
+        int roundTrips = 0;
+        for (;;) {
+            QWidget *before = QApplication::focusWidget();
+            QTest::keyClick(before, Qt::Key_Tab);
+            QWidget *now = QApplication::focusWidget();
+            QVERIFY2(now && panel.isAncestorOf(now), qPrintable(before->objectName()));
+            if (now == first)
+                break;
+            QVERIFY2(!seen.contains(now), qPrintable(now->objectName()));
+            // Never back up (the next stop ending above where the previous
+            // one starts) except once, coming round from the bottom.
+            if (at(now).bottom() < at(before).top())
+                QVERIFY2(++roundTrips == 1, qPrintable(before->objectName() + QStringLiteral(" then ") + now->objectName()));
+            seen.append(now);
+            // In sight as it gets the focus.
+            QVERIFY2(panel.scrollArea()->viewport()->rect().intersects(
+                         QRect(now->mapTo(panel.scrollArea()->viewport(), QPoint(0, 0)), now->size())),
+                     qPrintable(now->objectName()));
+            QVERIFY2(seen.size() <= stops, "Tab does not come round");
+        }
+        QCOMPARE(seen.size(), stops);
     }
 
     // Elsewhere the row says where the shortcut stands, with no button.
