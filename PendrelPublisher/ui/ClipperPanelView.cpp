@@ -202,11 +202,16 @@ void ClipperPanelView::showSignedInState()
     workspace_->setVisible(signedIn);
     auth_->setVisible(!signedIn);
     if (signedIn != signedIn_) {
-        // Signed out from the settings: the focused button is gone, so
-        // typing goes to the e-mail field rather than nowhere.
+        // The focused button has just been hidden with its view (signed out
+        // from the settings, signed in from the form): typing goes to the
+        // new view's first field rather than nowhere.
         const bool focusWasInside = isAncestorOf(QApplication::focusWidget()) || !QApplication::focusWidget();
-        if (!signedIn && isVisible() && focusWasInside)
-            auth_->emailField()->setFocus(Qt::OtherFocusReason);
+        if (isVisible() && focusWasInside) {
+            if (!signedIn)
+                auth_->emailField()->setFocus(Qt::OtherFocusReason);
+            else if (quickSend_)
+                quickSend_->addressField()->setFocus(Qt::OtherFocusReason);
+        }
         signedIn_ = signedIn;
         scroll_->verticalScrollBar()->setValue(0);
         updateGeometry();

@@ -536,6 +536,22 @@ private slots:
         QVERIFY(pressed.wait(1000));
         QVERIFY(QTest::qWaitFor([&] { return s.harness->state->authState().status != AuthStatus::authenticated; }, 5000));
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(child<QLineEdit>(panel, "signInEmail")));
+
+        // Signed in from the form: the address field takes what is typed next.
+        ShownScene out = showScene(scene("signed-out"));
+        out.harness->answerWorkspace();
+        out.harness->service.answer(
+            "POST", QStringLiteral("/api/auth/signin"),
+            ScriptedAnswer::json(200, q("{'message':'ok','user':{'id':'u-1','email':'ann@pendrel.test'},"
+                                        "'session':{'access_token':'at','refresh_token':'rt','expires_at':4000000000}}")));
+        out.panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(out.panel.get()));
+        QTest::keyClicks(child<QLineEdit>(*out.panel, "signInEmail"), QStringLiteral("ann@pendrel.test"));
+        QTest::keyClicks(child<QLineEdit>(*out.panel, "signInPassword"), QStringLiteral("secret"));
+        auto *signIn = child<QPushButton>(*out.panel, "signInButton");
+        signIn->setFocus();
+        QTest::keyClick(signIn, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), child(*out.panel, "urlField"), 5000);
     }
 
     // Tab goes down the panel, across each row, through every control shown,
