@@ -94,8 +94,9 @@ QToolButton[role="menuButton"] { background: white; color: #1d2939; border: 1px 
 QToolButton[role="menuButton"]::menu-indicator { image: none; width: 0; }
 QToolButton[role="menuButton"]:focus { border: 2px solid #145cbd; padding: 3px 7px; }
 QToolButton[role="disclosure"], QToolButton[role="disclosure"]:checked, QToolButton[role="disclosure"]:pressed
-  { border: none; background: transparent; font-weight: 600; color: #344054; padding: 2px 0; }
-QToolButton[role="disclosure"]:focus { color: #145cbd; }
+  { border: none; border-bottom: 2px solid transparent; background: transparent; font-weight: 600; color: #344054;
+  padding: 2px 0 0 0; }
+QToolButton[role="disclosure"]:focus { color: #145cbd; border-bottom-color: #145cbd; }
 QComboBox { background: white; color: #1d2939; border: 1px solid #7d879a; border-radius: 7px; padding: 3px 8px;
   selection-background-color: #145cbd; selection-color: white; }
 QComboBox:focus { border: 2px solid #145cbd; padding: 2px 7px; }

@@ -126,6 +126,65 @@ private slots:
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
     }
 
+    // Every Tab stop shows that it has the focus, in pixels that stand out
+    // 3:1 from what is around the control.
+    void focusIsVisible_data()
+    {
+        QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<QString>("scene");
+        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+            for (const char *scene : {"signed-out", "workspace", "settings-crossposting"})
+                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", scene)
+                    << theme << QString::fromLatin1(scene);
+    }
+
+    void focusIsVisible()
+    {
+        QFETCH(DesktopTheme, theme);
+        QFETCH(QString, scene);
+        useDesktopTheme(theme);
+        const QList<PanelScene> scenes = panelScenes();
+        const auto found = std::find_if(scenes.begin(), scenes.end(),
+                                        [&](const PanelScene &s) { return scene == QLatin1String(s.name); });
+        QVERIFY(found != scenes.end());
+        ShownScene shown = showScene(*found);
+        ClipperPanelView &panel = *shown.panel;
+        panel.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&panel));
+        QWidget *viewport = panel.scrollArea()->viewport();
+        QStringList failures;
+        int checked = 0;
+        for (QWidget *w : panel.findChildren<QWidget *>()) {
+            if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || !w->isEnabled() || w->focusProxy())
+                continue;
+            panel.scrollArea()->ensureWidgetVisible(w, 0, 8);
+            panel.setFocus(); // nothing of the panel's controls
+            QCoreApplication::processEvents();
+            // The control and a few pixels around it, where rings are drawn.
+            const QRect at = QRect(w->mapTo(&panel, QPoint(0, 0)), w->size()).adjusted(-3, -3, 3, 3)
+                                 & QRect(viewport->mapTo(&panel, QPoint(0, 0)), viewport->size());
+            const QImage before = panel.grab(at).toImage().convertToFormat(QImage::Format_RGB32);
+            w->setFocus(Qt::TabFocusReason);
+            QCoreApplication::processEvents();
+            const QImage after = panel.grab(at).toImage().convertToFormat(QImage::Format_RGB32);
+            const QColor around = measure(before).background;
+            double best = 1.0;
+            // Only the band along the control's edge counts: a field's text
+            // cursor alone is no ring.
+            const QRect inner = after.rect().adjusted(7, 7, -7, -7);
+            for (int y = 0; y < after.height(); ++y)
+                for (int x = 0; x < after.width(); ++x)
+                    if (!inner.contains(x, y) && after.pixel(x, y) != before.pixel(x, y))
+                        best = std::max(best, contrastRatio(around, QColor::fromRgb(after.pixel(x, y))));
+            ++checked;
+            if (best < 3.0)
+                failures << QStringLiteral("%1 %2: %3:1").arg(QString::fromLatin1(w->metaObject()->className()),
+                                                              w->objectName(), QString::number(best, 'f', 2));
+        }
+        QVERIFY2(checked >= 5, qPrintable(QString::number(checked)));
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
+    }
+
     // What opens from the panel (drop-down lists, the language menu) keeps
     // its light look too: no dark box over the light panel.
     void popupsStayLight_data()
