@@ -2,6 +2,7 @@
 // published articles.
 
 #include "platform/DesktopSession.h"
+#include "shell/AccessibleTree.h"
 #include "shell/PendrelPublisherApp.h"
 #include "shell/SingleInstance.h"
 #include "state/AppConfiguration.h"
@@ -63,6 +64,7 @@ int main(int argc, char **argv)
 {
     const bool platformChosen = pendrel::chooseQtPlatform(); // natively on Wayland
     QApplication app(argc, argv);
+    pendrel::installAccessibleTree();
     if (platformChosen)
         pendrel::forgetQtPlatformChoice();
     QApplication::setApplicationName(QStringLiteral("Pendrel Publisher"));

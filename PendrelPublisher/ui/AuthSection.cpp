@@ -204,6 +204,7 @@ SecondaryAuthActionButton::SecondaryAuthActionButton(const QString &title, const
 AuthSection::AuthSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
     setObjectName(QStringLiteral("authSection"));
+    namedGroup(this, QStringLiteral("Sign in to Pendrel"));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *card = new PanelCard(this);

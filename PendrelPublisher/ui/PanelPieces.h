@@ -24,6 +24,20 @@ W *named(W *widget, const char *objectName, const QString &accessibleName)
     return widget;
 }
 
+// Set on a section: screen readers present it as a group called by its
+// accessible name (shell/AccessibleTree.cpp gives it that role).
+inline constexpr char accessibleGroupProperty[] = "accessibleGroup";
+// Names a section as a group, announced as the focus enters it.
+template <class W>
+W *namedGroup(W *section, const QString &accessibleName)
+{
+    // The mark goes first: naming the widget makes Qt create its accessible
+    // object, whose role stays the one it got then.
+    section->setProperty(accessibleGroupProperty, true);
+    section->setAccessibleName(accessibleName);
+    return section;
+}
+
 // Only the image's opaque pixels take the colour (source-atop), at `size`.
 QImage tintedImage(const QImage &source, QSize size, const QColor &color);
 

@@ -22,9 +22,10 @@ namespace {
 
 using Prominence = CompactActionButton::Prominence;
 
-QVBoxLayout *cardIn(QWidget *section, const char *objectName)
+QVBoxLayout *cardIn(QWidget *section, const char *objectName, const QString &groupName)
 {
     section->setObjectName(QString::fromLatin1(objectName));
+    namedGroup(section, groupName);
     auto *outer = new QVBoxLayout(section);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *card = new PanelCard(section);
@@ -152,6 +153,7 @@ void HeaderSection::render()
 TenantSection::TenantSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
     setObjectName(QStringLiteral("tenantSection"));
+    namedGroup(this, QStringLiteral("Tenant and balance"));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *card = new PanelCard(this);
@@ -176,7 +178,7 @@ void TenantSection::render()
 
 StatusSection::StatusSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
-    QVBoxLayout *card = cardIn(this, "statusSection");
+    QVBoxLayout *card = cardIn(this, "statusSection", QStringLiteral("Status"));
     auto *top = new QHBoxLayout;
     top->addWidget(captionLabel(QStringLiteral("Status"), this));
     top->addStretch();
@@ -264,7 +266,7 @@ void StatusSection::renderLogs()
 
 ResultSection::ResultSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
-    QVBoxLayout *card = cardIn(this, "resultSection");
+    QVBoxLayout *card = cardIn(this, "resultSection", QStringLiteral("Result"));
     auto *top = new QHBoxLayout;
     title_ = roleLabel({}, "resultTitle", "title", this);
     top->addWidget(title_, 1);
@@ -320,7 +322,7 @@ void ResultSection::render()
 
 QuickSendSection::QuickSendSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
-    QVBoxLayout *card = cardIn(this, "quickSendSection");
+    QVBoxLayout *card = cardIn(this, "quickSendSection", QStringLiteral("Quick send"));
     card->addWidget(captionLabel(QStringLiteral("Quick send"), this));
     auto *clipboard =
         new CompactActionButton(QStringLiteral("Use Clipboard"), Prominence::secondary, "useClipboardButton", this);
@@ -361,7 +363,7 @@ void QuickSendSection::render()
 
 PreviewSection::PreviewSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
-    QVBoxLayout *card = cardIn(this, "previewSection");
+    QVBoxLayout *card = cardIn(this, "previewSection", QStringLiteral("Preview"));
     auto *top = new QHBoxLayout;
     top->addWidget(captionLabel(QStringLiteral("Preview"), this));
     top->addStretch();
@@ -404,7 +406,7 @@ void PreviewSection::render()
 
 SendButtonSection::SendButtonSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
-    QVBoxLayout *card = cardIn(this, "sendSection");
+    QVBoxLayout *card = cardIn(this, "sendSection", QStringLiteral("Send"));
     queue_ = roleLabel({}, "queueLine", "help", this);
     card->addWidget(queue_);
     auto *estimate = new QHBoxLayout;
@@ -443,7 +445,7 @@ void SendButtonSection::render()
 
 RecentJobsSection::RecentJobsSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
-    QVBoxLayout *card = cardIn(this, "recentJobsSection");
+    QVBoxLayout *card = cardIn(this, "recentJobsSection", QStringLiteral("Recent jobs"));
     toggle_ = new DisclosureButton(QStringLiteral("Recent jobs"), "recentJobsToggle", this);
     card->addWidget(toggle_, 0, Qt::AlignLeft);
     body_ = new QWidget(this);

@@ -77,6 +77,7 @@ void editSettings(AppState &state, const std::function<void(ClipperSettings &)> 
 InspectorGroup::InspectorGroup(const QString &title, const char *objectName, QWidget *parent) : QWidget(parent)
 {
     setObjectName(QString::fromLatin1(objectName));
+    namedGroup(this, title);
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(6);
@@ -203,6 +204,13 @@ InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectN
     if (trailing) {
         trailing->setParent(this);
         row->addWidget(trailing, 0, Qt::AlignTop);
+        // On Linux Qt names a combo box by its current entry, and screen
+        // readers take its label from the label it is the buddy of. The
+        // switch is named already; the combo box has no caption of its own.
+        if (auto *combo = qobject_cast<QComboBox *>(trailing)) {
+            caption->setBuddy(combo);
+            combo->setAccessibleDescription(combo->accessibleName());
+        }
     }
     connect(switch_, &QAbstractButton::clicked, this, &InspectorToggleRow::toggled);
 }
@@ -262,6 +270,7 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
     : QWidget(parent), onQuit([] { QCoreApplication::quit(); }), state_(state)
 {
     setObjectName(QStringLiteral("settingsSection"));
+    namedGroup(this, QStringLiteral("Settings"));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *card = new PanelCard(this);

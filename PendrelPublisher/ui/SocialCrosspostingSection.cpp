@@ -32,7 +32,8 @@ SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccoun
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(1);
-    texts->addWidget(roleLabel(account.accountName, "accountName", "fieldTitle", this));
+    QLabel *name = roleLabel(account.accountName, "accountName", "fieldTitle", this);
+    texts->addWidget(name);
     texts->addWidget(roleLabel(platform, "platformTitle", "help", this));
     if (const std::optional<QString> subtitle = account.subtitle())
         texts->addWidget(roleLabel(*subtitle, "accountSubtitle", "help", this));
@@ -51,6 +52,10 @@ SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccoun
         mode_ = named(new QComboBox(this), "crosspostMode",
                       QStringLiteral("Crosspost mode for %1").arg(account.accountName));
         mode_->setFixedWidth(110);
+        // On Linux Qt names a combo box by its current entry; screen readers
+        // take its label from the label it is the buddy of.
+        name->setBuddy(mode_);
+        mode_->setAccessibleDescription(mode_->accessibleName());
         for (const SocialCrosspostMode mode : pickerModes)
             mode_->addItem(modeLabel(mode));
         mode_->setEnabled(account.canPublishNow());

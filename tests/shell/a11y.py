@@ -2,7 +2,11 @@
 """The program's widgets through AT-SPI, as a screen reader reaches them.
 
 Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME | active
+                | panel [ROLE=NAME ...]
 Exits 1 when the widget is not (yet) there; the caller retries.
+"panel" prints the shown part of the panel's tree and fails unless the
+application lists the panel among its windows, every focusable control in
+it has a name (a combo box: a label), and the controls given are there.
 """
 import sys
 
@@ -39,6 +43,54 @@ def application(pid):
     return None
 
 
+def showing(node):
+    return node.get_state_set().contains(Atspi.StateType.SHOWING)
+
+
+def label(node):
+    """What a screen reader says a control is: its name, or for a combo box,
+    whose name Qt makes its current entry, the label it is labelled by."""
+    if node.get_role_name() != 'combo box':
+        return node.get_name()
+    for relation in node.get_relation_set():
+        if relation.get_relation_type() == Atspi.RelationType.LABELLED_BY:
+            return ' '.join(relation.get_target(i).get_name() for i in range(relation.get_n_targets()))
+    return ''
+
+
+def panel(app, wanted):
+    """The panel as a screen reader walking the application's windows finds it."""
+    windows = [app.get_child_at_index(i) for i in range(app.get_child_count())] if app else []
+    frame = next((w for w in windows if w and w.get_role_name() == 'frame'
+                  and w.get_name() == 'Pendrel Publisher' and showing(w)), None)
+    if frame is None:
+        print('no panel among the application\'s %d windows: %s' % (
+            len(windows), [(w.get_role_name(), w.get_name()) for w in windows if w]))
+        return 1
+    lines, unnamed, found = [], [], set()
+
+    def walk(node, depth, within):
+        if node is None or depth > 80 or not showing(node):
+            return
+        role, name, called = node.get_role_name(), node.get_name(), label(node)
+        focusable = node.get_state_set().contains(Atspi.StateType.FOCUSABLE)
+        lines.append('%s%s "%s"%s%s' % ('  ' * depth, role, name, '' if called == name else ' labelled "%s"' % called,
+                                         ' (focusable)' if focusable else ''))
+        found.add('%s=%s' % (role, called))
+        if focusable and not called.strip():
+            unnamed.append('%s in "%s"' % (role, within))
+        for i in range(node.get_child_count()):
+            walk(node.get_child_at_index(i), depth + 1, name or within)
+
+    walk(frame, 0, '')
+    print('\n'.join(lines))
+    missing = [w for w in wanted if w not in found]
+    for what, items in (('focusable without a name', unnamed), ('missing', missing)):
+        if items:
+            print('%s: %s' % (what, '; '.join(items)))
+    return 1 if unnamed or missing else 0
+
+
 def main():
     pid, command, *args = sys.argv[1:]
     app = application(int(pid))
@@ -56,6 +108,8 @@ def main():
     if command == 'active':  # one of its windows is the focused one
         windows = [app.get_child_at_index(i) for i in range(app.get_child_count())] if app else []
         return 0 if any(w and w.get_state_set().contains(Atspi.StateType.ACTIVE) for w in windows) else 1
+    if command == 'panel':
+        return panel(app, args)
     if command == 'has':
         return 0 if find(app, args[0], args[1]) else 1
     return 2
