@@ -36,5 +36,6 @@ inline constexpr int kSizes[] = {100, 1000, 5000};
 // Registration, in the order the table lists the cases.
 void registerStateFileCases(int jobs);
 void registerStartupCase(const QString &publisher, int jobs);
+void registerSaveStallCase(int jobs);
 
 } // namespace pendrel::bench

@@ -10,7 +10,8 @@ namespace pendrel::bench {
 
 // Collects every case and prints one table at the end: each figure beside
 // the reference it is judged against, the ratio, the target and whether it
-// is met. Progress goes to stderr meanwhile.
+// is met (a miss says by how much), then the machine's load before and
+// after. Progress goes to stderr meanwhile.
 class TableReporter : public benchmark::BenchmarkReporter {
 public:
     bool ReportContext(const Context &context) override;
@@ -19,6 +20,7 @@ public:
 
 private:
     std::map<std::string, Run> runs_;
+    std::string loadAtStart_;
 };
 
 } // namespace pendrel::bench

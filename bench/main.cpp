@@ -1,5 +1,6 @@
 // pendrel-bench: the state file's and start-up's costs with synthetic
-// histories of 100, 1,000 and 5,000 jobs, printed as one table.
+// histories of 100, 1,000 and 5,000 jobs, printed as one table with the
+// machine's load beside it.
 //   pendrel-bench [--publisher=PATH] [Google Benchmark flags, e.g. --benchmark_filter=load]
 
 #include "Measure.h"
@@ -23,7 +24,8 @@ int main(int argc, char **argv)
     // Size by size, so that only one history is in memory at a time.
     for (const int jobs : pendrel::bench::kSizes) {
         pendrel::bench::registerStateFileCases(jobs);
-        if (jobs == 1000)
+        pendrel::bench::registerSaveStallCase(jobs);
+        if (jobs >= 1000)
             pendrel::bench::registerStartupCase(publisher, jobs);
     }
     pendrel::bench::TableReporter table;

@@ -1,6 +1,7 @@
 #include "platform/GnomeShortcutSetup.h"
 
 #include "support/Error.h"
+#include "support/Tasks.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -125,9 +126,23 @@ bool holdsSuperShiftS(GVariant *value)
 
 } // namespace
 
-GnomeShortcutSetup::GnomeShortcutSetup(QString command, std::function<bool()> portalPresent)
-    : command_(std::move(command)), portalPresent_(std::move(portalPresent))
+GnomeShortcutSetup::GnomeShortcutSetup(QString command, std::function<QCoro::Task<bool>()> portalPresent,
+                                       std::function<void()> answered)
+    : command_(std::move(command)), portalPresent_(std::move(portalPresent)),
+      portal_(std::make_shared<Portal>())
 {
+    portal_->answered = std::move(answered);
+}
+
+QCoro::Task<void> GnomeShortcutSetup::ask(std::function<QCoro::Task<bool>()> question, std::weak_ptr<Portal> into)
+{
+    const bool present = co_await question();
+    const std::shared_ptr<Portal> portal = into.lock();
+    if (!portal)
+        co_return;
+    portal->present = present;
+    if (!portal->inApplies && portal->answered)
+        portal->answered();
 }
 
 QString GnomeShortcutSetup::captureCommand()
@@ -173,10 +188,19 @@ bool GnomeShortcutSetup::applies() const
         return false;
     if (!lookup(kMediaKeys) || !lookup(kCustom))
         return false;
-    if (!portal_)
-        portal_ = portalPresent_ && portalPresent_();
-    // Once added it stays removable, portal or not.
-    return !*portal_ || isAdded();
+    if (!portal_->asked) {
+        portal_->asked = true;
+        if (portalPresent_) {
+            portal_->inApplies = true;
+            startDetached(ask(portalPresent_, portal_), QStringLiteral("Asking for the shortcut portal"));
+            portal_->inApplies = false;
+        } else {
+            portal_->present = false;
+        }
+    }
+    // Once added it stays removable, portal or not; otherwise offered only
+    // once the desktop has said there is no portal to bind it.
+    return (portal_->present && !*portal_->present) || isAdded();
 }
 
 QStringList GnomeShortcutSetup::ourPaths() const

@@ -4,7 +4,10 @@
 
 #include <QStringList>
 
+#include <QCoroTask>
+
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace pendrel {
@@ -18,8 +21,11 @@ public:
     static constexpr QStringView binding = u"<Super><Shift>s";
 
     // `command` is what the shortcut runs; `portalPresent` is asked once,
-    // the first time it matters.
-    GnomeShortcutSetup(QString command, std::function<bool()> portalPresent);
+    // the first time it matters, and not waited for: until it answers, the
+    // setup is offered only to remove one already added; `answered` runs
+    // when the answer comes.
+    GnomeShortcutSetup(QString command, std::function<QCoro::Task<bool>()> portalPresent,
+                       std::function<void()> answered = {});
 
     // `pendrel-publisher --capture` when that name finds this program on
     // PATH, otherwise its full path.
@@ -36,9 +42,18 @@ public:
 private:
     [[nodiscard]] QStringList ourPaths() const;
 
+    // Shared with the question in flight, which may outlive the setup.
+    struct Portal {
+        std::optional<bool> present;
+        bool asked = false;
+        bool inApplies = false; // an answer at once is read by applies() itself
+        std::function<void()> answered;
+    };
+    static QCoro::Task<void> ask(std::function<QCoro::Task<bool>()> question, std::weak_ptr<Portal> into);
+
     QString command_;
-    std::function<bool()> portalPresent_;
-    mutable std::optional<bool> portal_;
+    std::function<QCoro::Task<bool>()> portalPresent_;
+    std::shared_ptr<Portal> portal_;
 };
 
 } // namespace pendrel

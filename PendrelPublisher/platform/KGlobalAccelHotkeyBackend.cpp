@@ -4,7 +4,13 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QKeySequence>
+#include <QPointer>
+
+#include "support/Tasks.h"
+
+#include <QCoroDBus>
 
 namespace pendrel {
 
@@ -36,11 +42,16 @@ QList<int> superShiftS()
     return {QKeyCombination(Qt::MetaModifier | Qt::ShiftModifier, Qt::Key_S).toCombined()};
 }
 
-QDBusMessage call(const QDBusConnection &bus, const QString &method, const QVariantList &arguments)
+QDBusPendingCall call(const QDBusConnection &bus, const QString &method, const QVariantList &arguments)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
     message.setArguments(arguments);
-    return bus.call(message, QDBus::Block, 5000);
+    return bus.asyncCall(message, 5000);
+}
+
+QVariantList setShortcutArguments(uint flags)
+{
+    return {actionId(), QVariant::fromValue(superShiftS()), flags};
 }
 
 } // namespace
@@ -53,7 +64,7 @@ KGlobalAccelHotkeyBackend::KGlobalAccelHotkeyBackend(QDBusConnection bus, QObjec
     // KWin restarted (or its daemon did): the registration went with it.
     connect(&watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
         if (pressed_)
-            bind();
+            startDetached(bind(), QStringLiteral("Binding the global shortcut again"));
     });
 }
 
@@ -75,27 +86,43 @@ bool KGlobalAccelHotkeyBackend::registerHotkey(std::function<void()> pressed)
     pressed_ = std::move(pressed);
     bus_.connect(kService, kPath, kInterface, QStringLiteral("yourShortcutsChanged"), this,
                  SLOT(onShortcutsChanged(QDBusMessage)));
-    return bind();
+    report(HotkeyState::Pending);
+    startDetached(bind(), QStringLiteral("Binding the global shortcut"));
+    return true;
 }
 
-bool KGlobalAccelHotkeyBackend::bind()
+QCoro::Task<void> KGlobalAccelHotkeyBackend::bind()
 {
-    const QStringList id = actionId();
-    if (call(bus_, QStringLiteral("doRegister"), {id}).type() != QDBusMessage::ReplyMessage) {
+    const int generation = ++generation_;
+    const QPointer<KGlobalAccelHotkeyBackend> self(this);
+    const auto over = [&] { return !self || generation != generation_; };
+    // Each call named, and its arguments built outside the awaits: GCC 12.
+    const QVariantList id{actionId()};
+    const QDBusPendingCall registering = call(bus_, QStringLiteral("doRegister"), id);
+    const QDBusMessage registered = co_await registering;
+    if (over())
+        co_return;
+    if (registered.type() != QDBusMessage::ReplyMessage) {
         report(HotkeyState::Unavailable);
-        return false;
+        co_return;
     }
     // The default first, so that "reset to default" in System Settings
-    // gives Super+Shift+S back.
-    call(bus_, QStringLiteral("setShortcut"), {id, QVariant::fromValue(superShiftS()), kIsDefault});
-    const QDBusMessage assigned =
-        call(bus_, QStringLiteral("setShortcut"), {id, QVariant::fromValue(superShiftS()), kAutoload});
+    // gives Super+Shift+S back. The daemon answers in order.
+    call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(kIsDefault));
+    const QDBusPendingCall assigning = call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(kAutoload));
+    const QDBusMessage assigned = co_await assigning;
+    if (over())
+        co_return;
     if (assigned.type() != QDBusMessage::ReplyMessage || assigned.arguments().isEmpty()) {
         report(HotkeyState::Unavailable);
-        return false;
+        co_return;
     }
 
-    const QDBusMessage path = call(bus_, QStringLiteral("getComponent"), {component.toString()});
+    const QVariantList name{component.toString()};
+    const QDBusPendingCall finding = call(bus_, QStringLiteral("getComponent"), name);
+    const QDBusMessage path = co_await finding;
+    if (over())
+        co_return;
     const QString newPath = path.arguments().isEmpty()
                                 ? QString()
                                 : qvariant_cast<QDBusObjectPath>(path.arguments().first()).path();
@@ -114,7 +141,6 @@ bool KGlobalAccelHotkeyBackend::bind()
     for (const int key : qdbus_cast<QList<int>>(assigned.arguments().first()))
         keys << QKeySequence(key);
     setTrigger(keys);
-    return true;
 }
 
 void KGlobalAccelHotkeyBackend::setTrigger(const QList<QKeySequence> &keys)
@@ -135,6 +161,7 @@ void KGlobalAccelHotkeyBackend::unregisterHotkey()
     if (!pressed_)
         return;
     pressed_ = nullptr;
+    ++generation_;
     // Inactive, not removed: the keys the user chose stay theirs.
     QDBusMessage message =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("setInactive"));

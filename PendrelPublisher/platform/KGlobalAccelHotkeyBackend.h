@@ -8,6 +8,8 @@
 #include <QKeySequence>
 #include <QObject>
 
+#include <QCoroTask>
+
 namespace pendrel {
 
 // Super+Shift+S through KDE's shortcut daemon (kglobalaccel, served by
@@ -30,6 +32,7 @@ public:
 
     static bool isAvailable(const QDBusConnection &bus = QDBusConnection::sessionBus());
 
+    // Returns at once, the state Pending; the outcome is reported.
     bool registerHotkey(std::function<void()> pressed) override;
     void unregisterHotkey() override;
 
@@ -43,7 +46,8 @@ private slots:
 
 private:
     // Registers the action and asks for the keys; reports the outcome.
-    bool bind();
+    // Not waited for: KWin may be busy drawing the session's first frames.
+    QCoro::Task<void> bind();
     void setTrigger(const QList<QKeySequence> &keys);
 
     QDBusConnection bus_;
@@ -51,6 +55,7 @@ private:
     std::function<void()> pressed_;
     QString componentPath_;
     QString trigger_;
+    int generation_ = 0; // a bind overtaken by a newer one, or by unregistering, gives up
 };
 
 } // namespace pendrel

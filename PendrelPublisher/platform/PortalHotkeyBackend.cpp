@@ -109,11 +109,13 @@ PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus, QObject *parent)
                     const int generation = generation_;
                     QTimer::singleShot(std::chrono::seconds(1), this, [this, generation] {
                         if (pressed_ && generation == generation_)
-                            startDetached(bind(), QStringLiteral("Binding the global shortcut again"));
+                            startDetached(start(), QStringLiteral("Binding the global shortcut again"));
                     });
                     return;
                 }
-                startDetached(bind(), QStringLiteral("Binding the global shortcut again"));
+                // Also where our own question started it: a portal without
+                // GlobalShortcuts (GNOME 43's) is no reason to try binding.
+                startDetached(start(), QStringLiteral("Binding the global shortcut again"));
             });
     // Any sender: the session handle tells our presses apart, and a portal
     // that (re)starts later is still heard. The slot reads the message
@@ -124,24 +126,38 @@ PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus, QObject *parent)
                  SLOT(onShortcutsChanged(QDBusMessage)));
 }
 
-bool PortalHotkeyBackend::isAvailable(const QDBusConnection &bus)
+QCoro::Task<bool> PortalHotkeyBackend::isAvailable(QDBusConnection bus)
 {
     QDBusMessage get = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kInterface << QStringLiteral("version");
-    const QDBusMessage reply = bus.call(get, QDBus::BlockWithGui, 2000);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    const QDBusPendingCall asking = bus.asyncCall(get, 2000); // named: GCC 12
+    const QDBusMessage reply = co_await asking;
+    co_return reply.type() == QDBusMessage::ReplyMessage;
 }
 
 bool PortalHotkeyBackend::registerHotkey(std::function<void()> pressed)
 {
-    if (!isAvailable(bus_)) {
-        report(HotkeyState::Unavailable);
-        return false;
-    }
     pressed_ = std::move(pressed);
-    startDetached(bind(), QStringLiteral("Binding the global shortcut"));
+    startDetached(start(), QStringLiteral("Binding the global shortcut"));
     return true;
+}
+
+QCoro::Task<void> PortalHotkeyBackend::start()
+{
+    const int generation = generation_;
+    const QPointer<PortalHotkeyBackend> self(this);
+    report(HotkeyState::Pending);
+    const bool available = co_await isAvailable(bus_);
+    // Gone, unbound, or the portal (re)started meanwhile, which binds on its own.
+    if (!self || generation != generation_ || !pressed_)
+        co_return;
+    if (!available) {
+        pressed_ = nullptr;
+        report(HotkeyState::Unavailable);
+        co_return;
+    }
+    co_await bind();
 }
 
 void PortalHotkeyBackend::unregisterHotkey()
@@ -203,7 +219,6 @@ QCoro::Task<void> PortalHotkeyBackend::bind()
     const QPointer<PortalHotkeyBackend> self(this);
     // Gone, unbound, or the portal restarted meanwhile: this bind is over.
     const auto over = [&] { return !self || generation != generation_; };
-    report(HotkeyState::Pending);
     // Newer portals learn a host application's id from this call; 1.16
     // knows no Registry and takes it from the systemd scope the desktop
     // launched us in (app-com.pendrel.publisher-*.scope and the like).

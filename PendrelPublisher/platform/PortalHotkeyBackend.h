@@ -39,10 +39,13 @@ public:
     explicit PortalHotkeyBackend(QDBusConnection bus = QDBusConnection::sessionBus(),
                                  QObject *parent = nullptr);
 
-    // Whether the session's portal offers global shortcuts.
-    static bool isAvailable(const QDBusConnection &bus = QDBusConnection::sessionBus());
+    // Whether the session's portal offers global shortcuts. Asked without
+    // waiting: the bus may have to start the portal first (about 0.4 s), or
+    // a portal that hangs takes up to 2 s to give up on.
+    static QCoro::Task<bool> isAvailable(QDBusConnection bus = QDBusConnection::sessionBus());
 
-    // Starts the binding and returns at once; false without the portal.
+    // Returns at once, the state Pending; whether the portal is there, and
+    // then what the desktop bound, are reported as the answers come.
     bool registerHotkey(std::function<void()> pressed) override;
     void unregisterHotkey() override;
 
@@ -60,6 +63,8 @@ private slots:
     void onShortcutsChanged(const QDBusMessage &message);
 
 private:
+    // Asks whether the portal is there, then binds.
+    QCoro::Task<void> start();
     QCoro::Task<void> bind();
     // Calls a portal method that answers through a Request object and waits
     // for its Response code and results; nothing when the call failed.

@@ -6,8 +6,11 @@
 
 #include <QCoroSignal>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+
+#include "support/Tasks.h"
 
 namespace pendrel {
 
@@ -37,26 +40,45 @@ bool daemonChanged(const SecretResult &result)
     return false;
 }
 
+// The bus daemon's answer to one of its own methods, without blocking.
+QCoro::Task<QDBusMessage> askBus(QDBusConnection bus, QString method, QVariantList arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                          QStringLiteral("/org/freedesktop/DBus"),
+                                                          QStringLiteral("org.freedesktop.DBus"), method);
+    message.setArguments(arguments);
+    QDBusPendingCallWatcher watcher(bus.asyncCall(message));
+    while (!watcher.isFinished())
+        co_await nextSignal(&watcher, &QDBusPendingCallWatcher::finished);
+    co_return watcher.reply();
+}
+
 // qtkeychain reports a missing session bus or secret service as a generic
 // error, so look first: without a bus, or with neither the Secret Service
-// nor KWallet running or activatable, there is no store to ask.
-bool desktopStoreReachable()
+// nor KWallet running or activatable, there is no store to ask. Asked
+// without waiting: the state is read at start-up meanwhile.
+QCoro::Task<bool> desktopStoreReachable()
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return false;
-    const QDBusConnectionInterface *daemon = bus.interface();
-    if (!daemon)
-        return false;
+        co_return false;
     const QStringList names{kSecretService, QStringLiteral("org.kde.kwalletd6"),
                             QStringLiteral("org.kde.kwalletd5")};
-    const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
+    // Each argument named outside the awaits: GCC 12.
+    const QString list = QStringLiteral("ListActivatableNames");
+    const QString hasOwner = QStringLiteral("NameHasOwner");
+    const QVariantList none;
+    const QDBusMessage activatable = co_await askBus(bus, list, none);
+    const QStringList startable = activatable.arguments().value(0).toStringList();
     for (const QString &name : names) {
-        if (daemon->isServiceRegistered(name).value()
-            || (activatable.isValid() && activatable.value().contains(name)))
-            return true;
+        if (startable.contains(name))
+            co_return true;
+        const QVariantList which{name};
+        const QDBusMessage owned = co_await askBus(bus, hasOwner, which);
+        if (owned.arguments().value(0).toBool())
+            co_return true;
     }
-    return false;
+    co_return false;
 }
 
 } // namespace
@@ -88,7 +110,8 @@ QCoro::Task<SecretResult> QtKeychainBackend::run(const MakeJob &makeJob)
 
 QCoro::Task<SecretResult> QtKeychainBackend::finish(QKeychain::Job *job)
 {
-    if (!desktopStoreReachable()) {
+    const bool reachable = co_await desktopStoreReachable();
+    if (!reachable) {
         job->deleteLater();
         co_return SecretResult{SecretResult::Status::noBackend,
                                {},

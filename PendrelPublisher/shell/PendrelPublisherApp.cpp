@@ -19,7 +19,13 @@
 namespace pendrel {
 
 PendrelPublisherApp::PendrelPublisherApp()
-    : shortcutSetup_(GnomeShortcutSetup::captureCommand(), [] { return PortalHotkeyBackend::isAvailable(); })
+    : shortcutSetup_(GnomeShortcutSetup::captureCommand(), [] { return PortalHotkeyBackend::isAvailable(); },
+                     [this] {
+                         // The settings' shortcut row depends on the answer as
+                         // much as on the status; it renders again on this.
+                         if (appState_)
+                             emit appState_->shortcutStatusChanged();
+                     })
 {
     secrets_ = std::make_unique<FallbackSecretBackend>(
         std::make_unique<QtKeychainBackend>(),
@@ -67,10 +73,12 @@ void PendrelPublisherApp::launch()
     std::unique_ptr<HotkeyBackend> hotkeys;
     switch (sessionKind()) {
     case SessionKind::Wayland:
+        // Neither waits for the desktop's answers: they report them as
+        // they come, while the stored state is read.
         if (isKdeDesktop() && KGlobalAccelHotkeyBackend::isAvailable())
             hotkeys = std::make_unique<KGlobalAccelHotkeyBackend>();
-        else if (PortalHotkeyBackend::isAvailable())
-            hotkeys = std::make_unique<PortalHotkeyBackend>();
+        else
+            hotkeys = std::make_unique<PortalHotkeyBackend>(); // says Unavailable without a portal
         break;
     case SessionKind::X11:
         if (X11HotkeyBackend::isAvailable())

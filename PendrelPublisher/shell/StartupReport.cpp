@@ -11,9 +11,23 @@
 
 namespace pendrel {
 
+namespace {
+
+// Short enough to see a stall of a frame (16 ms), long enough to cost nothing.
+constexpr std::chrono::milliseconds kTick(5);
+
+} // namespace
+
 StartupReport::StartupReport(AppState &state, QWidget &panel, QObject *parent)
     : QObject(parent), state_(state), panel_(panel)
 {
+    // From here on: the rest of the launch counts as a stall too, until the
+    // event loop first serves the timer.
+    watchdog_.setTimerType(Qt::PreciseTimer);
+    watchdog_.setInterval(kTick);
+    connect(&watchdog_, &QTimer::timeout, this, &StartupReport::tick);
+    watchdog_.start();
+    sinceTick_.start();
     qApp->installEventFilter(this);
     connect(&state_, &AppState::isBootstrappingChanged, this, [this] {
         if (state_.isBootstrapping())
@@ -43,6 +57,17 @@ bool StartupReport::eventFilter(QObject *watched, QEvent *event)
         qApp->removeEventFilter(this);
     }
     return false;
+}
+
+void StartupReport::tick()
+{
+    const qint64 late = sinceTick_.restart() - kTick.count();
+    if (late <= longestStall_)
+        return;
+    longestStall_ = late;
+    std::fprintf(stderr, "pendrel-stall: %lld %lld\n", static_cast<long long>(late),
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    std::fflush(stderr);
 }
 
 void StartupReport::report(const char *what)

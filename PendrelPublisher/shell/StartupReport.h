@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 class QWidget;
 
@@ -12,7 +14,9 @@ class AppState;
 // when the stored state is in, when the panel has first been drawn, and when
 // it has first been drawn with the stored state, each with the wall-clock
 // time in milliseconds since 1970, so that whoever launched the program can
-// subtract its own launch time.
+// subtract its own launch time. Meanwhile, and for as long as it runs, a
+// timer every few milliseconds measures how late the main thread serves it:
+// each new longest stall is a line `pendrel-stall: <ms> <ms since 1970>`.
 class StartupReport : public QObject {
     Q_OBJECT
 
@@ -24,10 +28,14 @@ protected:
 
 private:
     static void report(const char *what);
+    void tick();
 
     AppState &state_;
     QWidget &panel_;
     bool drawn_ = false;
+    QTimer watchdog_;
+    QElapsedTimer sinceTick_;
+    qint64 longestStall_ = 0; // ms
 };
 
 } // namespace pendrel

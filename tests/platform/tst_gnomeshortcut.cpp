@@ -12,6 +12,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <QCoroTimer>
 
 #include <csignal>
 #include <memory>
@@ -66,7 +69,9 @@ class TestGnomeShortcut : public QObject {
 
     static GnomeShortcutSetup setup(bool portal = false)
     {
-        return GnomeShortcutSetup(QStringLiteral("pendrel-publisher --capture"), [portal] { return portal; });
+        // Answers at once (the task runs to its end before returning).
+        return GnomeShortcutSetup(QStringLiteral("pendrel-publisher --capture"),
+                                  [portal]() -> QCoro::Task<bool> { co_return portal; });
     }
 
 private slots:
@@ -221,6 +226,29 @@ private slots:
         if (added)
             gnome.add();
         QCOMPARE(gnome.applies(), applies);
+    }
+
+    // The portal's answer is not waited for: nothing is offered before it,
+    // and the panel is told when it comes.
+    void portalAnswersLate()
+    {
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+        int answers = 0;
+        GnomeShortcutSetup gnome(
+            QStringLiteral("pendrel-publisher --capture"),
+            []() -> QCoro::Task<bool> {
+                QTimer later;
+                later.setSingleShot(true);
+                later.start(50);
+                co_await later;
+                co_return false;
+            },
+            [&] { ++answers; });
+        QVERIFY(!gnome.applies());
+        QCOMPARE(answers, 0);
+        QVERIFY(QTest::qWaitFor([&] { return answers == 1; }, 5000));
+        QVERIFY(gnome.applies());
+        QCOMPARE(answers, 1);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "platform/PortalHotkeyBackend.h"
+#include "support/Tasks.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -6,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusReply>
+#include <QDBusVirtualObject>
 #include <QTest>
 #include <QTimer>
 
@@ -87,6 +89,34 @@ private:
     QDBusConnection bus_;
 };
 
+// A portal that takes its time to say whether it offers global shortcuts,
+// as one the bus has to start first does: the Properties.Get of the
+// interface's version is answered (or refused) 300 ms late, on the same
+// thread as the program's side. Every other call is refused.
+class LatePortal : public QDBusVirtualObject {
+public:
+    bool present = true;
+    bool answered = false;
+    QStringList calls;
+
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        calls << message.interface() + u'.' + message.member();
+        QDBusConnection bus = connection;
+        if (message.member() != u"Get") {
+            bus.send(message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("not here")));
+            return true;
+        }
+        QTimer::singleShot(300, this, [this, bus, message]() mutable {
+            answered = true;
+            bus.send(present ? message.createReply(QVariant::fromValue(QDBusVariant(1u)))
+                             : message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("No such interface")));
+        });
+        return true;
+    }
+};
+
 } // namespace
 
 class TestPortalHotkey : public QObject {
@@ -101,7 +131,7 @@ private slots:
         qDBusRegisterMetaType<PortalShortcut>();
         qDBusRegisterMetaType<QList<PortalShortcut>>();
         QDBusConnection client = bus.connect(QStringLiteral("client"));
-        QVERIFY(!PortalHotkeyBackend::isAvailable(client)); // no portal yet
+        QVERIFY(!blockingWait(PortalHotkeyBackend::isAvailable(client))); // no portal yet
 
         QDBusConnection portalBus = bus.connect(QStringLiteral("portal"));
         FakePortal portal(portalBus);
@@ -135,6 +165,46 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return presses == 1; }, 5000));
         QTest::qWait(100);
         QCOMPARE(presses, 1);
+    }
+
+    // Whether the portal is there is not waited for: registering returns
+    // before the portal has answered (the program's start-up goes on), and
+    // the answer comes as a state.
+    void answerComesLate_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<int>("state");
+        // There: the bind goes on (this portal refuses it).
+        QTest::newRow("there") << true << int(HotkeyState::Declined);
+        QTest::newRow("without GlobalShortcuts") << false << int(HotkeyState::Unavailable);
+    }
+    void answerComesLate()
+    {
+        QFETCH(bool, present);
+        QFETCH(int, state);
+        test::PrivateBus bus;
+        if (!bus.ok())
+            QSKIP("dbus-daemon is not available");
+        const QString n = QString::number(present);
+        QDBusConnection portalBus = bus.connect(QStringLiteral("late-portal-") + n);
+        LatePortal portal;
+        portal.present = present;
+        QVERIFY(portalBus.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal));
+        QVERIFY(portalBus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        {
+            PortalHotkeyBackend backend(bus.connect(QStringLiteral("late-client-") + n));
+            QList<int> states;
+            backend.stateChanged = [&](HotkeyState s, const QString &) { states << int(s); };
+            QVERIFY(backend.registerHotkey([] {}));
+            QVERIFY(!portal.answered);
+            QCOMPARE(states, QList<int>{int(HotkeyState::Pending)});
+            QVERIFY(QTest::qWaitFor([&] { return states.size() >= 2; }, 5000));
+            QVERIFY(portal.answered);
+            QCOMPARE(states.last(), state);
+            QCOMPARE(portal.calls.contains(u"org.freedesktop.portal.GlobalShortcuts.CreateSession"), present);
+        }
+        QDBusConnection::disconnectFromBus(QStringLiteral("late-client-") + n);
+        QDBusConnection::disconnectFromBus(QStringLiteral("late-portal-") + n);
     }
 
     void outcome_data()
@@ -219,7 +289,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PENDREL_REAL_PORTAL"))
             QSKIP("no real portal (run by tests/shell/wayland-kde.sh)");
         QDBusConnection session = QDBusConnection::sessionBus();
-        QVERIFY(PortalHotkeyBackend::isAvailable(session));
+        QVERIFY(blockingWait(PortalHotkeyBackend::isAvailable(session)));
         PortalHotkeyBackend backend(session);
         QList<int> states;
         backend.stateChanged = [&](HotkeyState s, const QString &) { states << int(s); };
