@@ -21,11 +21,35 @@ read -r x y <<<"$(icon_center)"
 xdotool mousemove "$x" "$y" click 1
 within 10 panel_shown || fail "a click on the icon did not open the panel"
 if command -v import >/dev/null; then import -window root "$artifacts/tray-panel.png" || true; fi
+# Placed under the icon (the tray is at the top right), on the screen.
+read -r px py pw ph <<<"$(panel_geometry)" || fail "no panel geometry"
+[ "$py" -ge $((y + 11)) ] && [ "$py" -le $((y + 24)) ] && [ "$px" -ge 0 ] && [ $((px + pw)) -le 1280 ] \
+  && [ "$px" -le "$x" ] && [ "$x" -le $((px + pw)) ] || fail "the panel at $px,$py ${pw}x$ph is not under the icon at $x,$y"
 
 # A second click closes it again (once the panel has settled).
 sleep 0.5
 xdotool mousemove "$x" "$y" click 1
 within 10 panel_hidden || fail "a second click did not close the panel"
+
+# A right click opens the menu, with its entries; Escape closes it.
+# The menu: a window of ours over everything (override-redirect), neither
+# the icon (22 wide) nor the panel (440 wide).
+menu_shown() {
+  local id info
+  for id in $(xdotool search --onlyvisible --classname pendrel-publisher 2>/dev/null); do
+    info="$(xwininfo -id "$id")"
+    if grep -q "Override Redirect State: yes" <<<"$info" \
+      && awk '/Width:/ { exit !($NF >= 100 && $NF < 400) }' <<<"$info"; then
+      return 0
+    fi
+  done
+  return 1
+}
+sleep 0.5
+xdotool mousemove "$x" "$y" click 3
+within 10 menu_shown || fail "a right click on the icon did not open the menu"
+xdotool key Escape
+within 5 eval '! menu_shown' || fail "Escape did not close the menu"
 
 # 3. Super+Shift+S captures the clipboard into a job.
 text="Tray smoke test $(date +%s)"
