@@ -8,6 +8,8 @@
 #   leaves free; a second click closes it.
 # - A right-click opens the item's menu (the host's menu window, built from
 #   what the item exports over dbusmenu).
+# - The item's tooltip is the name alone while idle, and says the program
+#   needs attention once a capture has failed.
 # - Started before the panel, as at login: the panel shows as a window, and
 #   once the Xfce panel is up the program registers with its watcher and the
 #   window gives way to the icon, which then opens the panel.
@@ -102,16 +104,19 @@ registered_item() {
   return 1
 }
 registered() { registered_item >/dev/null; }
-# The Status Tray plugin's window on the panel as "width height x y".
-tray_area() {
-  xwininfo -root -tree | awk '/"wrapper-2.0": \("wrapper-2.0"/ {
-    split($(NF-1), wh, /[x+]/); split($NF, xy, "+");
-    if (wh[2] >= 16 && wh[2] < 64 && xy[3] < 64) { print wh[1], wh[2], xy[2], xy[3]; exit } }'
-}
 # The Xfce panel's window: "width height x y".
 xfce_panel_area() {
   xwininfo -root -tree | awk '/"xfce4-panel": \("xfce4-panel"/ {
     split($(NF-1), wh, /[x+]/); split($NF, xy, "+"); if (wh[1] > 100) { print wh[1], wh[2], xy[2], xy[3]; exit } }'
+}
+# The Status Tray plugin's window inside the panel (not the plugin's
+# tooltips, top-level windows of the same process): "width height x y".
+tray_area() {
+  local pw ph px py
+  read -r pw ph px py <<<"$(xfce_panel_area)" || return 1
+  xwininfo -root -tree | awk -v top="$py" -v bottom="$((py + ph))" '/"wrapper-2.0": \("wrapper-2.0"/ {
+    split($(NF-1), wh, /[x+]/); split($NF, xy, "+");
+    if (wh[2] >= 16 && xy[3] >= top && xy[3] + wh[2] <= bottom) { print wh[1], wh[2], xy[2], xy[3]; exit } }'
 }
 # Something besides the panel's own colour is drawn in the tray: at least 20
 # pixels away from the most common colour of the plugin's area.
@@ -203,6 +208,22 @@ within 10 menu_open || fail "a right-click on the icon opened no menu"
 import -window root "$artifacts/xfce-tray-menu.png" || true
 xdotool key Escape
 within 5 menu_closed || fail "the menu did not close"
+
+# 3b. The tooltip the host shows follows the icon: the name alone while
+# idle; a capture that cannot reach the service (nothing listens on the
+# address) ends in an error, which needs attention.
+tooltip_says() {
+  gdbus call --session -d "${item%%/*}" -o "/${item#*/}" \
+    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip >"$work/tooltip" || return 1
+  grep -q "'$1'" "$work/tooltip"
+}
+tooltip_says "Pendrel Publisher" || fail "the idle tooltip is not the name: $(cat "$work/tooltip")"
+printf 'Tooltip check' | xclip -selection clipboard -loops 1 &
+sleep 0.3
+PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb timeout 30 "$app" --capture >"$work/capture.log" 2>&1 ||
+  fail "--capture failed: $(cat "$work/capture.log")"
+within 30 tooltip_says "Pendrel Publisher — Needs attention" ||
+  fail "after a failed capture the tooltip is $(cat "$work/tooltip")"
 
 # 4. On a light panel, launched after the switch (the program samples the
 # panel's colour once its icon is in place).
