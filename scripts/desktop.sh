@@ -67,6 +67,16 @@ panel_shown() {
   return 1
 }
 panel_hidden() { ! panel_shown; }
+# The visible panel is the popup form (placed by the program, no frame).
+panel_is_popup() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^Pendrel Publisher$' 2>/dev/null); do
+    # Whole outputs: grep -q leaving a pipe early fails it under pipefail.
+    [[ "$(xdotool getwindowgeometry "$id")" == *"Geometry: 440x"* ]] &&
+      [[ "$(xwininfo -id "$id")" == *"Override Redirect State: yes"* ]] && return 0
+  done
+  return 1
+}
 
 # Click the tray icon to open or close the panel, as a person would.
 open_panel() {

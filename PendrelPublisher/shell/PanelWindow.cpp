@@ -31,6 +31,16 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
     setPanelSize(AppState::panelWidth, AppState::panelHeightSignedOut);
 }
 
+void PanelWindow::setPopup(bool popup)
+{
+    if (popup == popup_)
+        return;
+    popup_ = popup;
+    hide();
+    setWindowFlags(popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window);
+    watchingScreen_ = false; // a new native window, whose screen is watched at the next show
+}
+
 void PanelWindow::setContent(QWidget *content)
 {
     if (content_)

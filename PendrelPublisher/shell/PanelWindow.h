@@ -19,6 +19,8 @@ public:
     PanelWindow(AppState &state, bool popup, QWidget *parent = nullptr);
 
     [[nodiscard]] bool isPopup() const { return popup_; }
+    // Changes the form (a tray that appeared after launch); hides the window.
+    void setPopup(bool popup);
     // Sets the panel's content on first use.
     void setContent(QWidget *content);
     void setPanelSize(int width, int height);

@@ -106,7 +106,11 @@ void PendrelPublisherApp::launch()
     updaterService_->start();
     // 9. The panel at launch, on request, or always when there is no tray to open it from.
     if (AppConfiguration::showPanelOnLaunch() || !statusItemController_->hasTray()) {
-        QTimer::singleShot(350, this, [this] { showPanel(); });
+        QTimer::singleShot(350, this, [this] {
+            // A tray that came up in the meantime opens the panel from now on.
+            if (AppConfiguration::showPanelOnLaunch() || !statusItemController_->hasTray())
+                showPanel();
+        });
     }
 }
 

@@ -47,6 +47,27 @@ void StatusIconPresenter::apply(const StatusIconState &state)
     }
 }
 
+QString StatusIconPresenter::toolTip(const StatusIconState &state, std::optional<JobStep> runningStep)
+{
+    const QString name = QStringLiteral("Pendrel Publisher");
+    const QString dash = QStringLiteral(" \u2014 ");
+    switch (state.kind()) {
+    case StatusIconState::Kind::idle:
+        return name;
+    case StatusIconState::Kind::processing:
+        // The endings are no stage to report while work goes on.
+        if (runningStep && *runningStep != JobStep::done && *runningStep != JobStep::error
+            && *runningStep != JobStep::aborted)
+            return name + dash + jobStepLabel(*runningStep);
+        return name + dash + QStringLiteral("Transforming");
+    case StatusIconState::Kind::success:
+        return name + dash + QStringLiteral("Article ready");
+    case StatusIconState::Kind::error:
+        return name + dash + QStringLiteral("Needs attention");
+    }
+    return name;
+}
+
 void StatusIconPresenter::drawFrame()
 {
     show_(IconLook{processingColors[frame_ % 3], IconBadge::working, frame_ % 3});

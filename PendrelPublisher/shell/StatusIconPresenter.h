@@ -32,6 +32,10 @@ public:
 
     void apply(const StatusIconState &state);
 
+    // The icon's tooltip: the application's name, and what the state means
+    // when it is not idle (while working, the running job's stage if known).
+    static QString toolTip(const StatusIconState &state, std::optional<JobStep> runningStep);
+
     [[nodiscard]] bool isAnimating() const { return animation_.isActive(); }
     [[nodiscard]] int animationFrame() const { return frame_; }
 

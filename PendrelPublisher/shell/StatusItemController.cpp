@@ -1,5 +1,6 @@
 #include "shell/StatusItemController.h"
 
+#include "platform/TrayHostWatcher.h"
 #include "shell/PanelPlacement.h"
 #include "shell/PanelWindow.h"
 #include "shell/StatusIconImages.h"
@@ -25,10 +26,9 @@ namespace pendrel {
 namespace {
 
 // Popups place themselves only where the window system lets them.
-bool canPlacePopups()
+bool canPlacePopups(bool tray)
 {
-    return QSystemTrayIcon::isSystemTrayAvailable()
-           && !QGuiApplication::platformName().startsWith(u"wayland");
+    return tray && !QGuiApplication::platformName().startsWith(u"wayland");
 }
 
 } // namespace
@@ -37,7 +37,10 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
     : QObject(parent), state_(state), presenter_([this](const IconLook &look) { showIcon(look); },
                                                  [this] { return state_.statusIconState(); })
 {
-    panel_ = std::make_unique<PanelWindow>(state_, canPlacePopups());
+    // Not QSystemTrayIcon::isSystemTrayAvailable(): asked before a tray is
+    // up, Qt would settle on XEmbed for the rest of the run.
+    const bool trayAtLaunch = TrayHostWatcher::present();
+    panel_ = std::make_unique<PanelWindow>(state_, canPlacePopups(trayAtLaunch));
     // Signing in grows the panel from 548 to 760 pixels: against a tray at
     // the bottom it must move up, not run over the taskbar.
     connect(panel_.get(), &PanelWindow::resizedWhileShown, this, &StatusItemController::placePanelWindow);
@@ -78,27 +81,28 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
     connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(&menu_, &QMenu::aboutToShow, this, &StatusItemController::hidePanel);
 
-    trayAtLaunch_ = QSystemTrayIcon::isSystemTrayAvailable();
-    // On X11 the icon is made even with no tray yet: started at login, the
-    // program can win the race against the desktop's panel, and Qt docks the
-    // icon as soon as a tray appears.
-    if (trayAtLaunch_ || QGuiApplication::platformName() == u"xcb") {
-        tray_ = new QSystemTrayIcon(this);
-        tray_->setToolTip(QStringLiteral("Pendrel Publisher"));
-        tray_->setContextMenu(&menu_);
-        connect(tray_, &QSystemTrayIcon::activated, this, &StatusItemController::onActivated);
-        showIcon(IconLook{});
-        tray_->show();
-        // The tray has placed the icon a moment after it is shown.
-        QTimer::singleShot(1500, this, &StatusItemController::samplePanel);
+    if (trayAtLaunch) {
+        createTrayIcon();
+    } else {
+        // Started at login, the program can win the race against the
+        // desktop's panel: the icon is made once a tray is there, as a launch
+        // at that moment would make it (a StatusNotifierItem where the
+        // desktop has a watcher).
+        trayHosts_ = new TrayHostWatcher(this);
+        connect(trayHosts_, &TrayHostWatcher::appeared, this, &StatusItemController::adoptTray);
+        trayHosts_->watch();
     }
     qApp->installEventFilter(this);
 
     const QPointer<StatusItemController> self(this);
     state_.onStatusIconStateChange = [self](const StatusIconState &s) {
-        if (self)
-            self->presenter_.apply(s);
+        if (!self)
+            return;
+        self->presenter_.apply(s);
+        self->updateToolTip();
     };
+    // The stage shown in the tooltip moves on without the icon's state changing.
+    connect(&state_, &AppState::jobsChanged, this, &StatusItemController::updateToolTip);
     state_.onPanelRequested = [self] {
         if (self)
             self->showPanel();
@@ -126,6 +130,44 @@ StatusItemController::~StatusItemController()
     state_.onPanelDismissRequested = nullptr;
     state_.onPreferredPanelSizeChange = nullptr;
     state_.onUpdateStateChange = nullptr;
+}
+
+void StatusItemController::createTrayIcon()
+{
+    tray_ = new QSystemTrayIcon(this);
+    tray_->setContextMenu(&menu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, &StatusItemController::onActivated);
+    updateToolTip();
+    showIcon(look_);
+    tray_->show();
+    // The tray has placed the icon a moment after it is shown.
+    QTimer::singleShot(1500, this, &StatusItemController::samplePanel);
+}
+
+void StatusItemController::adoptTray()
+{
+    trayHosts_->deleteLater();
+    trayHosts_ = nullptr;
+    createTrayIcon();
+    // The window was shown for want of a tray; the icon opens the panel now.
+    hidePanel();
+    panel_->setPopup(canPlacePopups(true));
+}
+
+void StatusItemController::updateToolTip()
+{
+    if (!tray_)
+        return;
+    std::optional<JobStep> step;
+    for (const JobRecord &job : state_.jobs()) {
+        if (job.status == JobStatus::running && !job.aborted && job.step) {
+            step = job.step;
+            break;
+        }
+    }
+    const QString text = StatusIconPresenter::toolTip(state_.statusIconState(), step);
+    if (tray_->toolTip() != text)
+        tray_->setToolTip(text);
 }
 
 void StatusItemController::onActivated(QSystemTrayIcon::ActivationReason reason)
@@ -181,7 +223,16 @@ void StatusItemController::samplePanel()
 {
     if (!tray_ || QGuiApplication::platformName() != u"xcb")
         return;
-    const QRect where = tray_->geometry();
+    QRect where = tray_->geometry();
+    // A StatusNotifierItem host does not say where it draws the icon: the
+    // desktop's panel is sampled as a whole instead.
+    bool wholePanel = false;
+    if (!where.isValid()) {
+        const QList<QRect> docks = TrayHostWatcher::dockGeometries();
+        wholePanel = !docks.isEmpty();
+        if (wholePanel)
+            where = docks.first();
+    }
     QScreen *screen = where.isValid() ? QGuiApplication::screenAt(where.center()) : nullptr;
     if (!screen) {
         // Not docked yet (a tray that comes after the program): look again.
@@ -196,6 +247,9 @@ void StatusItemController::samplePanel()
     if (shot.width() < 4 || shot.height() < 4)
         return;
     QHash<QRgb, int> counts;
+    for (int y = 0; wholePanel && y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2)
+            ++counts[shot.pixel(x, y) | 0xff000000u];
     for (int x = 0; x < shot.width(); ++x) {
         ++counts[shot.pixel(x, 0) | 0xff000000u];
         ++counts[shot.pixel(x, shot.height() - 1) | 0xff000000u];
@@ -264,7 +318,10 @@ void StatusItemController::placePanelWindow()
     std::optional<QRect> icon;
     if (tray_ && tray_->geometry().isValid())
         icon = tray_->geometry();
-    panel_->move(placePanel(panel_->size(), icon, openedAt_, screen->availableGeometry()).topLeft());
+    // The window's own rectangle, not move()'s frame position: a panel
+    // that was a framed window before a tray appeared keeps that frame's
+    // size in Qt's books.
+    panel_->setGeometry(placePanel(panel_->size(), icon, openedAt_, screen->availableGeometry()));
 }
 
 void StatusItemController::hidePanel()

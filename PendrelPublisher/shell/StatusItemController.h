@@ -13,6 +13,7 @@ namespace pendrel {
 class AppState;
 class ClipperPanelView;
 class PanelWindow;
+class TrayHostWatcher;
 
 // The tray icon, its menu and the panel it opens.
 class StatusItemController : public QObject {
@@ -25,9 +26,9 @@ public:
     void showPanel();
     void hidePanel();
     void togglePanel();
-    // Whether a tray took the icon at launch; without one the panel is
-    // shown as an ordinary window.
-    [[nodiscard]] bool hasTray() const { return trayAtLaunch_; }
+    // Whether a tray holds the icon (from launch, or since one appeared);
+    // without one the panel is shown as an ordinary window.
+    [[nodiscard]] bool hasTray() const { return tray_ != nullptr; }
     [[nodiscard]] PanelWindow &panel() const { return *panel_; }
     // The right-click menu; its first entry follows the update state.
     [[nodiscard]] QMenu &contextMenu() { return menu_; }
@@ -43,6 +44,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void createTrayIcon();
+    // A tray that appeared after launch takes over from the window form.
+    void adoptTray();
+    void updateToolTip();
     void onActivated(QSystemTrayIcon::ActivationReason reason);
     void showIcon(const IconLook &look);
     // The colour the icon is drawn on: sampled around the icon where the
@@ -57,7 +62,7 @@ private:
     ClipperPanelView *view_ = nullptr;
     QSystemTrayIcon *tray_ = nullptr;
     QPoint openedAt_;
-    bool trayAtLaunch_ = false;
+    TrayHostWatcher *trayHosts_ = nullptr;
     QMenu menu_;
     QAction *checkForUpdates_ = nullptr;
     StatusIconPresenter presenter_;

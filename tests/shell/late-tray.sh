@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Started before the desktop's tray (as at login, racing the panel), the
-# program shows its panel as a window and docks its icon once a tray appears.
+# program shows its panel as a window; once a tray (trayer, XEmbed) appears
+# it docks its icon there and the window gives way to it: the icon opens the
+# panel from then on. The late StatusNotifierItem host is in xfce-tray.sh.
 # Usage: late-tray.sh <pendrel-publisher>
 set -euo pipefail
 app="$1"
@@ -12,7 +14,8 @@ within 10 panel_shown || fail "with no tray the panel was not shown as a window"
 
 start_tray_host
 within 10 icon_center || fail "the icon did not dock in a tray that appeared later"
-# The docked icon works: a click hides the panel, the next shows it again.
+within 5 panel_hidden || fail "the window stayed once the icon was docked"
+# The docked icon works: a click shows the panel, the next hides it again.
 click_icon() {
   local xy; xy="$(icon_center)"
   sleep 1
@@ -20,6 +23,7 @@ click_icon() {
   xdotool mousemove $xy click 1
 }
 click_icon
-within 5 panel_hidden || fail "a click on the late icon did not close the panel"
-click_icon
 within 5 panel_shown || fail "a click on the late icon did not open the panel"
+panel_is_popup || fail "the late icon opened the panel as a window, not as its popup"
+click_icon
+within 5 panel_hidden || fail "a click on the late icon did not close the panel"

@@ -17,7 +17,9 @@ pids+=($!)
 within 10 icon_center || fail "no tray icon appeared"
 read -r x y <<<"$(icon_center)"
 
-# 2. A click opens the panel (a 440-wide window).
+# 2. A click opens the panel (a 440-wide window). The icon gets a moment
+# to settle in the tray first, as it would before anyone reaches it.
+sleep 1
 xdotool mousemove "$x" "$y" click 1
 within 10 panel_shown || fail "a click on the icon did not open the panel"
 if command -v import >/dev/null; then import -window root "$artifacts/tray-panel.png" || true; fi

@@ -152,6 +152,32 @@ private slots:
             QTest::qWaitFor([&] { return shown.last() == IconLook{}; }, StatusIconPresenter::returnDelayMs));
     }
 
+    void toolTip_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("step"); // -1: no running stage known
+        QTest::addColumn<QString>("text");
+        using K = StatusIconState::Kind;
+        QTest::newRow("idle") << int(K::idle) << -1 << QStringLiteral("Pendrel Publisher");
+        QTest::newRow("queued") << int(K::processing) << -1 << QStringLiteral("Pendrel Publisher \u2014 Transforming");
+        QTest::newRow("stage") << int(K::processing) << int(JobStep::illustrations)
+                               << QStringLiteral("Pendrel Publisher \u2014 Generating images");
+        QTest::newRow("ending") << int(K::processing) << int(JobStep::done)
+                                << QStringLiteral("Pendrel Publisher \u2014 Transforming");
+        QTest::newRow("success") << int(K::success) << -1 << QStringLiteral("Pendrel Publisher \u2014 Article ready");
+        QTest::newRow("error") << int(K::error) << -1 << QStringLiteral("Pendrel Publisher \u2014 Needs attention");
+    }
+    void toolTip()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, step);
+        QFETCH(QString, text);
+        const StatusIconState states[] = {StatusIconState::idle(), StatusIconState::processing(1),
+                                          StatusIconState::success(), StatusIconState::error()};
+        const std::optional<JobStep> running = step < 0 ? std::nullopt : std::optional(JobStep(step));
+        QCOMPARE(StatusIconPresenter::toolTip(states[kind], running), text);
+    }
+
     // The automatically chosen icon stands out from light and dark panels:
     // every opaque pixel of its strokes, badge included, at 3:1 at least.
     void iconContrast_data()
