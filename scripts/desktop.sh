@@ -49,13 +49,13 @@ start_tray_host() {
 
 # The centre of the tray icon as "x y".
 icon_center() {
-  local size position pos width
+  local size position pos width height
   # The icon's window: the panel has the same name and class, but is large.
   read -r size position <<<"$(xwininfo -root -tree |
     awk '/"Pendrel Publisher": \("pendrel-publisher"/ { split($(NF-1), wh, "x"); if (wh[1] < 100) { print $(NF-1), $NF; exit } }')"
   [ -n "${size:-}" ] || return 1
-  width="${size%%x*}"; pos="${position#+}"
-  echo "$(( ${pos%%+*} + width / 2 )) $(( ${pos#*+} + width / 2 ))"
+  width="${size%%x*}"; height="${size#*x}"; pos="${position#+}"
+  echo "$(( ${pos%%+*} + width / 2 )) $(( ${pos#*+} + height / 2 ))"
 }
 
 # A visible panel window, 440 wide, or of the size given ("440x548").

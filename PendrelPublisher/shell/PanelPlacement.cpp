@@ -13,15 +13,33 @@ int clamp(int value, int low, int high)
     return high < low ? low : std::clamp(value, low, high);
 }
 
+bool isKnown(const std::optional<QRect> &icon)
+{
+    return icon && icon->isValid() && !icon->isEmpty();
+}
+
+QPoint anchorOf(const std::optional<QRect> &icon, QPoint cursor)
+{
+    // QRect::center() rounds down by one pixel for even sizes.
+    return isKnown(icon) ? QPoint(icon->x() + icon->width() / 2, icon->y() + icon->height() / 2) : cursor;
+}
+
 } // namespace
+
+int roomForPanel(std::optional<QRect> iconGeometry, QPoint cursor, QRect available)
+{
+    if (!isKnown(iconGeometry))
+        return available.height();
+    const bool upperHalf = anchorOf(iconGeometry, cursor).y() < available.center().y();
+    const int room = upperHalf ? available.bottom() - iconGeometry->bottom() - kGap
+                               : iconGeometry->top() - kGap - available.top();
+    return std::clamp(room, 1, available.height());
+}
 
 QRect placePanel(QSize panel, std::optional<QRect> iconGeometry, QPoint cursor, QRect available)
 {
-    const bool knownIcon = iconGeometry && iconGeometry->isValid() && !iconGeometry->isEmpty();
-    // QRect::center() rounds down by one pixel for even sizes.
-    const QPoint anchor = knownIcon ? QPoint(iconGeometry->x() + iconGeometry->width() / 2,
-                                             iconGeometry->y() + iconGeometry->height() / 2)
-                                    : cursor;
+    const bool knownIcon = isKnown(iconGeometry);
+    const QPoint anchor = anchorOf(iconGeometry, cursor);
     const bool upperHalf = anchor.y() < available.center().y();
     int y;
     if (knownIcon)

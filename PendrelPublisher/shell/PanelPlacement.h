@@ -14,5 +14,8 @@ namespace pendrel {
 // always inside the available area (a panel taller than the area starts at
 // its top).
 QRect placePanel(QSize panel, std::optional<QRect> iconGeometry, QPoint cursor, QRect available);
+// The height a panel placed as above can have without covering the icon: the
+// area's height on the icon's open side (all of it where the icon is unknown).
+int roomForPanel(std::optional<QRect> iconGeometry, QPoint cursor, QRect available);
 
 } // namespace pendrel

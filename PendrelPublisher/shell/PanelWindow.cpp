@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -46,18 +45,17 @@ void PanelWindow::setContent(QWidget *content)
     if (content_)
         return;
     content_ = content;
-    // The panel's full height may not fit the screen (a signed-in panel on
-    // an 800-pixel laptop screen); it then scrolls inside the window.
-    auto *scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("panelScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidgetResizable(true);
-    // Not a Tab stop of its own: focus moves through the controls, and the
-    // area follows it.
-    scroll->setFocusPolicy(Qt::NoFocus);
-    scroll->setWidget(content);
-    layout()->addWidget(scroll);
+    // The panel scrolls its own content where the window is less high than
+    // the panel wants (a signed-in panel on an 800-pixel laptop screen).
+    layout()->addWidget(content);
+    fitToScreen();
+}
+
+void PanelWindow::setRoom(int height)
+{
+    if (height == room_)
+        return;
+    room_ = height;
     fitToScreen();
 }
 
@@ -86,10 +84,10 @@ void PanelWindow::fitToScreen()
     // nor the borders and title bar the compositor draws. Leave room for them.
     if (available > 0 && QGuiApplication::platformName().startsWith(u"wayland"))
         available -= waylandAllowance;
+    if (room_ > 0)
+        available = available > 0 ? std::min(available, room_) : room_;
     // The title bar and borders a window gets, known once it is shown.
     const int frame = isVisible() ? std::max(0, frameGeometry().height() - geometry().height()) : 0;
-    if (content_)
-        content_->setMinimumHeight(wanted_.height());
     setFixedSize(wanted_.width(), fittedHeight(wanted_.height(), available, frame));
 }
 

@@ -24,6 +24,9 @@ public:
     // Sets the panel's content on first use.
     void setContent(QWidget *content);
     void setPanelSize(int width, int height);
+    // The most height the window may take (the room beside the tray icon);
+    // 0: the screen's.
+    void setRoom(int height);
     // The window's height for a panel `wanted` high on a screen whose
     // free area is `available` high, with `frame` pixels of title bar.
     static int fittedHeight(int wanted, int available, int frame);
@@ -49,6 +52,7 @@ private:
     QWidget *content_ = nullptr;
     QElapsedTimer sinceHidden_;
     QSize wanted_;
+    int room_ = 0;
     bool watchingScreen_ = false;
 };
 

@@ -318,6 +318,9 @@ void StatusItemController::placePanelWindow()
     std::optional<QRect> icon;
     if (tray_ && tray_->geometry().isValid())
         icon = tray_->geometry();
+    // No taller than the room beside the icon: on a small screen (or at a
+    // large scale) the panel scrolls rather than cover the icon.
+    panel_->setRoom(roomForPanel(icon, openedAt_, screen->availableGeometry()));
     // The window's own rectangle, not move()'s frame position: a panel
     // that was a framed window before a tray appeared keeps that frame's
     // size in Qt's books.

@@ -282,6 +282,16 @@ private slots:
         const QRect small(0, 0, 800, 600);
         QCOMPARE(placePanel(QSize(440, 760), std::nullopt, QPoint(400, 590), small).topLeft(),
                  QPoint(180, 0));
+        // A 760-pixel panel on a 400-pixel area (a laptop at scale 2): cut to
+        // the room beside the icon, it stays off the icon, top or bottom.
+        const QRect tiny(0, 0, 640, 400);
+        for (const QRect icon : {QRect(600, 0, 22, 22), QRect(600, 378, 22, 22)}) {
+            const int room = roomForPanel(icon, {}, tiny);
+            const QRect panel = placePanel(QSize(440, std::min(760, room)), icon, {}, tiny);
+            QVERIFY(tiny.contains(panel));
+            QVERIFY(!panel.intersects(icon));
+            QVERIFY(room >= 370);
+        }
     }
 
     // A second launch hands over to the first and steps back; the lock is
