@@ -58,7 +58,10 @@ PersistedState PersistedState::decode(const QByteArray &bytes)
             if (failure)
                 return;
             try {
-                jobs.append(JobRecord::fromJson(element, dates));
+                JobRecord job = JobRecord::fromJson(element, dates);
+                if (!job.isWaiting())
+                    job.packTexts(); // finished: read again only when asked for
+                jobs.append(std::move(job));
             } catch (DecodingError &error) {
                 error.prependIndex(jobs.size());
                 error.prependKey(QStringLiteral("jobs"));

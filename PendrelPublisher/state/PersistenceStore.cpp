@@ -275,9 +275,12 @@ void PersistenceStore::writeLatest()
     }
     if (!state)
         return;
-    const QList<QByteArray> pieces = encoder_.encode(*state);
+    const QList<FilePiece> pieces = encoder_.encode(*state);
     state.reset(); // the caller's list is its own again while the file is written
-    outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error);
+    int written = -1;
+    outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
+    if (outcome.saved)
+        encoder_.written(written);
 
     std::optional<QString> line;
     QObject *context;

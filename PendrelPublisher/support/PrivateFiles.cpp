@@ -72,6 +72,47 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// Copies a range of `from` to the end of `to`; in the kernel where it can.
+bool copyRange(int from, qint64 offset, qint64 length, int to)
+{
+    loff_t at = offset;
+    bool kernel = true;
+    while (length > 0 && kernel) {
+        const ssize_t n = ::copy_file_range(from, &at, to, nullptr, std::size_t(length), 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            // Not between these two files (other file systems, older kernels): by hand.
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+                return false;
+            kernel = false;
+            break;
+        }
+        if (n == 0) { // the source is shorter than it was
+            errno = EIO;
+            return false;
+        }
+        at += n;
+        length -= n;
+    }
+    QByteArray buffer(qsizetype(std::min<qint64>(length, 1024 * 1024)), Qt::Uninitialized);
+    while (length > 0) {
+        const ssize_t n = ::pread(from, buffer.data(), std::size_t(std::min<qint64>(length, buffer.size())), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        if (!writeAll(to, QByteArray::fromRawData(buffer.constData(), n)))
+            return false;
+        at += n;
+        length -= n;
+    }
+    return true;
+}
+
 } // namespace
 
 bool makePrivateFolder(const QString &path, QString &error)
@@ -111,6 +152,15 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &err
 
 bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QString &error)
 {
+    QList<FilePiece> each;
+    each.reserve(pieces.size());
+    for (const QByteArray &piece : pieces)
+        each.append(FilePiece{piece});
+    return writePrivateFile(path, each, error);
+}
+
+bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error, int *written)
+{
     const QString folder = QFileInfo(path).absolutePath();
     if (!makePrivateFolder(folder, error))
         return false;
@@ -125,17 +175,29 @@ bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QStr
     };
     if (file.fd() < 0)
         return fail({});
-    for (const QByteArray &piece : pieces) {
-        if (!writeAll(file.fd(), piece))
+    for (const FilePiece &piece : pieces) {
+        if (piece.fd >= 0 ? !copyRange(piece.fd, piece.offset, piece.length, file.fd()) : !writeAll(file.fd(), piece.bytes))
             return fail({});
     }
     if (::fsync(file.fd()) != 0)
         return fail({});
+    const int kept = written ? ::open(file.name().constData(), O_RDONLY | O_CLOEXEC) : -1;
+    if (written && kept < 0)
+        return fail({});
+    const auto failKept = [&] {
+        const int code = errno;
+        if (kept >= 0)
+            ::close(kept);
+        errno = code;
+        return fail({});
+    };
     if (!file.close())
-        return fail({});
+        return failKept();
     if (::rename(file.name().constData(), QFile::encodeName(path).constData()) != 0)
-        return fail({});
+        return failKept();
     file.release();
+    if (written)
+        *written = kept;
     // The rename itself is durable only once the folder is synced.
     const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
