@@ -209,6 +209,7 @@ JobRecord JobRecord::draft(const ClipPayload &clip, const ClipperSettings &setti
 void JobRecord::packTexts()
 {
     JobText::packTogether({
+        &clip.text,
         sourceText ? &*sourceText : nullptr,
         transformResult ? &transformResult->transformedContent : nullptr,
         contentAfterIllustrations ? &*contentAfterIllustrations : nullptr,

@@ -36,7 +36,7 @@ QByteArray PersistedState::encode() const
     return json::writeSorted(toJson(JsonDates::iso8601()));
 }
 
-PersistedState PersistedState::decode(const QByteArray &bytes)
+PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes)
 {
     const JsonDates dates = JsonDates::iso8601();
     // Each job is decoded as soon as it is parsed: the JSON values of a long
@@ -45,6 +45,7 @@ PersistedState PersistedState::decode(const QByteArray &bytes)
     // answer is the one reading the whole document gives (where a repeated
     // "jobs" replaces the earlier one, and the settings are read first).
     QList<JobRecord> jobs;
+    QList<QByteArrayView> where;
     std::optional<DecodingError> failure;
     bool streamed = false;
     const json::RootArrayReader reader{
@@ -52,9 +53,10 @@ PersistedState PersistedState::decode(const QByteArray &bytes)
         [&] {
             streamed = true;
             jobs.clear();
+            where.clear();
             failure.reset();
         },
-        [&](const QJsonValue &element) {
+        [&](const QJsonValue &element, QByteArrayView text) {
             if (failure)
                 return;
             try {
@@ -62,6 +64,7 @@ PersistedState PersistedState::decode(const QByteArray &bytes)
                 if (!job.isWaiting())
                     job.packTexts(); // finished: read again only when asked for
                 jobs.append(std::move(job));
+                where.append(text);
             } catch (DecodingError &error) {
                 error.prependIndex(jobs.size());
                 error.prependKey(QStringLiteral("jobs"));
@@ -74,6 +77,8 @@ PersistedState PersistedState::decode(const QByteArray &bytes)
         throw *failure;
     if (streamed)
         state.jobs = std::move(jobs);
+    if (jobBytes)
+        *jobBytes = streamed ? std::move(where) : QList<QByteArrayView>();
     return state;
 }
 

@@ -26,6 +26,12 @@ public:
     // The pieces of the last encode() are now the file open as `fd` (taken
     // over): later saves copy unchanged jobs from there.
     void written(int fd);
+    // The jobs of the file just read, open as `fd` (taken over), each at
+    // its place there. The first save copies those whose bytes are exactly
+    // what encoding them gives instead of encoding them, checking that by
+    // encoding all but their long texts, which only need to be written in
+    // the writer's form.
+    void seed(int fd, const QList<JobRecord> &jobs, const QList<std::pair<qint64, qint64>> &places);
 
     // How many jobs the last encode() had to encode.
     [[nodiscard]] qsizetype lastEncodedJobs() const { return lastEncodedJobs_; }
@@ -46,7 +52,9 @@ private:
         qint64 offset = 0;
         qint64 length = 0;
         qint64 nextOffset = 0;            // where the last encode() puts it
+        bool checked = true;              // false: read, not yet known to be the writer's form
     };
+    [[nodiscard]] static bool writtenAlike(const Entry &entry);
 
     QHash<QUuid, Entry> entries_;
     qsizetype lastEncodedJobs_ = 0;

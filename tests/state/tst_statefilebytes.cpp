@@ -20,6 +20,7 @@ using namespace pendrel::test;
 namespace {
 
 using Change = std::function<void(PersistedState &)>;
+using Reshape = std::function<QByteArray(QByteArray)>; // the file as another writer might leave it
 
 QByteArray fileBytes(const QString &path)
 {
@@ -28,10 +29,13 @@ QByteArray fileBytes(const QString &path)
 }
 
 // Every job state, long texts with surrogate pairs, escapes and control
-// characters, an empty text, and two checkpoints that are the same text.
+// characters, an empty text, two checkpoints that are the same text, and
+// no titles (for a null in their place).
 PersistedState sample()
 {
     PersistedState state = richState(10, 3000, 4);
+    for (JobRecord &job : state.jobs)
+        job.title.reset();
     state.jobs[2].contentAfterHumanize = QString();
     state.jobs[3].finalContent = state.jobs[3].transformResult->transformedContent;
     return state;
@@ -50,6 +54,7 @@ class StateFileBytes : public QObject {
 private slots:
     void savedAfterReadingIsTheEncoding_data()
     {
+        QTest::addColumn<Reshape>("reshape");
         QTest::addColumn<Change>("first");
         QTest::addColumn<Change>("second");
         const Change none = [](PersistedState &) {};
@@ -59,13 +64,28 @@ private slots:
         };
         const Change newText = [](PersistedState &s) { s.jobs[7].finalContent = sampleText(77, 5000); };
         const Change newJob = [](PersistedState &s) { s.jobs.prepend(richJob(10, 2000, 3)); };
-        QTest::newRow("unchanged") << none << none;
-        QTest::newRow("a log line, then a new text") << logFinished << newText;
-        QTest::newRow("a new job, then a log line") << newJob << logFinished;
+        const Reshape asWritten = [](QByteArray b) { return b; };
+        // The same state in other bytes: those jobs are encoded again.
+        const Reshape slashes = [](QByteArray b) { return b.replace("\\/", "/"); };
+        const Reshape escapedLetter = [](QByteArray b) { return b.replace(QStringLiteral("Bahnhöfe").toUtf8(), "Bahnh\\u00f6fe"); };
+        const Reshape unknownMember = [](QByteArray b) {
+            return b.replace("\"voiceoverFailed\"", "\"unknown\" : [1, 2],\n      \"voiceoverFailed\"");
+        };
+        const Reshape nullOptional = [](QByteArray b) {
+            return b.replace("\"voiceoverFailed\"", "\"title\" : null,\n      \"voiceoverFailed\"");
+        };
+        QTest::newRow("unchanged") << asWritten << none << none;
+        QTest::newRow("a log line, then a new text") << asWritten << logFinished << newText;
+        QTest::newRow("a new job, then a log line") << asWritten << newJob << logFinished;
+        QTest::newRow("slashes not escaped") << slashes << none << logFinished;
+        QTest::newRow("a letter escaped") << escapedLetter << none << none;
+        QTest::newRow("a member the reader skips") << unknownMember << none << none;
+        QTest::newRow("a null where the writer leaves one out") << nullOptional << newText << none;
     }
 
     void savedAfterReadingIsTheEncoding()
     {
+        QFETCH(Reshape, reshape);
         QFETCH(Change, first);
         QFETCH(Change, second);
         QTemporaryDir folder;
@@ -75,6 +95,9 @@ private slots:
             writer.saveState(state.settings, state.pendingClip, state.jobs);
             writer.waitForPendingSaves();
             QCOMPARE(fileBytes(writer.currentFilePath()), state.encode());
+            const QByteArray other = reshape(state.encode());
+            QFile file(writer.currentFilePath());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(other) == other.size());
         }
         PersistenceStore store(folder.path(), AppConfiguration::bundleIdentifier());
         PersistedState loaded = store.loadStateNow();
