@@ -6,9 +6,33 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace pendrel {
+
+namespace {
+
+std::pair<qint64, qint64> sizeAndTime(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return {-1, -1};
+    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+PersistedStateEncoder::HeldFile::HeldFile(int descriptor) : fd(descriptor)
+{
+    std::tie(size, modified) = sizeAndTime(fd);
+}
+
+bool PersistedStateEncoder::HeldFile::intact() const
+{
+    return size >= 0 && sizeAndTime(fd) == std::pair(size, modified);
+}
 
 PersistedStateEncoder::HeldFile::~HeldFile()
 {
@@ -28,10 +52,21 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
     QList<FilePiece> held; // per job: its bytes in the file last written, if there
     held.reserve(state.jobs.size());
     lastEncodedJobs_ = 0;
+    // A file edited in place under us no longer holds the jobs' bytes.
+    QHash<const HeldFile *, bool> intact;
+    const auto usable = [&intact](const Entry &entry) {
+        if (!entry.file)
+            return true;
+        auto it = intact.find(entry.file.get());
+        if (it == intact.end())
+            it = intact.insert(entry.file.get(), entry.file->intact());
+        return *it;
+    };
     for (const JobRecord &job : state.jobs) {
         const auto known = entries_.constFind(job.id);
         Entry entry;
-        if (known != entries_.constEnd() && known->job == job && (known->checked || writtenAlike(*known))) {
+        if (known != entries_.constEnd() && known->job == job && usable(*known)
+            && (known->checked || writtenAlike(*known))) {
             entry = *known;
             entry.checked = true;
         } else {

