@@ -130,8 +130,9 @@ bool operator==(const JobText &a, const JobText &b)
         const QByteArray y = b.unpacked();
         return std::memcmp(x.constData() + a.from_, y.constData() + b.from_, size_t(a.to_ - a.from_)) == 0;
     }
-    if (!a.pack_ && !b.pack_)
-        return a.plain_ == b.plain_;
+    if (!a.pack_ && !b.pack_) // copies of one text share it: no need to read it through
+        return (a.plain_.constData() == b.plain_.constData() && a.plain_.size() == b.plain_.size())
+               || a.plain_ == b.plain_;
     return a.toString() == b.toString();
 }
 
