@@ -49,7 +49,7 @@ QJsonObject ClipPayload::toJson(const JsonDates &dates) const
 {
     QJsonObject o{
         {QLatin1StringView("id"), uuidString(id)}, {QLatin1StringView("type"), enumString(type)},
-        {QLatin1StringView("text"), text},         {QLatin1StringView("url"), url},
+        {QLatin1StringView("text"), text.toString()},       {QLatin1StringView("url"), url},
         {QLatin1StringView("title"), title},       {QLatin1StringView("createdAt"), dates.encode(createdAt)},
     };
     json::insertOptional(o, QLatin1StringView("author"), author);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/JobText.h"
 #include "support/EnumStrings.h"
 #include "support/JsonDates.h"
 
@@ -33,7 +34,7 @@ QString clipTypeLabel(ClipType type);
 struct ClipPayload {
     QUuid id;
     ClipType type = ClipType::clipboard;
-    QString text;
+    JobText text; // a job's clip is packed with its other texts once the job is finished
     QString url;
     QString title;
     std::optional<QString> author;

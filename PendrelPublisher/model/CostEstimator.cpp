@@ -93,7 +93,7 @@ int humanizeCredits(qsizetype textLength)
 
 CostBreakdown estimateBreakdown(const ClipperSettings &settings, const std::optional<ClipPayload> &clip)
 {
-    const QString text = clip ? clip->text : QString();
+    const QString text = clip ? clip->text.toString() : QString();
     // Counting graphemes walks the text; do it only when a line needs it.
     std::optional<qsizetype> length;
     const auto textLength = [&] {

@@ -135,7 +135,7 @@ ContentMetadata ContentMetadata::fromJson(const QJsonValue &value, const JsonDat
 QJsonObject TransformResult::toJson(const JsonDates &) const
 {
     QJsonObject o{
-        {L("transformedContent"), transformedContent},
+        {L("transformedContent"), transformedContent.toString()},
         {L("citations"), QJsonArray::fromStringList(citations)},
         {L("talentIntegrations"), QJsonArray::fromStringList(talentIntegrations)},
         {L("seoMeta"), stringMap(seoMeta)},
@@ -206,6 +206,18 @@ JobRecord JobRecord::draft(const ClipPayload &clip, const ClipperSettings &setti
     return job;
 }
 
+void JobRecord::packTexts()
+{
+    JobText::packTogether({
+        &clip.text,
+        sourceText ? &*sourceText : nullptr,
+        transformResult ? &transformResult->transformedContent : nullptr,
+        contentAfterIllustrations ? &*contentAfterIllustrations : nullptr,
+        contentAfterHumanize ? &*contentAfterHumanize : nullptr,
+        finalContent ? &*finalContent : nullptr,
+    });
+}
+
 void JobRecord::appendLog(LogLevel level, const QString &message, const QDateTime &now)
 {
     logs.append(JobLogEntry{QUuid::createUuid(), now, level, message});
@@ -236,16 +248,17 @@ QJsonObject JobRecord::toJson(const JsonDates &dates) const
     json::insertOptional(o, L("step"), step, [](JobStep s) { return enumString(s); });
     json::insertOptional(o, L("result"), result, record);
     json::insertOptional(o, L("error"), error, record);
-    json::insertOptional(o, L("sourceText"), sourceText);
+    const auto text = [](const JobText &t) { return QJsonValue(t.toString()); };
+    json::insertOptional(o, L("sourceText"), sourceText, text);
     json::insertOptional(o, L("sourceURL"), sourceURL);
     json::insertOptional(o, L("metadata"), metadata, record);
     json::insertOptional(o, L("transformResult"), transformResult, record);
-    json::insertOptional(o, L("contentAfterIllustrations"), contentAfterIllustrations);
+    json::insertOptional(o, L("contentAfterIllustrations"), contentAfterIllustrations, text);
     json::insertOptional(o, L("illustrationsMetadata"), illustrationsMetadata, record);
-    json::insertOptional(o, L("contentAfterHumanize"), contentAfterHumanize);
+    json::insertOptional(o, L("contentAfterHumanize"), contentAfterHumanize, text);
     json::insertOptional(o, L("articleID"), articleID);
     json::insertOptional(o, L("savedURL"), savedURL);
-    json::insertOptional(o, L("finalContent"), finalContent);
+    json::insertOptional(o, L("finalContent"), finalContent, text);
     json::insertOptional(o, L("title"), title);
     return o;
 }

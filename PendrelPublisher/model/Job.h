@@ -2,6 +2,7 @@
 
 #include "model/Clip.h"
 #include "model/ClipperSettings.h"
+#include "model/JobText.h"
 #include "social/SocialCrossposting.h"
 #include "support/EnumStrings.h"
 #include "support/JsonDates.h"
@@ -125,7 +126,7 @@ struct ContentMetadata {
 };
 
 struct TransformResult {
-    QString transformedContent;
+    JobText transformedContent;
     QStringList citations;
     std::optional<double> qualityScore;
     QStringList talentIntegrations;
@@ -182,16 +183,16 @@ struct JobRecord {
     std::optional<JobErrorInfo> error;
     bool notifiedSubmitted = false;
     bool notifiedSuccess = false;
-    std::optional<QString> sourceText;
+    std::optional<JobText> sourceText;
     std::optional<QString> sourceURL;
     std::optional<ContentMetadata> metadata;
     std::optional<TransformResult> transformResult;
-    std::optional<QString> contentAfterIllustrations;
+    std::optional<JobText> contentAfterIllustrations;
     std::optional<IllustrationMetadata> illustrationsMetadata;
-    std::optional<QString> contentAfterHumanize;
+    std::optional<JobText> contentAfterHumanize;
     std::optional<QString> articleID;
     std::optional<QString> savedURL;
-    std::optional<QString> finalContent;
+    std::optional<JobText> finalContent;
     std::optional<QString> title;
     bool voiceoverQueued = false;
     bool voiceoverFailed = false;
@@ -202,6 +203,11 @@ struct JobRecord {
     // A new submitted job: fresh id, created and updated at one reading of
     // the clock, every flag false, nothing else set.
     static JobRecord draft(const ClipPayload &clip, const ClipperSettings &settings);
+
+    // Packs the long texts (source, articles, checkpoints) into one
+    // compressed block; done to jobs that are finished, which are read
+    // rarely. Reading them stays as before.
+    void packTexts();
 
     // Appends a line stamped `now`, keeping only the newest maxLogLines.
     void appendLog(LogLevel level, const QString &message, const QDateTime &now);

@@ -195,6 +195,8 @@ void AppState::updateJob(const QUuid &jobID, const std::function<void(JobRecord 
         return;
     mutate(*it);
     it->updatedAt = QDateTime::currentDateTimeUtc();
+    if (!it->isWaiting())
+        it->packTexts(); // nothing when they are packed already
     sortJobsNewestFirst();
     emit jobsChanged();
     persist();

@@ -24,7 +24,8 @@ struct PersistedState {
     // The state file's bytes: sorted keys, ISO 8601 dates, escaped slashes.
     [[nodiscard]] QByteArray encode() const;
     // Throws DecodingError for anything that is not a whole valid document.
-    static PersistedState decode(const QByteArray &bytes);
+    // `jobBytes`, when given, receives where each job stands in `bytes`.
+    static PersistedState decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes = nullptr);
 };
 
 } // namespace pendrel

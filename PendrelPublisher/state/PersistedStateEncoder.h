@@ -1,33 +1,64 @@
 #pragma once
 
 #include "state/PersistedState.h"
+#include "support/PrivateFiles.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QUuid>
 
+#include <memory>
+
 namespace pendrel {
 
 // Writes the state file's text again after each change while encoding only
-// the jobs that changed: every job's text is kept with a copy of the record
+// the jobs that changed: every job written is kept with a copy of the record
 // it came from, and a job equal to its copy (a quick comparison while the
-// two still share their data) has the same text. A long history thus costs
-// one comparison per job, not a full encoding, on every save. The pieces,
-// joined, are byte for byte PersistedState::encode(). Not thread-safe: the
-// store uses it on its own thread only.
+// two still share their data) has the same text. The text of such a job is
+// not held in memory but copied from the file last written, which stays
+// open for that: a long history's text runs to hundreds of megabytes. The
+// pieces, joined, are byte for byte PersistedState::encode(). Not
+// thread-safe: the store uses it on its own thread only.
 class PersistedStateEncoder {
 public:
-    [[nodiscard]] QList<QByteArray> encode(const PersistedState &state);
+    [[nodiscard]] QList<FilePiece> encode(const PersistedState &state);
+    // The pieces of the last encode() are now the file open as `fd` (taken
+    // over): later saves copy unchanged jobs from there.
+    void written(int fd);
+    // The jobs of the file just read, open as `fd` (taken over), each at
+    // its place there. The first save copies those whose bytes are exactly
+    // what encoding them gives instead of encoding them, checking that by
+    // encoding all but their long texts, which only need to be written in
+    // the writer's form.
+    void seed(int fd, const QList<JobRecord> &jobs, const QList<std::pair<qint64, qint64>> &places);
 
     // How many jobs the last encode() had to encode.
     [[nodiscard]] qsizetype lastEncodedJobs() const { return lastEncodedJobs_; }
 
 private:
+    // An open file whose bytes the entries refer to; closed with the last.
+    struct HeldFile {
+        int fd = -1;
+        explicit HeldFile(int descriptor);
+        ~HeldFile();
+        // Not changed in place since (by someone else: ours are replaced whole).
+        [[nodiscard]] bool intact() const;
+        qint64 size = -1;
+        qint64 modified = -1; // nanoseconds
+        HeldFile(const HeldFile &) = delete;
+        HeldFile &operator=(const HeldFile &) = delete;
+    };
     struct Entry {
         JobRecord job;
-        QByteArray text;
+        QByteArray text;                  // until it is in a written file
+        std::shared_ptr<HeldFile> file;   // else its bytes are there
+        qint64 offset = 0;
+        qint64 length = 0;
+        qint64 nextOffset = 0;            // where the last encode() puts it
+        bool checked = true;              // false: read, not yet known to be the writer's form
     };
+    [[nodiscard]] static bool writtenAlike(const Entry &entry);
 
     QHash<QUuid, Entry> entries_;
     qsizetype lastEncodedJobs_ = 0;

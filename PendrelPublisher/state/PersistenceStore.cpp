@@ -12,6 +12,8 @@
 #include <QPromise>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <malloc.h>
 #include <syslog.h>
 
 namespace pendrel {
@@ -44,6 +46,8 @@ public:
     [[nodiscard]] QString problem() const { return file_.errorString(); }
     // Valid while this object lives.
     [[nodiscard]] const QByteArray &bytes() const { return bytes_; }
+    // A descriptor of its own on the file, for reading it later.
+    [[nodiscard]] int duplicate() const { return ::fcntl(file_.handle(), F_DUPFD_CLOEXEC, 0); }
 
 private:
     QFile file_;
@@ -139,7 +143,20 @@ PersistedState PersistenceStore::loadStateNow()
     if (!file->readable())
         return PersistedState{};
     try {
-        return PersistedState::decode(file->bytes());
+        QList<QByteArrayView> jobBytes;
+        PersistedState state = PersistedState::decode(file->bytes(), &jobBytes);
+        if (const int fd = file->duplicate(); fd >= 0) {
+            QList<std::pair<qint64, qint64>> places;
+            places.reserve(jobBytes.size());
+            for (const QByteArrayView text : jobBytes)
+                places.append({qint64(text.data() - file->bytes().constData()), qint64(text.size())});
+            encoder_.seed(fd, state.jobs, places);
+        }
+        file.reset();
+        // Reading a long history unpacks all of it for a moment; what was
+        // freed goes back to the system rather than stay with the process.
+        malloc_trim(0);
+        return state;
     } catch (const DecodingError &e) {
         if (fromCurrent)
             setAside(e.description());
@@ -275,9 +292,14 @@ void PersistenceStore::writeLatest()
     }
     if (!state)
         return;
-    const QList<QByteArray> pieces = encoder_.encode(*state);
+    const QList<FilePiece> pieces = encoder_.encode(*state);
     state.reset(); // the caller's list is its own again while the file is written
-    outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error);
+    int written = -1;
+    outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
+    if (outcome.saved)
+        encoder_.written(written);
+    if (encoder_.lastEncodedJobs() > 1) // a first save writes out every packed text once
+        malloc_trim(0);
 
     std::optional<QString> line;
     QObject *context;

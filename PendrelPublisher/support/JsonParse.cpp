@@ -216,7 +216,9 @@ private:
             return {};
         }
         for (;;) {
-            reader_->element(value());
+            const uchar *start = p_;
+            const QJsonValue element = value();
+            reader_->element(element, QByteArrayView(start, p_ - start));
             skipSpace();
             if (!another(']', "unterminated array"))
                 break;

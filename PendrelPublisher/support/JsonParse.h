@@ -24,7 +24,8 @@ QJsonValue parseJson(QByteArrayView bytes);
 struct RootArrayReader {
     QLatin1StringView key;
     std::function<void()> begin; // as the array starts; again for a repeated key
-    std::function<void(const QJsonValue &element)> element;
+    // With the element's bytes as they stand in the document.
+    std::function<void(const QJsonValue &element, QByteArrayView bytes)> element;
 };
 QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader);
 

@@ -20,7 +20,8 @@ QByteArray writeSortedAt(const QJsonValue &value, int depth);
 
 // writeSorted's text for `root` with an array under `arrayKey`, as
 // consecutive pieces, taking the array's elements already written (each as
-// writeSortedAt(element, 2) gives it) instead of writing them again.
+// writeSortedAt(element, 2) gives it) instead of writing them again. With
+// elements, element i is piece 2i + 1 and every other piece is the writer's.
 QList<QByteArray> writeSortedPieces(QJsonObject root, QLatin1StringView arrayKey,
                                    const QList<QByteArray> &elements);
 

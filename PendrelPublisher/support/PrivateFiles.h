@@ -30,4 +30,20 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &err
 // memory first.
 bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QString &error);
 
+// A piece of a file to write: bytes in hand, or (with fd >= 0) `length`
+// bytes of an open file from `offset`, which the kernel copies without
+// them passing through this process.
+struct FilePiece {
+    QByteArray bytes;
+    int fd = -1;
+    qint64 offset = 0;
+    qint64 length = 0;
+
+    [[nodiscard]] qint64 size() const { return fd >= 0 ? length : bytes.size(); }
+};
+// The same again; on success `written`, when given, receives a descriptor
+// open for reading on the file just written (the caller closes it), so that
+// its bytes stay reachable after the file is replaced in turn.
+bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error, int *written = nullptr);
+
 } // namespace pendrel

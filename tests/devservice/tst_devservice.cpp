@@ -123,9 +123,9 @@ private slots:
             10000));
         const JobRecord job = *h.state->job(id);
         QCOMPARE(job.status, JobStatus::success);
-        QVERIFY(job.sourceText->contains(QStringLiteral("Teams that wait for slow builds")));
+        QVERIFY(job.sourceText->toString().contains(QStringLiteral("Teams that wait for slow builds")));
         QVERIFY(!job.metadata->categories.isEmpty());
-        QVERIFY(job.transformResult->transformedContent.startsWith(QStringLiteral("# ")));
+        QVERIFY(job.transformResult->transformedContent.toString().startsWith(QStringLiteral("# ")));
         QCOMPARE(job.illustrationsMetadata->assets.size(), 2);
         QVERIFY(job.contentAfterHumanize);
         QVERIFY(job.voiceoverQueued);

@@ -1,0 +1,141 @@
+// The state file a store writes after reading one is byte for byte what
+// PersistedState::encode() gives for the same state, however the jobs are
+// held in between (packed texts, bytes copied from the file last written);
+// and the texts a finished job keeps packed read back exactly.
+
+#include "state/AppConfiguration.h"
+#include "state/PersistenceStore.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "StateSamples.h"
+
+#include <functional>
+
+using namespace pendrel;
+using namespace pendrel::test;
+
+namespace {
+
+using Change = std::function<void(PersistedState &)>;
+using Reshape = std::function<QByteArray(QByteArray)>; // the file as another writer might leave it
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every job state, long texts with surrogate pairs, escapes and control
+// characters, an empty text, two checkpoints that are the same text, words
+// only one long text has, and no titles (for a null in their place).
+PersistedState sample()
+{
+    PersistedState state = richState(10, 3000, 4);
+    for (JobRecord &job : state.jobs)
+        job.title.reset();
+    state.jobs[2].contentAfterHumanize = QString();
+    state.jobs[3].finalContent = state.jobs[3].transformResult->transformedContent;
+    state.jobs[4].finalContent = state.jobs[4].finalContent->toString() + QStringLiteral(" either/or Straße");
+    return state;
+}
+
+std::optional<QString> text(const std::optional<JobText> &t)
+{
+    return t ? std::optional<QString>(t->toString()) : std::nullopt;
+}
+
+} // namespace
+
+class StateFileBytes : public QObject {
+    Q_OBJECT
+
+private slots:
+    void savedAfterReadingIsTheEncoding_data()
+    {
+        QTest::addColumn<Reshape>("reshape");
+        QTest::addColumn<Change>("first");
+        QTest::addColumn<Change>("second");
+        const Change none = [](PersistedState &) {};
+        const Change logFinished = [](PersistedState &s) {
+            s.jobs[2].logs.append(JobLogEntry{sampleUuid(QStringLiteral("retry")), sampleMoment(9000), LogLevel::warn,
+                                              QStringLiteral("Retry „später“ / \"now\"")});
+        };
+        const Change newText = [](PersistedState &s) { s.jobs[7].finalContent = sampleText(77, 5000); };
+        const Change newJob = [](PersistedState &s) { s.jobs.prepend(richJob(10, 2000, 3)); };
+        const Reshape asWritten = [](QByteArray b) { return b; };
+        // The same state in other bytes: those jobs are encoded again.
+        const Reshape slash = [](QByteArray b) { return b.replace("either\\/or", "either/or"); };
+        const Reshape escapedLetter = [](QByteArray b) { return b.replace(QStringLiteral("Straße").toUtf8(), "Stra\\u00dfe"); };
+        const Reshape unknownMember = [](QByteArray b) {
+            return b.replace("\"voiceoverFailed\"", "\"unknown\" : [1, 2],\n      \"voiceoverFailed\"");
+        };
+        const Reshape nullOptional = [](QByteArray b) {
+            return b.replace("\"voiceoverFailed\"", "\"title\" : null,\n      \"voiceoverFailed\"");
+        };
+        QTest::newRow("unchanged") << asWritten << none << none;
+        QTest::newRow("a log line, then a new text") << asWritten << logFinished << newText;
+        QTest::newRow("a new job, then a log line") << asWritten << newJob << logFinished;
+        QTest::newRow("a slash not escaped") << slash << none << logFinished;
+        QTest::newRow("a letter escaped") << escapedLetter << none << none;
+        QTest::newRow("a member the reader skips") << unknownMember << none << none;
+        QTest::newRow("a null where the writer leaves one out") << nullOptional << newText << none;
+    }
+
+    void savedAfterReadingIsTheEncoding()
+    {
+        QFETCH(Reshape, reshape);
+        QFETCH(Change, first);
+        QFETCH(Change, second);
+        QTemporaryDir folder;
+        PersistedState state = sample();
+        {
+            PersistenceStore writer(folder.path(), AppConfiguration::bundleIdentifier());
+            writer.saveState(state.settings, state.pendingClip, state.jobs);
+            writer.waitForPendingSaves();
+            QCOMPARE(fileBytes(writer.currentFilePath()), state.encode());
+            const QByteArray other = reshape(state.encode());
+            QFile file(writer.currentFilePath());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(other) == other.size());
+        }
+        PersistenceStore store(folder.path(), AppConfiguration::bundleIdentifier());
+        PersistedState loaded = store.loadStateNow();
+        QCOMPARE(loaded, state);
+        for (const Change &change : {first, second}) {
+            change(state);
+            change(loaded);
+            store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
+            store.waitForPendingSaves();
+            QCOMPARE(fileBytes(store.currentFilePath()), state.encode());
+        }
+    }
+
+    void packedTextsReadBackExactly()
+    {
+        QTemporaryDir folder;
+        const PersistedState state = sample();
+        PersistenceStore store(folder.path(), AppConfiguration::bundleIdentifier());
+        store.saveState(state.settings, state.pendingClip, state.jobs);
+        store.waitForPendingSaves();
+        const PersistedState loaded = PersistenceStore(folder.path(), AppConfiguration::bundleIdentifier()).loadStateNow();
+        QCOMPARE(loaded.jobs.size(), state.jobs.size());
+        for (qsizetype i = 0; i < state.jobs.size(); ++i) {
+            const JobRecord &was = state.jobs.at(i);
+            const JobRecord &is = loaded.jobs.at(i);
+            // Finished jobs keep theirs packed; a job still to run keeps them at hand.
+            QCOMPARE(is.finalContent->isPacked(), !was.isWaiting());
+            QCOMPARE(is.transformResult->transformedContent.isPacked(), !was.isWaiting());
+            QCOMPARE(text(is.sourceText), text(was.sourceText));
+            QCOMPARE(is.transformResult->transformedContent.toString(),
+                     was.transformResult->transformedContent.toString());
+            QCOMPARE(text(is.contentAfterIllustrations), text(was.contentAfterIllustrations));
+            QCOMPARE(text(is.contentAfterHumanize), text(was.contentAfterHumanize));
+            QCOMPARE(text(is.finalContent), text(was.finalContent));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(StateFileBytes)
+#include "tst_statefilebytes.moc"
