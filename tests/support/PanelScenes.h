@@ -170,6 +170,16 @@ struct ShownScene {
     std::unique_ptr<ClipperPanelView> panel;
 };
 
+// The scene of that name; a test asking for one that does not exist stops.
+inline PanelScene panelScene(const char *name)
+{
+    for (const PanelScene &s : panelScenes()) {
+        if (qstrcmp(s.name, name) == 0)
+            return s;
+    }
+    qFatal("no scene %s", name);
+}
+
 inline ShownScene showScene(const PanelScene &scene)
 {
     ShownScene shown;

@@ -143,11 +143,7 @@ private slots:
         QFETCH(DesktopTheme, theme);
         QFETCH(QString, scene);
         useDesktopTheme(theme);
-        const QList<PanelScene> scenes = panelScenes();
-        const auto found = std::find_if(scenes.begin(), scenes.end(),
-                                        [&](const PanelScene &s) { return scene == QLatin1String(s.name); });
-        QVERIFY(found != scenes.end());
-        ShownScene shown = showScene(*found);
+        ShownScene shown = showScene(panelScene(qPrintable(scene)));
         ClipperPanelView &panel = *shown.panel;
         panel.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&panel));
@@ -202,12 +198,7 @@ private slots:
         QFETCH(DesktopTheme, theme);
         QFETCH(QString, popup);
         useDesktopTheme(theme);
-        const QList<PanelScene> scenes = panelScenes();
-        const auto settings = std::find_if(scenes.begin(), scenes.end(), [](const PanelScene &scene) {
-            return qstrcmp(scene.name, "workspace-settings") == 0;
-        });
-        QVERIFY(settings != scenes.end());
-        ShownScene shown = showScene(*settings);
+        ShownScene shown = showScene(panelScene("workspace-settings"));
         QWidget *opened = nullptr;
         if (auto *combo = shown.panel->findChild<QComboBox *>(popup)) {
             combo->showPopup();

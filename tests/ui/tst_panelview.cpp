@@ -47,15 +47,6 @@ bool shown(const QWidget &root, const char *name)
     return w && w->isVisibleTo(&root);
 }
 
-PanelScene scene(const char *name)
-{
-    for (const PanelScene &s : panelScenes()) {
-        if (qstrcmp(s.name, name) == 0)
-            return s;
-    }
-    qFatal("no scene %s", name);
-}
-
 void choose(QComboBox *combo, int index)
 {
     combo->setCurrentIndex(index);
@@ -73,7 +64,7 @@ class TestPanelView : public QObject {
 private slots:
     void frameBySignInState()
     {
-        ShownScene out = showScene(scene("signed-out"));
+        ShownScene out = showScene(panelScene("signed-out"));
         QCOMPARE(out.panel->sizeHint(), QSize(440, 548));
         QVERIFY(shown(*out.panel, "headerSection"));
         QVERIFY(shown(*out.panel, "authSection"));
@@ -82,7 +73,7 @@ private slots:
         // Typing goes to the e-mail field as the panel opens.
         QCOMPARE(QApplication::focusWidget(), child(*out.panel, "signInEmail"));
 
-        ShownScene in = showScene(scene("workspace"));
+        ShownScene in = showScene(panelScene("workspace"));
         QCOMPARE(in.panel->sizeHint(), QSize(440, 760));
         QVERIFY(!shown(*in.panel, "authSection"));
         const QStringList order{QStringLiteral("tenantSection"),    QStringLiteral("resultSection"),
@@ -126,7 +117,7 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(QStringList, present);
         QFETCH(QStringList, absent);
-        ShownScene s = showScene(scene(mode.toLatin1().constData()));
+        ShownScene s = showScene(panelScene(mode.toLatin1().constData()));
         for (const QString &name : present)
             QVERIFY2(s.panel->findChild<QWidget *>(name), qPrintable(name));
         for (const QString &name : absent)
@@ -171,7 +162,7 @@ private slots:
         QFETCH(int, step);
         QFETCH(QString, errorMessage);
         QFETCH(QString, errorCode);
-        ShownScene s = showScene(scene("workspace"));
+        ShownScene s = showScene(panelScene("workspace"));
         AppState &state = *s.harness->state;
         JobRecord job = sceneJob(state, JobStatus(status), step < 0 ? std::nullopt : std::optional(JobStep(step)));
         if (!errorMessage.isEmpty() || JobStatus(status) == JobStatus::error)
@@ -203,7 +194,7 @@ private slots:
 
     void statusActions()
     {
-        ShownScene s = showScene(scene("insufficient-credits"));
+        ShownScene s = showScene(panelScene("insufficient-credits"));
         AppState &state = *s.harness->state;
         const QUuid failed = state.jobs().first().id;
         child<QPushButton>(*s.panel, "topUpButton")->click();
@@ -222,7 +213,7 @@ private slots:
 
     void resultSection()
     {
-        ShownScene s = showScene(scene("workspace"));
+        ShownScene s = showScene(panelScene("workspace"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         QVERIFY(shown(panel, "resultSection"));
@@ -260,7 +251,7 @@ private slots:
 
     void quickSendPreviewAndSend()
     {
-        ShownScene s = showScene(scene("workspace"));
+        ShownScene s = showScene(panelScene("workspace"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         QCOMPARE(text(panel, "previewKind"), QStringLiteral("URL"));
@@ -306,7 +297,7 @@ private slots:
 
     void recentJobs()
     {
-        ShownScene s = showScene(scene("workspace-jobs"));
+        ShownScene s = showScene(panelScene("workspace-jobs"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         auto *toggle = child<QAbstractButton>(panel, "recentJobsToggle");
@@ -362,7 +353,7 @@ private slots:
         QFETCH(int, choice);
         QFETCH(QString, key);
         QFETCH(QString, value);
-        ShownScene s = showScene(scene("workspace-settings"));
+        ShownScene s = showScene(panelScene("workspace-settings"));
         AppState &state = *s.harness->state;
         QWidget *w = s.panel->findChild<QWidget *>(control);
         QVERIFY(w);
@@ -393,7 +384,7 @@ private slots:
 
     void competitionInspector()
     {
-        ShownScene s = showScene(scene("workspace-settings"));
+        ShownScene s = showScene(panelScene("workspace-settings"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         QVERIFY(!shown(panel, "competitionInspector"));
@@ -416,7 +407,7 @@ private slots:
 
     void settingsRules()
     {
-        ShownScene s = showScene(scene("workspace-settings"));
+        ShownScene s = showScene(panelScene("workspace-settings"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         auto *count = child<QComboBox>(panel, "imagesCountPicker");
@@ -472,7 +463,7 @@ private slots:
 
     void appGroup()
     {
-        ShownScene s = showScene(scene("workspace-settings"));
+        ShownScene s = showScene(panelScene("workspace-settings"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         auto *update = child<QPushButton>(panel, "updateButton");
@@ -521,7 +512,7 @@ private slots:
     // does, and signing out leaves the focus in the e-mail field.
     void keyboardOnly()
     {
-        ShownScene s = showScene(scene("workspace-settings"));
+        ShownScene s = showScene(panelScene("workspace-settings"));
         ClipperPanelView &panel = *s.panel;
         panel.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&panel));
@@ -538,7 +529,7 @@ private slots:
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(child<QLineEdit>(panel, "signInEmail")));
 
         // Signed in from the form: the address field takes what is typed next.
-        ShownScene out = showScene(scene("signed-out"));
+        ShownScene out = showScene(panelScene("signed-out"));
         out.harness->answerWorkspace();
         out.harness->service.answer(
             "POST", QStringLiteral("/api/auth/signin"),
@@ -569,7 +560,7 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(bool, overflows);
-        ShownScene s = showScene(scene(qPrintable(name)));
+        ShownScene s = showScene(panelScene(qPrintable(name)));
         ClipperPanelView &panel = *s.panel;
         // The social accounts arrive after the panel is made, as they do
         // from the service: their rows are the newest controls.
@@ -617,7 +608,7 @@ private slots:
     // Elsewhere the row says where the shortcut stands, with no button.
     void shortcutStatus()
     {
-        ShownScene s = showScene(scene("workspace-settings"));
+        ShownScene s = showScene(panelScene("workspace-settings"));
         const QWidget &panel = *s.panel;
         QVERIFY(!shown(panel, "shortcutSetupRow"));
         const QString status = QStringLiteral("Super+Shift+S is not available on this desktop.");
@@ -626,7 +617,7 @@ private slots:
         QCOMPARE(text(panel, "shortcutSetupSummary"), status);
         QVERIFY(!shown(panel, "shortcutSetupButton"));
         // Where GNOME's setup applies, it takes the row.
-        ShownScene gnome = showScene(scene("settings-gnome-shortcut"));
+        ShownScene gnome = showScene(panelScene("settings-gnome-shortcut"));
         gnome.harness->state->setShortcutStatus(status);
         QVERIFY(shown(*gnome.panel, "shortcutSetupButton"));
         QCOMPARE(text(*gnome.panel, "shortcutSetupSummary"),
@@ -635,8 +626,8 @@ private slots:
 
     void gnomeShortcutSetup()
     {
-        QVERIFY(!shown(*showScene(scene("workspace-settings")).panel, "shortcutSetupRow"));
-        ShownScene s = showScene(scene("settings-gnome-shortcut"));
+        QVERIFY(!shown(*showScene(panelScene("workspace-settings")).panel, "shortcutSetupRow"));
+        ShownScene s = showScene(panelScene("settings-gnome-shortcut"));
         FakeShortcutSetup &gnome = s.harness->shortcutSetup;
         const QWidget &panel = *s.panel;
         QVERIFY(shown(panel, "shortcutSetupRow"));
@@ -661,7 +652,7 @@ private slots:
 
     void crosspostingRows()
     {
-        ShownScene s = showScene(scene("workspace-settings"));
+        ShownScene s = showScene(panelScene("workspace-settings"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         QVERIFY(!shown(panel, "manageSocialButton"));
@@ -702,7 +693,7 @@ private slots:
 
     void signInView()
     {
-        ShownScene s = showScene(scene("signed-out"));
+        ShownScene s = showScene(panelScene("signed-out"));
         AppState &state = *s.harness->state;
         const QWidget &panel = *s.panel;
         const QList<const char *> controls{"signInButton",      "createAccountButton", "browserSignInButton",
@@ -790,7 +781,7 @@ private slots:
         QFETCH(QString, label);
         QFETCH(QString, path);
         QFETCH(QByteArray, body);
-        ShownScene s = showScene(scene("signed-out"));
+        ShownScene s = showScene(panelScene("signed-out"));
         AppState &state = *s.harness->state;
         state.setSignInEmail(QStringLiteral("ann@pendrel.test"));
         state.setSignInPassword(QStringLiteral("secret"));
@@ -808,8 +799,8 @@ private slots:
 
     void controlsAreNamedForAssistiveTechnology()
     {
-        ShownScene s = showScene(scene("workspace"));
-        ShownScene out = showScene(scene("signed-out"));
+        ShownScene s = showScene(panelScene("workspace"));
+        ShownScene out = showScene(panelScene("signed-out"));
         for (const ClipperPanelView *panel : {s.panel.get(), out.panel.get()}) {
             for (QWidget *w : panel->findChildren<QWidget *>()) {
                 const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)
