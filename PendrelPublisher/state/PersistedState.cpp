@@ -6,10 +6,9 @@
 
 #include <QJsonArray>
 
-#include <condition_variable>
+#include <array>
+
 #include <deque>
-#include <mutex>
-#include <thread>
 
 namespace pendrel {
 
@@ -17,63 +16,26 @@ using L = QLatin1StringView;
 
 namespace {
 
-// Packs the texts of finished jobs on a second thread while the reading
-// goes on: compressing a long history takes about as long as reading it.
-class Packer {
-public:
-    Packer() = default;
-    Packer(const Packer &) = delete;
-    Packer &operator=(const Packer &) = delete;
-    ~Packer() { finish(); }
-
-    // The job is the packer's until finish().
-    void add(JobRecord *job)
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            queue_.push_back(job);
-        }
-        if (!thread_.joinable())
-            thread_ = std::thread([this] { run(); });
-        wake_.notify_one();
-    }
-
-    // Returns once every job handed over is packed.
-    void finish()
-    {
-        if (!thread_.joinable())
-            return;
-        {
-            const std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-        done_ = false;
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return done_ || !queue_.empty(); });
-            if (queue_.empty())
-                return;
-            JobRecord *job = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            job->packTexts();
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<JobRecord *> queue_;
-    bool done_ = false;
-    std::thread thread_;
+// Where a job's long texts are in its JSON, in the order of longTexts().
+const QList<QList<QLatin1StringView>> kLongTextPaths{
+    {L("clip"), L("text")},
+    {L("sourceText")},
+    {L("transformResult"), L("transformedContent")},
+    {L("contentAfterIllustrations")},
+    {L("contentAfterHumanize")},
+    {L("finalContent")},
 };
+
+std::array<JobText *, 6> longTexts(JobRecord &job)
+{
+    const auto some = [](std::optional<JobText> &t) { return t ? &*t : nullptr; };
+    return {&job.clip.text,
+            some(job.sourceText),
+            job.transformResult ? &job.transformResult->transformedContent : nullptr,
+            some(job.contentAfterIllustrations),
+            some(job.contentAfterHumanize),
+            some(job.finalContent)};
+}
 
 } // namespace
 
@@ -103,16 +65,28 @@ QByteArray PersistedState::encode() const
     return json::writeSorted(toJson(JsonDates::iso8601()));
 }
 
-PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes)
+PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes,
+                                      std::shared_ptr<const void> owner,
+                                      QList<std::shared_ptr<JobText::Block>> *borrowed)
 {
     const JsonDates dates = JsonDates::iso8601();
+    // Finished jobs' long texts stay in the bytes they were read from until
+    // packed: something must keep those.
+    std::shared_ptr<const QByteArray> kept;
+    if (!owner) {
+        kept = std::make_shared<const QByteArray>(const_cast<QByteArray &>(bytes).data_ptr().isMutable()
+                                                      ? bytes
+                                                      : QByteArray(bytes.constData(), bytes.size()));
+        owner = kept;
+    }
     // Each job is decoded as soon as it is parsed: the JSON values of a long
     // history never exist all at once, and the work stays in the cache. A
     // fault is held back until the whole document is read, so that the
     // answer is the one reading the whole document gives (where a repeated
     // "jobs" replaces the earlier one, and the settings are read first).
-    std::deque<JobRecord> jobs; // where they stay put while the packer has them
-    Packer packer;              // after the jobs: it stops before they go
+    std::deque<JobRecord> jobs;
+    JobTextPacker packer; // without `borrowed`: the texts are packed before this returns, on a second thread
+    QList<std::shared_ptr<JobText::Block>> blocks;
     QList<QByteArrayView> where;
     std::optional<DecodingError> failure;
     bool streamed = false;
@@ -122,16 +96,33 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
             streamed = true;
             packer.finish();
             jobs.clear();
+            blocks.clear();
             where.clear();
             failure.reset();
         },
-        [&](const QJsonValue &element, QByteArrayView text) {
+        kLongTextPaths,
+        [&](const QJsonValue &element, QByteArrayView text, const QList<QByteArrayView> &bodies) {
             if (failure)
                 return;
             try {
                 jobs.push_back(JobRecord::fromJson(element, dates));
-                if (!jobs.back().isWaiting())
-                    packer.add(&jobs.back()); // finished: read again only when asked for
+                JobRecord &job = jobs.back();
+                const std::array<JobText *, 6> texts = longTexts(job);
+                for (qsizetype i = 0; i < bodies.size(); ++i) {
+                    // Every string there was left in the bytes, the last of a repeated key's.
+                    Q_ASSERT(!texts.at(i) || !bodies.at(i).isNull());
+                    if (texts.at(i) && job.isWaiting()) // a job still to run works on them
+                        *texts.at(i) = json::decodeStringBody(bodies.at(i));
+                }
+                if (!job.isWaiting()) {
+                    const auto body = [&](int i) { return std::pair(texts.at(i), bodies.at(i)); };
+                    std::shared_ptr<JobText::Block> block = JobText::borrowTogether(
+                        owner, {body(0), body(1), body(2), body(3), body(4), body(5)});
+                    if (borrowed)
+                        blocks.append(std::move(block));
+                    else
+                        packer.add({std::move(block)});
+                }
                 where.append(text);
             } catch (DecodingError &error) {
                 error.prependIndex(qsizetype(jobs.size()));
@@ -140,7 +131,7 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
             }
         },
     };
-    PersistedState state = fromJson(json::parseJson(bytes, reader), dates);
+    PersistedState state = fromJson(json::parseJson(kept ? *kept : bytes, reader), dates);
     if (failure)
         throw *failure;
     packer.finish();
@@ -151,6 +142,8 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
     }
     if (jobBytes)
         *jobBytes = streamed ? std::move(where) : QList<QByteArrayView>();
+    if (borrowed)
+        *borrowed = std::move(blocks);
     return state;
 }
 

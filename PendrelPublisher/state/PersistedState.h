@@ -6,6 +6,7 @@
 
 #include <QList>
 
+#include <memory>
 #include <optional>
 
 namespace pendrel {
@@ -25,7 +26,13 @@ struct PersistedState {
     [[nodiscard]] QByteArray encode() const;
     // Throws DecodingError for anything that is not a whole valid document.
     // `jobBytes`, when given, receives where each job stands in `bytes`.
-    static PersistedState decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes = nullptr);
+    // Finished jobs' long texts are left in `bytes` (see JobText): with
+    // `owner`, which keeps `bytes` (a mapped file, say), `borrowed`
+    // receives their blocks to pack later; without, `bytes` is kept by a
+    // copy (a deep one of raw data) and they are packed before this returns.
+    static PersistedState decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes = nullptr,
+                                 std::shared_ptr<const void> owner = {},
+                                 QList<std::shared_ptr<JobText::Block>> *borrowed = nullptr);
 };
 
 } // namespace pendrel

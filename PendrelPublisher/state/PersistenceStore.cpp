@@ -12,7 +12,13 @@
 #include <QPromise>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <malloc.h>
 #include <syslog.h>
 
@@ -24,35 +30,67 @@ namespace {
 // allows: a long history's file runs to hundreds of megabytes, and reading
 // it into memory first costs a sixth of its loading. The file is only ever
 // replaced by a rename, never changed in place, so the mapping stays whole.
+// Finished jobs' texts are read from here until they are packed (JobText);
+// the last of them lets it go, on whichever thread that is.
 class StateFileBytes {
 public:
-    explicit StateFileBytes(const QString &path) : file_(path)
+    explicit StateFileBytes(const QString &path)
     {
-        if (!file_.open(QIODevice::ReadOnly))
+        fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+            problem_ = QString::fromLocal8Bit(std::strerror(errno));
             return;
-        const qint64 size = file_.size();
-        if (size > 0) {
-            if (const uchar *mapped = file_.map(0, size)) {
-                bytes_ = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), qsizetype(size));
+        }
+        if (S_ISDIR(info.st_mode)) {
+            problem_ = QString::fromLocal8Bit(std::strerror(EISDIR));
+            return;
+        }
+        if (S_ISREG(info.st_mode) && info.st_size > 0) {
+            // Populated at once: faulting a few hundred megabytes in page by
+            // page costs more than the reading itself.
+            void *mapped = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
+            if (mapped != MAP_FAILED) {
+                mapped_ = mapped;
+                mappedSize_ = size_t(info.st_size);
+                bytes_ = QByteArray::fromRawData(static_cast<const char *>(mapped), qsizetype(info.st_size));
                 readable_ = true;
                 return;
             }
         }
-        bytes_ = file_.readAll();
-        readable_ = file_.error() == QFileDevice::NoError;
+        QFile file;
+        if (!file.open(fd_, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+            problem_ = file.errorString();
+            return;
+        }
+        bytes_ = file.readAll();
+        readable_ = file.error() == QFileDevice::NoError;
+        if (!readable_)
+            problem_ = file.errorString();
     }
+    ~StateFileBytes()
+    {
+        if (mapped_)
+            ::munmap(mapped_, mappedSize_);
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    StateFileBytes(const StateFileBytes &) = delete;
+    StateFileBytes &operator=(const StateFileBytes &) = delete;
 
     [[nodiscard]] bool readable() const { return readable_; }
-    [[nodiscard]] QString problem() const { return file_.errorString(); }
-    // Valid while this object lives.
+    [[nodiscard]] QString problem() const { return problem_; }
     [[nodiscard]] const QByteArray &bytes() const { return bytes_; }
     // A descriptor of its own on the file, for reading it later.
-    [[nodiscard]] int duplicate() const { return ::fcntl(file_.handle(), F_DUPFD_CLOEXEC, 0); }
+    [[nodiscard]] int duplicate() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
 private:
-    QFile file_;
+    int fd_ = -1;
+    void *mapped_ = nullptr;
+    size_t mappedSize_ = 0;
     QByteArray bytes_;
     bool readable_ = false;
+    QString problem_;
 };
 
 } // namespace
@@ -132,19 +170,20 @@ PersistedState PersistenceStore::loadStateNow()
             log(QStringLiteral("PersistenceStore could not keep the unreadable state file: ") + currentFile_);
         writeFile_ = currentFile_;
     };
-    std::optional<StateFileBytes> file(std::in_place, currentFile_);
+    auto file = std::make_shared<const StateFileBytes>(currentFile_);
     const bool fromCurrent = file->readable();
     // There, but not for us to read (another user's, a folder): the legacy
     // file is read instead, and the first save must not destroy this one.
     if (!fromCurrent && at.exists())
         setAside(at.isDir() ? QStringLiteral("it is a folder") : file->problem());
     if (!fromCurrent)
-        file.emplace(legacyFile_);
+        file = std::make_shared<const StateFileBytes>(legacyFile_);
     if (!file->readable())
         return PersistedState{};
     try {
         QList<QByteArrayView> jobBytes;
-        PersistedState state = PersistedState::decode(file->bytes(), &jobBytes);
+        QList<std::shared_ptr<JobText::Block>> borrowed;
+        PersistedState state = PersistedState::decode(file->bytes(), &jobBytes, file, &borrowed);
         if (const int fd = file->duplicate(); fd >= 0) {
             QList<std::pair<qint64, qint64>> places;
             places.reserve(jobBytes.size());
@@ -153,9 +192,9 @@ PersistedState PersistenceStore::loadStateNow()
             encoder_.seed(fd, state.jobs, places);
         }
         file.reset();
-        // Reading a long history unpacks all of it for a moment; what was
-        // freed goes back to the system rather than stay with the process.
-        malloc_trim(0);
+        // The finished jobs' texts are packed while the program starts; the
+        // file's bytes go once they all are.
+        packer_.add(std::move(borrowed), [] { malloc_trim(0); });
         return state;
     } catch (const DecodingError &e) {
         if (fromCurrent)

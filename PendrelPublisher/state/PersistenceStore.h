@@ -111,6 +111,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for hand-overs queued to the context
     LogSink logSink_;
     PersistedStateEncoder encoder_; // the store's thread only
+    JobTextPacker packer_;          // the loaded jobs' texts, while the program starts
     SerialExecutor executor_; // last: it must stop before the members above go
 };
 

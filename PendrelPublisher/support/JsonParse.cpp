@@ -6,9 +6,14 @@
 #include <QJsonObject>
 #include <QtEndian>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 namespace pendrel::json {
 
@@ -123,9 +128,11 @@ private:
     {
         if (p_ >= end_)
             fail("unexpected end");
+        // Only an object right here is on the paths its member was.
+        const quint32 paths = std::exchange(nextPaths_, 0);
         switch (*p_) {
         case '{':
-            return object();
+            return object(paths, nextLevel_);
         case '[':
             return array();
         case '"': {
@@ -146,7 +153,9 @@ private:
         }
     }
 
-    QJsonObject object()
+    // `paths`: the reader's body paths (bits) this object is on, `level`
+    // deep.
+    QJsonObject object(quint32 paths = 0, int level = 0)
     {
         enter();
         ++p_;
@@ -168,7 +177,30 @@ private:
             skipSpace();
             const bool streamed = depth_ == 1 && reader_ && p_ < end_ && *p_ == '['
                                   && (key.plain ? *key.plain == reader_->key : key.decoded == reader_->key);
-            const QJsonValue member = streamed ? QJsonValue(streamedArray()) : value();
+            quint32 inner = 0;
+            int body = -1;
+            for (int i = 0; paths >> i; ++i) {
+                if (!(paths >> i & 1))
+                    continue;
+                const QLatin1StringView name = reader_->bodiesAt.at(i).at(level);
+                if (key.plain ? *key.plain != name : key.decoded != name)
+                    continue;
+                if (reader_->bodiesAt.at(i).size() == level + 1)
+                    body = i;
+                else
+                    inner |= 1U << i;
+            }
+            QJsonValue member;
+            if (streamed) {
+                member = streamedArray();
+            } else if (body >= 0 && p_ < end_ && *p_ == '"') {
+                bodies_[body] = checkedBody();
+                member = QJsonValue(QLatin1StringView(""));
+            } else {
+                nextPaths_ = inner;
+                nextLevel_ = level + 1;
+                member = value();
+            }
             // A repeated key keeps its last value.
             if (key.plain)
                 object.insert(*key.plain, member);
@@ -217,8 +249,11 @@ private:
         }
         for (;;) {
             const uchar *start = p_;
+            bodies_.fill(QByteArrayView(), reader_->bodiesAt.size());
+            nextPaths_ = (1U << reader_->bodiesAt.size()) - 1;
+            nextLevel_ = 0;
             const QJsonValue element = value();
-            reader_->element(element, QByteArrayView(start, p_ - start));
+            reader_->element(element, QByteArrayView(start, p_ - start), bodies_);
             skipSpace();
             if (!another(']', "unterminated array"))
                 break;
@@ -294,13 +329,93 @@ private:
         QString decoded;
     };
 
-    // p_ is at the opening quote.
+    // p_ is at the opening quote; past the closing one after.
     Text string()
     {
-        const uchar *start = ++p_;
+        const uchar *start = p_ + 1;
+        bool plain = true;
+        const uchar *q = stringEnd(plain);
+        if (plain) {
+            p_ = q + 1;
+            return Text{QLatin1StringView(reinterpret_cast<const char *>(start), qsizetype(q - start)), {}};
+        }
+        // Every code unit comes from at least one byte, so the byte count
+        // bounds the length.
+        QString out(qsizetype(q - start), Qt::Uninitialized);
+        char16_t *const first = reinterpret_cast<char16_t *>(out.data());
+        out.truncate(qsizetype(convert<true>(start, q, first) - first));
+        p_ = q + 1;
+        return Text{std::nullopt, std::move(out)};
+    }
+
+    // The same checks as string(), without decoding; the body between the
+    // quotes. One pass, sixteen bytes at a time where SSE2 is there: these
+    // are the articles, most of a long history's bytes.
+    QByteArrayView checkedBody()
+    {
+        const uchar *const quote = p_;
+        const uchar *start = p_ + 1;
+#if defined(__SSE2__)
+        try {
+            const uchar *s = start;
+            const __m128i quotes = _mm_set1_epi8('"');
+            const __m128i backslashes = _mm_set1_epi8('\\');
+            for (;;) {
+                if (end_ - s >= 16) {
+                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+                    const int stops = _mm_movemask_epi8(_mm_cmpeq_epi8(v, quotes))
+                                      | _mm_movemask_epi8(_mm_cmpeq_epi8(v, backslashes)) | _mm_movemask_epi8(v);
+                    if (stops == 0) {
+                        s += 16;
+                        continue;
+                    }
+                    s += qCountTrailingZeroBits(uint(stops));
+                } else {
+                    while (s < end_ && *s != '"' && *s != '\\' && *s < 0x80)
+                        ++s;
+                    if (s >= end_)
+                        fail("unterminated string");
+                }
+                if (*s == '"')
+                    break;
+                p_ = s;
+                if (*s == '\\')
+                    escape<false>(s, end_, nullptr);
+                else
+                    utf8<false>(s, end_, nullptr);
+            }
+            p_ = s + 1;
+            return {start, s - start};
+        } catch (const DecodingError &) {
+            // The same fault as string() finds first, where it finds it.
+            p_ = quote;
+        }
+#endif
+        bool plain = true;
+        const uchar *q = stringEnd(plain);
+        if (!plain)
+            convert<false>(start, q, nullptr);
+        p_ = q + 1;
+        return {start, q - start};
+    }
+
+public:
+    QString decodeBody()
+    {
+        QString out(qsizetype(end_ - begin_), Qt::Uninitialized);
+        char16_t *const first = reinterpret_cast<char16_t *>(out.data());
+        out.truncate(qsizetype(convert<true>(begin_, end_, first) - first));
+        return out;
+    }
+
+private:
+    // From the opening quote at p_: the closing quote; `plain` is cleared
+    // where the text has escapes or non-ASCII bytes.
+    const uchar *stringEnd(bool &plain)
+    {
+        const uchar *start = p_ + 1;
         // Find the closing quote first: strings with nothing to decode (the
         // keys, most values) are taken as they are.
-        bool plain = true;
         const uchar *q = start;
         while (end_ - q >= 8) {
             const quint64 v = load8(q);
@@ -331,90 +446,95 @@ private:
                 plain = false;
             ++q;
         }
-        if (q >= end_)
+        if (q >= end_) {
+            p_ = start;
             fail("unterminated string");
-        if (plain) {
-            p_ = q + 1;
-            return Text{QLatin1StringView(reinterpret_cast<const char *>(start), qsizetype(q - start)), {}};
         }
-        // Every code unit comes from at least one byte, so the byte count
-        // bounds the length.
-        QString out(qsizetype(q - start), Qt::Uninitialized);
-        char16_t *const first = reinterpret_cast<char16_t *>(out.data());
-        char16_t *o = first;
-        const uchar *s = start;
+        return q;
+    }
+
+    // Decodes [s, q) into `o` (Emit) or only checks it; past the last unit
+    // written.
+    template <bool Emit>
+    char16_t *convert(const uchar *s, const uchar *q, char16_t *o)
+    {
         while (s < q) {
             while (q - s >= 8) {
                 const quint64 v = load8(s);
                 const quint64 stops = zeroBytes(v ^ kBackslashes) | (v & kHighBits);
                 const int n = stops == 0 ? 8 : firstFlagged(stops);
-                for (int i = 0; i < 8; ++i) // all eight: the ones past a stop are overwritten
-                    o[i] = s[i];
-                o += n;
+                if constexpr (Emit) {
+                    for (int i = 0; i < 8; ++i) // all eight: the ones past a stop are overwritten
+                        o[i] = s[i];
+                    o += n;
+                }
                 s += n;
                 if (n < 8)
                     break;
             }
-            while (s < q && *s < 0x80 && *s != '\\')
-                *o++ = *s++;
+            while (s < q && *s < 0x80 && *s != '\\') {
+                if constexpr (Emit)
+                    *o++ = *s;
+                ++s;
+            }
             if (s >= q)
                 break;
-            if (*s == '\\') {
-                p_ = s;
-                o = escape(s, q, o);
-            } else {
-                p_ = s;
-                o = utf8(s, q, o);
-            }
+            p_ = s;
+            if (*s == '\\')
+                o = escape<Emit>(s, q, o);
+            else
+                o = utf8<Emit>(s, q, o);
         }
-        out.truncate(qsizetype(o - first));
-        p_ = q + 1;
-        return Text{std::nullopt, std::move(out)};
+        return o;
     }
 
+    template <bool Emit>
     char16_t *escape(const uchar *&s, const uchar *limit, char16_t *o)
     {
         ++s;
         if (s >= limit)
             fail("unterminated string");
         const uchar c = *s++;
+        char16_t unit;
         switch (c) {
         case 'b':
-            *o++ = u'\b';
+            unit = u'\b';
             break;
         case 'f':
-            *o++ = u'\f';
+            unit = u'\f';
             break;
         case 'n':
-            *o++ = u'\n';
+            unit = u'\n';
             break;
         case 'r':
-            *o++ = u'\r';
+            unit = u'\r';
             break;
         case 't':
-            *o++ = u'\t';
+            unit = u'\t';
             break;
         case 'u': {
             if (limit - s < 4)
                 fail("invalid escape sequence");
-            char16_t unit = 0;
+            unit = 0;
             for (int i = 0; i < 4; ++i) {
                 const int h = hexValue(s[i]);
                 if (h < 0)
                     fail("invalid escape sequence");
                 unit = char16_t((unit << 4) | h);
             }
-            s += 4;
-            *o++ = unit; // a lone surrogate stays, as QJsonDocument keeps it
+            s += 4; // a lone surrogate stays, as QJsonDocument keeps it
             break;
         }
         default: // '"', '\\', '/' and, leniently, any other byte as itself
-            *o++ = c;
+            unit = c;
         }
+        if constexpr (Emit)
+            *o++ = unit;
         return o;
     }
 
     // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+    template <bool Emit>
     char16_t *utf8(const uchar *&s, const uchar *limit, char16_t *o)
     {
         const uchar b = *s;
@@ -446,6 +566,8 @@ private:
         if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
             fail("invalid UTF-8 string");
         s += extra + 1;
+        if constexpr (!Emit)
+            return o;
         if (cp >= 0x10000) {
             *o++ = QChar::highSurrogate(cp);
             *o++ = QChar::lowSurrogate(cp);
@@ -460,6 +582,9 @@ private:
     const uchar *end_;
     const RootArrayReader *reader_;
     int depth_ = 0;
+    quint32 nextPaths_ = 0; // for the next value: the body paths it is on (if an object)
+    int nextLevel_ = 0;
+    QList<QByteArrayView> bodies_; // of the element being read
 };
 
 } // namespace
@@ -471,7 +596,17 @@ QJsonValue parseJson(QByteArrayView bytes)
 
 QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader)
 {
+    Q_ASSERT(reader.bodiesAt.size() < 32);
     return Parser(bytes, &reader).document();
+}
+
+QString decodeStringBody(QByteArrayView body)
+{
+    try {
+        return Parser(body, nullptr).decodeBody();
+    } catch (const DecodingError &) {
+        return QString::fromUtf8(body);
+    }
 }
 
 } // namespace pendrel::json

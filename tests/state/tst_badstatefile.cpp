@@ -280,7 +280,8 @@ private slots:
         }
     }
 
-    void invalidUtf8_data()
+    // Bytes a string cannot hold: broken UTF-8, broken escapes.
+    void invalidStrings_data()
     {
         QTest::addColumn<QByteArray>("sequence");
         QTest::newRow("lone continuation byte") << QByteArray("\x80");
@@ -292,8 +293,10 @@ private slots:
         QTest::newRow("sequence cut short") << QByteArray("\xe2\x82");
         QTest::newRow("lead byte then ASCII") << QByteArray("\xf0"
                                                             "abc");
+        QTest::newRow("escape without hex digits") << QByteArray("\\uzz12");
+        QTest::newRow("escape cut short") << QByteArray("\\u12x");
     }
-    void invalidUtf8()
+    void invalidStrings()
     {
         QFETCH(QByteArray, sequence);
         const QByteArray &good = goodDocument();
