@@ -79,6 +79,35 @@ JobLogEntry JobLogEntry::fromJson(const QJsonValue &value, const JsonDates &date
                        r.requireEnum<LogLevel>(L("level")), r.requireString(L("message"))};
 }
 
+std::optional<JobLogEntry> JobLogEntry::fromMembers(const QList<json::FlatMember> &members)
+{
+    const json::FlatMember *id = nullptr;
+    const json::FlatMember *timestamp = nullptr;
+    const json::FlatMember *level = nullptr;
+    const json::FlatMember *message = nullptr;
+    for (const json::FlatMember &m : members) {
+        const json::FlatMember **slot = m.key == L("id")          ? &id
+                                        : m.key == L("timestamp") ? &timestamp
+                                        : m.key == L("level")     ? &level
+                                        : m.key == L("message")   ? &message
+                                                                  : nullptr;
+        if (!slot || *slot)
+            return std::nullopt;
+        *slot = &m;
+    }
+    // Identifiers, dates and levels are ASCII; escapes in them are left to fromJson().
+    if (!id || !timestamp || !level || !message || !id->plain || !timestamp->plain || !level->plain)
+        return std::nullopt;
+    const auto latin1 = [](QByteArrayView v) { return QString::fromLatin1(v.data(), v.size()); };
+    const std::optional<QUuid> uuid = parseUuid(latin1(id->value));
+    const QDateTime date = JsonDates::parseIso8601(latin1(timestamp->value));
+    const std::optional<LogLevel> parsedLevel = enumFromString<LogLevel>(latin1(level->value));
+    if (!uuid || !date.isValid() || !parsedLevel)
+        return std::nullopt;
+    return JobLogEntry{*uuid, date, *parsedLevel,
+                       message->plain ? latin1(message->value) : json::decodeStringBody(message->value)};
+}
+
 // JobResult
 
 QJsonObject JobResult::toJson(const JsonDates &) const

@@ -6,6 +6,7 @@
 #include "social/SocialCrossposting.h"
 #include "support/EnumStrings.h"
 #include "support/JsonDates.h"
+#include "support/JsonParse.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -89,6 +90,10 @@ struct JobLogEntry {
 
     [[nodiscard]] QJsonObject toJson(const JsonDates &dates) const;
     static JobLogEntry fromJson(const QJsonValue &value, const JsonDates &dates);
+    // The entry from its members as the state file's reader hands them over
+    // (ISO 8601 dates): what fromJson() gives where it reads them without a
+    // fault and finds nothing else; nothing otherwise, for fromJson() to say.
+    static std::optional<JobLogEntry> fromMembers(const QList<json::FlatMember> &members);
 };
 
 struct JobResult {

@@ -65,8 +65,8 @@ Contexts &contexts()
 QByteArray compressed(const QByteArray &all)
 {
     QByteArray frame(qsizetype(ZSTD_compressBound(size_t(all.size()))), Qt::Uninitialized);
-    const size_t n = ZSTD_compressCCtx(contexts().compress, frame.data(), size_t(frame.size()), all.constData(),
-                                       size_t(all.size()), kLevel);
+    const size_t n = ZSTD_compressCCtx(contexts().compress, frame.data(), size_t(frame.size()),
+                                       all.constData(), size_t(all.size()), kLevel);
     if (ZSTD_isError(n))
         return {};
     frame.truncate(qsizetype(n));
@@ -140,7 +140,8 @@ void JobText::unpack()
 
 void JobText::packTogether(std::initializer_list<JobText *> texts)
 {
-    const bool packed = std::all_of(texts.begin(), texts.end(), [](const JobText *t) { return !t || t->block_; });
+    const bool packed =
+        std::all_of(texts.begin(), texts.end(), [](const JobText *t) { return !t || t->block_; });
     if (packed)
         return;
     auto block = std::make_shared<Block>();
@@ -168,8 +169,9 @@ void JobText::packTogether(std::initializer_list<JobText *> texts)
     }
 }
 
-std::shared_ptr<JobText::Block> JobText::borrowTogether(std::shared_ptr<const void> owner,
-                                                        std::initializer_list<std::pair<JobText *, QByteArrayView>> texts)
+std::shared_ptr<JobText::Block>
+JobText::borrowTogether(std::shared_ptr<const void> owner,
+                        std::initializer_list<std::pair<JobText *, QByteArrayView>> texts)
 {
     auto block = std::make_shared<Block>();
     block->owner = std::move(owner);

@@ -34,7 +34,8 @@ public:
     struct Block;
 
     JobText() = default;
-    JobText(QString text) : plain_(std::move(text)) {} // NOLINT(google-explicit-constructor): stands in for QString
+    JobText(QString text)
+        : plain_(std::move(text)) {} // NOLINT(google-explicit-constructor): stands in for QString
 
     [[nodiscard]] QString toString() const;
     operator QString() const { return toString(); } // NOLINT(google-explicit-constructor)
@@ -57,8 +58,9 @@ public:
     // The texts, each the body of a JSON string (between its quotes, as the
     // JSON parser checked it) in bytes that `owner` keeps, are left there in
     // one block until packBlock(). Null pointers are skipped.
-    static std::shared_ptr<Block> borrowTogether(std::shared_ptr<const void> owner,
-                                                 std::initializer_list<std::pair<JobText *, QByteArrayView>> texts);
+    static std::shared_ptr<Block>
+    borrowTogether(std::shared_ptr<const void> owner,
+                   std::initializer_list<std::pair<JobText *, QByteArrayView>> texts);
     // Packs a block from borrowTogether() in place, for every copy of its
     // texts, and lets go of the bytes it borrowed. Any thread.
     static void packBlock(const std::shared_ptr<Block> &block);

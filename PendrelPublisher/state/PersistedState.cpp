@@ -9,6 +9,7 @@
 #include <array>
 
 #include <deque>
+#include <utility>
 
 namespace pendrel {
 
@@ -88,6 +89,7 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
     JobTextPacker packer; // without `borrowed`: the texts are packed before this returns, on a second thread
     QList<std::shared_ptr<JobText::Block>> blocks;
     QList<QByteArrayView> where;
+    QList<JobLogEntry> logs; // the element's, where the reader took them one by one
     std::optional<DecodingError> failure;
     bool streamed = false;
     const json::RootArrayReader reader{
@@ -101,12 +103,23 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
             failure.reset();
         },
         kLongTextPaths,
-        [&](const QJsonValue &element, QByteArrayView text, const QList<QByteArrayView> &bodies) {
+        {{L("logs")}},
+        [&](int) { logs.clear(); },
+        [&](int, const QList<json::FlatMember> &members) {
+            std::optional<JobLogEntry> entry = JobLogEntry::fromMembers(members);
+            if (entry)
+                logs.append(std::move(*entry));
+            return entry.has_value();
+        },
+        [&](const QJsonValue &element, QByteArrayView text, const json::ElementParts &parts) {
             if (failure)
                 return;
+            const QList<QByteArrayView> &bodies = parts.bodies;
             try {
                 jobs.push_back(JobRecord::fromJson(element, dates));
                 JobRecord &job = jobs.back();
+                if (parts.records & 1)
+                    job.logs = std::exchange(logs, {});
                 const std::array<JobText *, 6> texts = longTexts(job);
                 for (qsizetype i = 0; i < bodies.size(); ++i) {
                     // Every string there was left in the bytes, the last of a repeated key's.

@@ -16,11 +16,11 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <malloc.h>
 #include <syslog.h>
+#include <unistd.h>
 
 namespace pendrel {
 
@@ -49,7 +49,8 @@ public:
         if (S_ISREG(info.st_mode) && info.st_size > 0) {
             // Populated at once: faulting a few hundred megabytes in page by
             // page costs more than the reading itself.
-            void *mapped = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
+            void *mapped =
+                ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
             if (mapped != MAP_FAILED) {
                 mapped_ = mapped;
                 mappedSize_ = size_t(info.st_size);
@@ -113,7 +114,8 @@ PersistenceStore::~PersistenceStore()
     }
     // The last chance to tell: the changes since the last good save are lost.
     if (failure)
-        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting: ") + *failure);
+        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting: ")
+            + *failure);
 }
 
 QString PersistenceStore::defaultBaseFolder()
@@ -162,8 +164,9 @@ PersistedState PersistenceStore::loadStateNow()
     // file that cannot be read are kept aside rather than replaced by the
     // next save. The legacy file is only ever read, never moved.
     const auto setAside = [this](const QString &why) {
-        const QString aside = currentFile_ + QStringLiteral(".unreadable-")
-                              + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+        const QString aside =
+            currentFile_ + QStringLiteral(".unreadable-")
+            + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
         log(QStringLiteral("PersistenceStore cannot read the state file (%1); it is kept as %2")
                 .arg(why, aside));
         if (!QFile::rename(currentFile_, aside))

@@ -112,7 +112,7 @@ private:
     LogSink logSink_;
     PersistedStateEncoder encoder_; // the store's thread only
     JobTextPacker packer_;          // the loaded jobs' texts, while the program starts
-    SerialExecutor executor_; // last: it must stop before the members above go
+    SerialExecutor executor_;       // last: it must stop before the members above go
 };
 
 } // namespace pendrel

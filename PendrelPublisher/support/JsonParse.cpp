@@ -177,26 +177,37 @@ private:
             skipSpace();
             const bool streamed = depth_ == 1 && reader_ && p_ < end_ && *p_ == '['
                                   && (key.plain ? *key.plain == reader_->key : key.decoded == reader_->key);
+            // The reader's paths: the bodies' first, then the records'.
             quint32 inner = 0;
             int body = -1;
+            int records = -1;
             for (int i = 0; paths >> i; ++i) {
                 if (!(paths >> i & 1))
                     continue;
-                const QLatin1StringView name = reader_->bodiesAt.at(i).at(level);
-                if (key.plain ? *key.plain != name : key.decoded != name)
+                const bool isBody = i < reader_->bodiesAt.size();
+                const QList<QLatin1StringView> &path =
+                    isBody ? reader_->bodiesAt.at(i) : reader_->recordsAt.at(i - reader_->bodiesAt.size());
+                if (key.plain ? *key.plain != path.at(level) : key.decoded != path.at(level))
                     continue;
-                if (reader_->bodiesAt.at(i).size() == level + 1)
+                if (path.size() > level + 1)
+                    inner |= 1U << i;
+                else if (isBody)
                     body = i;
                 else
-                    inner |= 1U << i;
+                    records = i - int(reader_->bodiesAt.size());
             }
             QJsonValue member;
             if (streamed) {
                 member = streamedArray();
             } else if (body >= 0 && p_ < end_ && *p_ == '"') {
-                bodies_[body] = checkedBody();
+                parts_.bodies[body] = checkedBody();
                 member = QJsonValue(QLatin1StringView(""));
+            } else if (records >= 0 && flatRecords(records)) {
+                parts_.records |= 1U << records;
+                member = QJsonArray();
             } else {
+                if (records >= 0)
+                    parts_.records &= ~(1U << records); // the last of a repeated key counts
                 nextPaths_ = inner;
                 nextLevel_ = level + 1;
                 member = value();
@@ -249,11 +260,12 @@ private:
         }
         for (;;) {
             const uchar *start = p_;
-            bodies_.fill(QByteArrayView(), reader_->bodiesAt.size());
-            nextPaths_ = (1U << reader_->bodiesAt.size()) - 1;
+            parts_.bodies.fill(QByteArrayView(), reader_->bodiesAt.size());
+            parts_.records = 0;
+            nextPaths_ = (1U << (reader_->bodiesAt.size() + reader_->recordsAt.size())) - 1;
             nextLevel_ = 0;
             const QJsonValue element = value();
-            reader_->element(element, QByteArrayView(start, p_ - start), bodies_);
+            reader_->element(element, QByteArrayView(start, p_ - start), parts_);
             skipSpace();
             if (!another(']', "unterminated array"))
                 break;
@@ -348,6 +360,92 @@ private:
         return Text{std::nullopt, std::move(out)};
     }
 
+    // An array of flat objects of strings at p_, handed to the reader's
+    // `record`; false, with nothing read, for anything else.
+    bool flatRecords(int path)
+    {
+        const uchar *const from = p_;
+        const int depth = depth_;
+        const auto giveUp = [&] {
+            p_ = from;
+            depth_ = depth;
+            return false;
+        };
+        if (p_ >= end_ || *p_ != '[' || depth_ + 2 > kNestingLimit)
+            return false;
+        try {
+            ++p_;
+            skipSpace();
+            reader_->recordsBegin(path);
+            if (p_ < end_ && *p_ == ']') {
+                ++p_;
+                return true;
+            }
+            for (;;) {
+                if (p_ >= end_ || *p_ != '{')
+                    return giveUp();
+                ++p_;
+                skipSpace();
+                members_.clear();
+                if (p_ < end_ && *p_ == '}') {
+                    ++p_;
+                } else {
+                    for (;;) {
+                        if (p_ >= end_ || *p_ != '"')
+                            return giveUp();
+                        bool plain = true;
+                        const uchar *q = stringEnd(plain);
+                        if (!plain)
+                            return giveUp();
+                        const QLatin1StringView key(reinterpret_cast<const char *>(p_ + 1),
+                                                    qsizetype(q - p_ - 1));
+                        p_ = q + 1;
+                        skipSpace();
+                        if (p_ >= end_ || *p_ != ':')
+                            return giveUp();
+                        ++p_;
+                        skipSpace();
+                        if (p_ >= end_ || *p_ != '"')
+                            return giveUp();
+                        const uchar *start = p_ + 1;
+                        plain = true;
+                        q = stringEnd(plain);
+                        if (!plain)
+                            convert<false>(start, q, nullptr);
+                        p_ = q + 1;
+                        members_.append({key, QByteArrayView(start, q - start), plain});
+                        skipSpace();
+                        if (p_ < end_ && *p_ == ',') {
+                            ++p_;
+                            skipSpace();
+                            continue;
+                        }
+                        if (p_ < end_ && *p_ == '}') {
+                            ++p_;
+                            break;
+                        }
+                        return giveUp();
+                    }
+                }
+                if (!reader_->record(path, members_))
+                    return giveUp();
+                skipSpace();
+                if (p_ < end_ && *p_ == ',') {
+                    ++p_;
+                    skipSpace();
+                    continue;
+                }
+                if (p_ < end_ && *p_ == ']') {
+                    ++p_;
+                    return true;
+                }
+                return giveUp();
+            }
+        } catch (const DecodingError &) {
+            return giveUp(); // read again as usual, which says what is wrong where
+        }
+    }
+
     // The same checks as string(), without decoding; the body between the
     // quotes. One pass, sixteen bytes at a time where SSE2 is there: these
     // are the articles, most of a long history's bytes.
@@ -364,7 +462,8 @@ private:
                 if (end_ - s >= 16) {
                     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
                     const int stops = _mm_movemask_epi8(_mm_cmpeq_epi8(v, quotes))
-                                      | _mm_movemask_epi8(_mm_cmpeq_epi8(v, backslashes)) | _mm_movemask_epi8(v);
+                                      | _mm_movemask_epi8(_mm_cmpeq_epi8(v, backslashes))
+                                      | _mm_movemask_epi8(v);
                     if (stops == 0) {
                         s += 16;
                         continue;
@@ -584,7 +683,8 @@ private:
     int depth_ = 0;
     quint32 nextPaths_ = 0; // for the next value: the body paths it is on (if an object)
     int nextLevel_ = 0;
-    QList<QByteArrayView> bodies_; // of the element being read
+    ElementParts parts_; // of the element being read
+    QList<FlatMember> members_;
 };
 
 } // namespace
@@ -596,7 +696,7 @@ QJsonValue parseJson(QByteArrayView bytes)
 
 QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader)
 {
-    Q_ASSERT(reader.bodiesAt.size() < 32);
+    Q_ASSERT(reader.bodiesAt.size() + reader.recordsAt.size() < 32);
     return Parser(bytes, &reader).document();
 }
 

@@ -22,17 +22,42 @@ QJsonValue parseJson(QByteArrayView bytes);
 // reaches them, instead of the array (the root then holds it empty): the
 // records of a large document are decoded one at a time and the document
 // never sits in memory as JSON values all at once.
+// A member of a flat object whose values are all strings, as it stands in
+// the document: its name (without escapes) and its value's body, `plain`
+// when that has neither escapes nor non-ASCII bytes.
+struct FlatMember {
+    QLatin1StringView key;
+    QByteArrayView value;
+    bool plain = true;
+};
+
+// What the reader took out of an element instead of the element's values.
+struct ElementParts {
+    QList<QByteArrayView> bodies; // at the index of each path of `bodiesAt`; null where none
+    quint32 records = 0;          // bit i: the array at `recordsAt[i]` went to `record`
+};
+
 // The string values at `bodiesAt` (paths of member names within each
 // element) are checked but not decoded: the element holds an empty string
-// there, and `bodies` the string's body as it stands in the document
+// there, and `parts.bodies` the string's body as it stands in the document
 // (between its quotes) at the path's index, for decodeStringBody() later.
 // A long history's articles are most of its bytes and are rarely read.
+//
+// The arrays at `recordsAt` go to `record` one object at a time instead,
+// where each is flat with string values only: a job's log lines, thousands
+// of small objects. Where `record` returns false (a member it does not know,
+// a value it would refuse) or the array has anything else, the array is read
+// as usual, to give the usual answer. The element holds an empty array
+// where `record` took them.
 struct RootArrayReader {
     QLatin1StringView key;
     std::function<void()> begin; // as the array starts; again for a repeated key
     QList<QList<QLatin1StringView>> bodiesAt;
+    QList<QList<QLatin1StringView>> recordsAt;
+    std::function<void(int path)> recordsBegin; // as each such array starts
+    std::function<bool(int path, const QList<FlatMember> &members)> record;
     // With the element's bytes as they stand in the document.
-    std::function<void(const QJsonValue &element, QByteArrayView bytes, const QList<QByteArrayView> &bodies)> element;
+    std::function<void(const QJsonValue &element, QByteArrayView bytes, const ElementParts &parts)> element;
 };
 QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader);
 

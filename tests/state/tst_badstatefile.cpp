@@ -12,8 +12,8 @@
 #include <QTest>
 
 #include "AppStateHarness.h"
-#include "TestFiles.h"
 #include "StateSamples.h"
+#include "TestFiles.h"
 
 using namespace pendrel;
 using namespace pendrel::test;
@@ -499,6 +499,8 @@ private slots:
         QTest::newRow("identifier in braces") << QByteArray("\"id\" : \"") << QByteArray("\"id\" : \"{");
         QTest::newRow("no such day") << QByteArray("\"createdAt\" : \"2026-03-01T")
                                      << QByteArray("\"createdAt\" : \"2026-02-30T");
+        QTest::newRow("a log line's time unreadable")
+            << QByteArray("\"timestamp\" : \"") << QByteArray("\"timestamp\" : \"x");
     }
     void valuesOutOfRange()
     {
@@ -585,7 +587,8 @@ private slots:
         PersistenceStore store(dir.filePath(QStringLiteral("share/PendrelPublisher")), kDev);
         const QString path = store.currentFilePath();
         const QString target = dir.filePath(QStringLiteral("synced/state.json"));
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()) && QDir().mkpath(QFileInfo(target).absolutePath()));
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath())
+                && QDir().mkpath(QFileInfo(target).absolutePath()));
         if (kind == u"folder") {
             QVERIFY(QDir().mkpath(path));
             QVERIFY(writeFile(path + QStringLiteral("/notes.txt"), "mine"));
@@ -605,7 +608,8 @@ private slots:
         QCOMPARE(PersistedState::decode(readFile(path)), changed);
         if (kind == u"folder") {
             const QDir folder = QFileInfo(path).absoluteDir();
-            const QStringList aside = folder.entryList({QStringLiteral("clipper-state.json.unreadable-*")}, QDir::Dirs);
+            const QStringList aside =
+                folder.entryList({QStringLiteral("clipper-state.json.unreadable-*")}, QDir::Dirs);
             QCOMPARE(aside.size(), 1);
             QVERIFY(readFile(folder.filePath(aside.first() + QStringLiteral("/notes.txt"))) == "mine");
         } else {
