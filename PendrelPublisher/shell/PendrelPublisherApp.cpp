@@ -104,7 +104,10 @@ void PendrelPublisherApp::launch()
     startDetached(appState_->bootstrap(), QStringLiteral("Start-up"));
     // 8. Updates (a background check in the production build).
     updaterService_->start();
-    // 9. The panel at launch, on request, or always when there is no tray to open it from.
+    // 9. The panel's content, made while nothing else is going on; then
+    // the panel at launch, on request, or always when there is no tray to
+    // open it from.
+    QTimer::singleShot(0, this, [this] { statusItemController_->preparePanel(); });
     if (AppConfiguration::showPanelOnLaunch() || !statusItemController_->hasTray()) {
         QTimer::singleShot(350, this, [this] {
             // A tray that came up in the meantime opens the panel from now on.

@@ -287,12 +287,20 @@ void StatusItemController::togglePanel()
         showPanel();
 }
 
+void StatusItemController::preparePanel()
+{
+    if (view_)
+        return;
+    view_ = new ClipperPanelView(state_);
+    // A timer, not a posted call: those run in the same turn as this one.
+    QTimer::singleShot(20, this, [this] { panel_->setContent(view_); }); // once only
+}
+
 void StatusItemController::showPanel()
 {
-    if (!view_) {
+    if (!view_)
         view_ = new ClipperPanelView(state_);
-        panel_->setContent(view_);
-    }
+    panel_->setContent(view_); // once only
     const bool signedIn = state_.authState().status == AuthStatus::authenticated;
     panel_->setPanelSize(AppState::panelWidth,
                          signedIn ? AppState::panelHeightSignedIn : AppState::panelHeightSignedOut);

@@ -25,6 +25,10 @@ public:
 
     void showPanel();
     void hidePanel();
+    // Makes the panel's content ahead of its first showing, in two turns of
+    // the event loop: making it all at the click stood the interface still
+    // for longer than a frame.
+    void preparePanel();
     void togglePanel();
     // Whether a tray holds the icon (from launch, or since one appeared);
     // without one the panel is shown as an ordinary window.
