@@ -108,6 +108,16 @@ std::optional<JobLogEntry> JobLogEntry::fromMembers(const QList<json::FlatMember
                        message->plain ? latin1(message->value) : json::decodeStringBody(message->value)};
 }
 
+QByteArray JobLogEntry::writeSortedAt(const QList<JobLogEntry> &lines, const JsonDates &dates, int depth)
+{
+    QList<QStringList> rows;
+    rows.reserve(lines.size());
+    for (const JobLogEntry &line : lines)
+        rows.append({uuidString(line.id), enumString(line.level), line.message,
+                     dates.encode(line.timestamp).toString()});
+    return json::writeStringObjectsAt({L("id"), L("level"), L("message"), L("timestamp")}, rows, depth);
+}
+
 // JobResult
 
 QJsonObject JobResult::toJson(const JsonDates &) const

@@ -94,6 +94,8 @@ struct JobLogEntry {
     // (ISO 8601 dates): what fromJson() gives where it reads them without a
     // fault and finds nothing else; nothing otherwise, for fromJson() to say.
     static std::optional<JobLogEntry> fromMembers(const QList<json::FlatMember> &members);
+    // json::writeSortedAt() of the lines' JSON array, written straight.
+    static QByteArray writeSortedAt(const QList<JobLogEntry> &lines, const JsonDates &dates, int depth);
 };
 
 struct JobResult {

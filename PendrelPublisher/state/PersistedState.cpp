@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <array>
 
 #include <deque>
@@ -66,7 +67,7 @@ QByteArray PersistedState::encode() const
     return json::writeSorted(toJson(JsonDates::iso8601()));
 }
 
-PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes,
+PersistedState PersistedState::decode(const QByteArray &bytes, QList<JobPlace> *places,
                                       std::shared_ptr<const void> owner,
                                       QList<std::shared_ptr<JobText::Block>> *borrowed)
 {
@@ -88,7 +89,7 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
     std::deque<JobRecord> jobs;
     JobTextPacker packer; // without `borrowed`: the texts are packed before this returns, on a second thread
     QList<std::shared_ptr<JobText::Block>> blocks;
-    QList<QByteArrayView> where;
+    QList<JobPlace> where;
     QList<JobLogEntry> logs; // the element's, where the reader took them one by one
     std::optional<DecodingError> failure;
     bool streamed = false;
@@ -136,7 +137,21 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
                     else
                         packer.add({std::move(block)});
                 }
-                where.append(text);
+                JobPlace place{text, {}, true};
+                for (qsizetype i = 0; i < bodies.size(); ++i) {
+                    if (texts.at(i)) {
+                        place.longTexts.append(bodies.at(i));
+                        place.longTextsInWritersForm = place.longTextsInWritersForm
+                                                       && (parts.writersForm >> i & 1)
+                                                       && !bodies.at(i).isNull();
+                    }
+                }
+                if (place.longTextsInWritersForm)
+                    std::sort(place.longTexts.begin(), place.longTexts.end(),
+                              [](QByteArrayView a, QByteArrayView b) { return a.data() < b.data(); });
+                else
+                    place.longTexts.clear();
+                where.append(std::move(place));
             } catch (DecodingError &error) {
                 error.prependIndex(qsizetype(jobs.size()));
                 error.prependKey(QStringLiteral("jobs"));
@@ -153,8 +168,8 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<QByteArrayV
         for (JobRecord &job : jobs)
             state.jobs.append(std::move(job));
     }
-    if (jobBytes)
-        *jobBytes = streamed ? std::move(where) : QList<QByteArrayView>();
+    if (places)
+        *places = streamed ? std::move(where) : QList<JobPlace>();
     if (borrowed)
         *borrowed = std::move(blocks);
     return state;

@@ -24,13 +24,21 @@ struct PersistedState {
 
     // The state file's bytes: sorted keys, ISO 8601 dates, escaped slashes.
     [[nodiscard]] QByteArray encode() const;
+    // Where a job stands in the bytes decode() read.
+    struct JobPlace {
+        QByteArrayView bytes;
+        // The bodies of its long texts in the order they stand, where every
+        // one is written the way the writer writes strings; else empty.
+        QList<QByteArrayView> longTexts;
+        bool longTextsInWritersForm = false;
+    };
     // Throws DecodingError for anything that is not a whole valid document.
-    // `jobBytes`, when given, receives where each job stands in `bytes`.
+    // `places`, when given, receives where each job stands in `bytes`.
     // Finished jobs' long texts are left in `bytes` (see JobText): with
     // `owner`, which keeps `bytes` (a mapped file, say), `borrowed`
     // receives their blocks to pack later; without, `bytes` is kept by a
     // copy (a deep one of raw data) and they are packed before this returns.
-    static PersistedState decode(const QByteArray &bytes, QList<QByteArrayView> *jobBytes = nullptr,
+    static PersistedState decode(const QByteArray &bytes, QList<JobPlace> *places = nullptr,
                                  std::shared_ptr<const void> owner = {},
                                  QList<std::shared_ptr<JobText::Block>> *borrowed = nullptr);
 };

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace pendrel {
 
@@ -80,7 +81,8 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
         entries.insert(job.id, std::move(entry));
     }
     const PersistedState rest{state.settings, state.pendingClip, {}};
-    const QList<QByteArray> text = json::writeSortedPieces(rest.toJson(dates), QLatin1StringView("jobs"), elements);
+    const QList<QByteArray> text =
+        json::writeSortedPieces(rest.toJson(dates), QLatin1StringView("jobs"), elements);
 
     QList<FilePiece> pieces;
     pieces.reserve(text.size());
@@ -90,7 +92,8 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
         if (i % 2 == 1 && i / 2 < state.jobs.size()) {
             if (held.at(i / 2).fd >= 0)
                 piece = held.at(i / 2);
-            entries[state.jobs.at(i / 2).id].nextOffset = at; // a repeated id: the last one's entry, the last one's place
+            entries[state.jobs.at(i / 2).id].nextOffset =
+                at; // a repeated id: the last one's entry, the last one's place
         }
         at += piece.size();
         pieces.append(std::move(piece));
@@ -99,7 +102,7 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
     return pieces;
 }
 
-void PersistedStateEncoder::seed(int fd, const QList<JobRecord> &jobs, const QList<std::pair<qint64, qint64>> &places)
+void PersistedStateEncoder::seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places)
 {
     const auto file = std::make_shared<HeldFile>(fd);
     entries_.clear();
@@ -109,9 +112,11 @@ void PersistedStateEncoder::seed(int fd, const QList<JobRecord> &jobs, const QLi
         Entry entry;
         entry.job = jobs.at(i);
         entry.file = file;
-        entry.offset = places.at(i).first;
-        entry.length = places.at(i).second;
+        entry.offset = places.at(i).offset;
+        entry.length = places.at(i).length;
         entry.checked = false;
+        entry.longTexts = places.at(i).longTexts;
+        entry.longTextsInWritersForm = places.at(i).longTextsInWritersForm;
         entries_.insert(entry.job.id, std::move(entry));
     }
 }
@@ -150,24 +155,10 @@ qsizetype writerStringEnd(const QByteArray &bytes, qsizetype at)
             ++at;
             continue;
         }
-        if (end - at < 2)
+        const qsizetype n = json::writersEscapeLength(QByteArrayView(data + at, end - at));
+        if (n == 0)
             return -1;
-        const char e = data[at + 1];
-        if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' || e == 't') {
-            at += 2;
-            continue;
-        }
-        if (e != 'u' || end - at < 6 || data[at + 2] != '0' || data[at + 3] != '0')
-            return -1;
-        static constexpr char hex[] = "0123456789abcdef";
-        const char *h1 = std::strchr(hex, data[at + 4]);
-        const char *h2 = std::strchr(hex, data[at + 5]);
-        if (!h1 || !h2 || data[at + 4] == 0 || data[at + 5] == 0)
-            return -1;
-        const int unit = int(h1 - hex) * 16 + int(h2 - hex);
-        if (unit >= 0x20 || unit == '\b' || unit == '\f' || unit == '\n' || unit == '\r' || unit == '\t')
-            return -1;
-        at += 6;
+        at += n;
     }
     return -1;
 }
@@ -186,14 +177,25 @@ bool PersistedStateEncoder::writtenAlike(const Entry &entry)
         text = m;
     };
     mark(bare.clip.text);
-    for (std::optional<JobText> *t : {&bare.sourceText, &bare.contentAfterIllustrations, &bare.contentAfterHumanize,
-                                      &bare.finalContent}) {
+    for (std::optional<JobText> *t : {&bare.sourceText, &bare.contentAfterIllustrations,
+                                      &bare.contentAfterHumanize, &bare.finalContent}) {
         if (*t)
             mark(**t);
     }
     if (bare.transformResult)
         mark(bare.transformResult->transformedContent);
-    const QByteArray text = json::writeSortedAt(bare.toJson(JsonDates::iso8601()), 2);
+    // The log lines, up to hundreds a job, are written straight rather than
+    // as JSON values, into the place of an empty array. A job's members are
+    // at depth 3, and a string never holds a raw line break: the place is
+    // the one line with the name at that indent.
+    const JsonDates dates = JsonDates::iso8601();
+    const QList<JobLogEntry> logs = std::exchange(bare.logs, {});
+    QByteArray text = json::writeSortedAt(bare.toJson(dates), 2);
+    static const QByteArray noLogs = "\n      \"logs\" : []";
+    const qsizetype logsAt = text.indexOf(noLogs);
+    if (logsAt < 0 || text.indexOf(noLogs, logsAt + 1) >= 0)
+        return false;
+    text.replace(logsAt + noLogs.size() - 2, 2, JobLogEntry::writeSortedAt(logs, dates, 3));
     QList<std::pair<qsizetype, qsizetype>> at; // each mark's place and size in `text`
     for (const QByteArray &m : marks) {
         const qsizetype found = text.indexOf(m);
@@ -202,11 +204,14 @@ bool PersistedStateEncoder::writtenAlike(const Entry &entry)
         at.append({found, m.size()});
     }
     std::sort(at.begin(), at.end());
+    if (entry.longTextsInWritersForm)
+        return sameAround(entry, text, at);
 
     QByteArray bytes(qsizetype(entry.length), Qt::Uninitialized);
     qint64 got = 0;
     while (got < entry.length) {
-        const ssize_t n = ::pread(entry.file->fd, bytes.data() + got, size_t(entry.length - got), entry.offset + got);
+        const ssize_t n =
+            ::pread(entry.file->fd, bytes.data() + got, size_t(entry.length - got), entry.offset + got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -231,6 +236,48 @@ bool PersistedStateEncoder::writtenAlike(const Entry &entry)
         s = place + size - 1; // the closing quotes meet
     }
     return same(text.size() - s) && r == bytes.size();
+}
+
+bool PersistedStateEncoder::sameAround(const Entry &entry, const QByteArray &text,
+                                       const QList<std::pair<qsizetype, qsizetype>> &marks)
+{
+    // The long texts were found in the writer's form while the file was
+    // read, and where they stand: only the bytes around them are read and
+    // compared, each text's place taken by its mark.
+    if (entry.longTexts.size() != marks.size())
+        return false;
+    QByteArray bytes;
+    qint64 r = entry.offset; // in the file
+    qsizetype s = 0;         // in `text`
+    const auto same = [&](qint64 fileTo, qsizetype textTo) {
+        const qint64 n = fileTo - r;
+        if (n != textTo - s || n < 0)
+            return false;
+        bytes.resize(qsizetype(n));
+        qint64 got = 0;
+        while (got < n) {
+            const ssize_t read = ::pread(entry.file->fd, bytes.data() + got, size_t(n - got), r + got);
+            if (read < 0 && errno == EINTR)
+                continue;
+            if (read <= 0)
+                return false;
+            got += read;
+        }
+        if (std::memcmp(bytes.constData(), text.constData() + s, size_t(n)) != 0)
+            return false;
+        r = fileTo;
+        s = textTo;
+        return true;
+    };
+    for (qsizetype k = 0; k < marks.size(); ++k) {
+        const auto [place, size] = marks.at(k);
+        const auto [body, length] = entry.longTexts.at(k);
+        if (!same(body, place + 1)) // up to and with the opening quote
+            return false;
+        r = body + length; // the closing quotes meet
+        s = place + size - 1;
+    }
+    return same(entry.offset + entry.length, text.size());
 }
 
 void PersistedStateEncoder::written(int fd)

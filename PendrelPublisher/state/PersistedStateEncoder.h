@@ -31,7 +31,13 @@ public:
     // what encoding them gives instead of encoding them, checking that by
     // encoding all but their long texts, which only need to be written in
     // the writer's form.
-    void seed(int fd, const QList<JobRecord> &jobs, const QList<std::pair<qint64, qint64>> &places);
+    struct Place {
+        qint64 offset = 0;
+        qint64 length = 0;
+        QList<std::pair<qint64, qint64>> longTexts; // the bodies of its long texts, in order
+        bool longTextsInWritersForm = false;        // known while reading: then only the rest is compared
+    };
+    void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places);
 
     // How many jobs the last encode() had to encode.
     [[nodiscard]] qsizetype lastEncodedJobs() const { return lastEncodedJobs_; }
@@ -51,14 +57,18 @@ private:
     };
     struct Entry {
         JobRecord job;
-        QByteArray text;                  // until it is in a written file
-        std::shared_ptr<HeldFile> file;   // else its bytes are there
+        QByteArray text;                // until it is in a written file
+        std::shared_ptr<HeldFile> file; // else its bytes are there
         qint64 offset = 0;
         qint64 length = 0;
-        qint64 nextOffset = 0;            // where the last encode() puts it
-        bool checked = true;              // false: read, not yet known to be the writer's form
+        qint64 nextOffset = 0;                      // where the last encode() puts it
+        bool checked = true;                        // false: read, not yet known to be the writer's form
+        QList<std::pair<qint64, qint64>> longTexts; // while not checked: as Place has them
+        bool longTextsInWritersForm = false;
     };
     [[nodiscard]] static bool writtenAlike(const Entry &entry);
+    [[nodiscard]] static bool sameAround(const Entry &entry, const QByteArray &text,
+                                         const QList<std::pair<qsizetype, qsizetype>> &marks);
 
     QHash<QUuid, Entry> entries_;
     qsizetype lastEncodedJobs_ = 0;

@@ -184,14 +184,22 @@ PersistedState PersistenceStore::loadStateNow()
     if (!file->readable())
         return PersistedState{};
     try {
-        QList<QByteArrayView> jobBytes;
+        QList<PersistedState::JobPlace> read;
         QList<std::shared_ptr<JobText::Block>> borrowed;
-        PersistedState state = PersistedState::decode(file->bytes(), &jobBytes, file, &borrowed);
+        PersistedState state = PersistedState::decode(file->bytes(), &read, file, &borrowed);
         if (const int fd = file->duplicate(); fd >= 0) {
-            QList<std::pair<qint64, qint64>> places;
-            places.reserve(jobBytes.size());
-            for (const QByteArrayView text : jobBytes)
-                places.append({qint64(text.data() - file->bytes().constData()), qint64(text.size())});
+            const auto offset = [&](QByteArrayView in) {
+                return qint64(in.data() - file->bytes().constData());
+            };
+            QList<PersistedStateEncoder::Place> places;
+            places.reserve(read.size());
+            for (const PersistedState::JobPlace &job : std::as_const(read)) {
+                PersistedStateEncoder::Place place{
+                    offset(job.bytes), qint64(job.bytes.size()), {}, job.longTextsInWritersForm};
+                for (const QByteArrayView text : job.longTexts)
+                    place.longTexts.append({offset(text), qint64(text.size())});
+                places.append(std::move(place));
+            }
             encoder_.seed(fd, state.jobs, places);
         }
         file.reset();
@@ -335,6 +343,7 @@ void PersistenceStore::writeLatest()
     if (!state)
         return;
     const QList<FilePiece> pieces = encoder_.encode(*state);
+    jobsEncoded_ = encoder_.lastEncodedJobs();
     state.reset(); // the caller's list is its own again while the file is written
     int written = -1;
     outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,9 @@ public:
     };
     // The number of the last request made so far (saveState or requestSave).
     [[nodiscard]] quint64 lastRequest() const;
+    // How many jobs the last save encoded rather than copied from the file
+    // before it (after waitForPendingSaves()).
+    [[nodiscard]] qsizetype jobsEncodedLastSave() const { return jobsEncoded_; }
     // The outcome of the last write, if any.
     [[nodiscard]] std::optional<SaveOutcome> lastOutcome() const;
     // Called on the snapshot source's context after each write.
@@ -111,8 +115,9 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for hand-overs queued to the context
     LogSink logSink_;
     PersistedStateEncoder encoder_; // the store's thread only
-    JobTextPacker packer_;          // the loaded jobs' texts, while the program starts
-    SerialExecutor executor_;       // last: it must stop before the members above go
+    std::atomic<qsizetype> jobsEncoded_ = 0;
+    JobTextPacker packer_;    // the loaded jobs' texts, while the program starts
+    SerialExecutor executor_; // last: it must stop before the members above go
 };
 
 } // namespace pendrel

@@ -30,8 +30,29 @@ QString JsonDates::formatIso8601(const QDateTime &date)
     const QDateTime utc = date.toUTC();
     const QDate d = utc.date();
     const QTime t = utc.time();
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02dZ", d.year(), d.month(), d.day(), t.hour(),
-                             t.minute(), t.second());
+    if (d.year() < 0 || d.year() > 9999 || !t.isValid())
+        return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02dZ", d.year(), d.month(), d.day(), t.hour(),
+                                 t.minute(), t.second());
+    // By hand: a long history writes hundreds of thousands of these, and
+    // asprintf() took a fifth of a save.
+    char16_t text[20];
+    const auto put = [&text](int at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char16_t(u'0' + value % 10);
+    };
+    put(0, d.year(), 4);
+    text[4] = u'-';
+    put(5, d.month(), 2);
+    text[7] = u'-';
+    put(8, d.day(), 2);
+    text[10] = u'T';
+    put(11, t.hour(), 2);
+    text[13] = u':';
+    put(14, t.minute(), 2);
+    text[16] = u':';
+    put(17, t.second(), 2);
+    text[19] = u'Z';
+    return QString(reinterpret_cast<const QChar *>(text), 20);
 }
 
 QDateTime JsonDates::parseIso8601(QStringView text)

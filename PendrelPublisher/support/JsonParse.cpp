@@ -1,6 +1,7 @@
 #include "support/JsonParse.h"
 
 #include "support/Error.h"
+#include "support/JsonWrite.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -200,7 +201,10 @@ private:
             if (streamed) {
                 member = streamedArray();
             } else if (body >= 0 && p_ < end_ && *p_ == '"') {
-                parts_.bodies[body] = checkedBody();
+                bool form = false;
+                parts_.bodies[body] = checkedBody(form);
+                parts_.writersForm =
+                    form ? parts_.writersForm | 1U << body : parts_.writersForm & ~(1U << body);
                 member = QJsonValue(QLatin1StringView(""));
             } else if (records >= 0 && flatRecords(records)) {
                 parts_.records |= 1U << records;
@@ -262,6 +266,7 @@ private:
             const uchar *start = p_;
             parts_.bodies.fill(QByteArrayView(), reader_->bodiesAt.size());
             parts_.records = 0;
+            parts_.writersForm = 0;
             nextPaths_ = (1U << (reader_->bodiesAt.size() + reader_->recordsAt.size())) - 1;
             nextLevel_ = 0;
             const QJsonValue element = value();
@@ -449,20 +454,27 @@ private:
     // The same checks as string(), without decoding; the body between the
     // quotes. One pass, sixteen bytes at a time where SSE2 is there: these
     // are the articles, most of a long history's bytes.
-    QByteArrayView checkedBody()
+    QByteArrayView checkedBody(bool &writersForm)
     {
         const uchar *const quote = p_;
         const uchar *start = p_ + 1;
+        writersForm = false;
 #if defined(__SSE2__)
         try {
+            bool form = true;
             const uchar *s = start;
             const __m128i quotes = _mm_set1_epi8('"');
             const __m128i backslashes = _mm_set1_epi8('\\');
+            const __m128i slashes = _mm_set1_epi8('/');
+            const __m128i controls = _mm_set1_epi8(0x1F);
             for (;;) {
                 if (end_ - s >= 16) {
                     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+                    // The writer's form also has no raw '/' and no raw control character.
                     const int stops = _mm_movemask_epi8(_mm_cmpeq_epi8(v, quotes))
                                       | _mm_movemask_epi8(_mm_cmpeq_epi8(v, backslashes))
+                                      | _mm_movemask_epi8(_mm_cmpeq_epi8(v, slashes))
+                                      | _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, controls), v))
                                       | _mm_movemask_epi8(v);
                     if (stops == 0) {
                         s += 16;
@@ -470,7 +482,7 @@ private:
                     }
                     s += qCountTrailingZeroBits(uint(stops));
                 } else {
-                    while (s < end_ && *s != '"' && *s != '\\' && *s < 0x80)
+                    while (s < end_ && *s != '"' && *s != '\\' && *s != '/' && *s >= 0x20 && *s < 0x80)
                         ++s;
                     if (s >= end_)
                         fail("unterminated string");
@@ -478,12 +490,18 @@ private:
                 if (*s == '"')
                     break;
                 p_ = s;
-                if (*s == '\\')
+                if (*s == '\\') {
+                    form = form && writersEscapeLength(QByteArrayView(s, end_ - s)) > 0;
                     escape<false>(s, end_, nullptr);
-                else
+                } else if (*s < 0x80) {
+                    form = false;
+                    ++s;
+                } else {
                     utf8<false>(s, end_, nullptr);
+                }
             }
             p_ = s + 1;
+            writersForm = form;
             return {start, s - start};
         } catch (const DecodingError &) {
             // The same fault as string() finds first, where it finds it.

@@ -35,6 +35,7 @@ struct FlatMember {
 struct ElementParts {
     QList<QByteArrayView> bodies; // at the index of each path of `bodiesAt`; null where none
     quint32 records = 0;          // bit i: the array at `recordsAt[i]` went to `record`
+    quint32 writersForm = 0;      // bit i: body i is as the state file's writer writes it (json::writeSorted)
 };
 
 // The string values at `bodiesAt` (paths of member names within each

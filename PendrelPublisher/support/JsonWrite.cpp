@@ -67,6 +67,35 @@ public:
         }
     }
 
+    void stringObjects(const QList<QLatin1StringView> &keys, const QList<QStringList> &rows, int depth)
+    {
+        if (rows.isEmpty()) {
+            out += "[]";
+            return;
+        }
+        out += "[\n";
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            indent(depth + 1);
+            if (keys.isEmpty()) {
+                out += "{}";
+            } else {
+                out += "{\n";
+                for (qsizetype k = 0; k < keys.size(); ++k) {
+                    indent(depth + 2);
+                    string(QString(keys.at(k)));
+                    out += " : ";
+                    string(rows.at(i).at(k));
+                    out += k + 1 < keys.size() ? ",\n" : "\n";
+                }
+                indent(depth + 1);
+                out += '}';
+            }
+            out += i + 1 < rows.size() ? ",\n" : "\n";
+        }
+        indent(depth);
+        out += ']';
+    }
+
 private:
     void indent(int depth) { out.append(qsizetype(depth) * 2, ' '); }
 
@@ -220,6 +249,27 @@ private:
 
 } // namespace
 
+qsizetype writersEscapeLength(QByteArrayView text)
+{
+    if (text.size() < 2 || text.at(0) != '\\')
+        return 0;
+    const char e = text.at(1);
+    if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' || e == 't')
+        return 2;
+    // Only the control characters without a short form, in lower-case hex.
+    static constexpr char hex[] = "0123456789abcdef";
+    if (e != 'u' || text.size() < 6 || text.at(2) != '0' || text.at(3) != '0')
+        return 0;
+    const char *high = std::find(hex, hex + 16, text.at(4));
+    const char *low = std::find(hex, hex + 16, text.at(5));
+    if (high == hex + 16 || low == hex + 16)
+        return 0;
+    const auto unit = char16_t((high - hex) * 16 + (low - hex));
+    if (unit >= 0x20 || unit == u'\b' || unit == u'\f' || unit == u'\n' || unit == u'\r' || unit == u'\t')
+        return 0;
+    return 6;
+}
+
 QByteArray writeSorted(const QJsonValue &value)
 {
     Writer writer;
@@ -236,7 +286,18 @@ QByteArray writeSortedAt(const QJsonValue &value, int depth)
     return std::move(writer.out);
 }
 
-QList<QByteArray> writeSortedPieces(QJsonObject root, QLatin1StringView arrayKey, const QList<QByteArray> &elements)
+QByteArray writeStringObjectsAt(const QList<QLatin1StringView> &keys, const QList<QStringList> &rows,
+                                int depth)
+{
+    Q_ASSERT(std::is_sorted(keys.begin(), keys.end(),
+                            [](QLatin1StringView a, QLatin1StringView b) { return codePointLess(a, b); }));
+    Writer writer;
+    writer.stringObjects(keys, rows, depth);
+    return std::move(writer.out);
+}
+
+QList<QByteArray> writeSortedPieces(QJsonObject root, QLatin1StringView arrayKey,
+                                    const QList<QByteArray> &elements)
 {
     root.insert(arrayKey, QJsonArray()); // takes its place among the sorted members
     Writer writer;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
+#include <QStringList>
 
 #include <optional>
 
@@ -18,12 +20,23 @@ QByteArray writeSorted(const QJsonValue &value);
 // the indent before it: the state file keeps each job written this way.
 QByteArray writeSortedAt(const QJsonValue &value, int depth);
 
+// writeSortedAt()'s text for an array of objects whose members are all
+// strings, without making JSON values of them: `keys` in the writer's order,
+// a row of values for each object.
+QByteArray writeStringObjectsAt(const QList<QLatin1StringView> &keys, const QList<QStringList> &rows,
+                                int depth);
+
 // writeSorted's text for `root` with an array under `arrayKey`, as
 // consecutive pieces, taking the array's elements already written (each as
 // writeSortedAt(element, 2) gives it) instead of writing them again. With
 // elements, element i is piece 2i + 1 and every other piece is the writer's.
 QList<QByteArray> writeSortedPieces(QJsonObject root, QLatin1StringView arrayKey,
-                                   const QList<QByteArray> &elements);
+                                    const QList<QByteArray> &elements);
+
+// The length of the escape sequence at the start of `text` (a backslash
+// first) where it is the one the writer uses for its character; 0 where it
+// is not one (an escaped letter, "\u00E9", a "\u000a" for "\n").
+qsizetype writersEscapeLength(QByteArrayView text);
 
 // Builders of the records' JSON forms: optional members are left out when
 // absent rather than written as null.

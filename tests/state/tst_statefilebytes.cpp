@@ -13,6 +13,7 @@
 #include "StateSamples.h"
 
 #include <functional>
+#include <utility>
 
 using namespace pendrel;
 using namespace pendrel::test;
@@ -58,6 +59,7 @@ private slots:
         QTest::addColumn<Reshape>("reshape");
         QTest::addColumn<Change>("first");
         QTest::addColumn<Change>("second");
+        QTest::addColumn<int>("encodedFirst"); // jobs the first save encodes: the others are copied
         const Change none = [](PersistedState &) {};
         const Change logFinished = [](PersistedState &s) {
             s.jobs[2].logs.append(JobLogEntry{sampleUuid(QStringLiteral("retry")), sampleMoment(9000),
@@ -89,16 +91,16 @@ private slots:
                                  "\"logs\" : [");
             };
         };
-        QTest::newRow("unchanged") << asWritten << none << none;
-        QTest::newRow("a log line, then a new text") << asWritten << logFinished << newText;
-        QTest::newRow("a new job, then a log line") << asWritten << newJob << logFinished;
-        QTest::newRow("a slash not escaped") << slash << none << logFinished;
-        QTest::newRow("a letter escaped") << escapedLetter << none << none;
-        QTest::newRow("a member the reader skips") << unknownMember << none << none;
-        QTest::newRow("a null where the writer leaves one out") << nullOptional << newText << none;
-        QTest::newRow("logs twice") << logsTwice(false) << none << none;
+        QTest::newRow("unchanged") << asWritten << none << none << 0;
+        QTest::newRow("a log line, then a new text") << asWritten << logFinished << newText << 1;
+        QTest::newRow("a new job, then a log line") << asWritten << newJob << logFinished << 1;
+        QTest::newRow("a slash not escaped") << slash << none << logFinished << 1;
+        QTest::newRow("a letter escaped") << escapedLetter << none << none << 1;
+        QTest::newRow("a member the reader skips") << unknownMember << none << none << 10;
+        QTest::newRow("a null where the writer leaves one out") << nullOptional << newText << none << 10;
+        QTest::newRow("logs twice") << logsTwice(false) << none << none << 10;
         QTest::newRow("logs twice, the last with a member the reader skips")
-            << logsTwice(true) << none << logFinished;
+            << logsTwice(true) << none << logFinished << 10;
     }
 
     void savedAfterReadingIsTheEncoding()
@@ -106,6 +108,7 @@ private slots:
         QFETCH(Reshape, reshape);
         QFETCH(Change, first);
         QFETCH(Change, second);
+        QFETCH(int, encodedFirst);
         QTemporaryDir folder;
         PersistedState state = sample();
         {
@@ -127,6 +130,8 @@ private slots:
             store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
             store.waitForPendingSaves();
             QCOMPARE(fileBytes(store.currentFilePath()), state.encode());
+            if (encodedFirst >= 0)
+                QCOMPARE(store.jobsEncodedLastSave(), qsizetype(std::exchange(encodedFirst, -1)));
         }
     }
 
