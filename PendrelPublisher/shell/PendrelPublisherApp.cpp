@@ -19,14 +19,13 @@
 namespace pendrel {
 
 PendrelPublisherApp::PendrelPublisherApp()
-    : shortcutSetup_(
-        GnomeShortcutSetup::captureCommand(), [] { return PortalHotkeyBackend::isAvailable(); },
-        [this] {
-            // The settings' shortcut row depends on the answer as
-            // much as on the status; it renders again on this.
-            if (appState_)
-                emit appState_->shortcutStatusChanged();
-        })
+    : shortcutSetup_(GnomeShortcutSetup::captureCommand(), [] { return PortalHotkeyBackend::isAvailable(); },
+                     [this] {
+                         // The settings' shortcut row depends on the answer as
+                         // much as on the status; it renders again on this.
+                         if (appState_)
+                             emit appState_->shortcutStatusChanged();
+                     })
 {
     secrets_ = std::make_unique<FallbackSecretBackend>(
         std::make_unique<QtKeychainBackend>(),

@@ -9,17 +9,17 @@
 #include "ui/ClipperPanelView.h"
 
 #include <QActionGroup>
+#include <algorithm>
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
-#include <QGuiApplication>
 #include <QHash>
-#include <QPointer>
-#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
-#include <algorithm>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
 
 namespace pendrel {
 
@@ -57,9 +57,8 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
     connect(open, &QAction::triggered, this, &StatusItemController::showPanel);
     // Trays differ in colour and not every one says which: the user can fix
     // the icon's look where "Automatic" guesses wrong.
-    style_ = StatusIconImages::styleFromName(QSettings(appearanceSettingsPath(), QSettings::IniFormat)
-                                                 .value(QStringLiteral("trayIconStyle"))
-                                                 .toString())
+    style_ = StatusIconImages::styleFromName(
+                 QSettings(appearanceSettingsPath(), QSettings::IniFormat).value(QStringLiteral("trayIconStyle")).toString())
                  .value_or(TrayIconStyle::automatic);
     QMenu *styles = menu_.addMenu(QStringLiteral("Tray icon style"));
     styles->setObjectName(QStringLiteral("trayIconStyleMenu"));

@@ -20,8 +20,8 @@ inline constexpr QStringView bundleName = u"pendrel-macos_PendrelPublisher.bundl
 const QDir &bundle();
 
 // Where to look, in order: the installed share folder, the share folder
-// of the prefix the executable is in, the application's own folder, and the folder of the executable named by
-// argv[0] with symbolic links resolved. Each ends in bundleName.
+// of the prefix the executable is in, the application's own folder, and the folder of the executable named by argv[0] with
+// symbolic links resolved. Each ends in bundleName.
 QStringList candidateLocations();
 // The first candidate that is an existing folder.
 std::optional<QString> findBundle(const QStringList &candidates);

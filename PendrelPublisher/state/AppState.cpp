@@ -24,11 +24,9 @@ AppState::AppState(const AppStateServices &services, QObject *parent)
              && services.loginItems);
     persistenceStore_ =
         std::make_unique<PersistenceStore>(services.stateFolder, AppConfiguration::bundleIdentifier());
-    persistenceStore_->setSnapshotSource(this, [this] {
-        return PersistedState{settings_, pendingClip_, jobs_};
-    });
-    persistenceStore_->setOutcomeSink(
-        [this](const PersistenceStore::SaveOutcome &o) { applySaveOutcome(o); });
+    persistenceStore_->setSnapshotSource(this,
+                                         [this] { return PersistedState{settings_, pendingClip_, jobs_}; });
+    persistenceStore_->setOutcomeSink([this](const PersistenceStore::SaveOutcome &o) { applySaveOutcome(o); });
     saveRetryTimer_.setParent(this); // found by name in tests
     saveRetryTimer_.setObjectName(QStringLiteral("saveRetryTimer"));
     saveRetryTimer_.setInterval(saveRetryIntervalMs);
@@ -402,9 +400,9 @@ std::optional<QString> AppState::normalizePublicURL(const std::optional<QString>
     if (value->startsWith(QStringLiteral("http://")) || value->startsWith(QStringLiteral("https://"))) {
         // The service's own address only: "https://pendrel.community" is
         // another site, not a page under "https://pendrel.com".
-        const bool underBase =
-            value->startsWith(base)
-            && (value->size() == base.size() || QStringView(u"/?#").contains(value->at(base.size())));
+        const bool underBase = value->startsWith(base)
+                               && (value->size() == base.size()
+                                   || QStringView(u"/?#").contains(value->at(base.size())));
         if (domain && underBase)
             return *domain + value->mid(base.size());
         return value;

@@ -123,10 +123,9 @@ void AppState::captureURL()
     // rather than send something the service will cut or refuse.
     constexpr qsizetype longestAddress = 8192;
     if (address.size() > longestAddress) {
-        setAuthErrorMessage(
-            QStringLiteral("This address is %1 characters long; a web address can have at most "
-                           "8,192.")
-                .arg(address.size()));
+        setAuthErrorMessage(QStringLiteral("This address is %1 characters long; a web address can have at most "
+                                           "8,192.")
+                                .arg(address.size()));
         return;
     }
     // Any URL reference is accepted, relative ones included; the service

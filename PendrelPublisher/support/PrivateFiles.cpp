@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,8 +99,7 @@ public:
             Mapping mapping;
             struct stat info {};
             if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-                void *mapped =
-                    ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+                void *mapped = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
                 if (mapped != MAP_FAILED) {
                     mapping.data = static_cast<const char *>(mapped);
                     mapping.size = info.st_size;
@@ -128,8 +127,7 @@ bool copyRange(SourceMappings &sources, int from, qint64 offset, qint64 length, 
     qint64 at = offset;
     QByteArray buffer(qsizetype(std::min<qint64>(length, 1024 * 1024)), Qt::Uninitialized);
     while (length > 0) {
-        const ssize_t n =
-            ::pread(from, buffer.data(), std::size_t(std::min<qint64>(length, buffer.size())), at);
+        const ssize_t n = ::pread(from, buffer.data(), std::size_t(std::min<qint64>(length, buffer.size())), at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -252,8 +250,9 @@ void removeAbandonedWrites(const QString &path)
         const QString prefix = info.fileName() + u'.';
         if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
             return false;
-        return std::all_of(name.cbegin() + prefix.size(), name.cend(),
-                           [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); });
+        return std::all_of(name.cbegin() + prefix.size(), name.cend(), [](QChar c) {
+            return c.unicode() < 0x80 && c.isLetterOrNumber();
+        });
     };
     const QStringList candidates =
         folder.entryList({info.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);

@@ -44,7 +44,6 @@ struct FilePiece {
 // The same again; on success `written`, when given, receives a descriptor
 // open for reading on the file just written (the caller closes it), so that
 // its bytes stay reachable after the file is replaced in turn.
-bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error,
-                      int *written = nullptr);
+bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error, int *written = nullptr);
 
 } // namespace pendrel
