@@ -169,10 +169,10 @@ void TableReporter::Finalize()
         add("save after one job changed, vs QJsonDocument::toJson + the same write", jobs, "save", time, duration,
             "first-save", named("qt_save_s"), std::nullopt);
     for (const int jobs : kSizes)
-        add("first save of a run (every job encoded), vs a plain atomic write of the same bytes", jobs,
+        add("first save of a run (right after loading), vs a plain atomic write of the same bytes", jobs,
             "first-save", time, duration, "save", named("plain_write_s"), from(jobs, 1000, withinRatio(1.5, "≤ 1.5x")));
     for (const int jobs : kSizes)
-        add("first save of a run (every job encoded), vs QJsonDocument::toJson + the same write", jobs,
+        add("first save of a run (right after loading), vs QJsonDocument::toJson + the same write", jobs,
             "first-save", time, duration, "first-save", named("qt_save_s"), std::nullopt);
     for (const int jobs : kSizes)
         add("load: read + strict decode, vs read + QJsonDocument::fromJson", jobs, "load", time, duration, "load",
