@@ -67,6 +67,140 @@ QByteArray PersistedState::encode() const
     return json::writeSorted(toJson(JsonDates::iso8601()));
 }
 
+namespace {
+
+// The jobs of the array (or of a stretch of it), decoded as the reader
+// reaches them: the JSON values of a long history never exist all at once,
+// and the work stays in the cache. A fault is held back until the whole
+// document is read, so that the answer is the one reading the whole
+// document gives (where a repeated "jobs" replaces the earlier one, and the
+// settings are read first).
+struct Collector {
+    explicit Collector(std::shared_ptr<const void> bytes) : owner(std::move(bytes)) {}
+    Collector(const Collector &) = delete; // its reader refers to it
+    Collector &operator=(const Collector &) = delete;
+
+    std::shared_ptr<const void> owner;
+    JsonDates dates = JsonDates::iso8601();
+    std::deque<JobRecord> jobs;
+    QList<std::shared_ptr<JobText::Block>> blocks;
+    QList<PersistedState::JobPlace> where;
+    QList<JobLogEntry> logs;              // the element's, where the reader took them one by one
+    std::optional<DecodingError> failure; // at jobs.size(), without the index yet
+
+    void clear()
+    {
+        jobs.clear();
+        blocks.clear();
+        where.clear();
+        failure.reset();
+    }
+
+    // The other's jobs after these.
+    void append(Collector &other)
+    {
+        if (!failure && other.failure) {
+            failure = other.failure;
+            failedAt = jobs.size() + other.failedAt;
+        }
+        for (JobRecord &job : other.jobs)
+            jobs.push_back(std::move(job));
+        blocks += std::move(other.blocks);
+        where += std::move(other.where);
+        other.clear();
+    }
+
+    [[nodiscard]] std::optional<DecodingError> fault() const
+    {
+        if (!failure)
+            return std::nullopt;
+        DecodingError error = *failure;
+        error.prependIndex(failedAt);
+        error.prependKey(QStringLiteral("jobs"));
+        return error;
+    }
+
+    json::RootArrayReader reader(std::function<void()> begin, std::function<void()> taken = {})
+    {
+        return {
+            L("jobs"),
+            std::move(begin),
+            kLongTextPaths,
+            {{L("logs")}},
+            [this](int) { logs.clear(); },
+            [this](int, const QList<json::FlatMember> &members) {
+                std::optional<JobLogEntry> entry = JobLogEntry::fromMembers(members);
+                if (entry)
+                    logs.append(std::move(*entry));
+                return entry.has_value();
+            },
+            [this](const QJsonValue &element, QByteArrayView text, const json::ElementParts &parts) {
+                add(element, text, parts);
+            },
+            std::move(taken),
+        };
+    }
+
+    qsizetype failedAt = 0;
+
+private:
+    void add(const QJsonValue &element, QByteArrayView text, const json::ElementParts &parts)
+    {
+        if (failure)
+            return;
+        const QList<QByteArrayView> &bodies = parts.bodies;
+        try {
+            jobs.push_back(JobRecord::fromJson(element, dates));
+            JobRecord &job = jobs.back();
+            if (parts.records & 1)
+                job.logs = std::exchange(logs, {});
+            const std::array<JobText *, 6> texts = longTexts(job);
+            for (qsizetype i = 0; i < bodies.size(); ++i) {
+                // Every string there was left in the bytes, the last of a repeated key's.
+                Q_ASSERT(!texts.at(i) || !bodies.at(i).isNull());
+                if (texts.at(i) && job.isWaiting()) // a job still to run works on them
+                    *texts.at(i) = json::decodeStringBody(bodies.at(i));
+            }
+            if (!job.isWaiting()) {
+                const auto body = [&](int i) { return std::pair(texts.at(i), bodies.at(i)); };
+                blocks.append(
+                    JobText::borrowTogether(owner, {body(0), body(1), body(2), body(3), body(4), body(5)}));
+            }
+            PersistedState::JobPlace place{text, {}, true};
+            for (qsizetype i = 0; i < bodies.size(); ++i) {
+                if (texts.at(i)) {
+                    place.longTexts.append(bodies.at(i));
+                    place.longTextsInWritersForm = place.longTextsInWritersForm
+                                                   && (parts.writersForm >> i & 1) && !bodies.at(i).isNull();
+                }
+            }
+            if (place.longTextsInWritersForm)
+                std::sort(place.longTexts.begin(), place.longTexts.end(),
+                          [](QByteArrayView a, QByteArrayView b) { return a.data() < b.data(); });
+            else
+                place.longTexts.clear();
+            where.append(std::move(place));
+        } catch (const DecodingError &error) {
+            failure = error;
+            failedAt = qsizetype(jobs.size());
+        }
+    }
+};
+
+// Where a second reader may start: a job's first line as the writer writes
+// it, about halfway. A guess, checked by the first reader arriving there.
+qsizetype secondHalf(const QByteArray &bytes)
+{
+    // Below this, a second thread costs more than it saves.
+    constexpr qsizetype kWorthSplitting = 8 << 20;
+    if (bytes.size() < kWorthSplitting)
+        return -1;
+    const qsizetype found = bytes.indexOf("\n    {\n      \"", bytes.size() / 2);
+    return found < 0 ? -1 : found + 5; // at the brace
+}
+
+} // namespace
+
 PersistedState PersistedState::decode(const QByteArray &bytes, QList<JobPlace> *places,
                                       std::shared_ptr<const void> owner,
                                       QList<std::shared_ptr<JobText::Block>> *borrowed)
@@ -81,97 +215,36 @@ PersistedState PersistedState::decode(const QByteArray &bytes, QList<JobPlace> *
                                                       : QByteArray(bytes.constData(), bytes.size()));
         owner = kept;
     }
-    // Each job is decoded as soon as it is parsed: the JSON values of a long
-    // history never exist all at once, and the work stays in the cache. A
-    // fault is held back until the whole document is read, so that the
-    // answer is the one reading the whole document gives (where a repeated
-    // "jobs" replaces the earlier one, and the settings are read first).
-    std::deque<JobRecord> jobs;
-    JobTextPacker packer; // without `borrowed`: the texts are packed before this returns, on a second thread
-    QList<std::shared_ptr<JobText::Block>> blocks;
-    QList<JobPlace> where;
-    QList<JobLogEntry> logs; // the element's, where the reader took them one by one
-    std::optional<DecodingError> failure;
+    const QByteArray &text = kept ? *kept : bytes;
+    Collector first{owner};
+    Collector second{owner};
     bool streamed = false;
-    const json::RootArrayReader reader{
-        L("jobs"),
+    const json::RootArrayReader reader = first.reader(
         [&] {
             streamed = true;
-            packer.finish();
-            jobs.clear();
-            blocks.clear();
-            where.clear();
-            failure.reset();
+            first.clear();
         },
-        kLongTextPaths,
-        {{L("logs")}},
-        [&](int) { logs.clear(); },
-        [&](int, const QList<json::FlatMember> &members) {
-            std::optional<JobLogEntry> entry = JobLogEntry::fromMembers(members);
-            if (entry)
-                logs.append(std::move(*entry));
-            return entry.has_value();
-        },
-        [&](const QJsonValue &element, QByteArrayView text, const json::ElementParts &parts) {
-            if (failure)
-                return;
-            const QList<QByteArrayView> &bodies = parts.bodies;
-            try {
-                jobs.push_back(JobRecord::fromJson(element, dates));
-                JobRecord &job = jobs.back();
-                if (parts.records & 1)
-                    job.logs = std::exchange(logs, {});
-                const std::array<JobText *, 6> texts = longTexts(job);
-                for (qsizetype i = 0; i < bodies.size(); ++i) {
-                    // Every string there was left in the bytes, the last of a repeated key's.
-                    Q_ASSERT(!texts.at(i) || !bodies.at(i).isNull());
-                    if (texts.at(i) && job.isWaiting()) // a job still to run works on them
-                        *texts.at(i) = json::decodeStringBody(bodies.at(i));
-                }
-                if (!job.isWaiting()) {
-                    const auto body = [&](int i) { return std::pair(texts.at(i), bodies.at(i)); };
-                    std::shared_ptr<JobText::Block> block = JobText::borrowTogether(
-                        owner, {body(0), body(1), body(2), body(3), body(4), body(5)});
-                    if (borrowed)
-                        blocks.append(std::move(block));
-                    else
-                        packer.add({std::move(block)});
-                }
-                JobPlace place{text, {}, true};
-                for (qsizetype i = 0; i < bodies.size(); ++i) {
-                    if (texts.at(i)) {
-                        place.longTexts.append(bodies.at(i));
-                        place.longTextsInWritersForm = place.longTextsInWritersForm
-                                                       && (parts.writersForm >> i & 1)
-                                                       && !bodies.at(i).isNull();
-                    }
-                }
-                if (place.longTextsInWritersForm)
-                    std::sort(place.longTexts.begin(), place.longTexts.end(),
-                              [](QByteArrayView a, QByteArrayView b) { return a.data() < b.data(); });
-                else
-                    place.longTexts.clear();
-                where.append(std::move(place));
-            } catch (DecodingError &error) {
-                error.prependIndex(qsizetype(jobs.size()));
-                error.prependKey(QStringLiteral("jobs"));
-                failure = error;
-            }
-        },
-    };
-    PersistedState state = fromJson(json::parseJson(kept ? *kept : bytes, reader), dates);
-    if (failure)
-        throw *failure;
-    packer.finish();
+        [&] { first.append(second); });
+    const qsizetype from = secondHalf(text);
+    const QJsonValue root =
+        from < 0 ? json::parseJson(text, reader) : json::parseJson(text, reader, second.reader([] {}), from);
+    PersistedState state = fromJson(root, dates);
+    if (const std::optional<DecodingError> fault = first.fault())
+        throw *fault;
+    if (!borrowed) { // packed before this returns
+        JobTextPacker packer;
+        packer.add(first.blocks);
+        packer.finish();
+    }
     if (streamed) {
-        state.jobs.reserve(qsizetype(jobs.size()));
-        for (JobRecord &job : jobs)
+        state.jobs.reserve(qsizetype(first.jobs.size()));
+        for (JobRecord &job : first.jobs)
             state.jobs.append(std::move(job));
     }
     if (places)
-        *places = streamed ? std::move(where) : QList<JobPlace>();
+        *places = streamed ? std::move(first.where) : QList<JobPlace>();
     if (borrowed)
-        *borrowed = std::move(blocks);
+        *borrowed = std::move(first.blocks);
     return state;
 }
 

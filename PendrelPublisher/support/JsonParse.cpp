@@ -14,6 +14,10 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 
 namespace pendrel::json {
@@ -62,6 +66,29 @@ int firstFlagged(quint64 mask)
 {
     return qCountTrailingZeroBits(mask) / 8;
 }
+
+// The second reader's part: where it began, and, once it is done, where
+// the array ended if it read that far without a fault.
+struct Split {
+    const uchar *at = nullptr;
+    std::thread thread;
+    const uchar *end = nullptr; // null: it did not
+    bool joined = false;
+
+    bool take()
+    {
+        if (!joined) {
+            thread.join();
+            joined = true;
+        }
+        return end != nullptr;
+    }
+    ~Split()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
 
 class Parser {
 public:
@@ -250,6 +277,37 @@ private:
         return array;
     }
 
+public:
+    // The second reader's work: the array's elements from `from`, at the
+    // depth they have there; past the array's end.
+    const uchar *elementsFrom(const uchar *from)
+    {
+        p_ = from;
+        depth_ = 2; // the root object, the array
+        for (;;) {
+            element();
+            skipSpace();
+            if (!another(']', "unterminated array"))
+                break;
+        }
+        return p_;
+    }
+
+    Split *split_ = nullptr;
+
+private:
+    void element()
+    {
+        const uchar *start = p_;
+        parts_.bodies.fill(QByteArrayView(), reader_->bodiesAt.size());
+        parts_.records = 0;
+        parts_.writersForm = 0;
+        nextPaths_ = (1U << (reader_->bodiesAt.size() + reader_->recordsAt.size())) - 1;
+        nextLevel_ = 0;
+        const QJsonValue element = value();
+        reader_->element(element, QByteArrayView(start, p_ - start), parts_);
+    }
+
     // The reader's array: each element goes to the reader, none is kept.
     QJsonArray streamedArray()
     {
@@ -263,14 +321,16 @@ private:
             return {};
         }
         for (;;) {
-            const uchar *start = p_;
-            parts_.bodies.fill(QByteArrayView(), reader_->bodiesAt.size());
-            parts_.records = 0;
-            parts_.writersForm = 0;
-            nextPaths_ = (1U << (reader_->bodiesAt.size() + reader_->recordsAt.size())) - 1;
-            nextLevel_ = 0;
-            const QJsonValue element = value();
-            reader_->element(element, QByteArrayView(start, p_ - start), parts_);
+            if (split_ && p_ == split_->at) {
+                if (split_->take()) {
+                    reader_->taken();
+                    p_ = split_->end;
+                    --depth_;
+                    return {};
+                }
+                split_ = nullptr;
+            }
+            element();
             skipSpace();
             if (!another(']', "unterminated array"))
                 break;
@@ -716,6 +776,27 @@ QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader)
 {
     Q_ASSERT(reader.bodiesAt.size() + reader.recordsAt.size() < 32);
     return Parser(bytes, &reader).document();
+}
+
+QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader, const RootArrayReader &second,
+                     qsizetype from)
+{
+    Q_ASSERT(from >= 0 && from <= bytes.size());
+    Split split;
+    split.at = reinterpret_cast<const uchar *>(bytes.data()) + from;
+    split.thread = std::thread([&split, bytes, &second] {
+        // Below the interface thread: it must not wait for a core while
+        // two threads read.
+        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), 5);
+        try {
+            split.end = Parser(bytes, &second).elementsFrom(split.at);
+        } catch (...) { // a guess that was not an element's start, or a fault the first will meet
+            split.end = nullptr;
+        }
+    });
+    Parser parser(bytes, &reader);
+    parser.split_ = &split;
+    return parser.document(); // ~Split waits for the second where the first did not
 }
 
 QString decodeStringBody(QByteArrayView body)

@@ -1,5 +1,6 @@
 #include "support/Error.h"
 #include "support/JsonDates.h"
+#include "support/JsonParse.h"
 #include "support/JsonRead.h"
 #include "support/JsonWrite.h"
 #include "support/Uuid.h"
@@ -264,6 +265,56 @@ private slots:
             }
         }
         QVERIFY2(differences.isEmpty(), qPrintable(differences.mid(0, 5).join(u'\n')));
+    }
+
+    // A second reader from any byte of the array on gives the answer of
+    // one reader: its elements are taken only where the first arrives at
+    // exactly that byte.
+    void splitReadingGivesTheSameAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        const QByteArray good =
+            "{\n  \"jobs\" : [\n    {\n      \"a\" : \"x\\\"]y\",\n      \"n\" : [1, {\"b\" : null}]\n"
+            "    },\n    {\"a\" : \"\\u00e9\"},\n    [2],\n    \"s\"\n  ],\n  \"z\" : 1\n}\n";
+        QTest::newRow("good") << good;
+        QTest::newRow("a fault after the array") << QByteArray(good).replace("\"z\" : 1", "\"z\" : ]");
+        QTest::newRow("a fault in the last element") << QByteArray(good).replace("[2]", "[2,]");
+        QTest::newRow("the array twice") << QByteArray("{\"jobs\":[1,{\"a\":2}],\"jobs\":[3, [4]],\"z\":0}");
+    }
+    void splitReadingGivesTheSameAnswer()
+    {
+        QFETCH(QByteArray, document);
+        const auto read = [&document](std::optional<qsizetype> from) {
+            QList<QByteArray> elements;
+            QList<QByteArray> second;
+            const auto element = [](QList<QByteArray> &into) {
+                return [&into](const QJsonValue &, QByteArrayView bytes, const json::ElementParts &) {
+                    into.append(bytes.toByteArray());
+                };
+            };
+            const json::RootArrayReader reader{L("jobs"),         [&] { elements.clear(); },  {}, {}, {}, {},
+                                               element(elements), [&] { elements += second; }};
+            const json::RootArrayReader other{L("jobs"), [] {}, {}, {}, {}, {}, element(second), {}};
+            QString answer;
+            try {
+                const QJsonValue root = from ? json::parseJson(document, reader, other, *from)
+                                             : json::parseJson(document, reader);
+                answer = QString::fromUtf8(QJsonDocument(root.toObject()).toJson(QJsonDocument::Compact));
+            } catch (const DecodingError &e) {
+                answer = e.description();
+            }
+            return std::pair(answer, elements);
+        };
+        const auto whole = read(std::nullopt);
+        QVERIFY(whole.second.size() >= 2);
+        for (qsizetype from = 0; from <= document.size(); ++from) {
+            const auto split = read(from);
+            QVERIFY2(split == whole,
+                     qPrintable(QStringLiteral("second reader from byte %1: %2 and %3 elements")
+                                    .arg(from)
+                                    .arg(split.first)
+                                    .arg(split.second.size())));
+        }
     }
 
     void isoDates_data()

@@ -5,6 +5,7 @@
 
 #include "state/AppConfiguration.h"
 #include "state/PersistenceStore.h"
+#include "support/Error.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -132,6 +133,30 @@ private slots:
             QCOMPARE(fileBytes(store.currentFilePath()), state.encode());
             if (encodedFirst >= 0)
                 QCOMPARE(store.jobsEncodedLastSave(), qsizetype(std::exchange(encodedFirst, -1)));
+        }
+    }
+
+    // A long history is read by two threads, the second from about half
+    // way: the same jobs in the same order, and a fault there named by its
+    // place in the whole list.
+    void longHistoryReadInTwo()
+    {
+        const PersistedState state = richState(48, 60000, 3);
+        const QByteArray bytes = state.encode();
+        QVERIFY(bytes.size() > 8 << 20);
+        QCOMPARE(PersistedState::decode(bytes), state);
+        QByteArray bad = bytes;
+        const qsizetype at = bad.indexOf("\"acknowledged\"", bad.size() * 3 / 4);
+        QVERIFY(at > 0);
+        bad.replace(at, 15, "\"acknowledged\" : 7,\n      \"acknowledgedX\"");
+        const qsizetype index = bad.left(at).count("\"acknowledged\"");
+        QVERIFY(index > 20);
+        try {
+            (void)PersistedState::decode(bad);
+            QFAIL("a wrong type was read");
+        } catch (const DecodingError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("jobs[%1].acknowledged").arg(index)),
+                     qPrintable(e.description()));
         }
     }
 
