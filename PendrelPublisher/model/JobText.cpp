@@ -1,6 +1,7 @@
 #include "model/JobText.h"
 
 #include "support/JsonParse.h"
+#include "support/SerialExecutor.h"
 
 #include <zstd.h>
 
@@ -251,6 +252,7 @@ void JobTextPacker::add(QList<std::shared_ptr<JobText::Block>> blocks, std::func
     if (thread_.joinable())
         return;
     thread_ = std::thread([queue = queue_] {
+        runBelowInterfacePriority();
         std::unique_lock lock(queue->mutex);
         for (;;) {
             queue->wake.wait(lock, [&] { return queue->stop || !queue->work.empty(); });

@@ -2,6 +2,7 @@
 
 #include "support/Error.h"
 #include "support/JsonWrite.h"
+#include "support/SerialExecutor.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -15,9 +16,6 @@
 #include <cstring>
 #include <optional>
 #include <thread>
-
-#include <sys/resource.h>
-#include <unistd.h>
 #include <utility>
 
 namespace pendrel::json {
@@ -785,9 +783,7 @@ QJsonValue parseJson(QByteArrayView bytes, const RootArrayReader &reader, const 
     Split split;
     split.at = reinterpret_cast<const uchar *>(bytes.data()) + from;
     split.thread = std::thread([&split, bytes, &second] {
-        // Below the interface thread: it must not wait for a core while
-        // two threads read.
-        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), 5);
+        runBelowInterfacePriority();
         try {
             split.end = Parser(bytes, &second).elementsFrom(split.at);
         } catch (...) { // a guess that was not an element's start, or a fault the first will meet

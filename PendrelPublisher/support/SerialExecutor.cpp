@@ -1,8 +1,21 @@
 #include "support/SerialExecutor.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace pendrel {
 
-SerialExecutor::SerialExecutor() : thread_([this] { run(); })
+void runBelowInterfacePriority()
+{
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), 5);
+}
+
+// The store's thread: background work.
+SerialExecutor::SerialExecutor()
+    : thread_([this] {
+          runBelowInterfacePriority();
+          run();
+      })
 {
 }
 

@@ -8,6 +8,12 @@
 
 namespace pendrel {
 
+// Puts the calling thread below the interface thread's priority (nice +5;
+// per thread on Linux): reading, packing and saving a long history must
+// not take the core the interface is waiting for. For good: a thread may
+// not raise itself again.
+void runBelowInterfacePriority();
+
 // One background thread that runs posted jobs one at a time, in the order
 // they were posted. The destructor finishes every posted job before it
 // returns, so nothing handed over is lost at shutdown.
