@@ -86,7 +86,8 @@ struct Collector {
     QList<std::shared_ptr<JobText::Block>> blocks;
     QList<PersistedState::JobPlace> where;
     QList<JobLogEntry> logs;              // the element's, where the reader took them one by one
-    std::optional<DecodingError> failure; // at jobs.size(), without the index yet
+    std::optional<DecodingError> failure; // without the index yet
+    qsizetype failedAt = 0;               // the index, within these jobs
 
     void clear()
     {
@@ -140,8 +141,6 @@ struct Collector {
             std::move(taken),
         };
     }
-
-    qsizetype failedAt = 0;
 
 private:
     void add(const QJsonValue &element, QByteArrayView text, const json::ElementParts &parts)

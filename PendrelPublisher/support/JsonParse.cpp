@@ -478,31 +478,15 @@ private:
                         p_ = q + 1;
                         members_.append({key, QByteArrayView(start, q - start), plain});
                         skipSpace();
-                        if (p_ < end_ && *p_ == ',') {
-                            ++p_;
-                            skipSpace();
-                            continue;
-                        }
-                        if (p_ < end_ && *p_ == '}') {
-                            ++p_;
+                        if (!another('}', "unterminated object")) // a fault throws: read as usual below
                             break;
-                        }
-                        return giveUp();
                     }
                 }
                 if (!reader_->record(path, members_))
                     return giveUp();
                 skipSpace();
-                if (p_ < end_ && *p_ == ',') {
-                    ++p_;
-                    skipSpace();
-                    continue;
-                }
-                if (p_ < end_ && *p_ == ']') {
-                    ++p_;
+                if (!another(']', "unterminated array"))
                     return true;
-                }
-                return giveUp();
             }
         } catch (const DecodingError &) {
             return giveUp(); // read again as usual, which says what is wrong where
