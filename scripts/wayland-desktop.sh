@@ -168,3 +168,23 @@ end_bus_services() {
     [ -n "$pid" ] && [ "$pid" != $$ ] && pids+=("$pid")
   done
 }
+
+# The press-keys arguments that type $1 (letters, digits, "@" and ".").
+type_keys() {
+  local text="$1" i c
+  for ((i = 0; i < ${#text}; i++)); do
+    c="${text:i:1}"
+    case "$c" in
+      @) echo Shift+2 ;;
+      .) echo period ;;
+      *) echo "$c" ;;
+    esac
+  done
+}
+# The development service on a free port, its address in $origin.
+start_devservice() {
+  "$1" --port 0 --data-dir "$work/service" >"$work/devservice.log" 2>&1 &
+  pids+=($!)
+  within 10 grep -q '^pendrel-devservice listening on ' "$work/devservice.log" || fail "the service did not start"
+  origin="$(sed -n 's/^pendrel-devservice listening on //p' "$work/devservice.log")"
+}
