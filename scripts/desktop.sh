@@ -17,12 +17,14 @@ start_desktop() {
   start_display
   start_tray_host
 }
+# The screen is 1280x800 unless $screen_size says otherwise ("1024x768").
 start_display() {
   # -noreset: by default the server resets whenever its last client leaves,
   # and refuses connections while it does; between two programs of a test
   # (a tray host stopped, the next one started) that made the next one die
   # with "cannot open display".
-  Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -noreset -screen 0 "${screen_size:-1280x800}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   within 10 test -s "$work/display" || fail "Xvfb did not start"
   export DISPLAY=":$(cat "$work/display")"

@@ -152,6 +152,10 @@ start_gnome_bus() {
   </policy>
 </busconfig>
 EOF
+  # The accessibility bus is this session's (org.a11y.Bus here), for the
+  # program and the AT-SPI client alike: a desktop's own, named by the
+  # environment the tests were started from, holds neither.
+  unset AT_SPI_BUS_ADDRESS
   dbus-daemon --config-file="$work/bus.conf" --nofork >"$work/bus.log" 2>&1 &
   pids+=($!)
   export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
@@ -167,4 +171,24 @@ end_bus_services() {
       -m org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null | grep -o '[0-9]\+' | tail -1)"
     [ -n "$pid" ] && [ "$pid" != $$ ] && pids+=("$pid")
   done
+}
+
+# The press-keys arguments that type $1 (letters, digits, "@" and ".").
+type_keys() {
+  local text="$1" i c
+  for ((i = 0; i < ${#text}; i++)); do
+    c="${text:i:1}"
+    case "$c" in
+      @) echo Shift+2 ;;
+      .) echo period ;;
+      *) echo "$c" ;;
+    esac
+  done
+}
+# The development service on a free port, its address in $origin.
+start_devservice() {
+  "$1" --port 0 --data-dir "$work/service" >"$work/devservice.log" 2>&1 &
+  pids+=($!)
+  within 10 grep -q '^pendrel-devservice listening on ' "$work/devservice.log" || fail "the service did not start"
+  origin="$(sed -n 's/^pendrel-devservice listening on //p' "$work/devservice.log")"
 }

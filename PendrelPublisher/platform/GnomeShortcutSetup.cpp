@@ -220,20 +220,40 @@ bool GnomeShortcutSetup::isAdded() const
     return !ourPaths().isEmpty();
 }
 
-QList<ShortcutSetup::Binding> GnomeShortcutSetup::otherBindings() const
+QList<ShortcutSetup::Binding> GnomeShortcutSetup::customBindings() const
 {
     QList<Binding> found;
-    if (lookup(kMediaKeys) && lookup(kCustom)) {
-        for (const QString &path : customPaths()) {
-            if (!usablePath(path))
-                continue;
-            const Owned<GSettings> custom = settingsAt(path);
-            const QString title = text(custom.get(), "name");
-            if (title != name && isSuperShiftS(text(custom.get(), "binding")))
-                found.append({title.isEmpty() ? text(custom.get(), "command") : title,
-                              QStringLiteral("your custom shortcuts")});
-        }
+    if (!lookup(kMediaKeys) || !lookup(kCustom))
+        return found;
+    for (const QString &path : customPaths()) {
+        if (!usablePath(path))
+            continue;
+        const Owned<GSettings> custom = settingsAt(path);
+        const QString title = text(custom.get(), "name");
+        if (title != name && isSuperShiftS(text(custom.get(), "binding")))
+            found.append({title.isEmpty() ? text(custom.get(), "command") : title,
+                          QStringLiteral("your custom shortcuts")});
     }
+    return found;
+}
+
+QList<ShortcutSetup::Binding> GnomeShortcutSetup::blockingBindings() const
+{
+    // GNOME's settings daemon grabs each accelerator once: of two custom
+    // shortcuts with the same keys only the first runs.
+    return customBindings();
+}
+
+bool GnomeShortcutSetup::isSettled() const
+{
+    // Not GNOME, or no GNOME settings: applies() asks nobody.
+    (void)applies();
+    return !portal_->asked || portal_->present.has_value();
+}
+
+QList<ShortcutSetup::Binding> GnomeShortcutSetup::otherBindings() const
+{
+    QList<Binding> found = customBindings();
     for (const BuiltIn &place : kBuiltIns) {
         const Owned<GSettingsSchema> schema = lookup(place.schema);
         if (!schema)
@@ -259,6 +279,11 @@ void GnomeShortcutSetup::add()
         throw MessageError(QStringLiteral("GNOME's keyboard settings are not installed."));
     if (isAdded())
         return;
+    // A binding that could never fire is not worth adding.
+    if (const QList<Binding> blocking = blockingBindings(); !blocking.isEmpty())
+        throw MessageError(QStringLiteral("Super+Shift+S is already \u201C%1\u201D (%2); change that in "
+                                          "Settings \u203A Keyboard first.")
+                               .arg(blocking.first().title, blocking.first().where));
     const QStringList paths = customPaths();
     QString path;
     for (int n = 0; path.isEmpty() || paths.contains(path); ++n)
@@ -271,6 +296,8 @@ void GnomeShortcutSetup::add()
     write(g_settings_set_string(custom.get(), "binding", binding.toUtf8().constData()), "binding");
     setCustomPaths(paths + QStringList{path});
     g_settings_sync();
+    if (changed)
+        changed();
 }
 
 void GnomeShortcutSetup::remove()
@@ -288,6 +315,8 @@ void GnomeShortcutSetup::remove()
             g_settings_reset(custom.get(), key);
     }
     g_settings_sync();
+    if (changed)
+        changed();
 }
 
 } // namespace pendrel

@@ -36,11 +36,16 @@ public:
     [[nodiscard]] bool applies() const override;
     [[nodiscard]] bool isAdded() const override;
     [[nodiscard]] QList<Binding> otherBindings() const override;
+    [[nodiscard]] QList<Binding> blockingBindings() const override;
+    [[nodiscard]] bool isSettled() const override;
+    // Runs after add() or remove() changed GNOME's settings.
+    std::function<void()> changed;
     void add() override;
     void remove() override;
 
 private:
     [[nodiscard]] QStringList ourPaths() const;
+    [[nodiscard]] QList<Binding> customBindings() const;
 
     // Shared with the question in flight, which may outlive the setup.
     struct Portal {

@@ -24,6 +24,11 @@ public:
     // the outcome through `stateChanged`.
     virtual bool registerHotkey(std::function<void()> pressed) = 0;
     virtual void unregisterHotkey() = 0;
+    // Whether registerHotkey() only asks, and the state comes later.
+    [[nodiscard]] virtual bool answersLater() const { return false; }
+    // Who holds the keys when they could not be had, as the desktop names
+    // it ("\"Take Screenshot\" (Spectacle)"); empty when unknown.
+    [[nodiscard]] virtual QString holder() const { return {}; }
 
     // Each change of state, with the trigger the desktop assigned ("Meta+Shift+S").
     std::function<void(HotkeyState state, const QString &trigger)> stateChanged;

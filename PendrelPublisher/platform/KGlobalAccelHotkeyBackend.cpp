@@ -8,6 +8,8 @@
 #include <QKeySequence>
 #include <QPointer>
 
+#include <algorithm>
+
 #include "support/Tasks.h"
 
 #include <QCoroDBus>
@@ -140,7 +142,28 @@ QCoro::Task<void> KGlobalAccelHotkeyBackend::bind()
     QList<QKeySequence> keys;
     for (const int key : qdbus_cast<QList<int>>(assigned.arguments().first()))
         keys << QKeySequence(key);
+    holder_.clear();
+    if (std::none_of(keys.cbegin(), keys.cend(), [](const QKeySequence &k) { return !k.isEmpty(); })) {
+        // Not ours: the daemon knows whose they are.
+        const QVariantList key{superShiftS().first()};
+        const QDBusPendingCall asking = call(bus_, QStringLiteral("action"), key);
+        const QDBusMessage owner = co_await asking;
+        if (over())
+            co_return;
+        if (owner.type() == QDBusMessage::ReplyMessage && !owner.arguments().isEmpty())
+            holder_ = holderName(owner.arguments().first().toStringList());
+    }
     setTrigger(keys);
+}
+
+QString KGlobalAccelHotkeyBackend::holderName(const QStringList &actionId)
+{
+    // component, action, component's friendly name, action's friendly name
+    if (actionId.size() < 2 || actionId[0].isEmpty())
+        return {};
+    const QString action = actionId.value(3).isEmpty() ? actionId[1] : actionId[3];
+    const QString component = actionId.value(2).isEmpty() ? actionId[0] : actionId[2];
+    return QStringLiteral("\u201C%1\u201D (%2)").arg(action, component);
 }
 
 void KGlobalAccelHotkeyBackend::setTrigger(const QList<QKeySequence> &keys)

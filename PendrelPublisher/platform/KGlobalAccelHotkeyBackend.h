@@ -39,6 +39,11 @@ public:
     // The keys the daemon assigned, in its own words ("Meta+Shift+S");
     // empty while not bound.
     [[nodiscard]] QString trigger() const { return trigger_; }
+    // Who holds Super+Shift+S when the daemon gave us no keys.
+    [[nodiscard]] QString holder() const override { return holder_; }
+    // The holder as the user knows it, from kglobalaccel's action id
+    // (component, action, component's name, action's name).
+    static QString holderName(const QStringList &actionId);
 
 private slots:
     void onPressed(const QString &componentUnique, const QString &actionUnique, qlonglong timestamp);
@@ -55,6 +60,7 @@ private:
     std::function<void()> pressed_;
     QString componentPath_;
     QString trigger_;
+    QString holder_;
     int generation_ = 0; // a bind overtaken by a newer one, or by unregistering, gives up
 };
 

@@ -147,7 +147,6 @@ QCoro::Task<void> PortalHotkeyBackend::start()
 {
     const int generation = generation_;
     const QPointer<PortalHotkeyBackend> self(this);
-    report(HotkeyState::Pending);
     const bool available = co_await isAvailable(bus_);
     // Gone, unbound, or the portal (re)started meanwhile, which binds on its own.
     if (!self || generation != generation_ || !pressed_)
@@ -157,6 +156,8 @@ QCoro::Task<void> PortalHotkeyBackend::start()
         report(HotkeyState::Unavailable);
         co_return;
     }
+    // Only a portal that is there asks the desktop (and maybe the user).
+    report(HotkeyState::Pending);
     co_await bind();
 }
 

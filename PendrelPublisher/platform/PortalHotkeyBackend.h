@@ -44,10 +44,12 @@ public:
     // a portal that hangs takes up to 2 s to give up on.
     static QCoro::Task<bool> isAvailable(QDBusConnection bus = QDBusConnection::sessionBus());
 
-    // Returns at once, the state Pending; whether the portal is there, and
-    // then what the desktop bound, are reported as the answers come.
+    // Returns at once, saying nothing: whether the portal is there (Pending
+    // once it is, Unavailable if not), and then what the desktop bound, are
+    // reported as the answers come.
     bool registerHotkey(std::function<void()> pressed) override;
     void unregisterHotkey() override;
+    [[nodiscard]] bool answersLater() const override { return true; }
 
     // Whether the desktop's answer listed the shortcut.
     [[nodiscard]] bool isBound() const { return bound_; }

@@ -77,18 +77,16 @@ std::optional<QString> readThroughWlPaste()
     const QString program = QStandardPaths::findExecutable(QStringLiteral("wl-paste"));
     if (program.isEmpty())
         return std::nullopt;
-    const std::optional<QByteArray> types = wlPaste(program, {QStringLiteral("--list-types")});
-    if (!types)
-        return std::nullopt;
-    const std::optional<QString> format =
-        plainTextFormat(QString::fromUtf8(*types).split(u'\n', Qt::SkipEmptyParts));
-    if (!format)
-        return std::nullopt;
-    const std::optional<QByteArray> bytes =
-        wlPaste(program, {QStringLiteral("--no-newline"), QStringLiteral("--type"), *format});
-    if (!bytes)
-        return std::nullopt;
-    return decoded(*format, *bytes);
+    // Without data-control (GNOME) every wl-paste run takes the focus from
+    // the user's window for a moment: one run reads the text in the type
+    // nearly every program offers. Only where that type is missing (or the
+    // clipboard is empty) does a second run ask for plain text.
+    for (const QString &format : {QStringLiteral("text/plain;charset=utf-8"), QStringLiteral("text/plain")}) {
+        if (const std::optional<QByteArray> bytes =
+                wlPaste(program, {QStringLiteral("--no-newline"), QStringLiteral("--type"), format}))
+            return decoded(format, *bytes);
+    }
+    return std::nullopt;
 }
 
 } // namespace

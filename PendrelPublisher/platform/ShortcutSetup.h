@@ -23,6 +23,12 @@ public:
     [[nodiscard]] virtual bool isAdded() const = 0;
     // The other bindings of the same keys, ours left out.
     [[nodiscard]] virtual QList<Binding> otherBindings() const = 0;
+    // Of those, the ones that make a binding of ours never fire (the
+    // desktop runs only one of two equal custom shortcuts): while there is
+    // one, add() refuses.
+    [[nodiscard]] virtual QList<Binding> blockingBindings() const { return {}; }
+    // Whether applies() has its answer (it may wait for the desktop).
+    [[nodiscard]] virtual bool isSettled() const { return true; }
     // Both throw an Error saying why the desktop's settings refused.
     virtual void add() = 0;
     virtual void remove() = 0;

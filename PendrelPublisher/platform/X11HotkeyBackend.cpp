@@ -112,8 +112,12 @@ bool X11HotkeyBackend::registerHotkey(std::function<void()> pressed)
     }
     if (refused) {
         unregisterHotkey();
+        // X11 does not say who has them.
+        holder_ = QStringLiteral("another program");
+        report(HotkeyState::Declined);
         return false;
     }
+    holder_.clear();
     pressed_ = std::move(pressed);
     qGuiApp->installNativeEventFilter(this);
     return true;

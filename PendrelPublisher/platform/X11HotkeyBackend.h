@@ -27,6 +27,7 @@ public:
 
     bool registerHotkey(std::function<void()> pressed) override;
     void unregisterHotkey() override;
+    [[nodiscard]] QString holder() const override { return holder_; }
 
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
@@ -35,6 +36,7 @@ private:
     std::uint8_t keycode_ = 0;
     QList<std::uint16_t> grabbed_;
     std::uint16_t ignoredLocks_ = 0;
+    QString holder_;
 };
 
 } // namespace pendrel

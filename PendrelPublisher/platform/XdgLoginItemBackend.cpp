@@ -50,6 +50,17 @@ QString quotedExec(const QString &program)
     return u'"' + escaped + u'"';
 }
 
+// A string value of a desktop entry: only backslashes and control characters are escaped.
+QString escapedValue(const QString &value)
+{
+    QString escaped = value;
+    escaped.replace(u'\\', QStringLiteral("\\\\"));
+    escaped.replace(u'\n', QStringLiteral("\\n"));
+    escaped.replace(u'\t', QStringLiteral("\\t"));
+    escaped.replace(u'\r', QStringLiteral("\\r"));
+    return escaped;
+}
+
 } // namespace
 
 XdgLoginItemBackend::XdgLoginItemBackend(QString autostartFolder, QString installedEntry, QString executable)
@@ -101,10 +112,13 @@ void XdgLoginItemBackend::registerItem()
                                          "Name=Pendrel Publisher\n"
                                          "Comment=Turn captured text into published articles\n"
                                          "Exec=%1\n"
+                                         // Once the program is removed the desktop skips the entry
+                                         // rather than fail to start it.
+                                         "TryExec=%2\n"
                                          "Icon=com.pendrel.publisher\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(quotedExec(executable_));
+                              .arg(quotedExec(executable_), escapedValue(executable_));
     file.write(entry.toUtf8());
     if (!file.commit())
         throw MessageError(QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString()));

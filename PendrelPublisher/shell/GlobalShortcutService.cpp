@@ -1,12 +1,14 @@
 #include "shell/GlobalShortcutService.h"
 
+#include "platform/ShortcutSetup.h"
+
 #include <QDebug>
 
 namespace pendrel {
 
 GlobalShortcutService::GlobalShortcutService(std::unique_ptr<HotkeyBackend> backend,
-                                             std::function<void()> handler)
-    : backend_(std::move(backend)), handler_(std::move(handler))
+                                             std::function<void()> handler, ShortcutSetup *setup)
+    : backend_(std::move(backend)), handler_(std::move(handler)), setup_(setup)
 {
     if (backend_)
         backend_->stateChanged = [this](HotkeyState state, const QString &trigger) {
@@ -27,13 +29,22 @@ void GlobalShortcutService::install()
     if (registered_)
         return;
     registered_ = backend_ && backend_->registerHotkey(handler_);
-    if (!registered_)
+    // A backend that refused may have said why; one that asks the desktop
+    // says nothing until it has an answer.
+    if (!registered_ && !stateSaid_)
         setState(HotkeyState::Unavailable, {});
-    else if (!stateSaid_)
+    else if (registered_ && !stateSaid_ && !backend_->answersLater())
         setState(HotkeyState::Active, {}); // a backend that binds at once and says nothing more
 }
 
-QString GlobalShortcutService::statusText(HotkeyState state, const QString &trigger)
+void GlobalShortcutService::refresh()
+{
+    if (known_)
+        setState(state_, trigger_);
+}
+
+QString GlobalShortcutService::statusText(HotkeyState state, const QString &trigger, const QString &holder,
+                                          Fallback fallback)
 {
     switch (state) {
     case HotkeyState::Active:
@@ -45,22 +56,63 @@ QString GlobalShortcutService::statusText(HotkeyState state, const QString &trig
     case HotkeyState::Pending:
         return QStringLiteral("Waiting for the desktop to approve Super+Shift+S.");
     case HotkeyState::Declined:
+        if (!holder.isEmpty())
+            return QStringLiteral("Super+Shift+S is taken by %1; capture from the panel, or choose other keys "
+                                  "for Pendrel Publisher in the desktop's shortcut settings.")
+                .arg(holder);
         return QStringLiteral("The desktop did not bind Super+Shift+S; capture from the panel, or set the "
                               "shortcut in the desktop's keyboard settings.");
     case HotkeyState::Unavailable:
         break;
     }
-    return QStringLiteral("Super+Shift+S is not available on this desktop; capture from the panel instead.");
+    switch (fallback) {
+    case Fallback::gnomeSetupAdded:
+        return QStringLiteral("Super+Shift+S captures the clipboard through GNOME's keyboard shortcuts.");
+    case Fallback::gnomeSetup:
+        if (!holder.isEmpty())
+            return QStringLiteral("Super+Shift+S is already %1; change that in Settings \u203A Keyboard first, "
+                                  "or capture from the panel.")
+                .arg(holder);
+        return QStringLiteral("Super+Shift+S is not set up yet: \u201CSet Up\u201D under Keyboard shortcut in "
+                              "the settings adds it to GNOME's keyboard shortcuts.");
+    case Fallback::bindCommand:
+        break;
+    }
+    return QStringLiteral("Super+Shift+S is not available on this desktop; capture from the panel, or bind the "
+                          "keys to \u201Cpendrel-publisher --capture\u201D in the desktop's keyboard settings.");
+}
+
+QString GlobalShortcutService::currentText() const
+{
+    QString holder = backend_ ? backend_->holder() : QString();
+    Fallback fallback = Fallback::bindCommand;
+    if (state_ == HotkeyState::Unavailable && setup_ && setup_->applies()) {
+        if (setup_->isAdded()) {
+            fallback = Fallback::gnomeSetupAdded;
+        } else {
+            fallback = Fallback::gnomeSetup;
+            if (const QList<ShortcutSetup::Binding> blocking = setup_->blockingBindings(); !blocking.isEmpty())
+                holder = QStringLiteral("\u201C%1\u201D (%2)").arg(blocking.first().title, blocking.first().where);
+        }
+    }
+    return statusText(state_, trigger_, holder, fallback);
 }
 
 void GlobalShortcutService::setState(HotkeyState state, const QString &trigger)
 {
-    if (stateSaid_ && state == state_ && trigger == trigger_)
-        return;
-    stateSaid_ = true;
+    known_ = true;
     state_ = state;
     trigger_ = trigger;
-    qInfo("Keyboard shortcut: %s", qPrintable(statusText()));
+    // Where the desktop's own setup is still being looked into, its answer
+    // (through refresh()) says it right the first time.
+    if (state == HotkeyState::Unavailable && setup_ && !setup_->isSettled())
+        return;
+    const QString text = currentText();
+    if (stateSaid_ && text == said_)
+        return;
+    stateSaid_ = true;
+    said_ = text;
+    qInfo("Keyboard shortcut: %s", qPrintable(said_));
     if (onStateChange)
         onStateChange(state);
 }

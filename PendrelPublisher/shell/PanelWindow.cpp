@@ -4,8 +4,10 @@
 #include "ui/ClipperPanelView.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -67,6 +69,14 @@ void PanelWindow::setPanelSize(int width, int height)
 
 namespace {
 constexpr int waylandAllowance = 48;
+// The title bar and borders a window manager gives a window, until the
+// real ones are known (xfwm4 and the like: 21 to 29 pixels).
+constexpr int frameGuess = 32;
+
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(u"wayland");
+}
 } // namespace
 
 int PanelWindow::fittedHeight(int wanted, int available, int frame)
@@ -76,19 +86,69 @@ int PanelWindow::fittedHeight(int wanted, int available, int frame)
     return std::max(1, std::min(wanted, available - frame));
 }
 
+int PanelWindow::frameHeight() const
+{
+    // A popup has none; on Wayland the allowance covers it.
+    if (popup_ || onWayland())
+        return 0;
+    // Known once the window manager has framed the shown window.
+    const int known = isVisible() ? frameGeometry().height() - geometry().height() : 0;
+    return known > 0 ? known : frameGuess;
+}
+
 void PanelWindow::fitToScreen()
 {
     const QScreen *where = windowHandle() && windowHandle()->screen() ? windowHandle()->screen() : screen();
     int available = where ? where->availableGeometry().height() : 0;
     // A Wayland client sees the whole output: neither the desktop's panels
     // nor the borders and title bar the compositor draws. Leave room for them.
-    if (available > 0 && QGuiApplication::platformName().startsWith(u"wayland"))
+    if (available > 0 && onWayland())
         available -= waylandAllowance;
     if (room_ > 0)
         available = available > 0 ? std::min(available, room_) : room_;
-    // The title bar and borders a window gets, known once it is shown.
-    const int frame = isVisible() ? std::max(0, frameGeometry().height() - geometry().height()) : 0;
-    setFixedSize(wanted_.width(), fittedHeight(wanted_.height(), available, frame));
+    const int before = height();
+    setFixedSize(wanted_.width(), fittedHeight(wanted_.height(), available, frameHeight()));
+    if (popup_ || !isVisible())
+        return;
+    if (!onWayland()) {
+        keepFrameInside();
+    } else if (height() > before && !remapPending_) {
+        // A Wayland window cannot move itself, and the compositor keeps
+        // its top where it was: grown (signed in), its bottom would run off
+        // the screen. Shown again, it is placed again. Not from inside the
+        // resize that got us here.
+        remapPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            remapPending_ = false;
+            if (!isVisible())
+                return;
+            remapping_ = true;
+            hide();
+            show();
+            remapping_ = false;
+            raise();
+            activateWindow();
+        });
+    }
+}
+
+void PanelWindow::keepFrameInside()
+{
+    const QScreen *where = windowHandle() && windowHandle()->screen() ? windowHandle()->screen() : screen();
+    if (!where)
+        return;
+    const QRect area = where->availableGeometry();
+    // The frame as it will be at this height (the window manager may not
+    // have caught up with the resize yet).
+    const int frame = frameHeight();
+    const QRect outer = frameGeometry();
+    const QSize size(outer.width(), height() + frame);
+    if (area.contains(QRect(outer.topLeft(), size)))
+        return;
+    const auto clamped = [](int value, int low, int high) { return high < low ? low : std::clamp(value, low, high); };
+    // move() places the frame's corner.
+    move(clamped(outer.x(), area.left(), area.right() + 1 - size.width()),
+         clamped(outer.y(), area.top(), area.bottom() + 1 - size.height()));
 }
 
 void PanelWindow::showEvent(QShowEvent *event)
@@ -106,6 +166,23 @@ void PanelWindow::showEvent(QShowEvent *event)
         watch(window->screen());
     }
     fitToScreen();
+    // The window manager frames the window a moment after it is mapped:
+    // fit again once the frame is known (a slow one, a little later).
+    if (!popup_ && !onWayland()) {
+        for (const int ms : {300, 1200})
+            QTimer::singleShot(ms, this, [this] {
+                if (isVisible())
+                    fitToScreen();
+            });
+    }
+}
+
+void PanelWindow::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    // Framed or moved by the window manager: the frame may be known now.
+    if (!popup_ && isVisible() && !onWayland())
+        fitToScreen();
 }
 
 void PanelWindow::resizeEvent(QResizeEvent *event)
@@ -123,6 +200,8 @@ bool PanelWindow::hiddenWithinMs(int ms) const
 void PanelWindow::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
+    if (remapping_)
+        return; // shown again at once: nobody put the panel away
     sinceHidden_.start();
     state_.setIsPanelPresented(false);
     emit closed();

@@ -43,9 +43,14 @@ protected:
     void hideEvent(QHideEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void fitToScreen();
+    // The window form's title bar and borders (a guess until framed).
+    [[nodiscard]] int frameHeight() const;
+    // Moves the framed window back into the screen's free area (X11).
+    void keepFrameInside();
 
     AppState &state_;
     bool popup_;
@@ -54,6 +59,8 @@ private:
     QSize wanted_;
     int room_ = 0;
     bool watchingScreen_ = false;
+    bool remapPending_ = false;
+    bool remapping_ = false;
 };
 
 } // namespace pendrel

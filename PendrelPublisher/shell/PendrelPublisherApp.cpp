@@ -23,10 +23,17 @@ PendrelPublisherApp::PendrelPublisherApp()
                      [this] {
                          // The settings' shortcut row depends on the answer as
                          // much as on the status; it renders again on this.
+                         if (globalShortcutService_)
+                             globalShortcutService_->refresh();
                          if (appState_)
                              emit appState_->shortcutStatusChanged();
                      })
 {
+    // Set Up and Remove in the settings change what the log and the row say.
+    shortcutSetup_.changed = [this] {
+        if (globalShortcutService_)
+            globalShortcutService_->refresh();
+    };
     secrets_ = std::make_unique<FallbackSecretBackend>(
         std::make_unique<QtKeychainBackend>(),
         std::make_unique<FileSecretBackend>(PersistenceStore::defaultBaseFolder()
@@ -88,16 +95,21 @@ void PendrelPublisherApp::launch()
         break;
     }
     const QPointer<PendrelPublisherApp> self(this);
-    globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [self] {
-        if (self)
-            self->capture();
-    });
+    globalShortcutService_ = std::make_unique<GlobalShortcutService>(
+        std::move(hotkeys),
+        [self] {
+            if (self)
+                self->capture();
+        },
+        &shortcutSetup_);
     // The settings say where the shortcut stands, in the same words as the log.
     globalShortcutService_->onStateChange = [this](HotkeyState) {
         appState_->setShortcutStatus(globalShortcutService_->statusText());
     };
     globalShortcutService_->install();
-    appState_->setShortcutStatus(globalShortcutService_->statusText());
+    // A desktop that is asked answers later, through onStateChange.
+    if (globalShortcutService_->hasAnswer())
+        appState_->setShortcutStatus(globalShortcutService_->statusText());
     // 6. The updater.
     updaterService_ = std::make_unique<UpdaterService>(*appState_);
     // 7. Start-up of the state.

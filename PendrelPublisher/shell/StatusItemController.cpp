@@ -1,5 +1,6 @@
 #include "shell/StatusItemController.h"
 
+#include "platform/PanelAppearanceWatcher.h"
 #include "platform/TrayHostWatcher.h"
 #include "shell/PanelPlacement.h"
 #include "shell/PanelWindow.h"
@@ -12,6 +13,9 @@
 #include <algorithm>
 #include <QApplication>
 #include <QCursor>
+#include <QDBusAbstractAdaptor>
+#include <QMetaClassInfo>
+#include <QDBusConnection>
 #include <QDir>
 #include <QHash>
 #include <QSettings>
@@ -29,6 +33,33 @@ namespace {
 bool canPlacePopups(bool tray)
 {
     return tray && !QGuiApplication::platformName().startsWith(u"wayland");
+}
+
+// Qt's StatusNotifierItem has no accessible descriptions, which GNOME's
+// AppIndicator extension asks for (and logs as missing at every ask). Qt
+// answers a property Get from the interface's adaptor, dynamic properties
+// included: the item's adaptor on the connection Qt opened for it.
+QObject *statusNotifierAdaptor()
+{
+    const QString itemPath = QStringLiteral("/StatusNotifierItem");
+    QList<QDBusConnection> buses;
+    for (int n = 1; n <= 8; ++n)
+        buses.append(QDBusConnection(
+            QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(QCoreApplication::applicationPid()).arg(n)));
+    buses.append(QDBusConnection::sessionBus());
+    for (const QDBusConnection &bus : buses) {
+        QObject *item = bus.isConnected() ? bus.objectRegisteredAt(itemPath) : nullptr;
+        if (!item)
+            continue;
+        for (QObject *child : item->children()) {
+            const QMetaObject *meta = child->metaObject();
+            const int info = meta->indexOfClassInfo("D-Bus Interface");
+            if (qobject_cast<QDBusAbstractAdaptor *>(child) && info >= 0
+                && qstrcmp(meta->classInfo(info).value(), "org.kde.StatusNotifierItem") == 0)
+                return child;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -93,6 +124,15 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
         trayHosts_->watch();
     }
     qApp->installEventFilter(this);
+    // A panel that turns dark at dusk (or light again) while we run: look
+    // at it again once it has redrawn, and once more a little later for a
+    // slow panel.
+    appearance_ = new PanelAppearanceWatcher(QDBusConnection::sessionBus(), this);
+    connect(appearance_, &PanelAppearanceWatcher::changed, this, [this] {
+        showIcon(look_);
+        samplePanel();
+        QTimer::singleShot(1500, this, &StatusItemController::samplePanel);
+    });
 
     const QPointer<StatusItemController> self(this);
     state_.onStatusIconStateChange = [self](const StatusIconState &s) {
@@ -140,6 +180,7 @@ void StatusItemController::createTrayIcon()
     updateToolTip();
     showIcon(look_);
     tray_->show();
+    describeItem();
     // The tray has placed the icon a moment after it is shown.
     QTimer::singleShot(1500, this, &StatusItemController::samplePanel);
 }
@@ -168,6 +209,18 @@ void StatusItemController::updateToolTip()
     const QString text = StatusIconPresenter::toolTip(state_.statusIconState(), step);
     if (tray_->toolTip() != text)
         tray_->setToolTip(text);
+    describeItem();
+}
+
+void StatusItemController::describeItem()
+{
+    if (!tray_ || !tray_->isVisible())
+        return;
+    QObject *adaptor = statusNotifierAdaptor();
+    if (!adaptor)
+        return; // an XEmbed icon, or Qt's item not registered (yet)
+    adaptor->setProperty("IconAccessibleDesc", tray_->toolTip());
+    adaptor->setProperty("AttentionAccessibleDesc", StatusIconPresenter::toolTip(StatusIconState::error(), {}));
 }
 
 void StatusItemController::onActivated(QSystemTrayIcon::ActivationReason reason)

@@ -12,6 +12,7 @@ namespace pendrel {
 
 class AppState;
 class ClipperPanelView;
+class PanelAppearanceWatcher;
 class PanelWindow;
 class TrayHostWatcher;
 
@@ -52,6 +53,8 @@ private:
     // A tray that appeared after launch takes over from the window form.
     void adoptTray();
     void updateToolTip();
+    // The item's accessible descriptions, where the icon is a StatusNotifierItem.
+    void describeItem();
     void onActivated(QSystemTrayIcon::ActivationReason reason);
     void showIcon(const IconLook &look);
     // The colour the icon is drawn on: sampled around the icon where the
@@ -67,6 +70,7 @@ private:
     QSystemTrayIcon *tray_ = nullptr;
     QPoint openedAt_;
     TrayHostWatcher *trayHosts_ = nullptr;
+    PanelAppearanceWatcher *appearance_ = nullptr;
     QMenu menu_;
     QAction *checkForUpdates_ = nullptr;
     StatusIconPresenter presenter_;

@@ -529,6 +529,8 @@ void SettingsSection::renderShortcutSetup()
         return;
     }
     const bool added = setup->isAdded();
+    // A binding that could never fire is not offered (the line says why).
+    shortcutButton_->setVisible(added || setup->blockingBindings().isEmpty());
     shortcutSummary_->setText(shortcutError_.value_or(PanelTexts::shortcutSetupLine(added, setup->otherBindings())));
     shortcutSummary_->setProperty("role", shortcutError_ ? QStringLiteral("error") : QStringLiteral("help"));
     shortcutSummary_->style()->unpolish(shortcutSummary_);

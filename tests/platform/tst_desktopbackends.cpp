@@ -1,10 +1,13 @@
 #include "platform/DBusNotificationBackend.h"
+#include "platform/KGlobalAccelHotkeyBackend.h"
+#include "platform/PanelAppearanceWatcher.h"
 #include "platform/XdgLoginItemBackend.h"
 #include "support/Error.h"
 #include "support/Tasks.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -120,7 +123,10 @@ private slots:
         QCOMPARE(backend.status(), LoginItemBackend::Status::enabled);
         QFile f(backend.entryPath());
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.readAll().contains("Exec=\"/opt/My Apps/pendrel-publisher\"\n"));
+        const QByteArray written = f.readAll();
+        QVERIFY(written.contains("\nExec=\"/opt/My Apps/pendrel-publisher\"\n"));
+        // The same program, unquoted: the desktop skips the entry once it is gone.
+        QVERIFY(written.contains("\nTryExec=/opt/My Apps/pendrel-publisher\n"));
         backend.unregisterItem();
         QCOMPARE(backend.status(), LoginItemBackend::Status::notRegistered);
         backend.unregisterItem(); // nothing to remove: fine
@@ -129,6 +135,99 @@ private slots:
         QFile(dir.filePath(QStringLiteral("blocked"))).open(QIODevice::WriteOnly);
         XdgLoginItemBackend blocked(dir.filePath(QStringLiteral("blocked")), installedEntry);
         QVERIFY_THROWS_EXCEPTION(pendrel::Error, blocked.registerItem());
+    }
+
+    // Which desktop settings can recolour the panel the tray icon sits on.
+    void panelRecolours_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("recolours");
+        QTest::newRow("Xfce's dark mode") << "xfconf" << "xfce4-panel" << "/panels/dark-mode" << true;
+        QTest::newRow("an Xfce panel's background")
+            << "xfconf" << "xfce4-panel" << "/panels/panel-1/background-rgba" << true;
+        QTest::newRow("Xfce's panel list") << "xfconf" << "xfce4-panel" << "/panels" << true;
+        QTest::newRow("an Xfce plugin") << "xfconf" << "xfce4-panel" << "/plugins/plugin-2/square-icons" << false;
+        QTest::newRow("panels of another channel") << "xfconf" << "xfwm4" << "/panels/dark-mode" << false;
+        QTest::newRow("the GTK theme") << "xfconf" << "xsettings" << "/Net/ThemeName" << true;
+        QTest::newRow("the icon theme") << "xfconf" << "xsettings" << "/Net/IconThemeName" << false;
+        QTest::newRow("colour scheme") << "portal" << "org.freedesktop.appearance" << "color-scheme" << true;
+        QTest::newRow("accent colour") << "portal" << "org.freedesktop.appearance" << "accent-color" << false;
+        QTest::newRow("GNOME's colour scheme") << "portal" << "org.gnome.desktop.interface" << "color-scheme"
+                                               << true;
+        QTest::newRow("GNOME's theme") << "portal" << "org.gnome.desktop.interface" << "gtk-theme" << true;
+        QTest::newRow("GNOME's font") << "portal" << "org.gnome.desktop.interface" << "font-name" << false;
+        QTest::newRow("KDE's colour scheme") << "portal" << "org.kde.kdeglobals.General" << "ColorScheme" << true;
+    }
+    void panelRecolours()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, group);
+        QFETCH(QString, key);
+        QFETCH(bool, recolours);
+        QCOMPARE(source == u"xfconf" ? PanelAppearanceWatcher::xfconfRecolours(group, key)
+                                     : PanelAppearanceWatcher::portalRecolours(group, key),
+                 recolours);
+    }
+
+    // The signals as xfconfd and the settings portal send them: a burst
+    // of changes is one change, a moment later; others are none.
+    void panelChangesHeard()
+    {
+        PrivateBus bus;
+        if (!bus.ok())
+            QSKIP("dbus-daemon is not available");
+        QDBusConnection desktop = bus.connect(QStringLiteral("desktop"));
+        PanelAppearanceWatcher watcher(bus.connect(QStringLiteral("watcher")));
+        QSignalSpy changed(&watcher, &PanelAppearanceWatcher::changed);
+        QTest::qWait(200); // the match rules are in place
+        const auto send = [&](const char *path, const char *interface, const char *member, const QString &group,
+                              const QString &key, const QVariant &value) {
+            QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(path), QString::fromLatin1(interface),
+                                                             QString::fromLatin1(member));
+            signal << group << key << QVariant::fromValue(QDBusVariant(value));
+            QVERIFY(desktop.send(signal));
+        };
+        const auto xfconf = [&](const QString &channel, const QString &property, const QVariant &value) {
+            send("/org/xfce/Xfconf", "org.xfce.Xfconf", "PropertyChanged", channel, property, value);
+        };
+        xfconf(QStringLiteral("xfce4-panel"), QStringLiteral("/panels/dark-mode"), false);
+        xfconf(QStringLiteral("xfce4-panel"), QStringLiteral("/panels/panel-1/background-style"), 1u);
+        QVERIFY(changed.wait(3000));
+        QTest::qWait(PanelAppearanceWatcher::settleMs + 200);
+        QCOMPARE(changed.size(), 1);
+
+        xfconf(QStringLiteral("xfce4-panel"), QStringLiteral("/plugins/plugin-2/square-icons"), true);
+        send("/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged",
+             QStringLiteral("org.freedesktop.appearance"), QStringLiteral("accent-color"), 0.5);
+        QVERIFY(!changed.wait(PanelAppearanceWatcher::settleMs + 400));
+
+        send("/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged",
+             QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 1u);
+        QVERIFY(changed.wait(3000));
+        QCOMPARE(changed.size(), 2);
+        QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+    }
+
+    // Who holds Super+Shift+S on KDE, from the action id kglobalaccel gives.
+    void kdeHolder_data()
+    {
+        QTest::addColumn<QStringList>("actionId");
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("friendly names") << QStringList{"org.kde.spectacle.desktop", "RectangularRegionScreenShot",
+                                                       "Spectacle", "Capture Rectangular Region"}
+                                        << "\u201CCapture Rectangular Region\u201D (Spectacle)";
+        QTest::newRow("unique names only") << QStringList{"my-tool", "grab", "", ""} << "\u201Cgrab\u201D (my-tool)";
+        QTest::newRow("nobody") << QStringList{} << "";
+        QTest::newRow("empty component") << QStringList{"", "", "", ""} << "";
+    }
+    void kdeHolder()
+    {
+        QFETCH(QStringList, actionId);
+        QFETCH(QString, holder);
+        QCOMPARE(KGlobalAccelHotkeyBackend::holderName(actionId), holder);
     }
 
     void notifications()

@@ -4,6 +4,7 @@
 // configuration folder, so the user's settings are never touched).
 
 #include "platform/GnomeShortcutSetup.h"
+#include "support/Error.h"
 
 #include "../support/PrivateBus.h"
 
@@ -181,11 +182,30 @@ private slots:
         const QString before = dconfDump();
 
         GnomeShortcutSetup gnome = setup();
+        int changes = 0;
+        gnome.changed = [&] { ++changes; };
         QVERIFY(!gnome.isAdded());
         const QList<ShortcutSetup::Binding> flameshot{{QStringLiteral("Flameshot"), QStringLiteral("your custom shortcuts")}};
         QCOMPARE(gnome.otherBindings(), flameshot);
         QCOMPARE(dconfDump(), before);
 
+        // The settings daemon would run only one of two custom shortcuts
+        // with the same keys: ours is not added while another has them.
+        QCOMPARE(gnome.blockingBindings(), flameshot);
+        try {
+            gnome.add();
+            QFAIL("added a binding that could never fire");
+        } catch (const pendrel::Error &e) {
+            QVERIFY2(e.description().contains(u"\u201CFlameshot\u201D (your custom shortcuts)"),
+                     qPrintable(e.description()));
+        }
+        QVERIFY(!gnome.isAdded());
+        QCOMPARE(dconfDump(), before);
+        QCOMPARE(changes, 0);
+
+        // Flameshot moved to other keys: ours goes in.
+        setCustom(QStringLiteral("custom1"), QStringLiteral("Flameshot"), QStringLiteral("<Super>f"));
+        QVERIFY(gnome.blockingBindings().isEmpty());
         gnome.add();
         gnome.add(); // once only
         QCOMPARE(gsettings({QStringLiteral("get"), kMediaKeys, QStringLiteral("custom-keybindings")}),
@@ -194,9 +214,11 @@ private slots:
         QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("command")), QStringLiteral("'pendrel-publisher --capture'"));
         QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("binding")), QStringLiteral("'<Super><Shift>s'"));
         QVERIFY(gnome.isAdded());
-        QCOMPARE(gnome.otherBindings(), flameshot);
+        QVERIFY(gnome.otherBindings().isEmpty());
+        QCOMPARE(changes, 1);
 
         gnome.remove();
+        QCOMPARE(changes, 2);
         QVERIFY(!gnome.isAdded());
         QCOMPARE(gsettings({QStringLiteral("get"), kMediaKeys, QStringLiteral("custom-keybindings")}), others);
         QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("name")), QStringLiteral("''"));

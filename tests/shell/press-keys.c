@@ -2,6 +2,7 @@
  * tests that drive the real program on real compositors:
  *   press-keys Super+Shift+S       one chord: modifiers down, key, all up
  *   press-keys x Return            several presses, one after the other
+ *   press-keys $(type_keys a@b.c)  text, as wayland-desktop.sh spells it
  * KWin gives clients it trusts org_kde_kwin_fake_input (evdev key codes,
  * its own keymap); wlroots compositors (sway) give zwp_virtual_keyboard_v1,
  * which needs a keymap from us: the standard us one, built by xkbcommon,
@@ -58,6 +59,12 @@ static const struct key_name modifiers[] = {
 };
 static const struct key_name keys[] = {
     {"Return", KEY_ENTER}, {"space", KEY_SPACE}, {"Escape", KEY_ESC}, {"F12", KEY_F12},
+    {"Tab", KEY_TAB},      {"period", KEY_DOT},
+};
+/* Digits in us order: 1 to 9, then 0. */
+static const char digits[] = "1234567890";
+static const unsigned digit_codes[] = {
+    KEY_1, KEY_2, KEY_3, KEY_4, KEY_5, KEY_6, KEY_7, KEY_8, KEY_9, KEY_0,
 };
 /* Letters in us order, by evdev code. */
 static const char letters[] = "qwertyuiopasdfghjklzxcvbnm";
@@ -75,6 +82,9 @@ static int code_of(const char *name, const struct key_name *table, size_t count)
         const char *at = strchr(letters, name[0] | 0x20);
         if (at && name[0] != '\0')
             return (int)letter_codes[at - letters];
+        const char *digit = strchr(digits, name[0]);
+        if (digit && name[0] != '\0')
+            return (int)digit_codes[digit - digits];
     }
     return -1;
 }

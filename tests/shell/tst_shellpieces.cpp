@@ -1,6 +1,8 @@
 #include "platform/DesktopSession.h"
+#include "platform/ShortcutSetup.h"
 #include "platform/X11HotkeyBackend.h"
 #include "shell/PanelPlacement.h"
+#include "shell/GlobalShortcutService.h"
 #include "shell/PanelWindow.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusIconPresenter.h"
@@ -28,6 +30,44 @@ QList<bool> alphaMask(const QImage &image)
         for (int x = 0; x < image.width(); ++x)
             mask.append(qAlpha(image.pixel(x, y)) > 127);
     return mask;
+}
+
+// A desktop's answers, given by the test.
+class ScriptedHotkeys final : public HotkeyBackend {
+public:
+    bool registers = true;
+    bool later = false;
+    QString holding;
+    bool registerHotkey(std::function<void()>) override { return registers; }
+    void unregisterHotkey() override {}
+    [[nodiscard]] bool answersLater() const override { return later; }
+    [[nodiscard]] QString holder() const override { return holding; }
+    void say(HotkeyState state, const QString &trigger = {}) { report(state, trigger); }
+};
+
+// GNOME's custom shortcut as the settings row sees it.
+class ScriptedSetup final : public ShortcutSetup {
+public:
+    bool applying = true;
+    bool added = false;
+    bool settled = true;
+    QList<Binding> others;
+    QList<Binding> blocking;
+    [[nodiscard]] bool applies() const override { return applying; }
+    [[nodiscard]] bool isAdded() const override { return added; }
+    [[nodiscard]] QList<Binding> otherBindings() const override { return others; }
+    [[nodiscard]] QList<Binding> blockingBindings() const override { return blocking; }
+    [[nodiscard]] bool isSettled() const override { return settled; }
+    void add() override { added = true; }
+    void remove() override { added = false; }
+};
+
+// The lines the service wrote to the log.
+QStringList shortcutLines;
+void keepShortcutLines(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (message.startsWith(u"Keyboard shortcut: "))
+        shortcutLines.append(message.mid(19));
 }
 
 } // namespace
@@ -150,6 +190,122 @@ private slots:
         QCOMPARE(shown.last(), (IconLook{StatusIconPresenter::errorTint, IconBadge::error}));
         QVERIFY(
             QTest::qWaitFor([&] { return shown.last() == IconLook{}; }, StatusIconPresenter::returnDelayMs));
+    }
+
+    // What the log line and the settings' row say, by what the desktop
+    // answered and what it lets the user do instead.
+    void shortcutStatus_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("holder");  // as the backend names it
+        QTest::addColumn<QString>("setup");   // "", "offered", "added", "blocked", "elsewhere"
+        QTest::addColumn<QString>("text");
+        const int active = int(HotkeyState::Active), declined = int(HotkeyState::Declined),
+                  unavailable = int(HotkeyState::Unavailable), pending = int(HotkeyState::Pending);
+        QTest::newRow("bound") << active << "Meta+Shift+S" << "" << ""
+                               << "Super+Shift+S captures the clipboard.";
+        QTest::newRow("bound to other keys")
+            << active << "Ctrl+Alt+P" << "" << ""
+            << "Ctrl+Alt+P captures the clipboard (the desktop's choice; change it in its keyboard settings).";
+        QTest::newRow("asked") << pending << "" << "" << ""
+                               << "Waiting for the desktop to approve Super+Shift+S.";
+        QTest::newRow("KDE: another component has the keys")
+            << declined << "" << "\u201CCapture Rectangular Region\u201D (Spectacle)" << ""
+            << "Super+Shift+S is taken by \u201CCapture Rectangular Region\u201D (Spectacle); capture from the "
+               "panel, or choose other keys for Pendrel Publisher in the desktop's shortcut settings.";
+        QTest::newRow("declined, holder unknown")
+            << declined << "" << "" << ""
+            << "The desktop did not bind Super+Shift+S; capture from the panel, or set the shortcut in the "
+               "desktop's keyboard settings.";
+        QTest::newRow("sway: no way of its own")
+            << unavailable << "" << "" << ""
+            << "Super+Shift+S is not available on this desktop; capture from the panel, or bind the keys to "
+               "\u201Cpendrel-publisher --capture\u201D in the desktop's keyboard settings.";
+        QTest::newRow("setup where it does not apply")
+            << unavailable << "" << "" << "elsewhere"
+            << "Super+Shift+S is not available on this desktop; capture from the panel, or bind the keys to "
+               "\u201Cpendrel-publisher --capture\u201D in the desktop's keyboard settings.";
+        QTest::newRow("GNOME 43: the row offers the setup")
+            << unavailable << "" << "" << "offered"
+            << "Super+Shift+S is not set up yet: \u201CSet Up\u201D under Keyboard shortcut in the settings "
+               "adds it to GNOME's keyboard shortcuts.";
+        QTest::newRow("GNOME 43: set up")
+            << unavailable << "" << "" << "added"
+            << "Super+Shift+S captures the clipboard through GNOME's keyboard shortcuts.";
+        QTest::newRow("GNOME 43: a custom shortcut has the keys")
+            << unavailable << "" << "" << "blocked"
+            << "Super+Shift+S is already \u201CFlameshot\u201D (your custom shortcuts); change that in "
+               "Settings \u203A Keyboard first, or capture from the panel.";
+    }
+    void shortcutStatus()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, trigger);
+        QFETCH(QString, holder);
+        QFETCH(QString, setup);
+        QFETCH(QString, text);
+        auto owned = std::make_unique<ScriptedHotkeys>();
+        ScriptedHotkeys *hotkeys = owned.get();
+        hotkeys->later = true;
+        hotkeys->holding = holder;
+        ScriptedSetup gnome;
+        gnome.applying = setup != u"elsewhere";
+        gnome.added = setup == u"added";
+        if (setup == u"blocked")
+            gnome.blocking = {{QStringLiteral("Flameshot"), QStringLiteral("your custom shortcuts")}};
+        shortcutLines.clear();
+        const QtMessageHandler before = qInstallMessageHandler(keepShortcutLines);
+        {
+            GlobalShortcutService service(std::move(owned), [] {}, setup.isEmpty() ? nullptr : &gnome);
+            service.install();
+            hotkeys->say(HotkeyState(state), trigger);
+            QCOMPARE(service.statusText(), text);
+        }
+        qInstallMessageHandler(before);
+        QCOMPARE(shortcutLines, QStringList{text});
+    }
+
+    // Nothing is said before there is something to say: a desktop that is
+    // asked answers later, and GNOME's own setup is looked into first.
+    void shortcutStatusWaitsForAnswers()
+    {
+        shortcutLines.clear();
+        const QtMessageHandler before = qInstallMessageHandler(keepShortcutLines);
+        auto owned = std::make_unique<ScriptedHotkeys>();
+        ScriptedHotkeys *hotkeys = owned.get();
+        hotkeys->later = true;
+        ScriptedSetup gnome;
+        gnome.settled = false;
+        GlobalShortcutService service(std::move(owned), [] {}, &gnome);
+        service.install();
+        QVERIFY(!service.hasAnswer());
+        hotkeys->say(HotkeyState::Unavailable);
+        QVERIFY(!service.hasAnswer()); // GNOME has not said whether the row applies
+        gnome.settled = true;
+        service.refresh();
+        QVERIFY(service.hasAnswer());
+        gnome.add(); // the row's Set Up
+        service.refresh();
+        service.refresh(); // said once
+        qInstallMessageHandler(before);
+        QCOMPARE(shortcutLines,
+                 (QStringList{QStringLiteral("Super+Shift+S is not set up yet: \u201CSet Up\u201D under Keyboard "
+                                             "shortcut in the settings adds it to GNOME's keyboard shortcuts."),
+                              QStringLiteral("Super+Shift+S captures the clipboard through GNOME's keyboard "
+                                             "shortcuts.")}));
+
+        // A backend that binds at once and says nothing is taken as bound;
+        // one that refused says so.
+        auto plain = std::make_unique<ScriptedHotkeys>();
+        GlobalShortcutService bound(std::move(plain), [] {});
+        bound.install();
+        QCOMPARE(bound.state(), HotkeyState::Active);
+        auto refusing = std::make_unique<ScriptedHotkeys>();
+        refusing->registers = false;
+        GlobalShortcutService refused(std::move(refusing), [] {});
+        refused.install();
+        QCOMPARE(refused.state(), HotkeyState::Unavailable);
     }
 
     void toolTip_data()

@@ -11,12 +11,18 @@
 #   of another program has the keyboard focus, captures what wl-copy put on
 #   the clipboard; so does kglobalaccel's own invokeShortcut.
 # Skips (77) only when the compositor or portal packages are missing.
-# Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey> <focus-window> <press-keys>
+# - signed in at 1280x800 (the account typed through fake input), the panel
+#   grows to its signed-in height and KWin's own account of the window
+#   (a KWin script) has its frame within the screen;
+# - with Meta+Shift+S held by another component the program names it.
+# Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey> <focus-window> <press-keys> <pendrel-devservice> <artifact folder>
 set -euo pipefail
 app="$1"
 portal_test="$2"
 focus_window="$3"
 press_keys="${4:-}"
+service="${5:-}"
+artifacts="${6:-}"
 [ -n "$press_keys" ] ||
   { echo "wayland-kde: skipped, press-keys was not built (libwayland-dev, libxkbcommon-dev, plasma-wayland-protocols)"; exit 77; }
 for tool in kwin_wayland /usr/libexec/xdg-desktop-portal wl-copy wl-paste gdbus dbus-run-session; do
@@ -30,12 +36,21 @@ if [ -z "${PENDREL_OWN_BUS:-}" ]; then
 fi
 . "$(dirname "$0")/shell-test.sh" wayland-kde
 . "$(dirname "$0")/../../scripts/wayland-desktop.sh"
+# The session kept at sign-in: KWallet would be started on demand and ask,
+# in a window nobody answers, to create a wallet; an unlocked keyring
+# answers instead.
+mkdir -p "$XDG_CONFIG_HOME"
+printf '[Wallet]\nEnabled=false\n' >"$XDG_CONFIG_HOME/kwalletrc"
+eval "$(printf 'pendrel-test' | gnome-keyring-daemon --unlock --components=secrets --daemonize)"
+[ -z "${GNOME_KEYRING_PID:-}" ] || pids+=("$GNOME_KEYRING_PID")
 # KWin offers fake input only to programs whose desktop entry asks for it.
 mkdir -p "$XDG_DATA_HOME/applications"
 printf '[Desktop Entry]\nType=Application\nName=Key presses for tests\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
   "$(readlink -f "$press_keys")" >"$XDG_DATA_HOME/applications/pendrel-press-keys.desktop"
-start_kwin
+# KWin's scripts print to its log only with their category on.
+QT_LOGGING_RULES="kwin_scripting.debug=true" start_kwin
 start_portal
+start_devservice "$service"
 # Another program's window, opened first as on a desktop in use.
 QT_QPA_PLATFORM=wayland "$focus_window" >"$work/typed" 2>"$work/focus-window.log" &
 pids+=($!)
@@ -58,11 +73,30 @@ bound_right() {
 start_app() {
   local expected="${1:-Super+Shift+S captures}"
   # Qt's own choice of platform is left to the program; no X11 server runs.
-  env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL=http://127.0.0.1:1 "$app" >"$work/app.log" 2>&1 &
+  env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL="$origin" "$app" >"$work/app.log" 2>&1 &
   app_pid=$!
   pids+=("$app_pid")
   within 30 grep -q "Keyboard shortcut: $expected" "$work/app.log" ||
     fail "the program did not report the shortcut bound ($expected)"
+}
+
+# Runs a KWin script (JavaScript on stdin); what it prints lands in KWin's log.
+kwin_script() {
+  local script="$work/script$RANDOM.js" id
+  cat >"$script"
+  id="$(gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript "$script" "${script##*/}" |
+    grep -o '[0-9]\+' | head -1)"
+  gdbus call --session -d org.kde.KWin -o "/Scripting/Script$id" -m org.kde.kwin.Script.run >/dev/null 2>&1 ||
+    gdbus call --session -d org.kde.KWin -o "/$id" -m org.kde.kwin.Script.run >/dev/null
+  sleep 0.3
+}
+# The user clicks the other program's window (the panel, shown at launch
+# for want of a tray, may have taken the focus).
+focus_other() {
+  kwin_script <<'JS'
+for (const w of workspace.clientList())
+  if (w.caption === "Another program") workspace.activeClient = w;
+JS
 }
 
 # 2. Bound under the application's component.
@@ -73,7 +107,7 @@ components="$(kglobalaccel org.kde.KGlobalAccel.allComponents)"
 # 3. Super+Shift+S on the keyboard captures what was copied, while a native
 # window of another program has the focus (what it prints is what it was
 # typed: the presses reach it, so it holds the focus).
-focused() { "$press_keys" f Return 2>>"$work/press-keys.log" && grep -q '^f' "$work/typed"; }
+focused() { focus_other && "$press_keys" f Return 2>>"$work/press-keys.log" && grep -q '^f' "$work/typed"; }
 within 20 focused || { sort -u "$work/press-keys.log" "$work/focus-window.log" >&2; fail "key presses do not reach the other program's window"; }
 copy "Copied on KWin with another window focused"
 "$press_keys" Super+Shift+S 2>>"$work/press-keys.log" || { cat "$work/press-keys.log" >&2; fail "KWin refused the key press"; }
@@ -98,3 +132,50 @@ start_app 'Ctrl+Alt+P captures'
 [ "$(kglobalaccel org.kde.KGlobalAccel.allComponents)" = "$components" ] ||
   fail "a second launch made another component"
 echo "wayland-kde: bound under com.pendrel.publisher, Super+Shift+S over another program's window captures the wl-copy text, the user's keys last"
+
+# 6. Signed in on a 1280x800 screen: the panel grows from 548 to the
+# signed-in height; KWin keeps a window's top where it was, so grown in
+# place its bottom (and "Sign out") would be off the screen.
+# The panel's frame and the screen's free area as KWin has them: "x y w h ax ay aw ah".
+kwin_panel() {
+  kwin_script <<'JS'
+for (const w of workspace.clientList()) {
+  if (w.caption === "Pendrel Publisher" && !w.minimized) {
+    const g = w.frameGeometry, a = workspace.clientArea(KWin.PlacementArea, w);
+    print("PANEL " + g.x + " " + g.y + " " + g.width + " " + g.height + " " + a.x + " " + a.y + " " + a.width + " " + a.height);
+  }
+}
+JS
+  grep -o 'PANEL .*' "$work/kwin.log" | tail -1 | cut -d' ' -f2-
+}
+panel_fits() {
+  read -r x y w h ax ay aw ah <<<"$(kwin_panel)" || return 1
+  [ -n "${ah:-}" ] && [ "$y" -ge "$ay" ] && [ $((y + h)) -le $((ay + ah)) ] && [ "$x" -ge "$ax" ] && [ $((x + w)) -le $((ax + aw)) ]
+}
+within 10 panel_fits || fail "the signed-out panel does not fit: $(kwin_panel)"
+read -r _ _ _ signed_out_h _ <<<"$(kwin_panel)"
+# The other program's window had the focus: the user clicks the panel.
+kwin_script <<'JS'
+for (const w of workspace.clientList())
+  if (w.caption === "Pendrel Publisher") workspace.activeClient = w;
+JS
+# shellcheck disable=SC2046
+"$press_keys" F12 $(type_keys demo@pendrel.test) Return $(type_keys demo) Return 2>>"$work/press-keys.log" ||
+  { cat "$work/press-keys.log" >&2; fail "KWin refused the key presses"; }
+within 30 grep -q "GET /api/tenants 200" "$work/devservice.log" ||
+  fail "typing the demo account did not sign in (the other window got: $(tr "\n" " " <"$work/typed"); service: $(tail -3 "$work/devservice.log" | tr "\n" " "))"
+grown() { read -r _ _ _ h _ <<<"$(kwin_panel)" && [ "$h" -gt $((signed_out_h + 100)) ]; }
+within 10 grown || fail "the panel did not grow after signing in: $(kwin_panel) (before: $signed_out_h high)"
+sleep 1
+within 10 panel_fits || fail "the signed-in panel runs off the screen: frame and area $(kwin_panel)"
+echo "wayland-kde: signed in, the panel's frame grew from $signed_out_h to $(kwin_panel | cut -d' ' -f4) and fits: $(kwin_panel)"
+
+# 7. Meta+Shift+S held by another component: the program says which.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+kglobalaccel org.kde.KGlobalAccel.unregister /kglobalaccel "'com.pendrel.publisher'" "'capture-clipboard'" >/dev/null
+grabber="['org.example.grabber', 'grab-region', 'Grabber', 'Grab a Region']"
+kglobalaccel org.kde.KGlobalAccel.doRegister /kglobalaccel "$grabber" >/dev/null
+kglobalaccel org.kde.KGlobalAccel.setShortcut /kglobalaccel "$grabber" "[$super_shift_s]" 6 >/dev/null
+start_app 'Super+Shift+S is taken by “Grab a Region” (Grabber)'
+echo "wayland-kde: $(grep -o 'Keyboard shortcut: Super+Shift+S is taken.*' "$work/app.log" | tail -1)"

@@ -8,12 +8,17 @@
 # pressed through a virtual keyboard with the standard us keymap, capture
 # what wl-copy put on the clipboard, and so does --capture typed in a shell.
 # Skips (77) only when sway, grim or the Wayland development files are missing.
-# Usage: wayland-sway.sh <pendrel-publisher> <artifact folder> <focus-window> <press-keys>
+# Signed in (typed through the virtual keyboard) at 1280x800, the panel grows
+# to its signed-in height and still fits, its bottom and "Sign out" on the
+# screen. Every capture while another window has the focus reads the
+# clipboard with one wl-paste run.
+# Usage: wayland-sway.sh <pendrel-publisher> <artifact folder> <focus-window> <press-keys> <pendrel-devservice>
 set -euo pipefail
 app="$1"
 artifacts="$2"
 focus_window="$3"
 press_keys="${4:-}"
+service="${5:-}"
 for tool in sway swaymsg grim jq setpriv wl-copy wl-paste; do
   command -v "$tool" >/dev/null || { echo "wayland-sway: skipped, $tool is not installed"; exit 77; }
 done
@@ -31,9 +36,18 @@ if QT_QPA_PLATFORM=offscreen "$app" --help 2>/dev/null | grep -q -- --capture; t
   bindings=("bindsym Mod4+Shift+s exec $(readlink -f "$app") --capture")
 fi
 start_sway 1280 "$height" "${bindings[@]}"
+start_devservice "$service"
+# wl-paste as the program finds it, counting its runs (each one takes the
+# focus where the compositor has no data-control protocol).
+mkdir -p "$work/bin"
+printf '#!/bin/sh\necho "$*" >>%s\nexec %s "$@"\n' "$work/wl-paste.calls" "$(command -v wl-paste)" >"$work/bin/wl-paste"
+chmod 755 "$work/bin" "$work/bin/wl-paste"
+: >"$work/wl-paste.calls"
+chmod 666 "$work/wl-paste.calls"
 
 # The program runs as the user sway runs as, like everything in a session.
-"${sway_user[@]}" env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL=http://127.0.0.1:1 "$app" >"$work/app.log" 2>&1 &
+"${sway_user[@]}" env -u QT_QPA_PLATFORM -u DISPLAY PATH="$work/bin:$PATH" PENDREL_API_BASE_URL="$origin" \
+  "$app" >"$work/app.log" 2>&1 &
 pids+=($!)
 # Without a tray the panel opens at launch, as a window of its own.
 panel() {
@@ -57,6 +71,31 @@ grep -q 'Keyboard shortcut: Super+Shift+S is not available' "$work/app.log" ||
   fail "the program did not say the shortcut is unavailable on sway"
 echo "wayland-sway: the panel fits (y $y, height $h of $height); screenshot $artifacts/sway-panel.png"
 
+# A laptop's 1280x800: signed in, the panel grows from 548 to the signed-in
+# height; sway keeps a window's top where it was, so grown in place its
+# bottom would run off the screen.
+height=800
+swaymsg output HEADLESS-1 mode "1280x$height" >/dev/null
+within 10 fits || fail "the panel does not fit the ${height}-pixel screen: y $y, height $h"
+read -r _ signed_out_h <<<"$(panel | jq -r '"\(.rect.y) \(.rect.height)"' | head -1)"
+swaymsg '[app_id="com.pendrel.publisher"] focus' >/dev/null
+# shellcheck disable=SC2046
+# The first press of a new virtual keyboard can be lost (its keymap still
+# on the way): a key the panel ignores goes first.
+"$press_keys" F12 $(type_keys demo@pendrel.test) Return $(type_keys demo) Return 2>>"$work/press-keys.log" ||
+  { cat "$work/press-keys.log" >&2; fail "sway refused the virtual keyboard"; }
+within 30 grep -q "GET /api/tenants 200" "$work/devservice.log" ||
+  { grim "$artifacts/sway-sign-in-failed.png" 2>/dev/null; fail "typing the demo account did not sign in"; }
+grown() {
+  read -r y h <<<"$(panel | jq -r '"\(.rect.y) \(.rect.height)"' | head -1)"
+  [ "$h" -gt $((signed_out_h + 100)) ]
+}
+within 10 grown || fail "the panel did not grow after signing in (height $h, before $signed_out_h)"
+sleep 1 # let sway place it
+within 10 fits || fail "the signed-in panel runs off the ${height}-pixel screen: y $y, height $h"
+grim "$artifacts/sway-panel-signed-in.png" 2>/dev/null || true
+echo "wayland-sway: signed in, the panel grew from $signed_out_h to $h and fits (y $y of $height); screenshot $artifacts/sway-panel-signed-in.png"
+
 if [ ${#bindings[@]} -eq 0 ]; then
   echo "wayland-sway: the key binding and the command line not checked, this program has no --capture"
   exit 0
@@ -77,9 +116,15 @@ within 20 focus_other || fail "key presses do not reach the other program's wind
 copy "Copied on sway"
 "$press_keys" Super+Shift+S 2>"$work/press-keys.log" || { cat "$work/press-keys.log" >&2; fail "sway refused the virtual keyboard"; }
 within 15 captured || fail "Super+Shift+S bound to --capture in sway did not capture the clipboard"
+one_wl_paste_run() {
+  [ "$(wc -l <"$work/wl-paste.calls")" -eq "$1" ] &&
+    [ "$(tail -1 "$work/wl-paste.calls")" = "--no-newline --type text/plain;charset=utf-8" ]
+}
+one_wl_paste_run 1 || fail "the capture ran wl-paste other than once: $(cat "$work/wl-paste.calls")"
 # The command typed in a shell.
 within 20 focus_other || fail "key presses do not reach the other program's window"
 copy "Copied on sway, captured from the command line"
 "${sway_user[@]}" "$app" --capture >"$work/capture.log" 2>&1 || { cat "$work/capture.log" >&2; fail "--capture failed"; }
 within 15 captured || fail "--capture did not capture the clipboard"
+one_wl_paste_run 2 || fail "the capture ran wl-paste other than once: $(cat "$work/wl-paste.calls")"
 echo "wayland-sway: Super+Shift+S bound in sway and --capture each captured the wl-copy text"

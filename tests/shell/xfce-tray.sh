@@ -3,7 +3,9 @@
 # plugin is the StatusNotifierWatcher and host, with xfconfd and xfwm4 on
 # Xvfb and a D-Bus session of its own.
 # - The icon is a StatusNotifierItem the watcher lists, drawn on the panel
-#   (dark, Xfce's default, and light: both saved to the artifact folder).
+#   (dark, Xfce's default, and light: both saved to the artifact folder),
+#   3:1 at least against it, also when the panel switches between dark and
+#   light while the program runs; the item has accessible descriptions.
 # - A click opens the panel below the icon, inside the area the Xfce panel
 #   leaves free; a second click closes it.
 # - A right-click opens the item's menu (the host's menu window, built from
@@ -133,6 +135,37 @@ bg = max(rows)[1]
 other = sum(n for n, c in rows if max(abs(a - b) for a, b in zip(c, bg)) > 48)
 sys.exit(0 if other >= 20 else 1)'
 }
+# The contrast (WCAG) between the tray's most common colour (the panel)
+# and the furthest colour covering at least 12 pixels (the icon's strokes).
+icon_contrast() {
+  local w h x y
+  read -r w h x y <<<"$(tray_area)" || return 1
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$work/contrast.png" 2>/dev/null || return 1
+  convert "$work/contrast.png" -format %c histogram:info:- | python3 -c '
+import re, sys
+def lum(c):
+    def ch(v):
+        v /= 255
+        return v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4
+    return 0.2126 * ch(c[0]) + 0.7152 * ch(c[1]) + 0.0722 * ch(c[2])
+rows = [(int(m[1]), tuple(int(v) for v in m.group(2, 3, 4)))
+        for m in (re.match(r"\s*(\d+):\s*\((\d+),(\d+),(\d+)", l) for l in sys.stdin) if m]
+bg = max(rows)[1]
+def ratio(c):
+    a, b = sorted((lum(c), lum(bg)))
+    return (b + 0.05) / (a + 0.05)
+print("%.2f %s" % (max([ratio(c) for n, c in rows if n >= 12] + [1.0]), "light" if lum(bg) > 0.5 else "dark"))'
+}
+# The panel has redrawn in the shade given ($1: light or dark), and the icon
+# stands out from it (3:1 at least); the ratio in $work/ratio.
+contrast_ok() {
+  local r shade
+  read -r r shade <<<"$(icon_contrast)" || return 1
+  echo "$r" >"$work/ratio"
+  [ "$shade" = "$1" ] || return 1
+  python3 -c "import sys; sys.exit(0 if float('$r') >= 3 else 1)"
+}
+ratio() { cat "$work/ratio" 2>/dev/null; }
 tray_center() {
   local w h x y
   read -r w h x y <<<"$(tray_area)" || return 1
@@ -180,7 +213,33 @@ pids+=($(pgrep -P "$xfce_panel"))
 start_app
 within 20 registered || fail "the item did not register with the Xfce panel's watcher"
 within 10 icon_drawn || fail "nothing is drawn in the Xfce panel's tray"
+within 10 contrast_ok dark || fail "the icon on Xfce's dark panel is $(ratio):1"
+dark_ratio="$(ratio)"
 snapshot dark
+
+# 1b. The item describes itself to screen readers (GNOME's AppIndicator
+# extension asks for both, and logs each one missing).
+item="$(registered_item)"
+item_property() {
+  gdbus call --session -d "${item%%/*}" -o "/${item#*/}" \
+    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
+}
+[ "$(item_property IconAccessibleDesc)" = "(<'Pendrel Publisher'>,)" ] ||
+  fail "IconAccessibleDesc: $(item_property IconAccessibleDesc 2>&1)"
+[ "$(item_property AttentionAccessibleDesc)" = "(<'Pendrel Publisher — Needs attention'>,)" ] ||
+  fail "AttentionAccessibleDesc: $(item_property AttentionAccessibleDesc 2>&1)"
+
+# 1c. The desktop switches the panel to light and back while the program
+# runs (as at dawn and dusk): the icon follows, both ways.
+xfconf-query -c xfce4-panel -p /panels/dark-mode -s false
+within 15 contrast_ok light || fail "after Xfce's panel turned light the icon is $(ratio):1 (it was $dark_ratio:1)"
+light_ratio="$(ratio)"
+snapshot light
+xfconf-query -c xfce4-panel -p /panels/dark-mode -s true
+within 15 contrast_ok dark || fail "after Xfce's panel turned dark again the icon is $(ratio):1 (light: $light_ratio:1)"
+dark_again_ratio="$(ratio)"
+snapshot dark-again
+echo "xfce-tray: icon contrast $dark_ratio:1 on the dark panel, $light_ratio:1 after the switch to light, $dark_again_ratio:1 back on dark"
 
 # 2. A click opens the panel under the icon, clear of the Xfce panel.
 click_tray
@@ -224,6 +283,8 @@ PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb timeout 30 "$app" --
   fail "--capture failed: $(cat "$work/capture.log")"
 within 30 tooltip_says "Pendrel Publisher — Needs attention" ||
   fail "after a failed capture the tooltip is $(cat "$work/tooltip")"
+[ "$(item_property IconAccessibleDesc)" = "(<'Pendrel Publisher — Needs attention'>,)" ] ||
+  fail "IconAccessibleDesc does not follow the tooltip: $(item_property IconAccessibleDesc 2>&1)"
 
 # 4. On a light panel, launched after the switch (the program samples the
 # panel's colour once its icon is in place).
@@ -232,7 +293,7 @@ xfconf-query -c xfce4-panel -p /panels/dark-mode -s false
 start_app
 within 20 registered || fail "the item did not register with the light Xfce panel's watcher"
 within 10 icon_drawn || fail "nothing is drawn in the light Xfce panel's tray"
-snapshot light
+within 10 contrast_ok light || fail "the icon launched on Xfce's light panel is $(ratio):1"
 stop "$app_pid"
 stop_xfce_panel
 
