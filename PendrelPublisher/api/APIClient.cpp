@@ -82,12 +82,13 @@ QString TransportError::userMessage() const
         return QStringLiteral("The connection to the service closed before it answered.");
     case QNetworkReply::TimeoutError:
     case QNetworkReply::ProxyTimeoutError:
-        return QStringLiteral("The service did not answer in time.");
+        return QStringLiteral("The request timed out.");
     case QNetworkReply::OperationCanceledError:
         return QStringLiteral("The request was cancelled.");
     case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("The service's certificate could not be verified, so nothing was sent.");
     case QNetworkReply::InsecureRedirectError:
-        return QStringLiteral("No secure connection to the service could be made.");
+        return QStringLiteral("The service sent the request to an insecure address, so it was not followed.");
     default:
         break;
     }

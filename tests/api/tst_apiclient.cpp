@@ -235,9 +235,9 @@ private slots:
                                  << "The service cannot be reached. Check the network connection."
                                  << "Connection refused";
         QTest::newRow("timed out") << transport(QNetworkReply::TimeoutError, "Socket operation timed out")
-                                   << "The service did not answer in time." << "timed out";
+                                   << "The request timed out." << "Socket operation timed out";
         QTest::newRow("certificate") << transport(QNetworkReply::SslHandshakeFailedError, "SSL handshake failed")
-                                     << "No secure connection to the service could be made." << "SSL";
+                                     << "The service's certificate could not be verified, so nothing was sent." << "SSL";
         QTest::newRow("bad UTF-8")
             << Thrower([] { json::parseDocument("{\"a\":\"\xff\"}"); })
             << "The service sent an answer that could not be read." << "invalid UTF-8 string at offset";
