@@ -9,9 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
-#include <cstring>
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 namespace pendrel {
 
@@ -342,8 +342,9 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
         ownNetwork.reset(new QNetworkAccessManager);
         request.setRawHeader("Connection", "close");
     }
-    const HttpResponse response = co_await sendHttp(once ? *ownNetwork : network_, request, method, payload,
-                                                    cancel, responseLimit_, once ? Resend::never : Resend::allowed);
+    const HttpResponse response =
+        co_await sendHttp(once ? *ownNetwork : network_, request, method, payload, cancel, responseLimit_,
+                          once ? Resend::never : Resend::allowed);
     if (response.statusCode == 0)
         throw APIClientError(APIClientError::Kind::invalidResponse);
     if (response.statusCode >= 200 && response.statusCode <= 299)

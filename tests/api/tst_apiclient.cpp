@@ -198,60 +198,63 @@ private slots:
         QTest::addColumn<Thrower>("thrower");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("logged"); // a part of the log text
+        const auto row = [](const char *name, Thrower thrower, const char *shown, const char *logged) {
+            QTest::newRow(name) << thrower << QString::fromUtf8(shown) << QString::fromUtf8(logged);
+        };
         const auto http = [](int status, const char *message) -> Thrower {
             return [=] {
-                throw APIClientError::http(status, QString::fromUtf8(message), std::nullopt, QStringLiteral("R-1"));
+                throw APIClientError::http(status, QString::fromUtf8(message), std::nullopt,
+                                           QStringLiteral("R-1"));
             };
         };
         const auto transport = [](QNetworkReply::NetworkError error, const char *text) -> Thrower {
             return [=] { throw TransportError(error, QString::fromUtf8(text)); };
         };
-        QTest::newRow("service's own message") << http(402, "Not enough credits") << "Not enough credits"
-                                               << "Not enough credits (requestId: R-1)";
-        QTest::newRow("bare 401") << http(401, "Unauthorized")
-                                  << "The service did not accept the sign-in. Please sign in again."
-                                  << "Unauthorized (requestId: R-1)";
-        QTest::newRow("bare 500") << http(500, "Internal Server Error")
-                                  << "The service ran into a problem. Please try again later."
-                                  << "Internal Server Error (requestId: R-1)";
-        QTest::newRow("empty message") << http(422, "") << "The service refused the request."
-                                       << " (requestId: R-1)";
-        QTest::newRow("bare 504") << http(504, "Gateway Timeout")
-                                  << "The service did not answer in time. Please try again."
-                                  << "Gateway Timeout (requestId: R-1)";
-        QTest::newRow("bare 429") << http(429, "Too Many Requests")
-                                  << "The service is busy. Please try again in a moment."
-                                  << "Too Many Requests";
-        QTest::newRow("no session") << Thrower([] { throw APIClientError(APIClientError::Kind::missingSession); })
-                                    << "No active session."
-                                    << "No active session.";
-        QTest::newRow("connection closed")
-            << transport(QNetworkReply::RemoteHostClosedError, "Connection closed")
-            << "The connection to the service closed before it answered." << "Connection closed";
-        QTest::newRow("not sent again")
-            << transport(QNetworkReply::ContentReSendError, "cannot rewind")
-            << "The connection to the service closed before it answered." << "cannot rewind";
-        QTest::newRow("refused") << transport(QNetworkReply::ConnectionRefusedError, "Connection refused")
-                                 << "The service cannot be reached. Check the network connection."
-                                 << "Connection refused";
-        QTest::newRow("timed out") << transport(QNetworkReply::TimeoutError, "Socket operation timed out")
-                                   << "The request timed out." << "Socket operation timed out";
-        QTest::newRow("certificate") << transport(QNetworkReply::SslHandshakeFailedError, "SSL handshake failed")
-                                     << "The service's certificate could not be verified, so nothing was sent." << "SSL";
-        QTest::newRow("bad UTF-8")
-            << Thrower([] { json::parseDocument("{\"a\":\"\xff\"}"); })
-            << "The service sent an answer that could not be read." << "invalid UTF-8 string at offset";
-        QTest::newRow("deep nesting")
-            << Thrower([] { json::parseDocument(QByteArray(5000, '[') + QByteArray(5000, ']')); })
-            << "The service sent an answer that could not be read." << "too deeply nested at offset";
-        QTest::newRow("wrong member")
-            << Thrower([] { (void)json::ObjectReader(json::parseDocument("{\"id\":5}"), responseDates()).requireString(QLatin1StringView("id")); })
-            << "The service sent an answer that could not be read." << "id: ";
-        QTest::newRow("plain message with details")
-            << Thrower([] { throw MessageError(QStringLiteral("Shown."), QStringLiteral("Logged.")); })
-            << "Shown." << "Logged.";
-        QTest::newRow("not ours") << Thrower([] { throw std::runtime_error("vector::_M_range_check"); })
-                                  << "Something unexpected went wrong." << "vector::_M_range_check";
+        const auto parsing = [](QByteArray bytes) -> Thrower { return [=] { json::parseDocument(bytes); }; };
+        const char *closed = "The connection to the service closed before it answered.";
+        const char *unreadable = "The service sent an answer that could not be read.";
+        row("service's own message", http(402, "Not enough credits"), "Not enough credits",
+            "Not enough credits (requestId: R-1)");
+        row("bare 401", http(401, "Unauthorized"),
+            "The service did not accept the sign-in. Please sign in again.", "Unauthorized (requestId: R-1)");
+        row("bare 500", http(500, "Internal Server Error"),
+            "The service ran into a problem. Please try again later.",
+            "Internal Server Error (requestId: R-1)");
+        row("empty message", http(422, ""), "The service refused the request.", " (requestId: R-1)");
+        row("bare 504", http(504, "Gateway Timeout"), "The service did not answer in time. Please try again.",
+            "Gateway Timeout (requestId: R-1)");
+        row("bare 429", http(429, "Too Many Requests"), "The service is busy. Please try again in a moment.",
+            "Too Many Requests");
+        row(
+            "no session", [] { throw APIClientError(APIClientError::Kind::missingSession); },
+            "No active session.", "No active session.");
+        row("connection closed", transport(QNetworkReply::RemoteHostClosedError, "Connection closed"), closed,
+            "Connection closed");
+        row("not sent again", transport(QNetworkReply::ContentReSendError, "cannot rewind"), closed,
+            "cannot rewind");
+        row("refused", transport(QNetworkReply::ConnectionRefusedError, "Connection refused"),
+            "The service cannot be reached. Check the network connection.", "Connection refused");
+        row("timed out", transport(QNetworkReply::TimeoutError, "Socket operation timed out"),
+            "The request timed out.", "Socket operation timed out");
+        row("certificate", transport(QNetworkReply::SslHandshakeFailedError, "SSL handshake failed"),
+            "The service's certificate could not be verified, so nothing was sent.", "SSL");
+        row("bad UTF-8", parsing("{\"a\":\"\xff\"}"), unreadable, "invalid UTF-8 string at offset");
+        row("deep nesting", parsing(QByteArray(5000, '[') + QByteArray(5000, ']')), unreadable,
+            "too deeply nested at offset");
+        row(
+            "wrong member",
+            [] {
+                (void)json::ObjectReader(json::parseDocument("{\"id\":5}"), responseDates())
+                    .requireString(QLatin1StringView("id"));
+            },
+            unreadable, "id: ");
+        row(
+            "plain message with details",
+            [] { throw MessageError(QStringLiteral("Shown."), QStringLiteral("Logged.")); }, "Shown.",
+            "Logged.");
+        row(
+            "not ours", [] { throw std::runtime_error("vector::_M_range_check"); },
+            "Something unexpected went wrong.", "vector::_M_range_check");
     }
     void userMessages()
     {
@@ -273,14 +276,30 @@ private slots:
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
         QTest::addColumn<QString>("joined");
-        QTest::newRow("without a stop") << "Connection closed" << "Retry." << "Connection closed. Retry.";
-        QTest::newRow("with a stop") << "It closed." << "Retry." << "It closed. Retry.";
-        QTest::newRow("question") << "Closed?" << "Retry." << "Closed? Retry.";
-        QTest::newRow("inside a bracket") << "Closed (after 60 s.)" << "Retry." << "Closed (after 60 s.) Retry.";
-        QTest::newRow("bracket without a stop") << "Closed (R-1)" << "Retry." << "Closed (R-1). Retry.";
-        QTest::newRow("trailing space") << "Closed. " << "Retry." << "Closed. Retry.";
-        QTest::newRow("empty first") << "" << "Retry." << "Retry.";
-        QTest::newRow("empty second") << "Closed" << "" << "Closed";
+        QTest::newRow("without a stop") << "Connection closed"
+                                        << "Retry."
+                                        << "Connection closed. Retry.";
+        QTest::newRow("with a stop") << "It closed."
+                                     << "Retry."
+                                     << "It closed. Retry.";
+        QTest::newRow("question") << "Closed?"
+                                  << "Retry."
+                                  << "Closed? Retry.";
+        QTest::newRow("inside a bracket") << "Closed (after 60 s.)"
+                                          << "Retry."
+                                          << "Closed (after 60 s.) Retry.";
+        QTest::newRow("bracket without a stop") << "Closed (R-1)"
+                                                << "Retry."
+                                                << "Closed (R-1). Retry.";
+        QTest::newRow("trailing space") << "Closed. "
+                                        << "Retry."
+                                        << "Closed. Retry.";
+        QTest::newRow("empty first") << ""
+                                     << "Retry."
+                                     << "Retry.";
+        QTest::newRow("empty second") << "Closed"
+                                      << ""
+                                      << "Closed";
     }
     void joiningSentences()
     {

@@ -554,7 +554,8 @@ private slots:
         } catch (const TransportError &e) {
             QCOMPARE(e.networkError(), QNetworkReply::RemoteHostClosedError);
             QVERIFY(e.isUnreachable());
-            QCOMPARE(e.userMessage(), QStringLiteral("The connection to the service closed before it answered."));
+            QCOMPARE(e.userMessage(),
+                     QStringLiteral("The connection to the service closed before it answered."));
         }
     }
 

@@ -366,26 +366,30 @@ private slots:
             << "Transform returned empty content" << std::optional<int>(500) << "EMPTY_TRANSFORM"
             << "Transform returned empty content" << false;
         QTest::newRow("save not decodable")
-            << paths::save << ScriptedAnswer::json(200, q("{'articleId':5}"))
+            << paths::save
+            << ScriptedAnswer::json(200, q("{'articleId':5}"))
             // The service answered: it may hold the article (retried in place).
             << "The service sent an answer that could not be read. " + maybeSaved << std::optional<int>()
-            << "SAVE_UNCONFIRMED" << "articleId: expected a string, found a number. " + maybeSaved << false;
+            << "SAVE_UNCONFIRMED"
+            << "articleId: expected a string, found a number. " + maybeSaved << false;
         QTest::newRow("illustrations incompatible")
             << paths::illustrations << ScriptedAnswer::json(200, q("{'style':1}"))
             << "Illustrations response is incompatible with this app build." << std::optional<int>(502)
-            << "INVALID_ILLUSTRATIONS_RESPONSE" << "Illustrations response is incompatible" << false;
+            << "INVALID_ILLUSTRATIONS_RESPONSE"
+            << "Illustrations response is incompatible" << false;
         QTest::newRow("save without an answer")
             << paths::save << ScriptedAnswer::dropped()
             << "The connection to the service closed before it answered. " + maybeSaved
-            << std::optional<int>() << "SAVE_UNCONFIRMED" << "Connection closed" << false;
+            << std::optional<int>() << "SAVE_UNCONFIRMED"
+            << "Connection closed" << false;
         QTest::newRow("bare server error")
             << paths::transform << ScriptedAnswer::text(500, "<html>boom</html>")
             << "The service ran into a problem. Please try again later." << std::optional<int>(500) << "ERROR"
             << "Internal Server Error (requestId: " << false;
-        QTest::newRow("bare unauthorized")
-            << paths::transform << ScriptedAnswer::text(401, "<html>no</html>")
-            << "The service did not accept the sign-in. Please sign in again." << std::optional<int>(401)
-            << "ERROR" << "Unauthorized (requestId: " << true;
+        QTest::newRow("bare unauthorized") << paths::transform << ScriptedAnswer::text(401, "<html>no</html>")
+                                           << "The service did not accept the sign-in. Please sign in again."
+                                           << std::optional<int>(401) << "ERROR"
+                                           << "Unauthorized (requestId: " << true;
         QTest::newRow("answer not UTF-8")
             << paths::transform << ScriptedAnswer::json(200, "{\"transformedContent\":\"a\xff\"}")
             << "The service sent an answer that could not be read." << std::optional<int>() << "ERROR"

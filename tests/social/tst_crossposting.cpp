@@ -148,7 +148,8 @@ private slots:
         QCOMPARE(job.socialPublishes[0].errorMessage, QStringLiteral("Adapter down"));
         const JobLogEntry warn = *std::find_if(
             job.logs.begin(), job.logs.end(), [](const JobLogEntry &e) { return e.level == LogLevel::warn; });
-        QVERIFY2(warn.message.startsWith(QStringLiteral("Crosspost to LinkedIn failed: Adapter down (requestId: ")),
+        QVERIFY2(warn.message.startsWith(
+                     QStringLiteral("Crosspost to LinkedIn failed: Adapter down (requestId: ")),
                  qPrintable(warn.message));
         QCOMPARE(job.status, JobStatus::success);
     }
