@@ -341,6 +341,9 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
     if (once) {
         ownNetwork.reset(new QNetworkAccessManager);
         request.setRawHeader("Connection", "close");
+        // One request per connection gains nothing from HTTP/2, whose
+        // recovery from a lost connection differs from the one above.
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     }
     const HttpResponse response =
         co_await sendHttp(once ? *ownNetwork : network_, request, method, payload, cancel, responseLimit_,
