@@ -7,8 +7,11 @@
 #include <QCoroNetworkReply>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 namespace pendrel {
 
@@ -40,6 +43,58 @@ QString APIClientError::description() const
         return QStringLiteral("Enter a valid URL.");
     }
     return {};
+}
+
+QString APIClientError::userMessage() const
+{
+    if (kind_ != Kind::http)
+        return description();
+    const QString said = message_.trimmed();
+    if (!said.isEmpty() && said != httpReasonPhrase(statusCode_))
+        return message_;
+    switch (statusCode_) {
+    case 401:
+        return QStringLiteral("The service did not accept the sign-in. Please sign in again.");
+    case 402:
+        return QStringLiteral("There are not enough credits for this.");
+    case 403:
+        return QStringLiteral("The service refused this request.");
+    case 408:
+    case 504:
+        return QStringLiteral("The service did not answer in time. Please try again.");
+    case 413:
+        return QStringLiteral("The text is too long for the service.");
+    case 429:
+        return QStringLiteral("The service is busy. Please try again in a moment.");
+    default:
+        break;
+    }
+    if (statusCode_ >= 500)
+        return QStringLiteral("The service ran into a problem. Please try again later.");
+    return QStringLiteral("The service refused the request.");
+}
+
+QString TransportError::userMessage() const
+{
+    switch (error_) {
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::ContentReSendError:
+        return QStringLiteral("The connection to the service closed before it answered.");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::ProxyTimeoutError:
+        return QStringLiteral("The request timed out.");
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("The request was cancelled.");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("The service's certificate could not be verified, so nothing was sent.");
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("The service sent the request to an insecure address, so it was not followed.");
+    default:
+        break;
+    }
+    if (isUnreachable())
+        return QStringLiteral("The service cannot be reached. Check the network connection.");
+    return QStringLiteral("The request to the service failed.");
 }
 
 const JsonDates &responseDates()
@@ -110,14 +165,61 @@ QString httpReasonPhrase(int statusCode)
     return QStringLiteral("HTTP Error %1").arg(statusCode);
 }
 
+namespace {
+
+// A request body that can be read out once. Before Qt sends a request again
+// on its own it rewinds the body; this one refuses to rewind past what it has
+// handed out, and Qt then fails the request (ContentReSendError) instead of
+// sending it a second time. A rewind before anything went out is allowed.
+class SingleSendBody final : public QIODevice {
+public:
+    explicit SingleSendBody(QByteArray data) : data_(std::move(data)) { open(QIODevice::ReadOnly); }
+
+    [[nodiscard]] bool isSequential() const override { return false; }
+    [[nodiscard]] qint64 size() const override { return data_.size(); }
+    bool seek(qint64 pos) override
+    {
+        if (pos < handedOut_)
+            return false;
+        return QIODevice::seek(pos);
+    }
+
+protected:
+    qint64 readData(char *out, qint64 maxSize) override
+    {
+        const qint64 at = pos();
+        const qint64 count = std::min(maxSize, qint64(data_.size()) - at);
+        if (count <= 0)
+            return at >= data_.size() ? -1 : 0;
+        std::memcpy(out, data_.constData() + at, size_t(count));
+        handedOut_ = std::max(handedOut_, at + count);
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray data_;
+    qint64 handedOut_ = 0;
+};
+
+} // namespace
+
 QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkRequest request, QByteArray method,
                                    std::optional<QByteArray> body, const CancellationToken *cancel,
-                                   qint64 maxBytes)
+                                   qint64 maxBytes, Resend resend)
 {
     if (cancel)
         cancel->throwIfCancelled();
-    QNetworkReply *reply =
-        body ? network.sendCustomRequest(request, method, *body) : network.sendCustomRequest(request, method);
+    QNetworkReply *reply = nullptr;
+    if (body && resend == Resend::never) {
+        auto *device = new SingleSendBody(*body);
+        request.setHeader(QNetworkRequest::ContentLengthHeader, qint64(body->size()));
+        reply = network.sendCustomRequest(request, method, device);
+        device->setParent(reply);
+    } else {
+        reply = body ? network.sendCustomRequest(request, method, *body)
+                     : network.sendCustomRequest(request, method);
+    }
     const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
         reply, [](QNetworkReply *r) { r->deleteLater(); });
     QMetaObject::Connection cancelling;
@@ -156,6 +258,13 @@ QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkReque
     // canceled", which would tell the user they stopped it themselves.
     if (error == QNetworkReply::OperationCanceledError && !cancelledHere)
         throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
+    // Qt would have sent the request again after the connection closed
+    // without an answer, and the body refused: for the caller that is the
+    // closed connection itself.
+    if (error == QNetworkReply::ContentReSendError)
+        throw TransportError(QNetworkReply::RemoteHostClosedError,
+                             QStringLiteral("Connection closed without an answer; not sent again (%1)")
+                                 .arg(reply->errorString()));
     if ((!status.isValid() && error != QNetworkReply::NoError)
         || (error != QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError))
         throw TransportError(error, reply->errorString());
@@ -221,8 +330,24 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
     std::optional<QByteArray> payload;
     if (body)
         payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
+    // Asking twice costs nothing; doing twice may cost credits or make a
+    // copy. Such a call also goes out on a connection of its own (a manager
+    // of its own: Qt keeps connections per manager), so that it never meets a
+    // kept-alive one the service has just closed, which Qt would mend by
+    // sending again and which now ends the call instead.
+    const bool once = method != "GET";
+    std::unique_ptr<QNetworkAccessManager, void (*)(QNetworkAccessManager *)> ownNetwork(
+        nullptr, [](QNetworkAccessManager *n) { n->deleteLater(); });
+    if (once) {
+        ownNetwork.reset(new QNetworkAccessManager);
+        request.setRawHeader("Connection", "close");
+        // One request per connection gains nothing from HTTP/2, whose
+        // recovery from a lost connection differs from the one above.
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    }
     const HttpResponse response =
-        co_await sendHttp(network_, request, method, payload, cancel, responseLimit_);
+        co_await sendHttp(once ? *ownNetwork : network_, request, method, payload, cancel, responseLimit_,
+                          once ? Resend::never : Resend::allowed);
     if (response.statusCode == 0)
         throw APIClientError(APIClientError::Kind::invalidResponse);
     if (response.statusCode >= 200 && response.statusCode <= 299)

@@ -41,7 +41,12 @@ public:
     [[nodiscard]] const QString &message() const { return message_; }
     [[nodiscard]] const std::optional<QString> &code() const { return code_; }
     [[nodiscard]] const std::optional<QString> &requestID() const { return requestID_; }
+    // With the request id, for the log.
     [[nodiscard]] QString description() const override;
+    // The service's own message, or a plain sentence for the status when it
+    // sent none (a bare reason phrase such as "Unauthorized" tells a user
+    // nothing); never the request id.
+    [[nodiscard]] QString userMessage() const override;
 
 private:
     Kind kind_;
@@ -57,7 +62,9 @@ class TransportError : public Error {
 public:
     TransportError(QNetworkReply::NetworkError error, QString text) : error_(error), text_(std::move(text)) {}
     [[nodiscard]] QNetworkReply::NetworkError networkError() const { return error_; }
+    // The network layer's own words, for the log.
     [[nodiscard]] QString description() const override { return text_; }
+    [[nodiscard]] QString userMessage() const override;
     // The service could not be reached at all (no network, nothing
     // listening, no answer in time), as opposed to a refused certificate
     // or a broken exchange, which waiting will not mend.
@@ -103,13 +110,21 @@ struct HttpResponse {
 // hostile) and is cut off rather than held in memory.
 inline constexpr qint64 maxResponseBytes = qint64(64) << 20;
 
+// Whether Qt may send a request again by itself. It does so, once the body
+// has been rewound, when a kept-alive connection closes before any answer:
+// harmless for a question, a second charge (or a second article, a second
+// post) for a call that does something.
+enum class Resend { allowed, never };
+
 // Sends one request and waits for its answer. Throws TransportError when no
 // HTTP answer came (cancelling through `cancel` aborts the request, which
 // ends the same way) and invalidResponse for an answer larger than
-// `maxBytes`; statusCode is 0 for an answer that is not HTTP.
+// `maxBytes`; statusCode is 0 for an answer that is not HTTP. With
+// Resend::never a body that has gone out is not sent again: a connection
+// that closes without an answer ends as RemoteHostClosedError.
 QCoro::Task<HttpResponse> sendHttp(QNetworkAccessManager &network, QNetworkRequest request, QByteArray method,
                                    std::optional<QByteArray> body, const CancellationToken *cancel = nullptr,
-                                   qint64 maxBytes = maxResponseBytes);
+                                   qint64 maxBytes = maxResponseBytes, Resend resend = Resend::allowed);
 
 // The workspace (tenant) the signed-in user works in.
 struct AuthenticatedContext {
@@ -151,7 +166,8 @@ public:
 
     // For the endpoint methods: sends one request and gives the 2xx answer.
     // `path` is relative to the service origin (a query may follow) or an
-    // absolute address.
+    // absolute address. A POST reaches the service at most once: every POST
+    // of the service spends credits, stores or publishes.
     QCoro::Task<HttpResponse> performRequest(QString path, QByteArray method, std::optional<QString> tenantID,
                                              std::optional<RequestBody> body,
                                              const CancellationToken *cancel = nullptr);

@@ -232,7 +232,10 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
             std::rethrow_exception(failure);
         } catch (const std::exception &e) {
             if (saveUnconfirmed)
-                appState_->failJob(id, MessageError(describeError(e) + u' ' + kMaybeSaved), kSaveUnconfirmedCode);
+                appState_->failJob(id,
+                                   MessageError(joinSentences(userMessage(e), kMaybeSaved),
+                                                joinSentences(describeError(e), kMaybeSaved)),
+                                   kSaveUnconfirmedCode);
             else
                 appState_->failJob(id, e);
             const auto *api = dynamic_cast<const APIClientError *>(&e);
@@ -245,7 +248,7 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
                              || (api && api->kind() == APIClientError::Kind::missingSession && shown
                                  && shown->expiresAt - now < AuthManager::expiryMarginSeconds);
         } catch (...) {
-            appState_->failJob(id, MessageError(QStringLiteral("Unknown error")));
+            appState_->failJob(id, MessageError(QStringLiteral("Something unexpected went wrong.")));
         }
         if (const std::optional<JobRecord> failed = appState_->job(id);
             failed && shouldNotifyFailure(*failed))

@@ -67,7 +67,8 @@ QCoro::Task<void> JobQueue::runSocialCrossposts(QUuid jobID, QString articleID, 
         });
         std::optional<QString> adaptationID;
         std::optional<QString> postID;
-        std::optional<QString> failure;
+        std::optional<QString> failure; // what the panel shows for the account
+        QString failureDetails;         // what the job's log keeps
         try {
             switch (p.mode) {
             case SocialCrosspostMode::adapt: {
@@ -90,16 +91,17 @@ QCoro::Task<void> JobQueue::runSocialCrossposts(QUuid jobID, QString articleID, 
                 break;
             }
         } catch (const std::exception &e) {
-            failure = describeError(e);
+            failure = userMessage(e);
+            failureDetails = describeError(e);
         } catch (...) {
-            failure = QStringLiteral("Unknown error");
+            failure = failureDetails = QStringLiteral("Something unexpected went wrong.");
         }
         if (!self || !appState_)
             co_return;
         if (failure) {
             appState_->addLog(jobID, LogLevel::warn,
                               QStringLiteral("Crosspost to ") + platformDisplayTitle(p.platform)
-                                  + QStringLiteral(" failed: ") + *failure);
+                                  + QStringLiteral(" failed: ") + failureDetails);
             updateResult(p, [&](JobSocialPublishResult &r) {
                 r.status = JobSocialPublishStatus::error;
                 r.errorMessage = failure;

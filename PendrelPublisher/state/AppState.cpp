@@ -207,14 +207,18 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
         context = co_await apiClient_->fetchAuthenticatedContext();
     } catch (const APIClientError &e) {
         expired = e.kind() == APIClientError::Kind::http && e.statusCode() == 401;
-        failure = e.description();
+        failure = e.userMessage();
+        qWarning().noquote() << "The workspace could not be fetched:" << e.description();
     } catch (const TransportError &e) {
-        if (e.isUnreachable())
+        if (e.isUnreachable()) {
             unreachable = e.description();
-        else
-            failure = e.description();
+        } else {
+            failure = e.userMessage();
+            qWarning().noquote() << "The workspace could not be fetched:" << e.description();
+        }
     } catch (const std::exception &e) {
-        failure = describeError(e);
+        failure = userMessage(e);
+        qWarning().noquote() << "The workspace could not be fetched:" << describeError(e);
     }
     if (!self)
         co_return;
@@ -252,7 +256,8 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
     try {
         fetched = co_await apiClient_->fetchAuxData(context->tenantID, settings_.language);
     } catch (const std::exception &e) {
-        failure = describeError(e);
+        failure = userMessage(e);
+        qWarning().noquote() << "The workspace data could not be fetched:" << describeError(e);
     }
     if (!self)
         co_return;

@@ -44,7 +44,7 @@ QCoro::Task<void> AppState::runSignIn(QString email, QString password)
         session = e.session;
         notStored = e.description();
     } catch (const std::exception &e) {
-        failure = describeError(e);
+        failure = userMessage(e);
     }
     if (!self)
         co_return;
@@ -180,7 +180,7 @@ QCoro::Task<void> AppState::runBrowserAuth(NativeAuthFlowMode mode,
     } catch (const CancellationError &) {
         cancelled = true;
     } catch (const std::exception &e) {
-        failure = describeError(e);
+        failure = userMessage(e);
     }
     if (!self)
         co_return;
@@ -220,7 +220,7 @@ void AppState::setLaunchAtLoginEnabled(bool enabled)
         setLaunchAtLoginHelperText(snapshot.helperText);
     } catch (const std::exception &e) {
         setLaunchAtLoginEnabledValue(false);
-        setLaunchAtLoginHelperText(describeError(e));
+        setLaunchAtLoginHelperText(userMessage(e));
     }
 }
 

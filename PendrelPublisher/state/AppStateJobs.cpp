@@ -252,8 +252,9 @@ void AppState::completeJob(const QUuid &jobID, const JobResult &result)
 
 void AppState::failJob(const QUuid &jobID, const std::exception &error, const std::optional<QString> &code)
 {
-    const QString description = describeError(error);
-    JobErrorInfo info{description, std::nullopt, QStringLiteral("ERROR")};
+    // The record (which the panel and the notification show) gets the plain
+    // sentence; the log line keeps the request id or the parser's position.
+    JobErrorInfo info{userMessage(error), std::nullopt, QStringLiteral("ERROR")};
     if (const auto *api = dynamic_cast<const APIClientError *>(&error);
         api && api->kind() == APIClientError::Kind::http) {
         info.status = api->statusCode();
@@ -267,7 +268,7 @@ void AppState::failJob(const QUuid &jobID, const std::exception &error, const st
         j.step = JobStep::error;
         j.error = info;
     });
-    addLog(jobID, LogLevel::error, description);
+    addLog(jobID, LogLevel::error, describeError(error));
     setStatusIconState(StatusIconState::error());
     if (onStatusIconStateChange)
         onStatusIconStateChange(statusIconState_);

@@ -1,8 +1,12 @@
 #include "api/APIClient.h"
+#include "support/JsonRead.h"
 #include "support/Tasks.h"
 
 #include <QSet>
 #include <QTest>
+
+#include <functional>
+#include <stdexcept>
 
 #include "JsonTestUtil.h"
 
@@ -25,7 +29,11 @@ APIClientError httpFailure(APIClient &client, const QString &path)
     return APIClientError(APIClientError::Kind::invalidResponse);
 }
 
+using Thrower = std::function<void()>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Thrower)
 
 class TestAPIClient : public QObject {
     Q_OBJECT
@@ -180,6 +188,153 @@ private slots:
         const QString sentID = QString::fromLatin1(service->requests().last().header("x-request-id"));
         QCOMPARE(e.requestID(), sentID);
         QCOMPARE(e.description(), message + QStringLiteral(" (requestId: ") + sentID + u')');
+    }
+
+    // What a user reads (job error, notification, panel) is a plain sentence;
+    // the request id and the parser's or network layer's words stay in the
+    // whole account that log lines get.
+    void userMessages_data()
+    {
+        QTest::addColumn<Thrower>("thrower");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("logged"); // a part of the log text
+        const auto row = [](const char *name, Thrower thrower, const char *shown, const char *logged) {
+            QTest::newRow(name) << thrower << QString::fromUtf8(shown) << QString::fromUtf8(logged);
+        };
+        const auto http = [](int status, const char *message) -> Thrower {
+            return [=] {
+                throw APIClientError::http(status, QString::fromUtf8(message), std::nullopt,
+                                           QStringLiteral("R-1"));
+            };
+        };
+        const auto transport = [](QNetworkReply::NetworkError error, const char *text) -> Thrower {
+            return [=] { throw TransportError(error, QString::fromUtf8(text)); };
+        };
+        const auto parsing = [](QByteArray bytes) -> Thrower { return [=] { json::parseDocument(bytes); }; };
+        const char *closed = "The connection to the service closed before it answered.";
+        const char *unreadable = "The service sent an answer that could not be read.";
+        row("service's own message", http(402, "Not enough credits"), "Not enough credits",
+            "Not enough credits (requestId: R-1)");
+        row("bare 401", http(401, "Unauthorized"),
+            "The service did not accept the sign-in. Please sign in again.", "Unauthorized (requestId: R-1)");
+        row("bare 500", http(500, "Internal Server Error"),
+            "The service ran into a problem. Please try again later.",
+            "Internal Server Error (requestId: R-1)");
+        row("empty message", http(422, ""), "The service refused the request.", " (requestId: R-1)");
+        row("bare 504", http(504, "Gateway Timeout"), "The service did not answer in time. Please try again.",
+            "Gateway Timeout (requestId: R-1)");
+        row("bare 429", http(429, "Too Many Requests"), "The service is busy. Please try again in a moment.",
+            "Too Many Requests");
+        row(
+            "no session", [] { throw APIClientError(APIClientError::Kind::missingSession); },
+            "No active session.", "No active session.");
+        row("connection closed", transport(QNetworkReply::RemoteHostClosedError, "Connection closed"), closed,
+            "Connection closed");
+        row("not sent again", transport(QNetworkReply::ContentReSendError, "cannot rewind"), closed,
+            "cannot rewind");
+        row("refused", transport(QNetworkReply::ConnectionRefusedError, "Connection refused"),
+            "The service cannot be reached. Check the network connection.", "Connection refused");
+        row("timed out", transport(QNetworkReply::TimeoutError, "Socket operation timed out"),
+            "The request timed out.", "Socket operation timed out");
+        row("certificate", transport(QNetworkReply::SslHandshakeFailedError, "SSL handshake failed"),
+            "The service's certificate could not be verified, so nothing was sent.", "SSL");
+        row("bad UTF-8", parsing("{\"a\":\"\xff\"}"), unreadable, "invalid UTF-8 string at offset");
+        row("deep nesting", parsing(QByteArray(5000, '[') + QByteArray(5000, ']')), unreadable,
+            "too deeply nested at offset");
+        row(
+            "wrong member",
+            [] {
+                (void)json::ObjectReader(json::parseDocument("{\"id\":5}"), responseDates())
+                    .requireString(QLatin1StringView("id"));
+            },
+            unreadable, "id: ");
+        row(
+            "plain message with details",
+            [] { throw MessageError(QStringLiteral("Shown."), QStringLiteral("Logged.")); }, "Shown.",
+            "Logged.");
+        row(
+            "not ours", [] { throw std::runtime_error("vector::_M_range_check"); },
+            "Something unexpected went wrong.", "vector::_M_range_check");
+    }
+    void userMessages()
+    {
+        QFETCH(Thrower, thrower);
+        QFETCH(QString, shown);
+        QFETCH(QString, logged);
+        try {
+            thrower();
+            QFAIL("nothing thrown");
+        } catch (const std::exception &e) {
+            QCOMPARE(userMessage(e), shown);
+            QVERIFY2(describeError(e).contains(logged), qPrintable(describeError(e)));
+        }
+    }
+
+    // Sentences joined into one text keep their full stops.
+    void joiningSentences_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("joined");
+        QTest::newRow("without a stop") << "Connection closed"
+                                        << "Retry."
+                                        << "Connection closed. Retry.";
+        QTest::newRow("with a stop") << "It closed."
+                                     << "Retry."
+                                     << "It closed. Retry.";
+        QTest::newRow("question") << "Closed?"
+                                  << "Retry."
+                                  << "Closed? Retry.";
+        QTest::newRow("inside a bracket") << "Closed (after 60 s.)"
+                                          << "Retry."
+                                          << "Closed (after 60 s.) Retry.";
+        QTest::newRow("bracket without a stop") << "Closed (R-1)"
+                                                << "Retry."
+                                                << "Closed (R-1). Retry.";
+        QTest::newRow("trailing space") << "Closed. "
+                                        << "Retry."
+                                        << "Closed. Retry.";
+        QTest::newRow("empty first") << ""
+                                     << "Retry."
+                                     << "Retry.";
+        QTest::newRow("empty second") << "Closed"
+                                      << ""
+                                      << "Closed";
+    }
+    void joiningSentences()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, joined);
+        QCOMPARE(joinSentences(first, second), joined);
+    }
+
+    // Questions share a kept-alive connection; a call that does something
+    // gets a new one each time, never one that may have gone stale.
+    void connectionsOfPostsAreNotReused()
+    {
+        service->answer("GET", QStringLiteral("/api/q"), ScriptedAnswer::json(200, "{}"));
+        service->answer("POST", QStringLiteral("/api/do"), ScriptedAnswer::json(200, "{}"));
+        APIClient client(sessions);
+        const RequestBody body{{QStringLiteral("a"), 1}};
+        for (const QByteArray method : {"GET", "GET", "POST", "POST", "GET", "POST"}) {
+            const QString path = method == "GET" ? QStringLiteral("api/q") : QStringLiteral("api/do");
+            const std::optional<RequestBody> sent =
+                method == "GET" ? std::nullopt : std::optional<RequestBody>(body);
+            blockingWait(client.performRequest(path, method, std::nullopt, sent));
+        }
+        QList<quint16> getPorts;
+        QList<quint16> postPorts;
+        for (const RecordedRequest &r : service->requests())
+            (r.method == "GET" ? getPorts : postPorts).append(r.peerPort);
+        QCOMPARE(getPorts.size(), 3);
+        QCOMPARE(getPorts[1], getPorts[0]);
+        QCOMPARE(getPorts[2], getPorts[0]);
+        const QSet<quint16> distinctPosts(postPorts.begin(), postPorts.end());
+        QCOMPARE(distinctPosts.size(), 3);
+        QVERIFY(!distinctPosts.contains(getPorts[0]));
+        for (const RecordedRequest &r : service->requestsTo("POST", QStringLiteral("/api/do")))
+            QCOMPARE(r.header("Connection").toLower(), QByteArray("close"));
     }
 
     void transportFailure()

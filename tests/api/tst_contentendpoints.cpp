@@ -63,6 +63,14 @@ class TestContentEndpoints : public QObject {
         if (path == paths::voiceover)
             return outcomeOf(
                 client->queueVoiceover(QStringLiteral("a1"), QStringLiteral("body"), QStringLiteral("en")));
+        if (path == paths::save)
+            return outcomeOf(client->saveArticle(QStringLiteral("body"), QStringLiteral("Title"),
+                                                 QStringLiteral("en"), QUuid::createUuid(), t, {}, {},
+                                                 std::nullopt, ClipperSettings::defaults()));
+        if (path == paths::publish)
+            return outcomeOf(client->publishSocialAdaptation(QStringLiteral("ad-1"), t,
+                                                             SocialCrosspostPlatform::reddit,
+                                                             QStringLiteral("acc"), std::nullopt));
         return outcomeOf(
             client->createSocialAdaptation(QStringLiteral("a1"), t, SocialCrosspostPlatform::reddit));
     }
@@ -495,11 +503,60 @@ private slots:
             ScriptedAnswer::json(402, q("{'error':'Not enough credits','code':'INSUFFICIENT_CREDITS'}")));
         QCOMPARE(outcomeForPath(path), QStringLiteral("http 402 INSUFFICIENT_CREDITS Not enough credits"));
         service->answerOnce("POST", path, ScriptedAnswer::dropped());
-        service->answerOnce("POST", path, ScriptedAnswer::dropped());
         QCOMPARE(outcomeForPath(path), QStringLiteral("transport"));
         sessions.session.reset();
         QCOMPARE(outcomeForPath(path), QStringLiteral("missingSession"));
         sessions.session = FixedSessions().session;
+    }
+
+    // Qt sends a request again by itself when its connection closes before
+    // any answer. Every one of these calls costs credits, stores or
+    // publishes: it reaches the service once per call, whether its connection
+    // is new or was kept alive from an earlier call, and the caller learns
+    // that no answer came.
+    void droppedCallIsSentOnce_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("before"); // the call made first on the same client
+        for (const QString &path : {paths::extract, paths::transform, paths::illustrations, paths::humanize,
+                                    paths::save, paths::voiceover, paths::adaptations, paths::publish}) {
+            for (const char *before : {"nothing", "GET", "POST"})
+                QTest::newRow(qPrintable(path.section(u'/', -2) + QStringLiteral(" after ") + before))
+                    << path << QString::fromLatin1(before);
+        }
+    }
+    void droppedCallIsSentOnce()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, before);
+        const QString earlier = QStringLiteral("/api/earlier");
+        service->answer("GET", earlier, ScriptedAnswer::json(200, "{}"));
+        service->answer("POST", earlier, ScriptedAnswer::json(200, "{}"));
+        if (before != u"nothing") {
+            const std::optional<RequestBody> body =
+                before == u"POST" ? std::optional<RequestBody>(RequestBody{}) : std::nullopt;
+            blockingWait(client->performRequest(earlier, before.toLatin1(), std::nullopt, body));
+        }
+        // Every request to the path is dropped, a second one as well.
+        service->answer("POST", path, ScriptedAnswer::dropped());
+        QCOMPARE(outcomeForPath(path), QStringLiteral("transport"));
+        QTest::qWait(50); // a resend, were there one, arrives meanwhile
+        QCOMPARE(service->requestsTo("POST", path).size(), 1);
+    }
+
+    // The same end for the caller as a connection closed at any other time.
+    void droppedCallReadsAsClosedConnection()
+    {
+        service->answer("POST", paths::humanize, ScriptedAnswer::dropped());
+        try {
+            blockingWait(client->humanize(QStringLiteral("body"), QStringLiteral("t1")));
+            QFAIL("no error");
+        } catch (const TransportError &e) {
+            QCOMPARE(e.networkError(), QNetworkReply::RemoteHostClosedError);
+            QVERIFY(e.isUnreachable());
+            QCOMPARE(e.userMessage(),
+                     QStringLiteral("The connection to the service closed before it answered."));
+        }
     }
 
     void oversizedAnswerIsCutOff()

@@ -157,8 +157,7 @@ private slots:
     void saveAnswerLost()
     {
         const int before = articles();
-        // Every try: the network layer itself sends a request again once
-        // when its connection closes unanswered.
+        // Every try loses its answer (the save goes out once per try).
         control(QStringLiteral("fault?path=/api/blog/save&kind=lost"));
         h->sendText(QStringLiteral("Night trains, saved but unconfirmed."));
         const QUuid id = h->state->jobs().first().id;

@@ -342,6 +342,9 @@ private slots:
         QVERIFY(h.state->authState().session);
     }
 
+    // Each failure as the user reads it (the job's error, the panel, the
+    // notification: a plain sentence) and as the job's log line keeps it
+    // (request id, the parser's position). Each call went out once.
     void failuresEndTheRun_data()
     {
         QTest::addColumn<QString>("path");
@@ -349,21 +352,52 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<std::optional<int>>("status");
         QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("logged"); // the log line starts with it
+        QTest::addColumn<bool>("signsOut");
+        const QString maybeSaved =
+            QStringLiteral("The article may already be saved; Retry saves it again without making a copy.");
         QTest::newRow("no credits")
             << paths::transform
             << ScriptedAnswer::json(402, q("{'error':'Not enough credits','code':'INSUFFICIENT_CREDITS'}"))
-            << "Not enough credits" << std::optional<int>(402) << "INSUFFICIENT_CREDITS";
+            << "Not enough credits" << std::optional<int>(402) << "INSUFFICIENT_CREDITS"
+            << "Not enough credits (requestId: " << false;
         QTest::newRow("empty transform")
             << paths::transform << ScriptedAnswer::json(200, q("{'transformedContent':''}"))
-            << "Transform returned empty content" << std::optional<int>(500) << "EMPTY_TRANSFORM";
+            << "Transform returned empty content" << std::optional<int>(500) << "EMPTY_TRANSFORM"
+            << "Transform returned empty content" << false;
         QTest::newRow("save not decodable")
-            << paths::save << ScriptedAnswer::json(200, q("{'articleId':5}"))
+            << paths::save
+            << ScriptedAnswer::json(200, q("{'articleId':5}"))
             // The service answered: it may hold the article (retried in place).
-            << "articleId: expected a string" << std::optional<int>() << "SAVE_UNCONFIRMED";
+            << "The service sent an answer that could not be read. " + maybeSaved << std::optional<int>()
+            << "SAVE_UNCONFIRMED"
+            << "articleId: expected a string, found a number. " + maybeSaved << false;
         QTest::newRow("illustrations incompatible")
             << paths::illustrations << ScriptedAnswer::json(200, q("{'style':1}"))
             << "Illustrations response is incompatible with this app build." << std::optional<int>(502)
-            << "INVALID_ILLUSTRATIONS_RESPONSE";
+            << "INVALID_ILLUSTRATIONS_RESPONSE"
+            << "Illustrations response is incompatible" << false;
+        QTest::newRow("save without an answer")
+            << paths::save << ScriptedAnswer::dropped()
+            << "The connection to the service closed before it answered. " + maybeSaved
+            << std::optional<int>() << "SAVE_UNCONFIRMED"
+            << "Connection closed" << false;
+        QTest::newRow("bare server error")
+            << paths::transform << ScriptedAnswer::text(500, "<html>boom</html>")
+            << "The service ran into a problem. Please try again later." << std::optional<int>(500) << "ERROR"
+            << "Internal Server Error (requestId: " << false;
+        QTest::newRow("bare unauthorized") << paths::transform << ScriptedAnswer::text(401, "<html>no</html>")
+                                           << "The service did not accept the sign-in. Please sign in again."
+                                           << std::optional<int>(401) << "ERROR"
+                                           << "Unauthorized (requestId: " << true;
+        QTest::newRow("answer not UTF-8")
+            << paths::transform << ScriptedAnswer::json(200, "{\"transformedContent\":\"a\xff\"}")
+            << "The service sent an answer that could not be read." << std::optional<int>() << "ERROR"
+            << "not valid JSON (invalid UTF-8 string at offset " << false;
+        QTest::newRow("answer nested too deeply")
+            << paths::transform << ScriptedAnswer::json(200, QByteArray(5000, '[') + QByteArray(5000, ']'))
+            << "The service sent an answer that could not be read." << std::optional<int>() << "ERROR"
+            << "not valid JSON (too deeply nested at offset " << false;
     }
     void failuresEndTheRun()
     {
@@ -372,6 +406,8 @@ private slots:
         QFETCH(QString, message);
         QFETCH(std::optional<int>, status);
         QFETCH(QString, code);
+        QFETCH(QString, logged);
+        QFETCH(bool, signsOut);
         AppStateHarness h;
         h.startSignedIn();
         h.service.answer("POST", path, answer);
@@ -385,11 +421,12 @@ private slots:
         QCOMPARE(job.status, JobStatus::error);
         QCOMPARE(job.step, JobStep::error);
         QVERIFY(!job.processing);
-        QVERIFY2(job.error->message.startsWith(message), qPrintable(job.error->message));
+        QCOMPARE(job.error->message, message);
         QCOMPARE(job.error->status, status);
         QCOMPARE(job.error->code, code);
         QCOMPARE(job.logs.last().level, LogLevel::error);
-        QCOMPARE(job.logs.last().message, job.error->message);
+        QVERIFY2(job.logs.last().message.startsWith(logged), qPrintable(job.logs.last().message));
+        QCOMPARE(h.service.requestsTo("POST", path).size(), 1);
         QVERIFY(!job.articleID && !job.result);
         if (path == paths::illustrations)
             QVERIFY(!job.contentAfterIllustrations && !job.illustrationsMetadata);
@@ -397,9 +434,9 @@ private slots:
         const NotificationRequest failed = h.notifications.posted.last();
         QCOMPARE(failed.identifier, QStringLiteral("pendrel.article.failed.") + uuidString(job.id));
         QCOMPARE(failed.title, QStringLiteral("Article failed"));
-        QCOMPARE(failed.body, job.error->message);
+        QCOMPARE(failed.body, message);
         QCOMPARE(failed.userInfo.value(QStringLiteral("open_panel")), QVariant(true));
-        QVERIFY(h.state->authState().session);
+        QCOMPARE(bool(h.state->authState().session), !signsOut);
     }
 
     void addressWithoutTextFails()

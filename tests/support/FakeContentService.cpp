@@ -107,6 +107,7 @@ bool FakeContentService::handleRequest(const QHttpServerRequest &request, QTcpSo
     recorded.query = QUrlQuery(request.url());
     recorded.headers = request.headers();
     recorded.body = request.body();
+    recorded.peerPort = socket->peerPort();
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(recorded.body, &error);
     if (error.error == QJsonParseError::NoError)

@@ -42,6 +42,7 @@ struct RecordedRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
     QJsonValue json{QJsonValue::Undefined}; // the body parsed as JSON; undefined when it is not JSON
+    quint16 peerPort = 0; // the client's end of the connection: equal ports, the same connection
 
     [[nodiscard]] QString pathWithQuery() const;
     // The header's value (names compare case-insensitively); empty when absent.
