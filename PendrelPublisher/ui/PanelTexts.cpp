@@ -287,7 +287,9 @@ Badge headerBadge(const AppState &state)
         return {QStringLiteral("Browser auth"), true};
     if (state.isSigningIn())
         return {QStringLiteral("Signing in"), true};
-    if (state.processingCount() > 0 || state.queuedCount() > 0)
+    // Jobs that wait for a sign-in are not being written.
+    if ((state.processingCount() > 0 || state.queuedCount() > 0)
+        && state.jobHold() != AppState::JobHold::signedOut)
         return {QStringLiteral("Writing"), true};
     if (state.authState().status == AuthStatus::authenticated)
         return {QStringLiteral("Ready"), false};
