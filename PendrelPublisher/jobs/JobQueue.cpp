@@ -12,8 +12,6 @@ namespace {
 
 const QString kJobAborted = QStringLiteral("Job aborted");
 const QString kSessionExpired = QStringLiteral("Session expired. Please sign in again.");
-const QString kSessionNotStored =
-    QStringLiteral("Your sign-in could not be read from the secret store. Please sign in again.");
 const QString kMaybeSaved =
     QStringLiteral("The article may already be saved; Retry saves it again without making a copy.");
 
@@ -234,14 +232,19 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
         co_return;
     }
     if (sessionGone && !aborted) {
-        // Nothing went out for it: the job waits for the next sign-in and
-        // runs after it, and the user is signed out visibly.
-        putBackInLine(id, QStringLiteral("Waiting for sign-in"));
+        // The session the panel shows ran out (the computer slept past its
+        // end), or a sign-out came meanwhile. Nothing went out for the job:
+        // it waits for the next sign-in and runs after it, and the user is
+        // signed out visibly. A session missing for another reason (the
+        // secret store lost it) fails the job as before.
         const std::optional<UserSession> &shown = appState_->authState().session;
         const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-        const bool ranOut = !shown || shown->expiresAt - now < AuthManager::expiryMarginSeconds;
-        co_await appState_->forceSignOut(ranOut ? kSessionExpired : kSessionNotStored);
-        co_return;
+        if (!shown || shown->expiresAt - now < AuthManager::expiryMarginSeconds) {
+            putBackInLine(id, QStringLiteral("Waiting for sign-in"));
+            if (shown)
+                co_await appState_->forceSignOut(kSessionExpired);
+            co_return;
+        }
     }
 
     if (unrecorded) {

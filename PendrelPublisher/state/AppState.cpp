@@ -264,11 +264,15 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
     try {
         context = co_await apiClient_->fetchAuthenticatedContext();
     } catch (const APIClientError &e) {
-        // No session left to send: it ran out (the session check drops it
-        // 30 s before its end), most likely while the computer was away or
-        // asleep. That is the service's refusal come early.
-        expired = (e.kind() == APIClientError::Kind::http && e.statusCode() == 401)
-                  || e.kind() == APIClientError::Kind::missingSession;
+        expired = e.kind() == APIClientError::Kind::http && e.statusCode() == 401;
+        // No session left to send because the one shown ran out (the
+        // session check drops it 30 s before its end), most likely while
+        // the computer was away or asleep: the service's refusal come early.
+        const std::optional<UserSession> &shown = authState_.session;
+        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        expired = expired
+                  || (e.kind() == APIClientError::Kind::missingSession
+                      && (!shown || shown->expiresAt - now < AuthManager::expiryMarginSeconds));
         failure = e.description();
         if (e.kind() == APIClientError::Kind::http)
             answeredError = QStringLiteral("%1 %2").arg(e.statusCode()).arg(httpReasonPhrase(e.statusCode()));
