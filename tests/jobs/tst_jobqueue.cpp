@@ -3,7 +3,10 @@
 #include "state/AppState.h"
 #include "support/Uuid.h"
 
+#include <QScopeGuard>
 #include <QTest>
+
+#include <sys/mount.h>
 
 #include "AppStateHarness.h"
 #include "ServicePaths.h"
@@ -556,6 +559,54 @@ private slots:
         QVERIFY(h.notifications.posted.isEmpty()); // no failure notification for an abort
         QVERIFY(job.logs.last().level == LogLevel::info && job.logs.last().message != u"Job aborted");
         QCOMPARE(h.state->statusIconState(), StatusIconState::idle());
+    }
+
+    // Cancel pressed while a run waits for its start to be saved, and the
+    // save fails (a full disk): the run puts the job back as it waited,
+    // and the Cancel ends it there instead of leaving it "Queued" with its
+    // abort flag set, where no run would ever pick it.
+    void cancelWhileTheStartCannotBeSaved()
+    {
+        AppStateHarness h;
+        const QByteArray data = QFile::encodeName(h.dir.filePath(QStringLiteral("data")));
+        QDir().mkpath(h.dir.filePath(QStringLiteral("data")));
+        if (::mount("tmpfs", data.constData(), "tmpfs", 0, "size=512k,mode=0755") != 0)
+            QSKIP("cannot mount a small file system here");
+        const auto unmount = qScopeGuard([&] {
+            h.state.reset();
+            ::umount2(data.constData(), MNT_DETACH);
+        });
+        h.startSignedIn();
+        h.state->persistenceStore().waitForPendingSaves();
+        const QString filler = h.dir.filePath(QStringLiteral("data/filler"));
+        h.service.onRequest = [&](const RecordedRequest &r) {
+            if (r.path != u"/api/tenants" || QFile::exists(filler))
+                return;
+            QFile fill(filler); // the disk fills while the run asks for its context
+            if (fill.open(QIODevice::WriteOnly)) {
+                const QByteArray page(4096, 'x');
+                while (fill.write(page) > 0 && fill.flush()) {
+                }
+            }
+        };
+        QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), [&] {
+            const JobRecord &job = h.state->jobs().first();
+            if (h.state->stateSaveError() && job.processing && !job.aborted)
+                h.state->abortLatestJob(); // the run holds it: only the flag is set
+        });
+        h.sendText(QStringLiteral("Text"));
+        QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().aborted; }, 10000));
+        QVERIFY(h.waitUntilIdle());
+        const JobRecord ended = h.state->jobs().first();
+        QCOMPARE(ended.status, JobStatus::aborted);
+        QCOMPARE(ended.step, std::optional(JobStep::aborted));
+        QVERIFY(!ended.processing);
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
+
+        QVERIFY(QFile::remove(filler)); // saving works again: the end is on disk
+        h.state->persist();
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->stateSaveError(); }, 10000));
+        QCOMPARE(h.stateFile().jobs.first().status, JobStatus::aborted);
     }
 
     // A job gone from the list (the list replaced) ends its run at the next check too.
