@@ -230,7 +230,8 @@ QCoro::Task<void> AppState::checkServiceAtStart()
     // time-out; the user hears now. The request goes on: its answer ends
     // the hold as any later try's would.
     if (!serviceUnreachable_)
-        noteServiceUnreachable(QStringLiteral("no answer within %1 seconds").arg((firstAnswerDeadlineMs + 999) / 1000));
+        noteServiceUnreachable(
+            QStringLiteral("no answer within %1 seconds").arg((firstAnswerDeadlineMs + 999) / 1000));
 }
 
 QCoro::Task<void> AppState::runStartupRefresh(std::shared_ptr<bool> finished)

@@ -39,7 +39,8 @@ void AppState::noteServiceDown(const QString &reason, bool answered)
 {
     const bool first = !serviceUnreachable_;
     if (first || answered != serviceAnswersWithError_ || reason != *serviceUnreachable_)
-        qWarning().noquote() << (answered ? "The service answers with an error:" : "The service cannot be reached:")
+        qWarning().noquote() << (answered ? "The service answers with an error:"
+                                          : "The service cannot be reached:")
                              << reason << "- jobs wait until it works.";
     const bool kindChanged = serviceAnswersWithError_ != answered;
     serviceAnswersWithError_ = answered;

@@ -264,7 +264,8 @@ QString headerSubtitle(const AppState &state)
             .arg(*error);
     if (const std::optional<QString> &away = state.serviceUnreachable()) {
         if (state.serviceAnswersWithError())
-            return QStringLiteral("Pendrel answers with an error (%1). Jobs wait and start when it works again.")
+            return QStringLiteral(
+                       "Pendrel answers with an error (%1). Jobs wait and start when it works again.")
                 .arg(*away);
         return QStringLiteral("Offline: Pendrel cannot be reached (%1). Jobs wait and start when it answers.")
             .arg(*away);

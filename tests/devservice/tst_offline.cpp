@@ -203,7 +203,8 @@ private slots:
         QVERIFY(!h->state->findChild<QTimer *>(QStringLiteral("reconnectTimer"))->isActive());
         QVERIFY(h->state->job(id)->isWaiting());
         QVERIFY(!h->state->job(id)->error);
-        QCOMPARE(PanelTexts::jobCard(*h->state, *h->state->job(id)).primary, QStringLiteral("Waiting for sign-in"));
+        QCOMPARE(PanelTexts::jobCard(*h->state, *h->state->job(id)).primary,
+                 QStringLiteral("Waiting for sign-in"));
 
         QVERIFY(relay->restore());
         QVERIFY(h->signInAsDemo());

@@ -452,7 +452,8 @@ private slots:
         h.service.answer("POST", paths::transform,
                          ScriptedAnswer::json(200, q("{'transformedContent':'# Second\\n\\nBody'}")));
         QVERIFY(h.signInByEmail());
-        QVERIFY(QTest::qWaitFor([&] { return h.state->job(second.id)->status == JobStatus::success; }, 10000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return h.state->job(second.id)->status == JobStatus::success; }, 10000));
         QCOMPARE(h.state->job(first.id)->status, JobStatus::error); // a failed job stays failed
         QCOMPARE(h.service.requestsTo("POST", paths::save).size(), 1);
     }

@@ -108,7 +108,8 @@ private slots:
         QtKeychainBackend desktop(std::chrono::milliseconds(10000));
         AppStateHarness h(&desktop);
         PersistedState stored;
-        stored.jobs = {JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
+        stored.jobs = {
+            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
         stored.jobs.first().status = JobStatus::success;
         h.writeStateFile(stored);
         h.storeSession();
@@ -118,8 +119,8 @@ private slots:
         slow.delayMs = 1500;
         h.service.answerOnce("GET", QStringLiteral("/api/tenants"), slow);
 
-        const QDBusReply<uint> daemon = QDBusConnection::sessionBus().interface()->servicePid(
-            QStringLiteral("org.freedesktop.secrets"));
+        const QDBusReply<uint> daemon =
+            QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.freedesktop.secrets"));
         QVERIFY2(daemon.isValid(), "no Secret Service on the test bus");
         QVERIFY(::kill(pid_t(daemon.value()), SIGSTOP) == 0);
         auto resume = qScopeGuard([&] { ::kill(pid_t(daemon.value()), SIGCONT); });
@@ -131,7 +132,7 @@ private slots:
         h.state->captureClipboard();
         h.clipboard.text = QStringLiteral("Text B");
         h.state->captureClipboard();
-        QVERIFY(h.state->jobs().size() <= 1); // nothing sent before the stored list is in
+        QVERIFY(h.state->jobs().size() <= 1);   // nothing sent before the stored list is in
         ::kill(pid_t(daemon.value()), SIGCONT); // the keyring answers
         resume.dismiss();
         QVERIFY(QTest::qWaitFor([&] { return !h.state->isBootstrapping(); }, 10000));
@@ -149,13 +150,17 @@ private slots:
             15000));
 
         QStringList sent;
-        for (const RecordedRequest &r : h.service.requestsTo("POST", QStringLiteral("/api/blog/admin/transform")))
+        for (const RecordedRequest &r :
+             h.service.requestsTo("POST", QStringLiteral("/api/blog/admin/transform")))
             sent << r.json.toObject().value(QStringLiteral("originalText")).toString();
-        QCOMPARE(sent, (QStringList{QStringLiteral("Text A"), QStringLiteral("Text B"), QStringLiteral("Text C")}));
+        QCOMPARE(sent,
+                 (QStringList{QStringLiteral("Text A"), QStringLiteral("Text B"), QStringLiteral("Text C")}));
         QCOMPARE(h.service.requestsTo("POST", QStringLiteral("/api/blog/save")).size(), 3);
         QStringList kept;
         for (const JobRecord &j : h.state->jobs())
-            kept << j.clip.text + (j.status == JobStatus::success ? QStringLiteral(":success") : QStringLiteral(":other"));
+            kept << j.clip.text
+                        + (j.status == JobStatus::success ? QStringLiteral(":success")
+                                                          : QStringLiteral(":other"));
         QCOMPARE(kept, (QStringList{QStringLiteral("Text C:success"), QStringLiteral("Text B:success"),
                                     QStringLiteral("Text A:success"), QStringLiteral("old:success")}));
     }
@@ -170,12 +175,14 @@ private slots:
         AppState::setFirstAnswerDeadlineMs(300);
         const auto restore = qScopeGuard([] { AppState::setFirstAnswerDeadlineMs(5000); });
         PersistedState stored;
-        stored.jobs = {JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
+        stored.jobs = {
+            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
         stored.jobs.first().status = JobStatus::success;
         h.writeStateFile(stored);
         h.storeSession();
         h.answerWorkspace();
-        ScriptedAnswer silent = ScriptedAnswer::json(200, q("{'tenants':[{'id':'t1','name':'Acme','balance_credits':7}]}"));
+        ScriptedAnswer silent =
+            ScriptedAnswer::json(200, q("{'tenants':[{'id':'t1','name':'Acme','balance_credits':7}]}"));
         silent.delayMs = 2500;
         h.service.answerOnce("GET", QStringLiteral("/api/tenants"), silent);
 

@@ -570,7 +570,8 @@ private slots:
         AppStateHarness h;
         AppState::setReconnectDelaysMs(60000, 60000);
         const auto restore = qScopeGuard([] { AppState::setReconnectDelaysMs(5000, 300000); });
-        JobRecord left = JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("x")), ClipperSettings::defaults());
+        JobRecord left =
+            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("x")), ClipperSettings::defaults());
         left.status = JobStatus::running;
         left.processing = true;
         left.step = JobStep::transform;

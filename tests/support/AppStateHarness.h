@@ -157,10 +157,11 @@ public:
     // Signs in by e-mail against the fake service; true once signed in.
     bool signInByEmail()
     {
-        service.answer("POST", QStringLiteral("/api/auth/signin"),
-                       ScriptedAnswer::json(200, q("{'message':'ok','user':{'id':'u-1','email':'ann@pendrel.test'},"
-                                                   "'session':{'access_token':'at','refresh_token':'rt',"
-                                                   "'expires_at':4000000000}}")));
+        service.answer(
+            "POST", QStringLiteral("/api/auth/signin"),
+            ScriptedAnswer::json(200, q("{'message':'ok','user':{'id':'u-1','email':'ann@pendrel.test'},"
+                                        "'session':{'access_token':'at','refresh_token':'rt',"
+                                        "'expires_at':4000000000}}")));
         state->setSignInEmail(QStringLiteral("ann@pendrel.test"));
         state->setSignInPassword(QStringLiteral("secret"));
         state->signIn();

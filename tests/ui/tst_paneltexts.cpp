@@ -168,20 +168,30 @@ private slots:
         QTest::addColumn<QString>("secondary");
         QTest::addColumn<QString>("badge");
         QTest::addColumn<QString>("subtitle"); // how the header begins
-        QTest::newRow("saving stopped") << "notSaving" << "Held: changes cannot be saved"
+        QTest::newRow("saving stopped") << "notSaving"
+                                        << "Held: changes cannot be saved"
                                         << "It goes on once the state file can be written again."
-                                        << "Not saving" << "Changes are not being saved";
-        QTest::newRow("signed out") << "signedOut" << "Waiting for sign-in"
-                                    << "It starts once you are signed in again." << "Secure auth" << "Capture";
-        QTest::newRow("offline") << "offline" << "Waiting for Pendrel"
-                                 << "It starts when the service can be reached again." << "Offline"
+                                        << "Not saving"
+                                        << "Changes are not being saved";
+        QTest::newRow("signed out") << "signedOut"
+                                    << "Waiting for sign-in"
+                                    << "It starts once you are signed in again."
+                                    << "Secure auth"
+                                    << "Capture";
+        QTest::newRow("offline") << "offline"
+                                 << "Waiting for Pendrel"
+                                 << "It starts when the service can be reached again."
+                                 << "Offline"
                                  << "Offline: Pendrel cannot be reached (no network).";
-        QTest::newRow("service errors") << "serviceError" << "Waiting for Pendrel"
-                                        << "It starts when the service works again." << "Service error"
+        QTest::newRow("service errors") << "serviceError"
+                                        << "Waiting for Pendrel"
+                                        << "It starts when the service works again."
+                                        << "Service error"
                                         << "Pendrel answers with an error (503 Service Unavailable).";
-        QTest::newRow("nothing held") << "none" << T::primaryMessage(job(JobStatus::running, JobStep::transform))
-                                      << *T::secondaryMessage(job(JobStatus::running, JobStep::transform))
-                                      << "Writing" << "Capture";
+        QTest::newRow("nothing held")
+            << "none" << T::primaryMessage(job(JobStatus::running, JobStep::transform))
+            << *T::secondaryMessage(job(JobStatus::running, JobStep::transform)) << "Writing"
+            << "Capture";
     }
     void heldJobCards()
     {
@@ -196,7 +206,8 @@ private slots:
         if (hold != u"signedOut") {
             AuthState auth;
             auth.status = AuthStatus::authenticated;
-            auth.session = UserSession{QStringLiteral("t"), QStringLiteral("r"), 4.0e9, QStringLiteral("u"), {}};
+            auth.session =
+                UserSession{QStringLiteral("t"), QStringLiteral("r"), 4.0e9, QStringLiteral("u"), {}};
             h.state->setAuthState(auth);
         }
         if (hold == u"notSaving") {
