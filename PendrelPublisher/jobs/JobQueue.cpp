@@ -53,14 +53,12 @@ QCoro::Task<void> JobQueue::runLoop()
 {
     const QPointer<JobQueue> self(this);
     while (self && appState_) {
-        // A start that cannot be recorded would run again after a restart
-        // (published twice, charged twice): the queue holds until a save
-        // works again, and the application state then resumes it.
-        if (appState_->stateSaveError())
-            break;
-        // Nobody to send it to: jobs wait (the application state resumes
-        // the queue when the service answers again) instead of all failing.
-        if (appState_->serviceUnreachable())
+        // Jobs wait rather than fail while they cannot run: a start that
+        // cannot be recorded would run again after a restart (charged
+        // twice); without a session or a service there is nobody to send
+        // them to. The application state resumes the queue when the cause
+        // clears (a save works, a sign-in, the service answers).
+        if (appState_->jobHold() != AppState::JobHold::none)
             break;
         // Asked afresh after every run, so jobs sent meanwhile join this loop.
         const std::optional<QUuid> next = appState_->nextQueuedJobID();
@@ -107,16 +105,39 @@ QCoro::Task<void> JobQueue::enterStage(QUuid jobID, JobStep step, QString messag
     state().markRunning(jobID, step, message);
 }
 
-void JobQueue::holdForService(const QUuid &jobID, const QString &reason)
+void JobQueue::endAborted(const QUuid &jobID)
+{
+    if (!appState_)
+        return;
+    appState_->markAborted(jobID, kJobAborted);
+    appState_->recomputeStatusIconState();
+    appState_->scheduleIssueStatusExpiryIfNeeded();
+}
+
+bool JobQueue::putBackInLine(const QUuid &jobID, const QString &why)
 {
     AppState &app = state();
+    const std::optional<JobRecord> record = app.job(jobID);
+    if (!record)
+        return false;
+    if (record->aborted) {
+        endAborted(jobID);
+        return false;
+    }
     app.updateJob(jobID, [](JobRecord &j) {
         if (j.status == JobStatus::running)
             j.status = JobStatus::submitted;
         j.processing = false;
         j.step.reset();
     });
-    app.addLog(jobID, LogLevel::warn, QStringLiteral("Waiting for the service: ") + reason);
+    app.addLog(jobID, LogLevel::warn, why);
+    return true;
+}
+
+void JobQueue::holdForService(const QUuid &jobID, const QString &reason)
+{
+    putBackInLine(jobID, QStringLiteral("Waiting for the service: ") + reason);
+    AppState &app = state();
     app.noteServiceUnreachable(reason);
     app.recomputeStatusIconState();
 }
@@ -148,15 +169,8 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
             self->heldJobID_.reset();
     });
 
-    const auto endAborted = [this, id] {
-        if (!appState_)
-            return;
-        appState_->markAborted(id, kJobAborted);
-        appState_->recomputeStatusIconState();
-        appState_->scheduleIssueStatusExpiryIfNeeded();
-    };
     if (start->aborted) {
-        endAborted();
+        endAborted(id);
         co_return;
     }
 
@@ -165,6 +179,7 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     bool aborted = false;
     bool started = false;
     std::optional<QString> noAnswer; // a request that got no answer at all
+    bool sessionGone = false;        // no session left to send
     std::exception_ptr failure;
     try {
         const AuthenticatedContext context = co_await apiClient_.fetchAuthenticatedContext();
@@ -180,6 +195,11 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     } catch (const TransportError &e) {
         if (e.isUnreachable())
             noAnswer = e.description();
+        failure = std::current_exception();
+    } catch (const APIClientError &e) {
+        // The session check found none before anything was sent: it ran out
+        // (the computer slept past its end) or was signed out meanwhile.
+        sessionGone = e.kind() == APIClientError::Kind::missingSession;
         failure = std::current_exception();
     } catch (...) {
         failure = std::current_exception();
@@ -201,24 +221,46 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
         }
         if (!self || !appState_)
             co_return;
+        // A Cancel pressed during that check ends the job, whatever it found.
+        if (const std::optional<JobRecord> now = appState_->job(id); now && now->aborted) {
+            endAborted(id);
+            co_return;
+        }
     }
     if (noAnswer && !started) {
         holdForService(id, *noAnswer);
         co_return;
     }
+    if (sessionGone && !aborted) {
+        // The session the panel shows ran out (the computer slept past its
+        // end), or a sign-out came meanwhile. Nothing went out for the job:
+        // it waits for the next sign-in and runs after it, and the user is
+        // signed out visibly. A session missing for another reason (the
+        // secret store lost it) fails the job as before.
+        const std::optional<UserSession> &shown = appState_->authState().session;
+        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        if (!shown || shown->expiresAt - now < AuthManager::expiryMarginSeconds) {
+            putBackInLine(id, QStringLiteral("Waiting for sign-in"));
+            if (shown)
+                co_await appState_->forceSignOut(kSessionExpired);
+            co_return;
+        }
+    }
 
     if (unrecorded) {
-        // Back to how it waited (keeping an abort asked for meanwhile): the
-        // file still says so, and the loop stops at its next turn.
+        // Back to how it waited: the file still says so, and the loop stops
+        // at its next turn. A Cancel pressed meanwhile ends it.
         appState_->updateJob(id, [&start](JobRecord &job) {
             const bool abortRequested = job.aborted;
             job = *start;
             job.aborted = abortRequested;
         });
+        if (const std::optional<JobRecord> now = appState_->job(id); now && now->aborted)
+            endAborted(id);
         co_return;
     }
     if (aborted) {
-        endAborted();
+        endAborted(id);
         co_return;
     }
     if (failure) {
@@ -240,13 +282,6 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
                 appState_->failJob(id, e);
             const auto *api = dynamic_cast<const APIClientError *>(&e);
             sessionExpired = api && api->kind() == APIClientError::Kind::http && api->statusCode() == 401;
-            // A session that ran out while the computer slept: the panel still
-            // shows it, so end it visibly, as the service's refusal does.
-            const std::optional<UserSession> &shown = appState_->authState().session;
-            const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-            sessionExpired = sessionExpired
-                             || (api && api->kind() == APIClientError::Kind::missingSession && shown
-                                 && shown->expiresAt - now < AuthManager::expiryMarginSeconds);
         } catch (...) {
             appState_->failJob(id, MessageError(QStringLiteral("Something unexpected went wrong.")));
         }

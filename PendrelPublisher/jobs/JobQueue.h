@@ -52,8 +52,13 @@ private:
     // leaves only per-account results and warn lines in the job. Never throws.
     QCoro::Task<void> runSocialCrossposts(QUuid jobID, QString articleID, ClipperSettings settings);
     void ensureJobNotAborted(const QUuid &jobID) const;
-    // Puts a job that found no service back in line, its checkpoints kept.
+    // Puts a job back in line as it waited, its checkpoints kept, with `why`
+    // in its log. A Cancel pressed while the run was away (at an await) is
+    // seen here and ends the job instead: false then.
+    bool putBackInLine(const QUuid &jobID, const QString &why);
+    // Puts a job that found no service back in line.
     void holdForService(const QUuid &jobID, const QString &reason);
+    void endAborted(const QUuid &jobID);
     // Enters a stage once the job's progress so far is on disk: a stage's
     // paid call made while its checkpoints cannot be recorded would be made
     // again after a restart. While saves fail it waits for one that works

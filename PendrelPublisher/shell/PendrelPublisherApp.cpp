@@ -137,17 +137,11 @@ void PendrelPublisherApp::showPanel()
 
 void PendrelPublisherApp::capture()
 {
-    if (!appState_->isBootstrapping()) {
-        appState_->captureClipboard();
-        return;
-    }
-    auto *waiting = new QObject(this);
-    connect(appState_.get(), &AppState::isBootstrappingChanged, waiting, [this, waiting] {
-        if (appState_->isBootstrapping())
-            return;
-        waiting->deleteLater();
-        appState_->captureClipboard();
-    });
+    // The clipboard is read now, at the key press (or the hand-over from a
+    // second launch): by the time start-up has finished it may hold
+    // something else. The state keeps captures made during start-up in
+    // order and turns them into jobs once the stored state is in.
+    appState_->captureClipboard();
 }
 
 void PendrelPublisherApp::handleNotificationClick(const QVariantMap &userInfo)

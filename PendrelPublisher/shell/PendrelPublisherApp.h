@@ -31,8 +31,8 @@ public:
     void launch();
     [[nodiscard]] AppState &appState() const { return *appState_; }
     void showPanel();
-    // What Super+Shift+S does; waits for the stored state when it is still
-    // being read, so the capture is not replaced by it.
+    // What Super+Shift+S does: takes the clipboard's text at once, also
+    // while the stored state is still being read (it becomes a job after it).
     void capture();
 
 private:

@@ -7,6 +7,7 @@
 #include "state/AppConfiguration.h"
 #include "support/Tasks.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 
 namespace pendrel {
@@ -32,6 +33,7 @@ AppState::AppState(const AppStateServices &services, QObject *parent)
     saveRetryTimer_.setInterval(saveRetryIntervalMs);
     connect(&saveRetryTimer_, &QTimer::timeout, this, &AppState::persist);
     reconnectTimer_.setParent(this);
+    reconnectTimer_.setObjectName(QStringLiteral("reconnectTimer")); // found by name in tests
     reconnectTimer_.setSingleShot(true);
     connect(&reconnectTimer_, &QTimer::timeout, this, &AppState::reconnectNow);
     keychainStore_ = std::make_unique<KeychainStore>(*services.secrets, AppConfiguration::bundleIdentifier());
@@ -157,6 +159,7 @@ QCoro::Task<void> AppState::bootstrap()
         notifyPreferredPanelSizeDidChange();
         co_return;
     }
+    isRestoringState_ = true;
     const PersistedState stored = co_await persistenceStore_->loadState();
     if (!self)
         co_return;
@@ -166,6 +169,7 @@ QCoro::Task<void> AppState::bootstrap()
     std::stable_sort(jobs.begin(), jobs.end(),
                      [](const JobRecord &a, const JobRecord &b) { return a.createdAt > b.createdAt; });
     endAbortedLeftovers(jobs);
+    waitAgainLeftRunning(jobs);
     setJobs(jobs);
 
     const LaunchAtLoginSnapshot login = launchAtLoginService_->currentSnapshot();
@@ -175,21 +179,75 @@ QCoro::Task<void> AppState::bootstrap()
     const std::optional<UserSession> session = co_await authManager_->restoreSession();
     if (!self)
         co_return;
+    // What the secret store and the file say is shown now: signed in with
+    // the stored session, the history, the settings. The service's answer
+    // (tenant, balance) fills in the rest when it comes.
     AuthState auth = authState_;
     auth.session = session;
+    if (session)
+        auth.status = AuthStatus::authenticated;
     setAuthState(auth);
-    if (session) {
-        co_await refreshAuthenticatedContext();
-        if (!self)
-            co_return;
-    }
+    isCheckingServiceAtStart_ = session.has_value(); // jobs wait for the first answer
+    isRestoringState_ = false;
 
     recomputeStatusIconState();
     setIsBootstrapping(false);
     persist();
     notifyPreferredPanelSizeDidChange();
     scheduleIssueStatusExpiryIfNeeded();
+    takeHeldCaptures();
+    if (session) {
+        co_await checkServiceAtStart();
+        if (!self)
+            co_return;
+    }
+    isCheckingServiceAtStart_ = false;
     jobQueue_->processQueueIfNeeded();
+}
+
+namespace {
+int firstAnswerDeadlineMs = 5000;
+} // namespace
+
+void AppState::setFirstAnswerDeadlineMs(int ms)
+{
+    firstAnswerDeadlineMs = ms;
+}
+
+QCoro::Task<void> AppState::checkServiceAtStart()
+{
+    const QPointer<AppState> self(this);
+    auto finished = std::make_shared<bool>(false);
+    startSoon(
+        this, [this, finished] { return runStartupRefresh(finished); }, QStringLiteral("Context check"));
+    QElapsedTimer waited;
+    waited.start();
+    while (self && !*finished && waited.elapsed() < firstAnswerDeadlineMs)
+        co_await nextSignal(this, &AppState::startupServiceCheckFinished);
+    if (!self || *finished)
+        co_return;
+    // A network that swallows packets answers nothing for a whole transfer
+    // time-out; the user hears now. The request goes on: its answer ends
+    // the hold as any later try's would.
+    if (!serviceUnreachable_)
+        noteServiceUnreachable(
+            QStringLiteral("no answer within %1 seconds").arg((firstAnswerDeadlineMs + 999) / 1000));
+}
+
+QCoro::Task<void> AppState::runStartupRefresh(std::shared_ptr<bool> finished)
+{
+    const QPointer<AppState> self(this);
+    co_await refreshAuthenticatedContext();
+    *finished = true;
+    if (self)
+        emit startupServiceCheckFinished();
+}
+
+void AppState::takeHeldCaptures()
+{
+    const QList<std::pair<ClipPayload, std::optional<bool>>> held = std::exchange(heldCaptures_, {});
+    for (const auto &[clip, autoSendOverride] : held)
+        setPendingClip(clip, autoSendOverride);
 }
 
 QCoro::Task<void> AppState::refreshAuthenticatedContext()
@@ -203,12 +261,25 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
     bool expired = false;
     std::optional<QString> failure;
     std::optional<QString> unreachable;
+    std::optional<QString> answeredError; // what the service answered, in words
     try {
         context = co_await apiClient_->fetchAuthenticatedContext();
     } catch (const APIClientError &e) {
         expired = e.kind() == APIClientError::Kind::http && e.statusCode() == 401;
+        // No session left to send because the one shown ran out (the
+        // session check drops it 30 s before its end), most likely while
+        // the computer was away or asleep: the service's refusal come early.
+        const std::optional<UserSession> &shown = authState_.session;
+        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        expired = expired
+                  || (e.kind() == APIClientError::Kind::missingSession
+                      && (!shown || shown->expiresAt - now < AuthManager::expiryMarginSeconds));
         failure = e.userMessage();
         qWarning().noquote() << "The workspace could not be fetched:" << e.description();
+        if (e.kind() == APIClientError::Kind::http)
+            answeredError = QStringLiteral("%1 %2").arg(e.statusCode()).arg(httpReasonPhrase(e.statusCode()));
+        else if (e.kind() == APIClientError::Kind::invalidResponse)
+            answeredError = QStringLiteral("an answer that could not be read");
     } catch (const TransportError &e) {
         if (e.isUnreachable()) {
             unreachable = e.description();
@@ -216,14 +287,29 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
             failure = e.userMessage();
             qWarning().noquote() << "The workspace could not be fetched:" << e.description();
         }
+    } catch (const DecodingError &e) {
+        failure = e.userMessage();
+        qWarning().noquote() << "The workspace could not be fetched:" << e.description();
+        answeredError = QStringLiteral("an answer that could not be read");
     } catch (const std::exception &e) {
         failure = userMessage(e);
         qWarning().noquote() << "The workspace could not be fetched:" << describeError(e);
     }
     if (!self)
         co_return;
-    if (expired) {
+    if (expired && authState_.session) {
         co_await forceSignOut(kSessionExpired);
+        co_return;
+    }
+    if (expired) { // signed out meanwhile: nothing more to end
+        setAuthState(AuthState::unauthenticated());
+        co_return;
+    }
+    if (answeredError && serviceUnreachable_ && authState_.session) {
+        // Back from an outage, but not well yet (a 502 from its gateway, a
+        // 503 while it starts): jobs go on waiting, and the panel says
+        // what it answers instead of "cannot be reached".
+        noteServiceAnsweredError(*answeredError);
         co_return;
     }
     if (unreachable && authState_.session) {
@@ -323,7 +409,11 @@ void AppState::signOut()
 
 void AppState::recomputeStatusIconState()
 {
-    const int active = processingCount() + queuedCount();
+    // Jobs waiting for a service that does not answer (or answers errors)
+    // are not being worked on: the icon does not say they are.
+    const JobHold hold = jobHold();
+    const bool serviceAway = hold == JobHold::offline || hold == JobHold::serviceError;
+    const int active = serviceAway ? 0 : processingCount() + queuedCount();
     const std::optional<JobRecord> latest = latestJob();
     StatusIconState state = StatusIconState::idle();
     if (active > 0)

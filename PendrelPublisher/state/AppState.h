@@ -112,8 +112,30 @@ public:
     // than fail, and the service is tried again with a growing pause and
     // whenever the desktop reports the network back.
     [[nodiscard]] const std::optional<QString> &serviceUnreachable() const { return serviceUnreachable_; }
+    // Set together with serviceUnreachable when the service did answer, but
+    // with an error (a 5xx after an outage, an unreadable answer): jobs wait
+    // the same way, and the panel says what it answered.
+    [[nodiscard]] bool serviceAnswersWithError() const { return serviceAnswersWithError_; }
     // A request found no service: holds the queue and starts the retries.
     void noteServiceUnreachable(const QString &reason);
+    // The service answered a try with an error while jobs wait for it: they
+    // go on waiting, and the pause grows as for no answer at all.
+    void noteServiceAnsweredError(const QString &reason);
+    // Why waiting jobs do not start now. Nothing works on a held job, so it
+    // shows as waiting (not running) and for what.
+    enum class JobHold {
+        none,
+        notSaving,       // its start could not be recorded
+        signedOut,       // no session: the job runs after the next sign-in
+        offline,         // the service does not answer
+        serviceError,    // the service answers with errors
+        checkingService, // start-up asks the service first
+    };
+    [[nodiscard]] JobHold jobHold() const;
+    // How long start-up waits for the service's first answer before it says
+    // "Offline" (the request itself goes on, under the transfer time-out);
+    // tests shorten it.
+    static void setFirstAnswerDeadlineMs(int ms);
     // Tries the service at once (a network-back signal, a click).
     void reconnectNow();
     // The pause before the first retry, doubling up to the longest; tests shorten both.
@@ -167,8 +189,10 @@ public:
     [[nodiscard]] JobQueue &jobQueue() const { return *jobQueue_; }
 
     // --- Start-up and session
-    // Restores the stored state and the session, refreshes the workspace
-    // context, then resumes the queue. Never fails.
+    // Restores the stored state and the session and shows them at once
+    // (captures made meanwhile are taken then), asks the service for the
+    // workspace context (saying "Offline" when it does not answer within
+    // the first-answer deadline), then resumes the queue. Never fails.
     QCoro::Task<void> bootstrap();
     QCoro::Task<void> refreshAuthenticatedContext();
     void updateAuthContext(const AuthenticatedContext &context);
@@ -258,6 +282,8 @@ signals:
     void serviceUnreachableChanged();
     // After each write of the state file, saved or not.
     void stateSaveFinished();
+    // The start-up question to the service has its answer (or gave up).
+    void startupServiceCheckFinished();
     void signInEmailChanged();
     void signInPasswordChanged();
     void authErrorMessageChanged();
@@ -274,17 +300,29 @@ private:
     // running (cancelled, then quit before the run ended them): the queue
     // never picks them, so they end aborted here.
     static void endAbortedLeftovers(QList<JobRecord> &jobs);
+    // Jobs a quit left running: nothing works on them until the queue
+    // picks them again, so they wait in line, their checkpoints kept.
+    static void waitAgainLeftRunning(QList<JobRecord> &jobs);
 
+    // True when the value changed (and the signal went out).
     template <class T, class Signal>
-    void assign(T &field, const T &value, Signal changed)
+    bool assign(T &field, const T &value, Signal changed)
     {
         if (field == value)
-            return;
+            return false;
         field = value;
         emit(this->*changed)();
+        return true;
     }
     void setStatusIconState(const StatusIconState &value);
     void applySaveOutcome(const PersistenceStore::SaveOutcome &outcome);
+    void noteServiceDown(const QString &reason, bool answered);
+    // The start-up question to the service, bounded by the first-answer deadline.
+    QCoro::Task<void> checkServiceAtStart();
+    QCoro::Task<void> runStartupRefresh(std::shared_ptr<bool> finished);
+    // Captures made while the stored state is being read: each became a clip
+    // when it was made, and each is taken in order once the state is in.
+    void takeHeldCaptures();
     void noteServiceReachable();
     void forgetServiceUnreachable();
     void resumeQueueAfterSignIn();
@@ -343,6 +381,10 @@ private:
     QTimer reconnectTimer_;
     int reconnectDelayMs_ = 0;
     bool isProbingService_ = false;
+    bool serviceAnswersWithError_ = false;
+    bool isCheckingServiceAtStart_ = false;
+    bool isRestoringState_ = false;
+    QList<std::pair<ClipPayload, std::optional<bool>>> heldCaptures_;
     bool followsNetworkState_ = false;
     QUuid issueStatusExpiryJob_;
 };

@@ -27,10 +27,27 @@ void AppState::setReconnectDelaysMs(int first, int longest)
 
 void AppState::noteServiceUnreachable(const QString &reason)
 {
+    noteServiceDown(reason, false);
+}
+
+void AppState::noteServiceAnsweredError(const QString &reason)
+{
+    noteServiceDown(reason, true);
+}
+
+void AppState::noteServiceDown(const QString &reason, bool answered)
+{
     const bool first = !serviceUnreachable_;
-    if (first)
-        qWarning().noquote() << "The service cannot be reached:" << reason << "- jobs wait until it answers.";
-    assign(serviceUnreachable_, std::optional<QString>(reason), &AppState::serviceUnreachableChanged);
+    if (first || answered != serviceAnswersWithError_ || reason != *serviceUnreachable_)
+        qWarning().noquote() << (answered ? "The service answers with an error:"
+                                          : "The service cannot be reached:")
+                             << reason << "- jobs wait until it works.";
+    const bool kindChanged = serviceAnswersWithError_ != answered;
+    serviceAnswersWithError_ = answered;
+    if (!assign(serviceUnreachable_, std::optional<QString>(reason), &AppState::serviceUnreachableChanged)
+        && kindChanged)
+        emit serviceUnreachableChanged();
+    // Every try that fails doubles the pause, up to the longest.
     if (first)
         reconnectDelayMs_ = firstReconnectDelayMs;
     else
@@ -41,6 +58,7 @@ void AppState::noteServiceUnreachable(const QString &reason)
     }
     followNetworkState();
     notifyPreferredPanelSizeDidChange();
+    recomputeStatusIconState();
 }
 
 void AppState::noteServiceReachable()
@@ -49,14 +67,17 @@ void AppState::noteServiceReachable()
     if (!serviceUnreachable_)
         return;
     qInfo().noquote() << "The service answers again; waiting jobs resume.";
+    serviceAnswersWithError_ = false;
     assign(serviceUnreachable_, std::optional<QString>(), &AppState::serviceUnreachableChanged);
     notifyPreferredPanelSizeDidChange();
+    recomputeStatusIconState();
     jobQueue_->processQueueIfNeeded();
 }
 
 void AppState::forgetServiceUnreachable()
 {
     reconnectTimer_.stop();
+    serviceAnswersWithError_ = false;
     assign(serviceUnreachable_, std::optional<QString>(), &AppState::serviceUnreachableChanged);
 }
 

@@ -106,9 +106,18 @@ std::optional<QUrl> AppState::latestArticleURL() const
 
 void AppState::captureClipboard(std::optional<bool> autoSendOverride)
 {
+    // The text is taken now, whatever else waits: a capture stands for what
+    // was on the clipboard when it was made.
     const std::optional<ClipPayload> clip = clipboardService_->captureClip();
     if (!clip) {
         setAuthErrorMessage(QStringLiteral("Clipboard does not contain text."));
+        if (onPanelRequested)
+            onPanelRequested();
+        return;
+    }
+    if (isRestoringState_) {
+        // The stored clip and settings are not in yet; this one follows them.
+        heldCaptures_.append({*clip, autoSendOverride});
         if (onPanelRequested)
             onPanelRequested();
         return;
@@ -343,6 +352,30 @@ void AppState::endAbortedLeftovers(QList<JobRecord> &jobs)
         j.appendLog(LogLevel::warn, kJobAborted, now);
         j.updatedAt = now;
     }
+}
+
+void AppState::waitAgainLeftRunning(QList<JobRecord> &jobs)
+{
+    for (JobRecord &j : jobs) {
+        if (j.status != JobStatus::running || j.aborted)
+            continue;
+        j.status = JobStatus::submitted;
+        j.processing = false;
+        j.step.reset();
+    }
+}
+
+AppState::JobHold AppState::jobHold() const
+{
+    if (stateSaveError_)
+        return JobHold::notSaving;
+    if (!authState_.session)
+        return JobHold::signedOut;
+    if (serviceUnreachable_)
+        return serviceAnswersWithError_ ? JobHold::serviceError : JobHold::offline;
+    if (isCheckingServiceAtStart_)
+        return JobHold::checkingService;
+    return JobHold::none;
 }
 
 void AppState::acknowledgeLatestSuccess()

@@ -225,7 +225,10 @@ StatusSection::StatusSection(AppState &state, QWidget *parent) : QWidget(parent)
     });
     // The icon state changes when an issue's five minutes are over, which
     // is also when this section stops showing it.
-    connectAll(state_, this, {&AppState::jobsChanged, &AppState::statusIconStateChanged}, [this] { render(); });
+    connectAll(state_, this,
+               {&AppState::jobsChanged, &AppState::statusIconStateChanged, &AppState::stateSaveErrorChanged,
+                &AppState::serviceUnreachableChanged, &AppState::authStateChanged},
+               [this] { render(); });
     render();
 }
 
@@ -233,15 +236,19 @@ void StatusSection::render()
 {
     std::optional<JobRecord> job = state_.latestActiveJob();
     setVisible(job.has_value());
-    if (job == shown_)
+    std::optional<PanelTexts::JobCard> card;
+    if (job)
+        card = PanelTexts::jobCard(state_, *job);
+    if (job == shown_ && card == shownCard_)
         return;
     shown_ = std::move(job);
+    shownCard_ = card;
     if (!shown_)
         return;
     const JobRecord &j = *shown_;
-    pill_->setPill(PanelTexts::statusPill(j.status));
-    primary_->setText(PanelTexts::primaryMessage(j));
-    setOptionalText(secondary_, PanelTexts::secondaryMessage(j));
+    pill_->setPill(card->pill);
+    primary_->setText(card->primary);
+    setOptionalText(secondary_, card->secondary);
     const bool working = j.status == JobStatus::submitted || j.status == JobStatus::running;
     const bool ended = j.status == JobStatus::error || j.status == JobStatus::aborted;
     cancel_->setVisible(working);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Job.h"
+#include "ui/PanelTexts.h"
 
 #include <QWidget>
 
@@ -68,6 +69,7 @@ private:
 
     AppState &state_;
     std::optional<JobRecord> shown_;
+    std::optional<PanelTexts::JobCard> shownCard_;
     StatusPill *pill_;
     QLabel *primary_;
     QLabel *secondary_;

@@ -174,6 +174,32 @@ std::optional<QString> secondaryMessage(const JobRecord &job)
     return QStringLiteral("You can retry when you're ready.");
 }
 
+JobCard jobCard(const AppState &state, const JobRecord &job)
+{
+    JobCard card{statusPill(job.status), primaryMessage(job), secondaryMessage(job)};
+    if (!job.isWaiting())
+        return card;
+    const Pill waiting{QStringLiteral("Waiting"), Tone::muted};
+    switch (state.jobHold()) {
+    case AppState::JobHold::notSaving:
+        return {waiting, QStringLiteral("Held: changes cannot be saved"),
+                QStringLiteral("It goes on once the state file can be written again.")};
+    case AppState::JobHold::signedOut:
+        return {waiting, QStringLiteral("Waiting for sign-in"),
+                QStringLiteral("It starts once you are signed in again.")};
+    case AppState::JobHold::offline:
+        return {waiting, QStringLiteral("Waiting for Pendrel"),
+                QStringLiteral("It starts when the service can be reached again.")};
+    case AppState::JobHold::serviceError:
+        return {waiting, QStringLiteral("Waiting for Pendrel"),
+                QStringLiteral("It starts when the service works again.")};
+    case AppState::JobHold::checkingService:
+    case AppState::JobHold::none:
+        break;
+    }
+    return card;
+}
+
 std::optional<QString> crosspostSummary(const JobRecord &job)
 {
     int posted = 0, publishing = 0, issues = 0, skipped = 0;
@@ -236,9 +262,14 @@ QString headerSubtitle(const AppState &state)
     if (const std::optional<QString> &error = state.stateSaveError())
         return QStringLiteral("Changes are not being saved (%1). Jobs wait until saving works again.")
             .arg(*error);
-    if (const std::optional<QString> &away = state.serviceUnreachable())
+    if (const std::optional<QString> &away = state.serviceUnreachable()) {
+        if (state.serviceAnswersWithError())
+            return QStringLiteral(
+                       "Pendrel answers with an error (%1). Jobs wait and start when it works again.")
+                .arg(*away);
         return QStringLiteral("Offline: Pendrel cannot be reached (%1). Jobs wait and start when it answers.")
             .arg(*away);
+    }
     if (state.isWaitingForSecretStore())
         return QStringLiteral("Waiting for your desktop's secret store. Answer its prompt to continue.");
     if (state.browserAuthStatusMessage() && !state.browserAuthStatusMessage()->isEmpty())
@@ -251,27 +282,38 @@ Badge headerBadge(const AppState &state)
     if (state.stateSaveError())
         return {QStringLiteral("Not saving"), false};
     if (state.serviceUnreachable())
-        return {QStringLiteral("Offline"), false};
+        return {state.serviceAnswersWithError() ? QStringLiteral("Service error") : QStringLiteral("Offline"),
+                false};
     if (state.isBrowserAuthInProgress())
         return {QStringLiteral("Browser auth"), true};
     if (state.isSigningIn())
         return {QStringLiteral("Signing in"), true};
-    if (state.processingCount() > 0 || state.queuedCount() > 0)
+    // Jobs that wait for a sign-in are not being written.
+    if ((state.processingCount() > 0 || state.queuedCount() > 0)
+        && state.jobHold() != AppState::JobHold::signedOut)
         return {QStringLiteral("Writing"), true};
     if (state.authState().status == AuthStatus::authenticated)
         return {QStringLiteral("Ready"), false};
     return {QStringLiteral("Secure auth"), false};
 }
 
+// Signed in from the stored session, before the service has answered (or
+// while it cannot): the workspace is not known yet, which is not the same
+// as a workspace without a name or credits.
 QString tenantName(const AppState &state)
 {
     const AuthState &auth = state.authState();
+    if (!auth.tenantName && !auth.tenantID && auth.session)
+        return QStringLiteral("Not known yet");
     return auth.tenantName.value_or(auth.tenantID.value_or(QStringLiteral("\u2014")));
 }
 
 QString balance(const AppState &state)
 {
-    return QString::number(state.authState().balanceCredits.value_or(0)) + QStringLiteral(" credits");
+    const AuthState &auth = state.authState();
+    if (!auth.balanceCredits && auth.session)
+        return QStringLiteral("Not known yet");
+    return QString::number(auth.balanceCredits.value_or(0)) + QStringLiteral(" credits");
 }
 
 std::optional<QString> queueLine(const AppState &state)

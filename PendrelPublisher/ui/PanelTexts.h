@@ -33,6 +33,16 @@ struct Pill {
 Pill statusPill(JobStatus status);
 QString primaryMessage(const JobRecord &job);
 std::optional<QString> secondaryMessage(const JobRecord &job);
+// The status card's words for a job as the state stands: a waiting job
+// that nothing can work on now (saving stopped, signed out, the service
+// away) says so and why, instead of naming a stage or "Working".
+struct JobCard {
+    Pill pill;
+    QString primary;
+    std::optional<QString> secondary;
+    bool operator==(const JobCard &) const = default;
+};
+JobCard jobCard(const AppState &state, const JobRecord &job);
 // Service texts the user cannot act on, said plainly.
 QString normalizedError(const QString &message);
 // "Crossposting: Posted 2 · Skipped 1"; nothing without results.

@@ -178,6 +178,39 @@ private slots:
         QVERIFY(h->state->job(id)->savedURL);
         QCOMPARE(articles(), before + 1);
     }
+
+    // Offline for longer than the session lasts: the next try finds the
+    // session run out before sending anything. The user is signed out
+    // visibly, the panel no longer says "Offline", the retries stop, and
+    // the job that waited runs once, after the next sign-in.
+    void sessionRanOutWhileOffline()
+    {
+        const int before = articles();
+        relay->cut();
+        h->sendText(QStringLiteral("Night trains past the session's end."));
+        const QUuid id = h->state->jobs().first().id;
+        QVERIFY(QTest::qWaitFor([&] { return h->state->serviceUnreachable().has_value(); }, 10000));
+        h->letSessionRunOut();
+        h->state->reconnectNow();
+        QVERIFY(QTest::qWaitFor([&] { return !h->state->authState().session; }, 10000));
+        QCOMPARE(h->state->authErrorMessage(), QStringLiteral("Session expired. Please sign in again."));
+        QCOMPARE(h->state->authState().status, AuthStatus::unauthenticated);
+        QVERIFY(!h->state->serviceUnreachable());
+        QVERIFY(!PanelTexts::headerSubtitle(*h->state).startsWith(u"Offline"));
+        QVERIFY(!h->state->findChild<QTimer *>(QStringLiteral("reconnectTimer"))->isActive());
+        QTest::qWait(1200); // longer than the retry pauses: nothing re-arms them
+        QVERIFY(!h->state->findChild<QTimer *>(QStringLiteral("reconnectTimer"))->isActive());
+        QVERIFY(h->state->job(id)->isWaiting());
+        QVERIFY(!h->state->job(id)->error);
+        QCOMPARE(PanelTexts::jobCard(*h->state, *h->state->job(id)).primary,
+                 QStringLiteral("Waiting for sign-in"));
+
+        QVERIFY(relay->restore());
+        QVERIFY(h->signInAsDemo());
+        QVERIFY(allEnded(1));
+        QCOMPARE(h->state->job(id)->status, JobStatus::success);
+        QCOMPARE(articles(), before + 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestOffline)

@@ -3,7 +3,10 @@
 #include "state/AppState.h"
 #include "support/Uuid.h"
 
+#include <QScopeGuard>
 #include <QTest>
+
+#include <sys/mount.h>
 
 #include "AppStateHarness.h"
 #include "ServicePaths.h"
@@ -454,7 +457,8 @@ private slots:
         QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
     }
 
-    // A 401 fails the job, notifies, signs out, and the loop goes on.
+    // A 401 fails the job, notifies and signs out; the job after it waits
+    // for the next sign-in (nothing was sent for it) and runs after it.
     void sessionExpiredDuringAStage()
     {
         AppStateHarness h;
@@ -477,10 +481,18 @@ private slots:
         QCOMPARE(h.state->authErrorMessage(), QStringLiteral("Session expired. Please sign in again."));
         QCOMPARE(h.state->authState().errorMessage, QStringLiteral("Session expired. Please sign in again."));
         QVERIFY(!blockingWait(h.state->authManager().keychainStore().loadSession()));
-        QCOMPARE(second.status, JobStatus::error);
-        QCOMPARE(second.error->message, QStringLiteral("No active session."));
-        QCOMPARE(h.notifications.posted.size(), 2);
+        QCOMPARE(second.status, JobStatus::submitted);
+        QVERIFY(!second.error && !second.processing);
+        QCOMPARE(h.notifications.posted.size(), 1);
         QCOMPARE(h.state->jobs().size(), 2);
+
+        h.service.answer("POST", paths::transform,
+                         ScriptedAnswer::json(200, q("{'transformedContent':'# Second\\n\\nBody'}")));
+        QVERIFY(h.signInByEmail());
+        QVERIFY(
+            QTest::qWaitFor([&] { return h.state->job(second.id)->status == JobStatus::success; }, 10000));
+        QCOMPARE(h.state->job(first.id)->status, JobStatus::error); // a failed job stays failed
+        QCOMPARE(h.service.requestsTo("POST", paths::save).size(), 1);
     }
 
     void abortWhileWaiting()
@@ -585,6 +597,54 @@ private slots:
         QVERIFY(h.notifications.posted.isEmpty()); // no failure notification for an abort
         QVERIFY(job.logs.last().level == LogLevel::info && job.logs.last().message != u"Job aborted");
         QCOMPARE(h.state->statusIconState(), StatusIconState::idle());
+    }
+
+    // Cancel pressed while a run waits for its start to be saved, and the
+    // save fails (a full disk): the run puts the job back as it waited,
+    // and the Cancel ends it there instead of leaving it "Queued" with its
+    // abort flag set, where no run would ever pick it.
+    void cancelWhileTheStartCannotBeSaved()
+    {
+        AppStateHarness h;
+        const QByteArray data = QFile::encodeName(h.dir.filePath(QStringLiteral("data")));
+        QDir().mkpath(h.dir.filePath(QStringLiteral("data")));
+        if (::mount("tmpfs", data.constData(), "tmpfs", 0, "size=512k,mode=0755") != 0)
+            QSKIP("cannot mount a small file system here");
+        const auto unmount = qScopeGuard([&] {
+            h.state.reset();
+            ::umount2(data.constData(), MNT_DETACH);
+        });
+        h.startSignedIn();
+        h.state->persistenceStore().waitForPendingSaves();
+        const QString filler = h.dir.filePath(QStringLiteral("data/filler"));
+        h.service.onRequest = [&](const RecordedRequest &r) {
+            if (r.path != u"/api/tenants" || QFile::exists(filler))
+                return;
+            QFile fill(filler); // the disk fills while the run asks for its context
+            if (fill.open(QIODevice::WriteOnly)) {
+                const QByteArray page(4096, 'x');
+                while (fill.write(page) > 0 && fill.flush()) {
+                }
+            }
+        };
+        QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), [&] {
+            const JobRecord &job = h.state->jobs().first();
+            if (h.state->stateSaveError() && job.processing && !job.aborted)
+                h.state->abortLatestJob(); // the run holds it: only the flag is set
+        });
+        h.sendText(QStringLiteral("Text"));
+        QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().aborted; }, 10000));
+        QVERIFY(h.waitUntilIdle());
+        const JobRecord ended = h.state->jobs().first();
+        QCOMPARE(ended.status, JobStatus::aborted);
+        QCOMPARE(ended.step, std::optional(JobStep::aborted));
+        QVERIFY(!ended.processing);
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
+
+        QVERIFY(QFile::remove(filler)); // saving works again: the end is on disk
+        h.state->persist();
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->stateSaveError(); }, 10000));
+        QCOMPARE(h.stateFile().jobs.first().status, JobStatus::aborted);
     }
 
     // A job gone from the list (the list replaced) ends its run at the next check too.
@@ -781,13 +841,17 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !h.state->jobs().isEmpty(); }));
         QVERIFY(!bootstrapped);
         QVERIFY(!h.state->jobQueue().holdsJob(job.id));
+        // Nothing works on it until the queue picks it: it shows as waiting.
+        const JobRecord restored = h.state->jobs().first();
+        QCOMPARE(restored.status, JobStatus::submitted);
+        QVERIFY(!restored.processing && !restored.step);
+        QVERIFY(restored.metadata == job.metadata && restored.logs == job.logs); // nothing else changed
 
         h.state->abortLatestJob();
         const JobRecord ended = h.state->jobs().first();
         QCOMPARE(ended.status, JobStatus::aborted);
         QVERIFY(!ended.processing);
         QCOMPARE(ended.error->code, std::optional(QStringLiteral("ABORTED")));
-        QCOMPARE(AppStateHarness::logMessages(ended).last(), QStringLiteral("Job aborted"));
         QVERIFY(h.state->statusIconState() == StatusIconState::idle());
 
         QVERIFY(QTest::qWaitFor([&] { return bootstrapped; }));
@@ -797,26 +861,76 @@ private slots:
         QVERIFY(h.service.requestsTo("POST", paths::transform).isEmpty());
     }
 
-    // The stored session ran out while the program was stopped (suspend, a
-    // clock jump): the next job fails, and the user is signed out visibly
-    // instead of being left in a panel that still looks signed in.
+    // The session ran out while the computer slept (or a clock jump): a
+    // capture after waking signs the user out visibly instead of leaving a
+    // panel that still looks signed in, and its job waits for the next
+    // sign-in instead of failing; it runs once, after it.
     void sessionExpiredWhileAsleep()
     {
         AppStateHarness h;
         h.startSignedIn();
-        const UserSession expired{QStringLiteral("token-1"), QStringLiteral("refresh-1"),
-                                  double(QDateTime::currentSecsSinceEpoch() - 60), QStringLiteral("user-1"),
-                                  std::nullopt};
-        blockingWait(h.state->authManager().keychainStore().save(expired));
-        AuthState shown = h.state->authState(); // what the panel still shows
-        shown.session = expired;
-        h.state->setAuthState(shown);
+        h.letSessionRunOut();
         h.sendText(QStringLiteral("Text"));
         QVERIFY(h.waitUntilIdle());
         QVERIFY(QTest::qWaitFor([&] { return !h.state->authState().session; }, 5000));
-        QCOMPARE(h.state->jobs().first().status, JobStatus::error);
+        const JobRecord waiting = h.state->jobs().first();
+        QCOMPARE(waiting.status, JobStatus::submitted);
+        QVERIFY(!waiting.error && !waiting.processing && !waiting.step);
         QCOMPARE(h.state->authState().status, AuthStatus::unauthenticated);
         QCOMPARE(h.state->authErrorMessage(), QStringLiteral("Session expired. Please sign in again."));
+        QVERIFY(h.notifications.posted.isEmpty()); // no failure to report
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
+
+        QVERIFY(h.signInByEmail());
+        QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().status == JobStatus::success; }, 10000));
+        QCOMPARE(h.service.requestsTo("POST", paths::save).size(), 1);
+    }
+
+    // Cancel pressed while a run that lost its answer asks whether the
+    // service is still there (or, before the run started, while it asks
+    // for the context): the job ends aborted, whatever the answer, and
+    // never waits for good in the queue.
+    void cancelWhileCheckingForTheService_data()
+    {
+        QTest::addColumn<QString>("lostAt");   // the request that gets no answer
+        QTest::addColumn<bool>("serviceBack"); // whether the check finds the service
+        QTest::newRow("during a stage, service away") << paths::transform << false;
+        QTest::newRow("during a stage, service there") << paths::transform << true;
+        QTest::newRow("before the start, service away") << QStringLiteral("/api/tenants") << false;
+    }
+    void cancelWhileCheckingForTheService()
+    {
+        QFETCH(QString, lostAt);
+        QFETCH(bool, serviceBack);
+        AppStateHarness h;
+        AppState::setReconnectDelaysMs(60000, 60000); // no retry within the test
+        h.startSignedIn();
+        ScriptedAnswer lost;
+        lost.dropConnection = true;
+        h.service.answer(lostAt == paths::transform ? "POST" : "GET", lostAt, lost);
+        int tenantRequests = 0;
+        h.service.onRequest = [&](const RecordedRequest &r) {
+            if (r.path != u"/api/tenants")
+                return;
+            // The check after a lost stage is the second one; before the
+            // start, the first one is the question itself.
+            if (++tenantRequests == (lostAt == paths::transform ? 2 : 1)) {
+                if (lostAt == paths::transform && !serviceBack)
+                    h.service.answer("GET", QStringLiteral("/api/tenants"), lost);
+                h.state->abortLatestJob();
+            }
+        };
+        h.sendText(QStringLiteral("Text"));
+        QVERIFY(h.waitUntilIdle());
+        const JobRecord ended = h.state->jobs().first();
+        QCOMPARE(ended.status, JobStatus::aborted);
+        QCOMPARE(ended.step, std::optional(JobStep::aborted));
+        QCOMPARE(ended.error->code, std::optional(QStringLiteral("ABORTED")));
+        QVERIFY(!ended.processing && !ended.isWaiting());
+        QVERIFY(!AppStateHarness::logMessages(ended).last().startsWith(u"Waiting"));
+        QVERIFY(h.notifications.posted.isEmpty());
+        QVERIFY(h.service.requestsTo("POST", paths::save).isEmpty());
+        AppState::setReconnectDelaysMs(5000, 300000);
     }
 
     void notificationFailuresAreSilent()

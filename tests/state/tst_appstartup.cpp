@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -93,6 +94,118 @@ private slots:
         QVERIFY(h.state->authState().session);
         QCOMPARE(h.service.requests().size(), 1); // the tenant list only
         QVERIFY(!h.state->isBootstrapping());
+    }
+
+    // Captures made while start-up reads the stored state, and while it
+    // waits for the service's first answer: each becomes its own job with
+    // the text that was on the clipboard when it was made, in order, once
+    // start-up is done; none is lost and none is sent twice.
+    void capturesDuringASlowStart()
+    {
+        // Start-up reads the session from the desktop's Secret Service,
+        // which is held still for a moment, as a keyring that is slow to
+        // wake is.
+        QtKeychainBackend desktop(std::chrono::milliseconds(10000));
+        AppStateHarness h(&desktop);
+        PersistedState stored;
+        stored.jobs = {
+            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
+        stored.jobs.first().status = JobStatus::success;
+        h.writeStateFile(stored);
+        h.storeSession();
+        h.answerWorkspace();
+        h.answerPipeline();
+        ScriptedAnswer slow = ScriptedAnswer::json(200, q("{'tenants':[{'id':'t1','name':'Acme'}]}"));
+        slow.delayMs = 1500;
+        h.service.answerOnce("GET", QStringLiteral("/api/tenants"), slow);
+
+        const QDBusReply<uint> daemon =
+            QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.freedesktop.secrets"));
+        QVERIFY2(daemon.isValid(), "no Secret Service on the test bus");
+        QVERIFY(::kill(pid_t(daemon.value()), SIGSTOP) == 0);
+        auto resume = qScopeGuard([&] { ::kill(pid_t(daemon.value()), SIGCONT); });
+
+        QCoro::Task<void> start = h.state->bootstrap();
+        QTest::qWait(200);
+        QVERIFY(h.state->isBootstrapping()); // still reading the session
+        h.clipboard.text = QStringLiteral("Text A");
+        h.state->captureClipboard();
+        h.clipboard.text = QStringLiteral("Text B");
+        h.state->captureClipboard();
+        QVERIFY(h.state->jobs().size() <= 1);   // nothing sent before the stored list is in
+        ::kill(pid_t(daemon.value()), SIGCONT); // the keyring answers
+        resume.dismiss();
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->isBootstrapping(); }, 10000));
+        QVERIFY(h.state->authState().session);
+        h.clipboard.text = QStringLiteral("Text C"); // while the service is asked
+        h.state->captureClipboard();
+        h.clipboard.text = QStringLiteral("Copied later, never captured");
+        blockingWait(std::move(start));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return h.state->jobs().size() == 4 && !h.state->jobQueue().isProcessing()
+                       && std::none_of(h.state->jobs().begin(), h.state->jobs().end(),
+                                       [](const JobRecord &j) { return j.isWaiting(); });
+            },
+            15000));
+
+        QStringList sent;
+        for (const RecordedRequest &r :
+             h.service.requestsTo("POST", QStringLiteral("/api/blog/admin/transform")))
+            sent << r.json.toObject().value(QStringLiteral("originalText")).toString();
+        QCOMPARE(sent,
+                 (QStringList{QStringLiteral("Text A"), QStringLiteral("Text B"), QStringLiteral("Text C")}));
+        QCOMPARE(h.service.requestsTo("POST", QStringLiteral("/api/blog/save")).size(), 3);
+        QStringList kept;
+        for (const JobRecord &j : h.state->jobs())
+            kept << j.clip.text
+                        + (j.status == JobStatus::success ? QStringLiteral(":success")
+                                                          : QStringLiteral(":other"));
+        QCOMPARE(kept, (QStringList{QStringLiteral("Text C:success"), QStringLiteral("Text B:success"),
+                                    QStringLiteral("Text A:success"), QStringLiteral("old:success")}));
+    }
+
+    // A start without an answer from the service (a network that swallows
+    // packets): the stored session and history show at once, signed in
+    // with what is known, "Offline" after the short first deadline rather
+    // than the transfer time-out, and the late answer fills in the rest.
+    void slowOfflineStart()
+    {
+        AppStateHarness h;
+        AppState::setFirstAnswerDeadlineMs(300);
+        const auto restore = qScopeGuard([] { AppState::setFirstAnswerDeadlineMs(5000); });
+        PersistedState stored;
+        stored.jobs = {
+            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
+        stored.jobs.first().status = JobStatus::success;
+        h.writeStateFile(stored);
+        h.storeSession();
+        h.answerWorkspace();
+        ScriptedAnswer silent =
+            ScriptedAnswer::json(200, q("{'tenants':[{'id':'t1','name':'Acme','balance_credits':7}]}"));
+        silent.delayMs = 2500;
+        h.service.answerOnce("GET", QStringLiteral("/api/tenants"), silent);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCoro::Task<void> start = h.state->bootstrap();
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->isBootstrapping(); }, 2000));
+        // Before any answer: signed in with the stored session, the history there.
+        QCOMPARE(h.state->authState().status, AuthStatus::authenticated);
+        QCOMPARE(h.state->authState().session->accessToken, QStringLiteral("token-1"));
+        QVERIFY(!h.state->authState().tenantID && !h.state->authState().balanceCredits);
+        QCOMPARE(h.state->jobs().size(), 1);
+        blockingWait(std::move(start));
+        QVERIFY2(clock.elapsed() < 2500, "start-up waited for the answer");
+        QVERIFY(h.state->serviceUnreachable());
+        QVERIFY(!h.state->serviceAnswersWithError());
+        QCOMPARE(h.state->authState().status, AuthStatus::authenticated);
+
+        // The answer comes late all the same: no longer offline, the workspace known.
+        QVERIFY(QTest::qWaitFor([&] { return !h.state->serviceUnreachable(); }, 5000));
+        QCOMPARE(h.state->authState().tenantName, QStringLiteral("Acme"));
+        QCOMPARE(h.state->authState().balanceCredits, 7);
+        QCOMPARE(h.service.requestsTo("GET", QStringLiteral("/api/tenants")).size(), 1);
     }
 
     void loginItemInASourceBuild()

@@ -2,6 +2,7 @@
 #include "state/AppConfiguration.h"
 #include "state/AppState.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -519,6 +520,79 @@ private slots:
         QVERIFY(h.opener.opened.isEmpty());
         QVERIFY(QTest::qWaitFor([&] { return !h.opener.opened.isEmpty(); }, 2000));
         QCOMPARE(h.opener.opened, QList<QUrl>{QUrl(QStringLiteral("https://blog.test/a"))});
+    }
+
+    // Back from an outage the service answers errors for a while: jobs go
+    // on waiting, the state says it answered with an error (not that it
+    // cannot be reached), each failed try doubles the pause up to the
+    // longest, and the first good answer resumes the jobs.
+    void serviceErrorsAfterAnOutage()
+    {
+        AppStateHarness h;
+        AppState::setReconnectDelaysMs(100, 800);
+        const auto restore = qScopeGuard([] { AppState::setReconnectDelaysMs(5000, 300000); });
+        h.startSignedIn();
+        const auto *timer = h.state->findChild<QTimer *>(QStringLiteral("reconnectTimer"));
+        QVERIFY(timer);
+        const auto tries = [&] { return h.service.requestsTo("GET", QStringLiteral("/api/tenants")).size(); };
+        ScriptedAnswer lost;
+        lost.dropConnection = true;
+        h.service.answer("GET", QStringLiteral("/api/tenants"), lost);
+        h.sendText(QStringLiteral("Text"));
+        QVERIFY(QTest::qWaitFor([&] { return h.state->serviceUnreachable().has_value(); }, 10000));
+        QVERIFY(!h.state->serviceAnswersWithError());
+        QCOMPARE(timer->interval(), 100);
+
+        h.service.answer("GET", QStringLiteral("/api/tenants"), ScriptedAnswer::json(503, "{}"));
+        QList<int> pauses;
+        for (qsizetype seen = tries(); pauses.size() < 4; seen = tries()) {
+            QVERIFY(QTest::qWaitFor([&] { return tries() > seen && timer->isActive(); }, 5000));
+            pauses << timer->interval();
+        }
+        QCOMPARE(pauses, (QList<int>{200, 400, 800, 800}));
+        QVERIFY(h.state->serviceAnswersWithError());
+        QCOMPARE(h.state->serviceUnreachable(), QStringLiteral("503 Service Unavailable"));
+        QCOMPARE(h.state->jobHold(), AppState::JobHold::serviceError);
+        const JobRecord waiting = h.state->jobs().first();
+        QVERIFY(waiting.isWaiting() && !waiting.error && !waiting.processing);
+        QCOMPARE(h.state->authState().status, AuthStatus::authenticated);
+        QCOMPARE(h.state->statusIconState(), StatusIconState::idle()); // nothing works on it
+
+        h.answerWorkspace();
+        QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().status == JobStatus::success; }, 5000));
+        QVERIFY(!h.state->serviceUnreachable() && !h.state->serviceAnswersWithError());
+    }
+
+    // A job a quit left running, restored while the service does not
+    // answer: nothing works on it, so it waits in line (its checkpoints
+    // kept) and the icon does not animate for it.
+    void restoredRunningJobWhileOffline()
+    {
+        AppStateHarness h;
+        AppState::setReconnectDelaysMs(60000, 60000);
+        const auto restore = qScopeGuard([] { AppState::setReconnectDelaysMs(5000, 300000); });
+        JobRecord left =
+            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("x")), ClipperSettings::defaults());
+        left.status = JobStatus::running;
+        left.processing = true;
+        left.step = JobStep::transform;
+        left.metadata = ContentMetadata{{QStringLiteral("kept")}, {}, {}};
+        PersistedState stored;
+        stored.jobs = {left};
+        h.writeStateFile(stored);
+        h.storeSession();
+        ScriptedAnswer lost;
+        lost.dropConnection = true;
+        h.service.answer("GET", QStringLiteral("/api/tenants"), lost);
+        blockingWait(h.state->bootstrap());
+        QVERIFY(QTest::qWaitFor([&] { return h.state->serviceUnreachable().has_value(); }, 10000));
+        const JobRecord restored = h.state->jobs().first();
+        QCOMPARE(restored.status, JobStatus::submitted);
+        QVERIFY(!restored.processing && !restored.step);
+        QCOMPARE(restored.metadata, left.metadata);
+        QCOMPARE(h.state->processingCount(), 0);
+        QCOMPARE(h.state->statusIconState(), StatusIconState::idle());
+        QCOMPARE(h.state->jobHold(), AppState::JobHold::offline);
     }
 
     void forcedSignOut()

@@ -154,6 +154,33 @@ public:
                && state->authState().status == AuthStatus::authenticated;
     }
 
+    // Signs in by e-mail against the fake service; true once signed in.
+    bool signInByEmail()
+    {
+        service.answer(
+            "POST", QStringLiteral("/api/auth/signin"),
+            ScriptedAnswer::json(200, q("{'message':'ok','user':{'id':'u-1','email':'ann@pendrel.test'},"
+                                        "'session':{'access_token':'at','refresh_token':'rt',"
+                                        "'expires_at':4000000000}}")));
+        state->setSignInEmail(QStringLiteral("ann@pendrel.test"));
+        state->setSignInPassword(QStringLiteral("secret"));
+        state->signIn();
+        return QTest::qWaitFor([&] { return !state->isSigningIn(); }, 10000)
+               && state->authState().status == AuthStatus::authenticated;
+    }
+
+    // Makes the session the panel shows, and the stored one, run out a
+    // minute ago, as after a night's sleep.
+    void letSessionRunOut()
+    {
+        UserSession expired = *state->authState().session;
+        expired.expiresAt = double(QDateTime::currentSecsSinceEpoch() - 60);
+        blockingWait(state->authManager().keychainStore().save(expired));
+        AuthState shown = state->authState();
+        shown.session = expired;
+        state->setAuthState(shown);
+    }
+
     // A stored session that is valid for a long time.
     void storeSession()
     {

@@ -1,5 +1,7 @@
 #include "ui/PanelTexts.h"
 
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "AppStateHarness.h"
@@ -137,6 +139,7 @@ private slots:
         auth.status = AuthStatus::authenticated;
         auth.tenantID = QStringLiteral("t1");
         auth.balanceCredits = 480;
+        auth.session = UserSession{QStringLiteral("t"), QStringLiteral("r"), 4.0e9, QStringLiteral("u"), {}};
         h.state->setAuthState(auth);
         QCOMPARE(T::headerBadge(*h.state), (T::Badge{QStringLiteral("Ready"), false}));
         QCOMPARE(T::tenantName(*h.state), QStringLiteral("t1"));
@@ -153,6 +156,103 @@ private slots:
         h.state->setBrowserAuthStatusMessage(QStringLiteral("Continue with GitHub"));
         QCOMPARE(T::headerBadge(*h.state).label, QStringLiteral("Browser auth"));
         QCOMPARE(T::headerSubtitle(*h.state), QStringLiteral("Continue with GitHub"));
+    }
+
+    // A waiting job that nothing can work on says so, and why, on the
+    // status card and in the header; a job that is not waiting keeps its
+    // own words.
+    void heldJobCards_data()
+    {
+        QTest::addColumn<QString>("hold");
+        QTest::addColumn<QString>("primary");
+        QTest::addColumn<QString>("secondary");
+        QTest::addColumn<QString>("badge");
+        QTest::addColumn<QString>("subtitle"); // how the header begins
+        QTest::newRow("saving stopped") << "notSaving"
+                                        << "Held: changes cannot be saved"
+                                        << "It goes on once the state file can be written again."
+                                        << "Not saving"
+                                        << "Changes are not being saved";
+        QTest::newRow("signed out") << "signedOut"
+                                    << "Waiting for sign-in"
+                                    << "It starts once you are signed in again."
+                                    << "Secure auth"
+                                    << "Capture";
+        QTest::newRow("offline") << "offline"
+                                 << "Waiting for Pendrel"
+                                 << "It starts when the service can be reached again."
+                                 << "Offline"
+                                 << "Offline: Pendrel cannot be reached (no network).";
+        QTest::newRow("service errors") << "serviceError"
+                                        << "Waiting for Pendrel"
+                                        << "It starts when the service works again."
+                                        << "Service error"
+                                        << "Pendrel answers with an error (503 Service Unavailable).";
+        QTest::newRow("nothing held")
+            << "none" << T::primaryMessage(job(JobStatus::running, JobStep::transform))
+            << *T::secondaryMessage(job(JobStatus::running, JobStep::transform)) << "Writing"
+            << "Capture";
+    }
+    void heldJobCards()
+    {
+        QFETCH(QString, hold);
+        QFETCH(QString, primary);
+        QFETCH(QString, secondary);
+        QFETCH(QString, badge);
+        QFETCH(QString, subtitle);
+        AppStateHarness h;
+        AppState::setReconnectDelaysMs(60000, 60000); // no retry meanwhile
+        const auto restore = qScopeGuard([] { AppState::setReconnectDelaysMs(5000, 300000); });
+        if (hold != u"signedOut") {
+            AuthState auth;
+            auth.status = AuthStatus::authenticated;
+            auth.session =
+                UserSession{QStringLiteral("t"), QStringLiteral("r"), 4.0e9, QStringLiteral("u"), {}};
+            h.state->setAuthState(auth);
+        }
+        if (hold == u"notSaving") {
+            // The state folder's place taken by a file: no save can work.
+            QFile blocker(h.dir.filePath(QStringLiteral("data")));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            QSignalSpy saved(h.state.get(), &AppState::stateSaveFinished);
+            h.state->persist();
+            QVERIFY(saved.wait(5000));
+            QVERIFY(h.state->stateSaveError());
+        } else if (hold == u"offline") {
+            h.state->noteServiceUnreachable(QStringLiteral("no network"));
+        } else if (hold == u"serviceError") {
+            h.state->noteServiceAnsweredError(QStringLiteral("503 Service Unavailable"));
+        }
+        const JobRecord running = job(JobStatus::running, JobStep::transform);
+        h.state->setJobs({running});
+        const T::JobCard card = T::jobCard(*h.state, running);
+        QCOMPARE(card.primary, primary);
+        QCOMPARE(card.secondary, std::optional(secondary));
+        QCOMPARE(card.pill.title, hold == u"none" ? QStringLiteral("Working") : QStringLiteral("Waiting"));
+        QCOMPARE(T::headerBadge(*h.state).label, badge);
+        QVERIFY2(T::headerSubtitle(*h.state).startsWith(subtitle), qPrintable(T::headerSubtitle(*h.state)));
+        // A finished job keeps its own words whatever holds the queue.
+        const JobRecord done = job(JobStatus::success, JobStep::done);
+        QCOMPARE(T::jobCard(*h.state, done).primary, T::primaryMessage(done));
+        QCOMPARE(T::jobCard(*h.state, done).pill, T::statusPill(JobStatus::success));
+    }
+
+    // Signed in from the stored session before the service has answered:
+    // the workspace is not known yet, rather than "—" and no credits.
+    void workspaceNotKnownYet()
+    {
+        AppStateHarness h;
+        AuthState auth;
+        auth.status = AuthStatus::authenticated;
+        auth.session = UserSession{QStringLiteral("t"), QStringLiteral("r"), 4.0e9, QStringLiteral("u"), {}};
+        h.state->setAuthState(auth);
+        QCOMPARE(T::tenantName(*h.state), QStringLiteral("Not known yet"));
+        QCOMPARE(T::balance(*h.state), QStringLiteral("Not known yet"));
+        auth.tenantName = QStringLiteral("Acme");
+        auth.balanceCredits = 0;
+        h.state->setAuthState(auth);
+        QCOMPARE(T::tenantName(*h.state), QStringLiteral("Acme"));
+        QCOMPARE(T::balance(*h.state), QStringLiteral("0 credits"));
     }
 
     void recentRows()
