@@ -126,7 +126,7 @@ const char *netName(Net n)
 
 class Simulation {
 public:
-    explicit Simulation(quint32 seed) : seed_(seed), rng_(seed)
+    explicit Simulation(quint32 seed) : seed_(seed), rng_(seed), answers_(~seed)
     {
         qputenv("XDG_CACHE_HOME", h_.dir.filePath(QStringLiteral("cache")).toUtf8());
         qputenv("PENDREL_API_BASE_URL", relay_.origin().toUtf8());
@@ -150,13 +150,14 @@ public:
         settings.enableHumanize = rng_.bounded(2);
         settings.enableAudio = rng_.bounded(2);
         h_.writeStateFile(PersistedState{settings, std::nullopt, {}});
+        QString session = QStringLiteral("signed out");
         if (rng_.bounded(4) != 0)
-            storeSession(rng_.bounded(3) == 0);
+            session = QStringLiteral("signed in, ") + storeSession(rng_.bounded(3) == 0);
         note(QStringLiteral("start (images %1, humanize %2, voice-over %3, %4)")
                  .arg(settings.enableImages)
                  .arg(settings.enableHumanize)
                  .arg(settings.enableAudio)
-                 .arg(validTokens_.isEmpty() ? "signed out" : "signed in"));
+                 .arg(session));
         start();
         const int steps = 6 + int(rng_.bounded(10));
         for (int i = 0; i < steps && failure_.isEmpty(); ++i) {
@@ -167,6 +168,9 @@ public:
         }
         if (failure_.isEmpty())
             settle();
+        note(QStringLiteral("end"));
+        if (qEnvironmentVariableIsSet("PENDREL_FAULTSIM_TRACE"))
+            fprintf(stdout, "%s\n", qPrintable(trace_.join(u'\n')));
         if (failure_.isEmpty())
             return {};
         return QStringLiteral("seed %1: %2\nschedule (ms since start):\n%3\nstate:\n%4")
@@ -177,13 +181,16 @@ public:
 private:
     // --- The world the program lives in
 
-    void storeSession(bool shortLived)
+    // A stored session, as the last run left it; says how long it lasts.
+    QString storeSession(bool shortLived)
     {
         const QString token = QStringLiteral("tok-%1").arg(++tokens_);
         validTokens_ << token;
-        const UserSession session{token, QStringLiteral("refresh"), expiry(shortLived), QStringLiteral("u-1"),
+        const double ends = expiry(shortLived);
+        const UserSession session{token, QStringLiteral("refresh"), ends, QStringLiteral("u-1"),
                                   QStringLiteral("ann@pendrel.test")};
         blockingWait(h_.state->authManager().keychainStore().save(session));
+        return lasting(ends);
     }
 
     // Sessions are dropped 30 s before they end: a short one runs out
@@ -192,7 +199,15 @@ private:
     {
         const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
         return now + AuthManager::expiryMarginSeconds
-               + (shortLived && !calm_ ? 0.05 + rng_.bounded(600) / 1000.0 : 3600.0);
+               + (shortLived && !calm_ ? 0.05 + answers_.bounded(600) / 1000.0 : 3600.0);
+    }
+
+    static QString lasting(double expiresAt)
+    {
+        const double left = expiresAt - AuthManager::expiryMarginSeconds
+                            - double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        return left > 60 ? QStringLiteral("session lasts")
+                         : QStringLiteral("session runs out in %1 ms").arg(qRound(left * 1000));
     }
 
     void setNet(Net n)
@@ -226,9 +241,9 @@ private:
         if (net_ == Net::silent) {
             a.delayMs = 60000; // the client gives up long before
         } else if (net_ == Net::failing) {
-            a = ScriptedAnswer::json(500 + 2 * int(rng_.bounded(2)), R"({"error":"Service unavailable"})");
+            a = ScriptedAnswer::json(500 + 2 * int(answers_.bounded(2)), R"({"error":"Service unavailable"})");
         } else if (net_ == Net::slow) {
-            a.delayMs = 5 + int(rng_.bounded(25));
+            a.delayMs = 5 + int(answers_.bounded(25));
         }
         h_.service.answerOnce(r.method, r.path, a);
     }
@@ -240,12 +255,14 @@ private:
         if (r.path == u"/api/auth/signin") {
             const QString token = QStringLiteral("tok-%1").arg(++tokens_);
             validTokens_ << token;
+            const double ends = expiry(answers_.bounded(4) == 0);
+            note(QStringLiteral("(the service signs in; %1)").arg(lasting(ends)));
             return ScriptedAnswer::json(
                 200, jsonBytes({{"message", "ok"},
                                 {"user", QJsonObject{{"id", "u-1"}, {"email", "ann@pendrel.test"}}},
                                 {"session", QJsonObject{{"access_token", token},
                                                         {"refresh_token", "refresh"},
-                                                        {"expires_at", expiry(rng_.bounded(4) == 0)}}}}));
+                                                        {"expires_at", ends}}}}));
         }
         const QString bearer = QString::fromUtf8(r.header("Authorization")).mid(7);
         if (!validTokens_.contains(bearer))
@@ -561,9 +578,9 @@ private:
     {
         const AppState &s = *h_.state;
         QStringList lines;
-        lines << QStringLiteral("  auth %1, offline: %2, save error: %3, bootstrapping %4, queue %5")
-                     .arg(enumString(s.authState().status), s.serviceUnreachable().value_or("no"),
-                          s.stateSaveError().value_or("no"))
+        lines << QStringLiteral("  auth %1 (%2), offline: %3, save error: %4, bootstrapping %5, queue %6")
+                     .arg(enumString(s.authState().status), s.authState().errorMessage.value_or("-"),
+                          s.serviceUnreachable().value_or("no"), s.stateSaveError().value_or("no"))
                      .arg(s.isBootstrapping())
                      .arg(s.jobQueue().isProcessing() ? "running" : "idle");
         for (const JobRecord &j : s.jobs()) {
@@ -583,7 +600,8 @@ private:
     };
 
     quint32 seed_;
-    QRandomGenerator rng_;
+    QRandomGenerator rng_;     // the schedule
+    QRandomGenerator answers_; // the service's answers: how many there are depends on timing
     AppStateHarness h_;
     TcpRelay relay_{h_.service.port()};
     QString stateFile_;
@@ -618,6 +636,11 @@ class TestFaultSim : public QObject {
 private slots:
     void initTestCase()
     {
+        // The state folder in memory: every job change is a save, and
+        // thousands of runs would otherwise spend their time in fsync.
+        // tmpfs honours the immutable attribute as disks do.
+        if (QFileInfo(QStringLiteral("/dev/shm")).isWritable())
+            qputenv("TMPDIR", "/dev/shm");
         APIClient::setTransferTimeoutMs(transferMs);
         AppState::setReconnectDelaysMs(reconnectMs, longestReconnectMs);
     }
@@ -647,6 +670,8 @@ private slots:
             if (failure.isEmpty())
                 continue;
             failed << failure.section(u'\n', 0, 0);
+            if (all) // as they come: a long run may be stopped at any time
+                fprintf(stdout, "%s\n", qPrintable(failed.last()));
             if (firstFailure.isEmpty())
                 firstFailure = failure;
             if (!all)
