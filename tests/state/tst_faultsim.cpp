@@ -152,7 +152,7 @@ public:
         h_.writeStateFile(PersistedState{settings, std::nullopt, {}});
         QString session = QStringLiteral("signed out");
         if (rng_.bounded(4) != 0)
-            session = QStringLiteral("signed in, ") + storeSession(rng_.bounded(3) == 0);
+            session = QStringLiteral("signed in, ") + storeSession(rng_.bounded(2) == 0);
         note(QStringLiteral("start (images %1, humanize %2, voice-over %3, %4)")
                  .arg(settings.enableImages)
                  .arg(settings.enableHumanize)
@@ -670,8 +670,8 @@ private slots:
             if (failure.isEmpty())
                 continue;
             failed << failure.section(u'\n', 0, 0);
-            if (all) // as they come: a long run may be stopped at any time
-                fprintf(stdout, "%s\n", qPrintable(failed.last()));
+            if (all) // as they come, whole: a long run may be stopped at any time
+                fprintf(stdout, "%s\n\n", qPrintable(failure));
             if (firstFailure.isEmpty())
                 firstFailure = failure;
             if (!all)
