@@ -159,6 +159,10 @@ public:
                  .arg(settings.enableAudio)
                  .arg(session));
         start();
+        if (rng_.bounded(2)) { // else the schedule begins while it starts up
+            note(QStringLiteral("wait until started"));
+            (void)QTest::qWaitFor([this] { return !h_.state->isBootstrapping(); }, settleMs);
+        }
         const int steps = 6 + int(rng_.bounded(10));
         for (int i = 0; i < steps && failure_.isEmpty(); ++i) {
             step();
