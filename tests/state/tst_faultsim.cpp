@@ -10,7 +10,12 @@
 //   PENDREL_FAULTSIM_RUNS=N        how many seeds from the first (default 1500)
 //   PENDREL_FAULTSIM_FIRST=S       the first seed (default 1)
 //   PENDREL_FAULTSIM_SECONDS=T     runs seeds until T seconds have passed (long runs)
-//   PENDREL_FAULTSIM_ALL=1         goes on after a failure; one line per failing seed
+//   PENDREL_FAULTSIM_ALL=1         goes on after a failure, printing each failing seed whole
+//   PENDREL_FAULTSIM_TRACE=1       prints every run's schedule, failing or not
+//   PENDREL_FAULTSIM_VERBOSE=1     lets the program's own log lines through
+//
+// The schedule is fixed by the seed; the program's timing is not, so a
+// seed whose failure hangs on a race may need a few replays.
 
 #include "AppStateHarness.h"
 #include "TcpRelay.h"
