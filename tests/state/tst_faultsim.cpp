@@ -700,5 +700,15 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFaultSim)
+int main(int argc, char **argv)
+{
+    // A long run goes on for as long as it is given; QtTest would end any
+    // test function after five minutes (ctest's own time limit still holds).
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", "86400000");
+    QCoreApplication app(argc, argv);
+    TestFaultSim test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_faultsim.moc"
