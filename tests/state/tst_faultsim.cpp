@@ -53,15 +53,15 @@ constexpr int settleMs = 5000;
 
 const QRegularExpression kMarker(QStringLiteral("clip-\\d+"));
 
-// The calls the service charges credits for, and the article save (a second
-// one publishes a copy), by path; each names the checkpoint that shows its
-// answer reached the job.
+// The calls the service charges credits for, by path; each names the
+// checkpoint that shows its answer reached the job. The save is not among
+// them: sent again under the same article id it stays one article.
+const QString kSavePath = QStringLiteral("/api/blog/save");
 const QHash<QString, QString> kPaidStages{
     {QStringLiteral("/api/documents/extract-text"), QStringLiteral("extract")},
     {QStringLiteral("/api/blog/admin/transform"), QStringLiteral("transform")},
     {QStringLiteral("/api/blog/illustrations/generate"), QStringLiteral("illustrations")},
     {QStringLiteral("/api/blog/humanize"), QStringLiteral("humanize")},
-    {QStringLiteral("/api/blog/save"), QStringLiteral("save")},
     {QStringLiteral("/api/blog/voice-over/generate"), QStringLiteral("voiceover")},
 };
 
@@ -76,8 +76,6 @@ QSet<QString> arrivedStages(const JobRecord &j)
         s << QStringLiteral("illustrations");
     if (j.contentAfterHumanize)
         s << QStringLiteral("humanize");
-    if (j.articleID)
-        s << QStringLiteral("save");
     if (j.voiceoverQueued) // a failed voice-over may never have had an answer
         s << QStringLiteral("voiceover");
     return s;
@@ -243,8 +241,7 @@ private:
 
     void serve(const RecordedRequest &r)
     {
-        const QString stage = kPaidStages.value(r.path);
-        if (!stage.isEmpty())
+        if (const QString stage = kPaidStages.value(r.path); !stage.isEmpty() || r.path == kSavePath)
             checkPaid(r, stage);
         ScriptedAnswer a = answer(r);
         if (net_ == Net::silent) {
@@ -318,11 +315,11 @@ private:
         for (const JobRecord &j : h_.state->jobs()) {
             if (!h_.state->jobQueue().holdsJob(j.id) || marker(j.clip.text) != marker(QString::fromUtf8(r.body)))
                 continue;
-            if (arrived_.value(j.id).contains(stage))
+            if (!stage.isEmpty() && arrived_.value(j.id).contains(stage))
                 fail(QStringLiteral("paid stage %1 sent again for job %2 (%3) although its first answer had "
                                     "arrived")
                          .arg(stage, uuidString(j.id), marker(j.clip.text)));
-            if (stage == u"save" && r.json[QStringLiteral("articleId")].toString() != uuidString(j.id))
+            if (r.path == kSavePath && r.json[QStringLiteral("articleId")].toString() != uuidString(j.id))
                 fail(QStringLiteral("save of job %1 under another article id %2")
                          .arg(uuidString(j.id), r.json[QStringLiteral("articleId")].toString()));
             return;
