@@ -241,6 +241,10 @@ public:
         blockingWait(state->bootstrap());
     }
 
+    // What Super+Shift+S (and `--capture` reaching the running program)
+    // does with whatever is on the clipboard now.
+    void capture() { state->captureClipboard(); }
+
     // Puts `text` on the clipboard, captures it and sends it, whatever the
     // automatic-send setting says.
     void sendText(const QString &text)
