@@ -4,7 +4,9 @@
 
 #include <QAccessibleObject>
 #include <QAccessibleWidget>
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QWidget>
 #include <QWindow>
 
@@ -53,6 +55,60 @@ public:
     }
 };
 
+// "Recent jobs" and "Logs": a button that shows or hides what belongs to
+// it, presented by its expanded state rather than as a check box.
+class Disclosure : public QAccessibleWidget {
+public:
+    explicit Disclosure(QWidget *widget) : QAccessibleWidget(widget, QAccessible::Button) {}
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        const bool open = button()->isChecked();
+        s.expandable = true;
+        s.expanded = open;
+        s.collapsed = !open;
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction() || name == toggleAction()) {
+            if (button()->isEnabled())
+                button()->click(); // as a click does: toggled, and the section follows
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+};
+
+// A help text that a control has as its description: read with the control,
+// not again on its own.
+class Description : public QAccessibleWidget {
+public:
+    explicit Description(QWidget *widget) : QAccessibleWidget(widget, QAccessible::StaticText) {}
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = true;
+        return s;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? static_cast<QLabel *>(widget())->text() : QAccessibleWidget::text(t);
+    }
+};
+
 // Asked for every class of an object, the most derived first. A widget in
 // its destructor is asked as a plain QWidget, which is never matched here:
 // no interface is made for a widget that is going away.
@@ -69,9 +125,17 @@ QAccessibleInterface *accessibleFor(const QString &className, QObject *object)
     // read as a window of its own inside the panel.
     if (className == u"pendrel::PanelCard")
         return new QAccessibleWidget(widget, QAccessible::Client);
-    if (className == QLatin1String(object->metaObject()->className())
-        && widget->property(accessibleGroupProperty).toBool())
+    if (className == u"pendrel::DisclosureButton")
+        return new Disclosure(widget);
+    // Screen readers speak a notification as it appears.
+    if (className == u"pendrel::PanelAnnouncer")
+        return new QAccessibleWidget(widget, QAccessible::Notification);
+    if (className != QLatin1String(object->metaObject()->className()))
+        return nullptr;
+    if (widget->property(accessibleGroupProperty).toBool())
         return new QAccessibleWidget(widget, QAccessible::Grouping);
+    if (widget->property(accessibleDescribesProperty).toBool() && qobject_cast<QLabel *>(widget))
+        return new Description(widget);
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include "ui/ClipperPanelView.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -24,9 +25,6 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
     // Ctrl+Q quits from the panel, as the application menu's entry does elsewhere.
     auto *quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
-    // Escape puts the panel away in both forms (a popup gets this from Qt).
-    auto *away = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(away, &QShortcut::activated, this, &QWidget::hide);
     setPanelSize(AppState::panelWidth, AppState::panelHeightSignedOut);
 }
 
@@ -118,6 +116,19 @@ void PanelWindow::resizeEvent(QResizeEvent *event)
 bool PanelWindow::hiddenWithinMs(int ms) const
 {
     return sinceHidden_.isValid() && sinceHidden_.elapsed() < ms;
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Escape puts the panel away in both forms, but only as a key that no
+    // control inside took: an open drop-down list or menu is a window of its
+    // own that closes on it, and a shortcut would have come first.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PanelWindow::hideEvent(QHideEvent *event)

@@ -3,6 +3,7 @@
 #include "state/AppConfiguration.h"
 #include "state/AppState.h"
 #include "ui/AuthSection.h"
+#include "ui/PanelPieces.h"
 #include "ui/PanelSections.h"
 #include "ui/PanelTexts.h"
 #include "ui/SettingsSection.h"
@@ -195,6 +196,23 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
 
     connect(&state_, &AppState::authStateChanged, this, &ClipperPanelView::showSignedInState);
     showSignedInState();
+
+    announcer_ = new PanelAnnouncer(this);
+    connect(&state_, &AppState::jobsChanged, this, [this] { announceJobChanges(true); });
+    announceJobChanges(false); // what was there at start is not news
+}
+
+void ClipperPanelView::announceJobChanges(bool speak)
+{
+    QHash<QUuid, QString> now;
+    for (const JobRecord &job : state_.recentJobs()) {
+        const QString message = PanelTexts::jobAnnouncement(job);
+        now.insert(job.id, message);
+        // A new job, or a new status or stage of one; a log line is not news.
+        if (speak && announced_.value(job.id) != message)
+            announcer_->announce(message);
+    }
+    announced_ = std::move(now);
 }
 
 void ClipperPanelView::showSignedInState()

@@ -1,10 +1,11 @@
 #include "ui/PanelPieces.h"
 
+#include <QAccessible>
 #include <QDateTime>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStyleOptionFocusRect>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -19,6 +20,11 @@ QString css(const QColor &c)
 }
 
 } // namespace
+
+void describeControl(QWidget *control, const QLabel *help)
+{
+    control->setAccessibleDescription(help->text());
+}
 
 QImage tintedImage(const QImage &source, QSize size, const QColor &color)
 {
@@ -64,9 +70,16 @@ QLabel *captionLabel(const QString &text, QWidget *parent)
     return label;
 }
 
-QLabel *helpLabel(const QString &text, QWidget *parent)
+QLabel *helpLabel(const QString &text, QWidget *parent, QWidget *describes)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new QLabel(parent);
+    // The mark goes before the text: setting the text makes Qt create the
+    // label's accessible object, which keeps the role it got then.
+    if (describes)
+        label->setProperty(accessibleDescribesProperty, true);
+    label->setText(text);
+    if (describes)
+        describeControl(describes, label);
     label->setWordWrap(true);
     label->setProperty("role", QStringLiteral("help"));
     return label;
@@ -163,6 +176,89 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     }
 }
 
+namespace {
+
+QAccessible::UpdateHandler chainedHandler = nullptr;
+void maskSecretEvents(QAccessibleEvent *event);
+
+// Hands an event on to whoever was there before: the handler installed
+// earlier, or Qt's own delivery to the accessibility bus.
+void deliver(QAccessibleEvent *event)
+{
+    if (chainedHandler) {
+        chainedHandler(event);
+        return;
+    }
+    const QAccessible::UpdateHandler current = QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(current);
+}
+
+// Every text change of a secret field goes out with its characters masked;
+// events of other kinds (focus, caret, state) carry no text and pass.
+void maskSecretEvents(QAccessibleEvent *event)
+{
+    const auto *field = qobject_cast<const SecretField *>(event->object());
+    if (!field) {
+        deliver(event);
+        return;
+    }
+    switch (event->type()) {
+    case QAccessible::TextInserted: {
+        const auto *e = static_cast<QAccessibleTextInsertEvent *>(event);
+        QAccessibleTextInsertEvent masked(event->object(), e->changePosition(), field->masked(e->textInserted()));
+        deliver(&masked);
+        return;
+    }
+    case QAccessible::TextRemoved: {
+        const auto *e = static_cast<QAccessibleTextRemoveEvent *>(event);
+        QAccessibleTextRemoveEvent masked(event->object(), e->changePosition(), field->masked(e->textRemoved()));
+        deliver(&masked);
+        return;
+    }
+    case QAccessible::TextUpdated: {
+        const auto *e = static_cast<QAccessibleTextUpdateEvent *>(event);
+        QAccessibleTextUpdateEvent masked(event->object(), e->changePosition(), field->masked(e->textRemoved()),
+                                          field->masked(e->textInserted()));
+        deliver(&masked);
+        return;
+    }
+    case QAccessible::ValueChanged: {
+        // A line edit's value is its text: say that it changed, not to what.
+        const auto *e = static_cast<QAccessibleValueChangeEvent *>(event);
+        QAccessibleValueChangeEvent masked(event->object(), field->masked(e->value().toString()));
+        deliver(&masked);
+        return;
+    }
+    default:
+        deliver(event);
+    }
+}
+
+} // namespace
+
+SecretField::SecretField(QWidget *parent) : QLineEdit(parent)
+{
+    setEchoMode(QLineEdit::Password);
+    static const bool installed = [] {
+        chainedHandler = QAccessible::installUpdateHandler(maskSecretEvents);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+QChar SecretField::maskCharacter() const
+{
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    return QChar(char16_t(style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, &option, this)));
+}
+
+QString SecretField::masked(const QString &text) const
+{
+    return QString(text.size(), maskCharacter());
+}
+
 LabeledField::LabeledField(const QString &title, QWidget *content, QWidget *parent) : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
@@ -194,15 +290,53 @@ DisclosureButton::DisclosureButton(const QString &title, const char *objectName,
     setArrowType(Qt::RightArrow);
     setAutoRaise(true);
     setCursor(Qt::PointingHandCursor);
-    connect(this, &QToolButton::toggled, this,
-            [this](bool on) { setArrowType(on ? Qt::DownArrow : Qt::RightArrow); });
+    connect(this, &QToolButton::toggled, this, [this](bool on) {
+        setArrowType(on ? Qt::DownArrow : Qt::RightArrow);
+        announceExpanded();
+    });
 }
 
 void DisclosureButton::setExpanded(bool expanded)
 {
-    const QSignalBlocker block(this);
-    setChecked(expanded);
-    setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+    if (expanded == isChecked())
+        return;
+    {
+        const QSignalBlocker block(this);
+        setChecked(expanded);
+        setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+    }
+    announceExpanded();
+}
+
+void DisclosureButton::announceExpanded()
+{
+    // Screen readers present a disclosure by its expanded state
+    // (shell/AccessibleTree.cpp); say when that changes.
+    QAccessible::State changed;
+    changed.expanded = true;
+    changed.collapsed = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+PanelAnnouncer::PanelAnnouncer(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("panelAnnouncer"));
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(0, 0, 1, 1);
+    hide();
+}
+
+void PanelAnnouncer::announce(const QString &message)
+{
+    setAccessibleName(message);
+    emit announced(message);
+    // Shown again for every message; a hidden panel says nothing now and
+    // nothing stale when it opens.
+    hide();
+    if (parentWidget() && parentWidget()->isVisible())
+        show();
 }
 
 MetricBlock::MetricBlock(const QString &label, const char *objectName, QWidget *parent) : QWidget(parent)

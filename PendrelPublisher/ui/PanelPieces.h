@@ -6,11 +6,11 @@
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 
-class QLineEdit;
 class QVBoxLayout;
 
 namespace pendrel {
@@ -38,6 +38,13 @@ W *namedGroup(W *section, const QString &accessibleName)
     return section;
 }
 
+// Set on a label whose text is the description of a control (help under a
+// switch or picker): screen readers hear it with that control, so the label
+// itself stays out of their reading of the panel.
+inline constexpr char accessibleDescribesProperty[] = "accessibleDescribes";
+// Gives `help`'s text to `control` as its description.
+void describeControl(QWidget *control, const QLabel *help);
+
 // Only the image's opaque pixels take the colour (source-atop), at `size`.
 QImage tintedImage(const QImage &source, QSize size, const QColor &color);
 
@@ -49,8 +56,9 @@ QColor legibleOn(const QColor &background);
 
 // A caption in the panel's small secondary style.
 QLabel *captionLabel(const QString &text, QWidget *parent);
-// Wrapped text in the secondary colour, for help lines and footnotes.
-QLabel *helpLabel(const QString &text, QWidget *parent);
+// Wrapped text in the secondary colour, for help lines and footnotes;
+// with `describes`, that control's description (see above).
+QLabel *helpLabel(const QString &text, QWidget *parent, QWidget *describes = nullptr);
 // A named, wrapped label styled by its role ("title", "help", "error" …).
 QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent);
 
@@ -95,6 +103,19 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
+// A password field. What is typed reaches assistive technology only as
+// mask characters: Qt's line edit masks its accessible text, but its text
+// change events carry the typed characters, which screen readers speak.
+class SecretField : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit SecretField(QWidget *parent = nullptr);
+    // The character the field shows for each one typed.
+    [[nodiscard]] QChar maskCharacter() const;
+    // `text` with every character masked.
+    [[nodiscard]] QString masked(const QString &text) const;
+};
+
 // A caption above a control.
 class LabeledField : public QWidget {
     Q_OBJECT
@@ -116,6 +137,23 @@ public:
     DisclosureButton(const QString &title, const char *objectName, QWidget *parent = nullptr);
     // Sets the state without emitting toggled.
     void setExpanded(bool expanded);
+
+private:
+    void announceExpanded();
+};
+
+// Says short messages (a job's progress) to screen readers without moving
+// the focus: an accessible notification, named by the message, that appears
+// once per message, which is when screen readers speak one. It draws nothing.
+class PanelAnnouncer : public QWidget {
+    Q_OBJECT
+public:
+    explicit PanelAnnouncer(QWidget *parent);
+    void announce(const QString &message);
+
+signals:
+    // Each message as it is said (also while nothing can hear it).
+    void announced(const QString &message);
 };
 
 // A caption above a value.

@@ -32,6 +32,9 @@ struct Pill {
 // "Queued", "Working", "Ready", "Issue", "Stopped".
 Pill statusPill(JobStatus status);
 QString primaryMessage(const JobRecord &job);
+// What screen readers are told as a job moves on: the pill and the primary
+// message ("Working: Generating images", "Ready: Article ready").
+QString jobAnnouncement(const JobRecord &job);
 std::optional<QString> secondaryMessage(const JobRecord &job);
 // Service texts the user cannot act on, said plainly.
 QString normalizedError(const QString &message);

@@ -105,7 +105,7 @@ InlinePickerField::InlinePickerField(const QString &title, const char *objectNam
     top->addStretch();
     top->addWidget(picker_);
     layout->addLayout(top);
-    help_ = helpLabel(QString(), this);
+    help_ = helpLabel(QString(), this, picker_);
     help_->setObjectName(QString::fromLatin1(objectName) + QStringLiteral("Help"));
     layout->addWidget(help_);
     connect(picker_, &QComboBox::activated, this, &InlinePickerField::chosen);
@@ -120,6 +120,7 @@ void InlinePickerField::setCurrentIndex(int index)
         index >= 0 && index < entries_.size() ? entries_[index].help : std::nullopt;
     help_->setText(help.value_or(QString()));
     help_->setVisible(help.has_value());
+    describeControl(picker_, help_);
 }
 
 LanguageSummaryChip::LanguageSummaryChip(QWidget *parent) : QLabel(parent)
@@ -157,7 +158,9 @@ void LanguageMenuField::setCode(const QString &code)
 {
     // U+2195: the up-and-down chevron of a picker that opens a list.
     setText(PanelTexts::languageSummary(code) + QStringLiteral("  \u2195"));
-    setAccessibleName(QStringLiteral("Language: ") + PanelTexts::languageSummary(code));
+    // Its caption "Language" is its label: the name is the language alone,
+    // without the flag ("English"), so that readers say "Language, English".
+    setAccessibleName(PanelTexts::languageSummary(code).section(u' ', 1, -1));
 }
 
 InlineMenuPickerField::InlineMenuPickerField(const QString &title, const QString &helpText, QComboBox *content,
@@ -178,7 +181,7 @@ InlineMenuPickerField::InlineMenuPickerField(const QString &title, const QString
     top->addStretch();
     top->addWidget(content);
     layout->addLayout(top);
-    layout->addWidget(helpLabel(helpText, this));
+    layout->addWidget(helpLabel(helpText, this, content));
 }
 
 InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectName,
@@ -197,8 +200,7 @@ InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectN
     caption->setBuddy(switch_);
     texts->addWidget(caption);
     if (helpText) {
-        texts->addWidget(helpLabel(*helpText, this));
-        switch_->setAccessibleDescription(*helpText);
+        texts->addWidget(helpLabel(*helpText, this, switch_));
     }
     row->addLayout(texts, 1);
     if (trailing) {
@@ -212,7 +214,9 @@ InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectN
             combo->setAccessibleDescription(combo->accessibleName());
         }
     }
-    connect(switch_, &QAbstractButton::clicked, this, &InspectorToggleRow::toggled);
+    // The state, not the click: a screen reader's or voice control's
+    // "Toggle" action flips the switch without one.
+    connect(switch_, &QAbstractButton::toggled, this, &InspectorToggleRow::toggled);
 }
 
 void InspectorToggleRow::setOn(bool on)

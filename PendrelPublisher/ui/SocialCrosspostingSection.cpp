@@ -65,7 +65,8 @@ SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccoun
                 onModeChange(pickerModes[size_t(i)]);
         });
     }
-    connect(switch_, &QAbstractButton::clicked, this, [this](bool on) {
+    // The state, not the click: an accessibility action flips it without one.
+    connect(switch_, &QAbstractButton::toggled, this, [this](bool on) {
         if (onEnabledChange)
             onEnabledChange(on);
     });
