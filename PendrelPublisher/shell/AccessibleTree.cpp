@@ -128,7 +128,7 @@ QAccessibleInterface *accessibleFor(const QString &className, QObject *object)
     if (className == u"pendrel::DisclosureButton")
         return new Disclosure(widget);
     // Screen readers speak a notification as it appears.
-    if (className == u"pendrel::PanelAnnouncer")
+    if (className == u"pendrel::PanelAnnouncement")
         return new QAccessibleWidget(widget, QAccessible::Notification);
     if (className != QLatin1String(object->metaObject()->className()))
         return nullptr;

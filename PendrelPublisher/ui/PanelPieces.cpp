@@ -319,24 +319,27 @@ void DisclosureButton::announceExpanded()
     QAccessible::updateAccessibility(&event);
 }
 
-PanelAnnouncer::PanelAnnouncer(QWidget *parent) : QWidget(parent)
-{
-    setObjectName(QStringLiteral("panelAnnouncer"));
-    setFocusPolicy(Qt::NoFocus);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setGeometry(0, 0, 1, 1);
-    hide();
-}
+PanelAnnouncer::PanelAnnouncer(QWidget *where) : QObject(where), where_(where) {}
 
 void PanelAnnouncer::announce(const QString &message)
 {
-    setAccessibleName(message);
     emit announced(message);
-    // Shown again for every message; a hidden panel says nothing now and
-    // nothing stale when it opens.
-    hide();
-    if (parentWidget() && parentWidget()->isVisible())
-        show();
+    // A hidden panel says nothing now, and nothing stale when it opens.
+    if (!where_->isVisible())
+        return;
+    auto *said = new PanelAnnouncement(message, where_);
+    said->show();
+    // Long enough for a reader to ask for the name after the event.
+    QTimer::singleShot(10000, said, &QObject::deleteLater);
+}
+
+PanelAnnouncement::PanelAnnouncement(const QString &message, QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("panelAnnouncement"));
+    setAccessibleName(message);
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(0, 0, 1, 1);
 }
 
 MetricBlock::MetricBlock(const QString &label, const char *objectName, QWidget *parent) : QWidget(parent)

@@ -143,17 +143,29 @@ private:
 };
 
 // Says short messages (a job's progress) to screen readers without moving
-// the focus: an accessible notification, named by the message, that appears
-// once per message, which is when screen readers speak one. It draws nothing.
-class PanelAnnouncer : public QWidget {
+// the focus. Each message is an accessible notification of its own, named by
+// the message, that appears in `where` (which is when screen readers speak a
+// notification) and goes a little later: a notification is never renamed, so
+// a reader that comes to it late still reads its own message. They draw nothing.
+class PanelAnnouncer : public QObject {
     Q_OBJECT
 public:
-    explicit PanelAnnouncer(QWidget *parent);
+    explicit PanelAnnouncer(QWidget *where);
     void announce(const QString &message);
 
 signals:
     // Each message as it is said (also while nothing can hear it).
     void announced(const QString &message);
+
+private:
+    QWidget *where_;
+};
+
+// One message of a PanelAnnouncer.
+class PanelAnnouncement : public QWidget {
+    Q_OBJECT
+public:
+    PanelAnnouncement(const QString &message, QWidget *parent);
 };
 
 // A caption above a value.
