@@ -192,6 +192,7 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
         QPalette fieldPalette = field->palette();
         fieldPalette.setColor(QPalette::All, QPalette::PlaceholderText, QColor(0x55, 0x5f, 0x73));
         field->setPalette(fieldPalette);
+        reportFocusFirst(field);
     }
 
     connect(&state_, &AppState::authStateChanged, this, &ClipperPanelView::showSignedInState);

@@ -179,7 +179,7 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
 namespace {
 
 QAccessible::UpdateHandler chainedHandler = nullptr;
-void maskSecretEvents(QAccessibleEvent *event);
+void filterPanelEvents(QAccessibleEvent *event);
 
 // Hands an event on to whoever was there before: the handler installed
 // earlier, or Qt's own delivery to the accessibility bus.
@@ -194,11 +194,31 @@ void deliver(QAccessibleEvent *event)
     QAccessible::installUpdateHandler(current);
 }
 
-// Every text change of a secret field goes out with its characters masked;
-// events of other kinds (focus, caret, state) carry no text and pass.
-void maskSecretEvents(QAccessibleEvent *event)
+void installPanelEventFilter()
 {
-    const auto *field = qobject_cast<const SecretField *>(event->object());
+    static const bool installed = [] {
+        chainedHandler = QAccessible::installUpdateHandler(filterPanelEvents);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+// Set on a field from the moment it takes the focus until Qt reports that.
+constexpr char focusUnreportedProperty[] = "accessibleFocusUnreported";
+
+// Every text change of a secret field goes out with its characters masked;
+// a field's caret and selection wait for its focus to have been reported.
+// Everything else passes as it is.
+void filterPanelEvents(QAccessibleEvent *event)
+{
+    QObject *object = event->object();
+    if (object && object->property(focusUnreportedProperty).toBool()) {
+        if (event->type() == QAccessible::TextCaretMoved || event->type() == QAccessible::TextSelectionChanged)
+            return; // the focus report that follows tells where the caret is
+        if (event->type() == QAccessible::Focus)
+            object->setProperty(focusUnreportedProperty, false);
+    }
+    const auto *field = qobject_cast<const SecretField *>(object);
     if (!field) {
         deliver(event);
         return;
@@ -206,19 +226,19 @@ void maskSecretEvents(QAccessibleEvent *event)
     switch (event->type()) {
     case QAccessible::TextInserted: {
         const auto *e = static_cast<QAccessibleTextInsertEvent *>(event);
-        QAccessibleTextInsertEvent masked(event->object(), e->changePosition(), field->masked(e->textInserted()));
+        QAccessibleTextInsertEvent masked(object, e->changePosition(), field->masked(e->textInserted()));
         deliver(&masked);
         return;
     }
     case QAccessible::TextRemoved: {
         const auto *e = static_cast<QAccessibleTextRemoveEvent *>(event);
-        QAccessibleTextRemoveEvent masked(event->object(), e->changePosition(), field->masked(e->textRemoved()));
+        QAccessibleTextRemoveEvent masked(object, e->changePosition(), field->masked(e->textRemoved()));
         deliver(&masked);
         return;
     }
     case QAccessible::TextUpdated: {
         const auto *e = static_cast<QAccessibleTextUpdateEvent *>(event);
-        QAccessibleTextUpdateEvent masked(event->object(), e->changePosition(), field->masked(e->textRemoved()),
+        QAccessibleTextUpdateEvent masked(object, e->changePosition(), field->masked(e->textRemoved()),
                                           field->masked(e->textInserted()));
         deliver(&masked);
         return;
@@ -226,7 +246,7 @@ void maskSecretEvents(QAccessibleEvent *event)
     case QAccessible::ValueChanged: {
         // A line edit's value is its text: say that it changed, not to what.
         const auto *e = static_cast<QAccessibleValueChangeEvent *>(event);
-        QAccessibleValueChangeEvent masked(event->object(), field->masked(e->value().toString()));
+        QAccessibleValueChangeEvent masked(object, field->masked(e->value().toString()));
         deliver(&masked);
         return;
     }
@@ -235,16 +255,36 @@ void maskSecretEvents(QAccessibleEvent *event)
     }
 }
 
+class FocusFirst : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // Before the field's own handling, which moves the caret; Qt reports
+        // the focus after it. A reply that never comes holds nothing back
+        // beyond this turn of the event loop.
+        if (event->type() == QEvent::FocusIn) {
+            watched->setProperty(focusUnreportedProperty, true);
+            QTimer::singleShot(0, watched, [watched] { watched->setProperty(focusUnreportedProperty, false); });
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+void reportFocusFirst(QLineEdit *field)
+{
+    installPanelEventFilter();
+    field->installEventFilter(new FocusFirst(field));
+}
 
 SecretField::SecretField(QWidget *parent) : QLineEdit(parent)
 {
     setEchoMode(QLineEdit::Password);
-    static const bool installed = [] {
-        chainedHandler = QAccessible::installUpdateHandler(maskSecretEvents);
-        return true;
-    }();
-    Q_UNUSED(installed);
+    installPanelEventFilter();
 }
 
 QChar SecretField::maskCharacter() const

@@ -116,6 +116,12 @@ public:
     [[nodiscard]] QString masked(const QString &text) const;
 };
 
+// Holds back what `field` reports of its caret and selection as it takes
+// the focus until Qt has reported the focus. A line edit reports its caret
+// first, and a screen reader that hears of the caret first takes the field
+// for known and says nothing as Tab reaches it (Orca, of a password field).
+void reportFocusFirst(QLineEdit *field);
+
 // A caption above a control.
 class LabeledField : public QWidget {
     Q_OBJECT
