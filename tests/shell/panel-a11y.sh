@@ -74,7 +74,7 @@ reader_actions() {
   sleep 2
   # A text job (nothing to fetch), captured from the clipboard.
   printf 'A short article about screen readers and the people who use them every day.' |
-    xclip -selection clipboard -loops 1 &
+    xclip -selection clipboard &
   pids+=($!)
   sleep 0.5
   a11y press "Use Clipboard" || fail "no Use Clipboard button"
