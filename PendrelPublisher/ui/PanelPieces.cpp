@@ -23,7 +23,9 @@ QString css(const QColor &c)
 
 void describeControl(QWidget *control, const QLabel *help)
 {
-    control->setAccessibleDescription(help->text());
+    const QString before = control->accessibleDescription();
+    control->setAccessibleDescription(before.isEmpty() || before == help->text() ? help->text()
+                                                                                 : before + u' ' + help->text());
 }
 
 QImage tintedImage(const QImage &source, QSize size, const QColor &color)
@@ -85,9 +87,15 @@ QLabel *helpLabel(const QString &text, QWidget *parent, QWidget *describes)
     return label;
 }
 
-QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent)
+QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent,
+                  QWidget *describes)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new QLabel(parent);
+    if (describes)
+        label->setProperty(accessibleDescribesProperty, true); // before the text, as above
+    label->setText(text);
+    if (describes)
+        describeControl(describes, label);
     label->setObjectName(QString::fromLatin1(objectName));
     label->setProperty("role", QString::fromLatin1(role));
     label->setWordWrap(true);

@@ -42,7 +42,7 @@ W *namedGroup(W *section, const QString &accessibleName)
 // switch or picker): screen readers hear it with that control, so the label
 // itself stays out of their reading of the panel.
 inline constexpr char accessibleDescribesProperty[] = "accessibleDescribes";
-// Gives `help`'s text to `control` as its description.
+// Adds `help`'s text to `control`'s description.
 void describeControl(QWidget *control, const QLabel *help);
 
 // Only the image's opaque pixels take the colour (source-atop), at `size`.
@@ -59,8 +59,10 @@ QLabel *captionLabel(const QString &text, QWidget *parent);
 // Wrapped text in the secondary colour, for help lines and footnotes;
 // with `describes`, that control's description (see above).
 QLabel *helpLabel(const QString &text, QWidget *parent, QWidget *describes = nullptr);
-// A named, wrapped label styled by its role ("title", "help", "error" …).
-QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent);
+// A named, wrapped label styled by its role ("title", "help", "error" …);
+// with `describes`, part of that control's description.
+QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent,
+                  QWidget *describes = nullptr);
 
 // A rounded card around a section's content.
 class PanelCard : public QFrame {

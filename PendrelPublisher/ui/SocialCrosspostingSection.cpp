@@ -35,12 +35,11 @@ SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccoun
     QLabel *name = roleLabel(account.accountName, "accountName", "fieldTitle", this);
     texts->addWidget(name);
     texts->addWidget(roleLabel(platform, "platformTitle", "help", this));
+    // What the row says of the account is the switch's description.
     if (const std::optional<QString> subtitle = account.subtitle())
-        texts->addWidget(roleLabel(*subtitle, "accountSubtitle", "help", this));
-    if (const std::optional<QString> reason = account.unavailableReason()) {
-        texts->addWidget(roleLabel(*reason, "unavailableReason", "warning", this));
-        switch_->setAccessibleDescription(*reason);
-    }
+        texts->addWidget(roleLabel(*subtitle, "accountSubtitle", "help", this, switch_));
+    if (const std::optional<QString> reason = account.unavailableReason())
+        texts->addWidget(roleLabel(*reason, "unavailableReason", "warning", this, switch_));
     row->addLayout(texts, 1);
 
     if (account.platform == SocialCrosspostPlatform::shopifyBlog) {
