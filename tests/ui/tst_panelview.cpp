@@ -989,6 +989,32 @@ private slots:
                     QVERIFY2(QAccessible::queryAccessibleInterface(label)->state().invisible, name);
             }
         }
+        // The app group's notes go with their controls too.
+        state.setLaunchAtLoginHelperText(QStringLiteral("Not in this build."));
+        QCOMPARE(child(panel, "launchAtLoginToggle")->accessibleDescription(),
+                 QStringLiteral("Open Pendrel Publisher automatically whenever you sign in to your computer. "
+                                "Not in this build."));
+        QVERIFY(QAccessible::queryAccessibleInterface(child(panel, "launchAtLoginHelper"))->state().invisible);
+        QVERIFY(child(panel, "updateButton")->accessibleDescription().contains(AppUpdateState::productionOnlyMessage));
+
+        // A drop-down list: its label is its caption, its value and text the
+        // chosen entry, and it opens on "Press".
+        auto *size = child<QComboBox>(panel, "articleSizePicker");
+        QAccessibleInterface *sizeIface = QAccessible::queryAccessibleInterface(size);
+        QCOMPARE(sizeIface->role(), QAccessible::ComboBox);
+        QCOMPARE(sizeIface->relations(QAccessible::Label).value(0).first->text(QAccessible::Name),
+                 QStringLiteral("Size"));
+        QCOMPARE(sizeIface->text(QAccessible::Value), size->currentText());
+        QVERIFY(sizeIface->textInterface());
+        QCOMPARE(sizeIface->textInterface()->text(0, sizeIface->textInterface()->characterCount()),
+                 size->currentText());
+        QVERIFY(!size->currentText().isEmpty());
+        QVERIFY(sizeIface->state().collapsed);
+        doAccessibleAction(size, QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(size->view()->isVisible());
+        QVERIFY(sizeIface->state().expanded);
+        size->hidePopup();
+
         // A size picked is the size's help, also for the reader.
         choose(child<QComboBox>(panel, "articleSizePicker"), 3);
         QCOMPARE(child(panel, "articleSizePicker")->accessibleDescription(),
