@@ -21,6 +21,37 @@
 
 namespace pendrel {
 
+namespace {
+
+// Keeps a field's placeholder in the panel's secondary text colour (6.4:1
+// on white), whatever a style sheet's polish made of it.
+class PlaceholderInk : public QObject {
+public:
+    using QObject::QObject;
+
+    static void apply(QWidget *field)
+    {
+        const QColor ink(0x55, 0x5f, 0x73);
+        if (field->palette().color(QPalette::Active, QPalette::PlaceholderText) == ink
+            && field->palette().color(QPalette::Inactive, QPalette::PlaceholderText) == ink)
+            return;
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::All, QPalette::PlaceholderText, ink);
+        field->setPalette(palette);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Polish || event->type() == QEvent::PaletteChange
+            || event->type() == QEvent::StyleChange)
+            apply(static_cast<QWidget *>(watched));
+        return false;
+    }
+};
+
+} // namespace
+
 
 QPalette ClipperPanelView::lightPalette()
 {
@@ -185,13 +216,13 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     scroll_->setWidget(content);
 
     // A style sheet's text colour gives placeholders that colour at half
-    // opacity (3.6:1 here); Qt 6.4's style sheets cannot name a placeholder
-    // colour, so the fields' palettes get one once the sheet has been applied.
+    // opacity (3.1:1 here); Qt 6.4's style sheets cannot name a placeholder
+    // colour, so the fields' palettes get one, again each time the sheet is
+    // applied anew (the panel put into its window, a theme change).
     for (QLineEdit *field : findChildren<QLineEdit *>()) {
+        field->installEventFilter(new PlaceholderInk(field));
         field->ensurePolished();
-        QPalette fieldPalette = field->palette();
-        fieldPalette.setColor(QPalette::All, QPalette::PlaceholderText, QColor(0x55, 0x5f, 0x73));
-        field->setPalette(fieldPalette);
+        PlaceholderInk::apply(field);
         reportFocusFirst(field);
     }
 
