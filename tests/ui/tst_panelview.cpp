@@ -994,7 +994,8 @@ private slots:
         QCOMPARE(child(panel, "launchAtLoginToggle")->accessibleDescription(),
                  QStringLiteral("Open Pendrel Publisher automatically whenever you sign in to your computer. "
                                 "Not in this build."));
-        QVERIFY(QAccessible::queryAccessibleInterface(child(panel, "launchAtLoginHelper"))->state().invisible);
+        for (const char *note : {"launchAtLoginHelper", "updateRestriction", "updateSummary"})
+            QVERIFY2(QAccessible::queryAccessibleInterface(child(panel, note))->state().invisible, note);
         QVERIFY(child(panel, "updateButton")->accessibleDescription().contains(AppUpdateState::productionOnlyMessage));
 
         // A drop-down list: its label is its caption, its value and text the
