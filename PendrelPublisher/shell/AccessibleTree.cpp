@@ -210,6 +210,10 @@ QAccessibleInterface *accessibleFor(const QString &className, QObject *object)
     // read as a window of its own inside the panel.
     if (className == u"pendrel::PanelCard")
         return new QAccessibleWidget(widget, QAccessible::Client);
+    // The sign-in button's place, which shows the button or a progress bar:
+    // as Qt's "layered pane" Orca announced it before the button.
+    if (className == u"QStackedWidget")
+        return new QAccessibleWidget(widget, QAccessible::Client);
     if (className == u"QComboBox" && !static_cast<QComboBox *>(widget)->isEditable())
         return new Picker(widget);
     if (className == u"pendrel::DisclosureButton")

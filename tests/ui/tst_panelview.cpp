@@ -1016,6 +1016,11 @@ private slots:
         QVERIFY(sizeIface->state().expanded);
         size->hidePopup();
 
+        // The sign-in button's place is no "layered pane" said before the button.
+        ShownScene out = showScene(panelScene("signed-out"));
+        auto *place = child<QWidget>(*out.panel, "signInButton")->parentWidget();
+        QCOMPARE(QAccessible::queryAccessibleInterface(place)->role(), QAccessible::Client);
+
         // A size picked is the size's help, also for the reader.
         choose(child<QComboBox>(panel, "articleSizePicker"), 3);
         QCOMPARE(child(panel, "articleSizePicker")->accessibleDescription(),
