@@ -26,6 +26,7 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
     auto *quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
     setPanelSize(AppState::panelWidth, AppState::panelHeightSignedOut);
+    qApp->installEventFilter(this);
 }
 
 void PanelWindow::setPopup(bool popup)
@@ -125,10 +126,24 @@ void PanelWindow::keyPressEvent(QKeyEvent *event)
     // own that closes on it, and a shortcut would have come first.
     if (event->matches(QKeySequence::Cancel)) {
         event->accept();
-        hide();
+        if (!escapeForOther_)
+            hide();
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+bool PanelWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Every key is first offered to the focused object of the window it
+    // came to as a shortcut check. An open list closes on that check, and
+    // in the popup form Qt then hands the key itself to the popup below it,
+    // the panel: remember that this Escape was the list's.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel)) {
+        const auto *widget = qobject_cast<QWidget *>(watched);
+        escapeForOther_ = widget && widget->window() != this;
+    }
+    return false;
 }
 
 void PanelWindow::hideEvent(QHideEvent *event)

@@ -44,6 +44,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void fitToScreen();
@@ -55,6 +56,7 @@ private:
     QSize wanted_;
     int room_ = 0;
     bool watchingScreen_ = false;
+    bool escapeForOther_ = false; // the Escape being handled began in another window (an open list)
 };
 
 } // namespace pendrel
