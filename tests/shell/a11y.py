@@ -3,7 +3,8 @@
 
 Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME | active
                 | panel [ROLE=NAME ...] | act ROLE NAME ACTION
-                | states ROLE NAME | type-secret TEXT | listen SECONDS ROLE
+                | states ROLE NAME | focus ROLE NAME | type-secret TEXT
+                | listen SECONDS ROLE
 Exits 1 when the widget is not (yet) there; the caller retries.
 "panel" prints the shown part of the panel's tree and fails unless the
 application lists the panel among its windows, every focusable control in
@@ -219,6 +220,9 @@ def main():
             return 1
         print(' '.join(Atspi.StateType(s).value_nick for s in widget.get_state_set().get_states()))
         return 0
+    if command == 'focus':
+        widget = find(app, args[0], args[1])
+        return 0 if widget and Atspi.Component.grab_focus(widget) else 1
     if command == 'listen':
         return listen(app, *args)
     if command == 'has':

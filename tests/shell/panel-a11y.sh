@@ -12,7 +12,8 @@
 # there every switch and button kind does through its accessibility action
 # ("Toggle", "Press") what a click does (the state file and the autostart
 # entry say so), disclosures are expandable buttons, and a job sent from the
-# panel is told as notifications: working, its stages, ready.
+# panel is told as notifications: working, its stages, ready; Escape on an
+# open drop-down list closes the list only, the next one the panel.
 # Usage: panel-a11y.sh <pendrel-publisher> <pendrel-devservice>
 set -euo pipefail
 app="$1"
@@ -111,6 +112,17 @@ for form in window popup; do
     within 30 panel_tree "${signed_in[@]}" ||
       fail "$form: the signed-in panel as AT-SPI has it:"$'\n'"$(sed 's/^/    /' "$work/tree")"
     reader_actions
+    # Escape on an open list closes the list; the next puts the panel away.
+    a11y focus "combo box" Size || fail "the Size list could not be focused"
+    sleep 0.5
+    xdotool key alt+Down
+    within 5 has_state "combo box" Size expanded || fail "Alt+Down did not open the Size list"
+    xdotool key Escape
+    within 5 has_state "combo box" Size collapsed || fail "Escape did not close the Size list"
+    sleep 0.5
+    panel_shown || fail "Escape on the open Size list put the panel away"
+    xdotool key Escape
+    within 5 panel_hidden || fail "Escape did not put the panel away"
   fi
   kill "$app_pid"
   wait "$app_pid" || true
