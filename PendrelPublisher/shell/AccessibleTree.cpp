@@ -4,7 +4,11 @@
 
 #include <QAccessibleObject>
 #include <QAccessibleWidget>
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QApplication>
+#include <QLabel>
 #include <QWidget>
 #include <QWindow>
 
@@ -53,6 +57,143 @@ public:
     }
 };
 
+// "Recent jobs" and "Logs": a button that shows or hides what belongs to
+// it, presented by its expanded state rather than as a check box.
+class Disclosure : public QAccessibleWidget {
+public:
+    explicit Disclosure(QWidget *widget) : QAccessibleWidget(widget, QAccessible::Button) {}
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        const bool open = button()->isChecked();
+        s.expandable = true;
+        s.expanded = open;
+        s.collapsed = !open;
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction() || name == toggleAction()) {
+            if (button()->isEnabled())
+                button()->click(); // as a click does: toggled, and the section follows
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+};
+
+// A help text that a control has as its description: read with the control,
+// not again on its own.
+class Description : public QAccessibleWidget {
+public:
+    explicit Description(QWidget *widget) : QAccessibleWidget(widget, QAccessible::StaticText) {}
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = true;
+        return s;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? static_cast<QLabel *>(widget())->text() : QAccessibleWidget::text(t);
+    }
+};
+
+// A drop-down list: named by its label, its value the chosen entry's text.
+// Qt names a combo box by its entry and gives it no text, and Orca 43 finds
+// the entry neither in the closed list's selection nor anywhere else: it
+// said "Size combo box" where it should say "Size, combo box, Mini". Orca
+// reads a combo box's value from its text, so this one has a text: the entry.
+class Picker : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit Picker(QWidget *widget) : QAccessibleWidget(widget, QAccessible::ComboBox) {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::TextInterface ? static_cast<QAccessibleTextInterface *>(this)
+                                                  : QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return combo()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = combo()->view()->isVisible();
+        s.collapsed = !s.expanded;
+        return s;
+    }
+
+    // The list that opens, as Qt has it.
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == combo()->view() ? 0 : -1;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &name) override
+    {
+        if (name == showMenuAction() || name == pressAction()) {
+            if (combo()->isEnabled())
+                combo()->showPopup();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+    // The text: the chosen entry, read only.
+    QString text(int startOffset, int endOffset) const override
+    {
+        return entry().mid(startOffset, endOffset < 0 ? -1 : endOffset - startOffset);
+    }
+    int characterCount() const override { return int(entry().size()); }
+    void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return {};
+    }
+
+private:
+    QComboBox *combo() const { return static_cast<QComboBox *>(widget()); }
+    QString entry() const { return combo()->currentText(); }
+};
+
 // Asked for every class of an object, the most derived first. A widget in
 // its destructor is asked as a plain QWidget, which is never matched here:
 // no interface is made for a widget that is going away.
@@ -69,9 +210,23 @@ QAccessibleInterface *accessibleFor(const QString &className, QObject *object)
     // read as a window of its own inside the panel.
     if (className == u"pendrel::PanelCard")
         return new QAccessibleWidget(widget, QAccessible::Client);
-    if (className == QLatin1String(object->metaObject()->className())
-        && widget->property(accessibleGroupProperty).toBool())
+    // The sign-in button's place, which shows the button or a progress bar:
+    // as Qt's "layered pane" Orca announced it before the button.
+    if (className == u"QStackedWidget")
+        return new QAccessibleWidget(widget, QAccessible::Client);
+    if (className == u"QComboBox" && !static_cast<QComboBox *>(widget)->isEditable())
+        return new Picker(widget);
+    if (className == u"pendrel::DisclosureButton")
+        return new Disclosure(widget);
+    // Screen readers speak a notification as it appears.
+    if (className == u"pendrel::PanelAnnouncement")
+        return new QAccessibleWidget(widget, QAccessible::Notification);
+    if (className != QLatin1String(object->metaObject()->className()))
+        return nullptr;
+    if (widget->property(accessibleGroupProperty).toBool())
         return new QAccessibleWidget(widget, QAccessible::Grouping);
+    if (widget->property(accessibleDescribesProperty).toBool() && qobject_cast<QLabel *>(widget))
+        return new Description(widget);
     return nullptr;
 }
 

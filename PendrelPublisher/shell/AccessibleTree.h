@@ -10,7 +10,10 @@ namespace pendrel {
 // - the panel's window is a window ("frame"), whatever its form, and the
 //   cards inside it are not;
 // - widgets marked with accessibleGroupProperty (ui/PanelPieces.h) are
-//   groups, which screen readers announce by name as focus enters them.
+//   groups, which screen readers announce by name as focus enters them;
+// - disclosures ("Recent jobs", "Logs") are buttons with an expanded or
+//   collapsed state, the announcer a notification, and help labels given
+//   to a control as its description are left out of the reading.
 // Call once, before any window is shown.
 void installAccessibleTree();
 

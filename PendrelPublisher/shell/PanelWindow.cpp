@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
@@ -26,10 +27,8 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
     // Ctrl+Q quits from the panel, as the application menu's entry does elsewhere.
     auto *quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
-    // Escape puts the panel away in both forms (a popup gets this from Qt).
-    auto *away = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(away, &QShortcut::activated, this, &QWidget::hide);
     setPanelSize(AppState::panelWidth, AppState::panelHeightSignedOut);
+    qApp->installEventFilter(this);
 }
 
 void PanelWindow::setPopup(bool popup)
@@ -195,6 +194,33 @@ void PanelWindow::resizeEvent(QResizeEvent *event)
 bool PanelWindow::hiddenWithinMs(int ms) const
 {
     return sinceHidden_.isValid() && sinceHidden_.elapsed() < ms;
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Escape puts the panel away in both forms, but only as a key that no
+    // control inside took: an open drop-down list or menu is a window of its
+    // own that closes on it, and a shortcut would have come first.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        if (!escapeForOther_)
+            hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool PanelWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Every key is first offered to the focused object of the window it
+    // came to as a shortcut check. An open list closes on that check, and
+    // in the popup form Qt then hands the key itself to the popup below it,
+    // the panel: remember that this Escape was the list's.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel)) {
+        const auto *widget = qobject_cast<QWidget *>(watched);
+        escapeForOther_ = widget && widget->window() != this;
+    }
+    return false;
 }
 
 void PanelWindow::hideEvent(QHideEvent *event)

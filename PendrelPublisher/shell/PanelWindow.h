@@ -44,6 +44,8 @@ protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void fitToScreen();
@@ -61,6 +63,7 @@ private:
     bool watchingScreen_ = false;
     bool remapPending_ = false;
     bool remapping_ = false;
+    bool escapeForOther_ = false; // the Escape being handled began in another window (an open list)
 };
 
 } // namespace pendrel

@@ -225,9 +225,8 @@ AuthSection::AuthSection(AppState &state, QWidget *parent) : QWidget(parent), st
     email_->setPlaceholderText(QStringLiteral("you@example.com"));
     email_->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
     layout->addWidget(new LabeledField(QStringLiteral("Email"), email_, card));
-    password_ = named(new QLineEdit, "signInPassword", QStringLiteral("Password"));
+    password_ = named(new SecretField, "signInPassword", QStringLiteral("Password"));
     password_->setPlaceholderText(QStringLiteral("Password"));
-    password_->setEchoMode(QLineEdit::Password);
     layout->addWidget(new LabeledField(QStringLiteral("Password"), password_, card));
 
     error_ = new QLabel(card);

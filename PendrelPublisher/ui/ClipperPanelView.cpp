@@ -3,6 +3,7 @@
 #include "state/AppConfiguration.h"
 #include "state/AppState.h"
 #include "ui/AuthSection.h"
+#include "ui/PanelPieces.h"
 #include "ui/PanelSections.h"
 #include "ui/PanelTexts.h"
 #include "ui/SettingsSection.h"
@@ -19,6 +20,37 @@
 #include <algorithm>
 
 namespace pendrel {
+
+namespace {
+
+// Keeps a field's placeholder in the panel's secondary text colour (6.4:1
+// on white), whatever a style sheet's polish made of it.
+class PlaceholderInk : public QObject {
+public:
+    using QObject::QObject;
+
+    static void apply(QWidget *field)
+    {
+        const QColor ink(0x55, 0x5f, 0x73);
+        if (field->palette().color(QPalette::Active, QPalette::PlaceholderText) == ink
+            && field->palette().color(QPalette::Inactive, QPalette::PlaceholderText) == ink)
+            return;
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::All, QPalette::PlaceholderText, ink);
+        field->setPalette(palette);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Polish || event->type() == QEvent::PaletteChange
+            || event->type() == QEvent::StyleChange)
+            apply(static_cast<QWidget *>(watched));
+        return false;
+    }
+};
+
+} // namespace
 
 
 QPalette ClipperPanelView::lightPalette()
@@ -184,17 +216,35 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     scroll_->setWidget(content);
 
     // A style sheet's text colour gives placeholders that colour at half
-    // opacity (3.6:1 here); Qt 6.4's style sheets cannot name a placeholder
-    // colour, so the fields' palettes get one once the sheet has been applied.
+    // opacity (3.1:1 here); Qt 6.4's style sheets cannot name a placeholder
+    // colour, so the fields' palettes get one, again each time the sheet is
+    // applied anew (the panel put into its window, a theme change).
     for (QLineEdit *field : findChildren<QLineEdit *>()) {
+        field->installEventFilter(new PlaceholderInk(field));
         field->ensurePolished();
-        QPalette fieldPalette = field->palette();
-        fieldPalette.setColor(QPalette::All, QPalette::PlaceholderText, QColor(0x55, 0x5f, 0x73));
-        field->setPalette(fieldPalette);
+        PlaceholderInk::apply(field);
+        reportFocusFirst(field);
     }
 
     connect(&state_, &AppState::authStateChanged, this, &ClipperPanelView::showSignedInState);
     showSignedInState();
+
+    announcer_ = new PanelAnnouncer(this);
+    connect(&state_, &AppState::jobsChanged, this, [this] { announceJobChanges(true); });
+    announceJobChanges(false); // what was there at start is not news
+}
+
+void ClipperPanelView::announceJobChanges(bool speak)
+{
+    QHash<QUuid, QString> now;
+    for (const JobRecord &job : state_.recentJobs()) {
+        const QString message = PanelTexts::jobAnnouncement(job);
+        now.insert(job.id, message);
+        // A new job, or a new status or stage of one; a log line is not news.
+        if (speak && announced_.value(job.id) != message)
+            announcer_->announce(message);
+    }
+    announced_ = std::move(now);
 }
 
 void ClipperPanelView::showSignedInState()

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
+#include <QUuid>
 #include <QPalette>
 #include <QWidget>
 
@@ -13,6 +15,7 @@ namespace pendrel {
 class AppState;
 class AuthSection;
 class HeaderSection;
+class PanelAnnouncer;
 class QuickSendSection;
 
 // The panel: a scrolling stack of sections over a soft gradient. Signed in
@@ -43,6 +46,8 @@ protected:
 
 private:
     void showSignedInState();
+    // Tells screen readers of each recent job's new status or stage.
+    void announceJobChanges(bool speak);
     // The controls Tab reaches now, in reading order.
     [[nodiscard]] QList<QWidget *> tabStops() const;
 
@@ -54,6 +59,8 @@ private:
     QuickSendSection *quickSend_ = nullptr;
     QList<std::function<void()>> renderers_; // the workspace sections
     bool signedIn_ = false;
+    PanelAnnouncer *announcer_;
+    QHash<QUuid, QString> announced_; // the recent jobs' last messages
 };
 
 } // namespace pendrel

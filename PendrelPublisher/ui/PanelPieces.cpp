@@ -1,10 +1,11 @@
 #include "ui/PanelPieces.h"
 
+#include <QAccessible>
 #include <QDateTime>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStyleOptionFocusRect>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -19,6 +20,13 @@ QString css(const QColor &c)
 }
 
 } // namespace
+
+void describeControl(QWidget *control, const QLabel *help)
+{
+    const QString before = control->accessibleDescription();
+    control->setAccessibleDescription(before.isEmpty() || before == help->text() ? help->text()
+                                                                                 : before + u' ' + help->text());
+}
 
 QImage tintedImage(const QImage &source, QSize size, const QColor &color)
 {
@@ -64,17 +72,30 @@ QLabel *captionLabel(const QString &text, QWidget *parent)
     return label;
 }
 
-QLabel *helpLabel(const QString &text, QWidget *parent)
+QLabel *helpLabel(const QString &text, QWidget *parent, QWidget *describes)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new QLabel(parent);
+    // The mark goes before the text: setting the text makes Qt create the
+    // label's accessible object, which keeps the role it got then.
+    if (describes)
+        label->setProperty(accessibleDescribesProperty, true);
+    label->setText(text);
+    if (describes)
+        describeControl(describes, label);
     label->setWordWrap(true);
     label->setProperty("role", QStringLiteral("help"));
     return label;
 }
 
-QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent)
+QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent,
+                  QWidget *describes)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new QLabel(parent);
+    if (describes)
+        label->setProperty(accessibleDescribesProperty, true); // before the text, as above
+    label->setText(text);
+    if (describes)
+        describeControl(describes, label);
     label->setObjectName(QString::fromLatin1(objectName));
     label->setProperty("role", QString::fromLatin1(role));
     label->setWordWrap(true);
@@ -163,6 +184,129 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     }
 }
 
+namespace {
+
+QAccessible::UpdateHandler chainedHandler = nullptr;
+void filterPanelEvents(QAccessibleEvent *event);
+
+// Hands an event on to whoever was there before: the handler installed
+// earlier, or Qt's own delivery to the accessibility bus.
+void deliver(QAccessibleEvent *event)
+{
+    if (chainedHandler) {
+        chainedHandler(event);
+        return;
+    }
+    const QAccessible::UpdateHandler current = QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(current);
+}
+
+void installPanelEventFilter()
+{
+    static const bool installed = [] {
+        chainedHandler = QAccessible::installUpdateHandler(filterPanelEvents);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+// Set on a field from the moment it takes the focus until Qt reports that.
+constexpr char focusUnreportedProperty[] = "accessibleFocusUnreported";
+
+// Every text change of a secret field goes out with its characters masked;
+// a field's caret and selection wait for its focus to have been reported.
+// Everything else passes as it is.
+void filterPanelEvents(QAccessibleEvent *event)
+{
+    QObject *object = event->object();
+    if (object && object->property(focusUnreportedProperty).toBool()) {
+        if (event->type() == QAccessible::TextCaretMoved || event->type() == QAccessible::TextSelectionChanged)
+            return; // the focus report that follows tells where the caret is
+        if (event->type() == QAccessible::Focus)
+            object->setProperty(focusUnreportedProperty, false);
+    }
+    const auto *field = qobject_cast<const SecretField *>(object);
+    if (!field) {
+        deliver(event);
+        return;
+    }
+    switch (event->type()) {
+    case QAccessible::TextInserted: {
+        const auto *e = static_cast<QAccessibleTextInsertEvent *>(event);
+        QAccessibleTextInsertEvent masked(object, e->changePosition(), field->masked(e->textInserted()));
+        deliver(&masked);
+        return;
+    }
+    case QAccessible::TextRemoved: {
+        const auto *e = static_cast<QAccessibleTextRemoveEvent *>(event);
+        QAccessibleTextRemoveEvent masked(object, e->changePosition(), field->masked(e->textRemoved()));
+        deliver(&masked);
+        return;
+    }
+    case QAccessible::TextUpdated: {
+        const auto *e = static_cast<QAccessibleTextUpdateEvent *>(event);
+        QAccessibleTextUpdateEvent masked(object, e->changePosition(), field->masked(e->textRemoved()),
+                                          field->masked(e->textInserted()));
+        deliver(&masked);
+        return;
+    }
+    case QAccessible::ValueChanged: {
+        // A line edit's value is its text: say that it changed, not to what.
+        const auto *e = static_cast<QAccessibleValueChangeEvent *>(event);
+        QAccessibleValueChangeEvent masked(object, field->masked(e->value().toString()));
+        deliver(&masked);
+        return;
+    }
+    default:
+        deliver(event);
+    }
+}
+
+class FocusFirst : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // Before the field's own handling, which moves the caret; Qt reports
+        // the focus after it. A reply that never comes holds nothing back
+        // beyond this turn of the event loop.
+        if (event->type() == QEvent::FocusIn) {
+            watched->setProperty(focusUnreportedProperty, true);
+            QTimer::singleShot(0, watched, [watched] { watched->setProperty(focusUnreportedProperty, false); });
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void reportFocusFirst(QLineEdit *field)
+{
+    installPanelEventFilter();
+    field->installEventFilter(new FocusFirst(field));
+}
+
+SecretField::SecretField(QWidget *parent) : QLineEdit(parent)
+{
+    setEchoMode(QLineEdit::Password);
+    installPanelEventFilter();
+}
+
+QChar SecretField::maskCharacter() const
+{
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    return QChar(char16_t(style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, &option, this)));
+}
+
+QString SecretField::masked(const QString &text) const
+{
+    return QString(text.size(), maskCharacter());
+}
+
 LabeledField::LabeledField(const QString &title, QWidget *content, QWidget *parent) : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
@@ -194,15 +338,56 @@ DisclosureButton::DisclosureButton(const QString &title, const char *objectName,
     setArrowType(Qt::RightArrow);
     setAutoRaise(true);
     setCursor(Qt::PointingHandCursor);
-    connect(this, &QToolButton::toggled, this,
-            [this](bool on) { setArrowType(on ? Qt::DownArrow : Qt::RightArrow); });
+    connect(this, &QToolButton::toggled, this, [this](bool on) {
+        setArrowType(on ? Qt::DownArrow : Qt::RightArrow);
+        announceExpanded();
+    });
 }
 
 void DisclosureButton::setExpanded(bool expanded)
 {
-    const QSignalBlocker block(this);
-    setChecked(expanded);
-    setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+    if (expanded == isChecked())
+        return;
+    {
+        const QSignalBlocker block(this);
+        setChecked(expanded);
+        setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+    }
+    announceExpanded();
+}
+
+void DisclosureButton::announceExpanded()
+{
+    // Screen readers present a disclosure by its expanded state
+    // (shell/AccessibleTree.cpp); say when that changes.
+    QAccessible::State changed;
+    changed.expanded = true;
+    changed.collapsed = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+PanelAnnouncer::PanelAnnouncer(QWidget *where) : QObject(where), where_(where) {}
+
+void PanelAnnouncer::announce(const QString &message)
+{
+    emit announced(message);
+    // A hidden panel says nothing now, and nothing stale when it opens.
+    if (!where_->isVisible())
+        return;
+    auto *said = new PanelAnnouncement(message, where_);
+    said->show();
+    // Long enough for a reader to ask for the name after the event.
+    QTimer::singleShot(10000, said, &QObject::deleteLater);
+}
+
+PanelAnnouncement::PanelAnnouncement(const QString &message, QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("panelAnnouncement"));
+    setAccessibleName(message);
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(0, 0, 1, 1);
 }
 
 MetricBlock::MetricBlock(const QString &label, const char *objectName, QWidget *parent) : QWidget(parent)

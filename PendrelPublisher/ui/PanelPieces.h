@@ -6,11 +6,11 @@
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 
-class QLineEdit;
 class QVBoxLayout;
 
 namespace pendrel {
@@ -38,6 +38,13 @@ W *namedGroup(W *section, const QString &accessibleName)
     return section;
 }
 
+// Set on a label whose text is the description of a control (help under a
+// switch or picker): screen readers hear it with that control, so the label
+// itself stays out of their reading of the panel.
+inline constexpr char accessibleDescribesProperty[] = "accessibleDescribes";
+// Adds `help`'s text to `control`'s description.
+void describeControl(QWidget *control, const QLabel *help);
+
 // Only the image's opaque pixels take the colour (source-atop), at `size`.
 QImage tintedImage(const QImage &source, QSize size, const QColor &color);
 
@@ -49,10 +56,13 @@ QColor legibleOn(const QColor &background);
 
 // A caption in the panel's small secondary style.
 QLabel *captionLabel(const QString &text, QWidget *parent);
-// Wrapped text in the secondary colour, for help lines and footnotes.
-QLabel *helpLabel(const QString &text, QWidget *parent);
-// A named, wrapped label styled by its role ("title", "help", "error" …).
-QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent);
+// Wrapped text in the secondary colour, for help lines and footnotes;
+// with `describes`, that control's description (see above).
+QLabel *helpLabel(const QString &text, QWidget *parent, QWidget *describes = nullptr);
+// A named, wrapped label styled by its role ("title", "help", "error" …);
+// with `describes`, part of that control's description.
+QLabel *roleLabel(const QString &text, const char *objectName, const char *role, QWidget *parent,
+                  QWidget *describes = nullptr);
 
 // A rounded card around a section's content.
 class PanelCard : public QFrame {
@@ -95,6 +105,25 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
+// A password field. What is typed reaches assistive technology only as
+// mask characters: Qt's line edit masks its accessible text, but its text
+// change events carry the typed characters, which screen readers speak.
+class SecretField : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit SecretField(QWidget *parent = nullptr);
+    // The character the field shows for each one typed.
+    [[nodiscard]] QChar maskCharacter() const;
+    // `text` with every character masked.
+    [[nodiscard]] QString masked(const QString &text) const;
+};
+
+// Holds back what `field` reports of its caret and selection as it takes
+// the focus until Qt has reported the focus. A line edit reports its caret
+// first, and a screen reader that hears of the caret first takes the field
+// for known and says nothing as Tab reaches it (Orca, of a password field).
+void reportFocusFirst(QLineEdit *field);
+
 // A caption above a control.
 class LabeledField : public QWidget {
     Q_OBJECT
@@ -116,6 +145,35 @@ public:
     DisclosureButton(const QString &title, const char *objectName, QWidget *parent = nullptr);
     // Sets the state without emitting toggled.
     void setExpanded(bool expanded);
+
+private:
+    void announceExpanded();
+};
+
+// Says short messages (a job's progress) to screen readers without moving
+// the focus. Each message is an accessible notification of its own, named by
+// the message, that appears in `where` (which is when screen readers speak a
+// notification) and goes a little later: a notification is never renamed, so
+// a reader that comes to it late still reads its own message. They draw nothing.
+class PanelAnnouncer : public QObject {
+    Q_OBJECT
+public:
+    explicit PanelAnnouncer(QWidget *where);
+    void announce(const QString &message);
+
+signals:
+    // Each message as it is said (also while nothing can hear it).
+    void announced(const QString &message);
+
+private:
+    QWidget *where_;
+};
+
+// One message of a PanelAnnouncer.
+class PanelAnnouncement : public QWidget {
+    Q_OBJECT
+public:
+    PanelAnnouncement(const QString &message, QWidget *parent);
 };
 
 // A caption above a value.

@@ -155,6 +155,11 @@ QString primaryMessage(const JobRecord &job)
     return QStringLiteral("Processing stopped");
 }
 
+QString jobAnnouncement(const JobRecord &job)
+{
+    return statusPill(job.status).title + QStringLiteral(": ") + primaryMessage(job);
+}
+
 std::optional<QString> secondaryMessage(const JobRecord &job)
 {
     switch (job.status) {

@@ -32,6 +32,9 @@ struct Pill {
 // "Queued", "Working", "Ready", "Issue", "Stopped".
 Pill statusPill(JobStatus status);
 QString primaryMessage(const JobRecord &job);
+// What screen readers are told as a job moves on: the pill and the primary
+// message ("Working: Generating images", "Ready: Article ready").
+QString jobAnnouncement(const JobRecord &job);
 std::optional<QString> secondaryMessage(const JobRecord &job);
 // The status card's words for a job as the state stands: a waiting job
 // that nothing can work on now (saving stopped, signed out, the service

@@ -22,6 +22,9 @@ namespace {
 
 using Prominence = CompactActionButton::Prominence;
 
+const QString launchAtLoginHelp =
+    QStringLiteral("Open Pendrel Publisher automatically whenever you sign in to your computer.");
+
 SettingBinding<bool> flag(bool ClipperSettings::*field)
 {
     return {[field](const ClipperSettings &s) { return s.*field; },
@@ -105,7 +108,7 @@ InlinePickerField::InlinePickerField(const QString &title, const char *objectNam
     top->addStretch();
     top->addWidget(picker_);
     layout->addLayout(top);
-    help_ = helpLabel(QString(), this);
+    help_ = helpLabel(QString(), this, picker_);
     help_->setObjectName(QString::fromLatin1(objectName) + QStringLiteral("Help"));
     layout->addWidget(help_);
     connect(picker_, &QComboBox::activated, this, &InlinePickerField::chosen);
@@ -120,6 +123,7 @@ void InlinePickerField::setCurrentIndex(int index)
         index >= 0 && index < entries_.size() ? entries_[index].help : std::nullopt;
     help_->setText(help.value_or(QString()));
     help_->setVisible(help.has_value());
+    picker_->setAccessibleDescription(help_->text());
 }
 
 LanguageSummaryChip::LanguageSummaryChip(QWidget *parent) : QLabel(parent)
@@ -157,7 +161,9 @@ void LanguageMenuField::setCode(const QString &code)
 {
     // U+2195: the up-and-down chevron of a picker that opens a list.
     setText(PanelTexts::languageSummary(code) + QStringLiteral("  \u2195"));
-    setAccessibleName(QStringLiteral("Language: ") + PanelTexts::languageSummary(code));
+    // Its caption "Language" is its label: the name is the language alone,
+    // without the flag ("English"), so that readers say "Language, English".
+    setAccessibleName(PanelTexts::languageSummary(code).section(u' ', 1, -1));
 }
 
 InlineMenuPickerField::InlineMenuPickerField(const QString &title, const QString &helpText, QComboBox *content,
@@ -178,7 +184,7 @@ InlineMenuPickerField::InlineMenuPickerField(const QString &title, const QString
     top->addStretch();
     top->addWidget(content);
     layout->addLayout(top);
-    layout->addWidget(helpLabel(helpText, this));
+    layout->addWidget(helpLabel(helpText, this, content));
 }
 
 InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectName,
@@ -197,8 +203,7 @@ InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectN
     caption->setBuddy(switch_);
     texts->addWidget(caption);
     if (helpText) {
-        texts->addWidget(helpLabel(*helpText, this));
-        switch_->setAccessibleDescription(*helpText);
+        texts->addWidget(helpLabel(*helpText, this, switch_));
     }
     row->addLayout(texts, 1);
     if (trailing) {
@@ -212,7 +217,9 @@ InspectorToggleRow::InspectorToggleRow(const QString &title, const char *objectN
             combo->setAccessibleDescription(combo->accessibleName());
         }
     }
-    connect(switch_, &QAbstractButton::clicked, this, &InspectorToggleRow::toggled);
+    // The state, not the click: a screen reader's or voice control's
+    // "Toggle" action flips the switch without one.
+    connect(switch_, &QAbstractButton::toggled, this, &InspectorToggleRow::toggled);
 }
 
 void InspectorToggleRow::setOn(bool on)
@@ -421,32 +428,37 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
     });
     launchAtLogin_ = new InspectorToggleRow(
         QStringLiteral("Launch at login"), "launchAtLoginToggle",
-        QStringLiteral("Open Pendrel Publisher automatically whenever you sign in to your computer."), nullptr, app);
+        launchAtLoginHelp, nullptr, app);
     connect(launchAtLogin_, &InspectorToggleRow::toggled, this, [this](bool on) {
         state_.setLaunchAtLoginEnabled(on);
         render(); // a refused change leaves the state as it was
     });
-    launchHelper_ = named(new QLabel(app), "launchAtLoginHelper", QString());
+    launchHelper_ = new QLabel(app);
+    launchHelper_->setProperty(accessibleDescribesProperty, true); // said with the switch (render)
+    named(launchHelper_, "launchAtLoginHelper", QString());
     launchHelper_->setProperty("role", QStringLiteral("help"));
     launchHelper_->setWordWrap(true);
     app->content()->addWidget(launchAtLogin_);
     app->content()->addWidget(launchHelper_);
 
     auto *updates = new QHBoxLayout;
+    updateButton_ = new CompactActionButton(QString(), Prominence::secondary, "updateButton", app);
     auto *updatesTexts = new QVBoxLayout;
     updatesTexts->setSpacing(2);
     auto *updatesTitle = new QLabel(QStringLiteral("Updates"), app);
     updatesTitle->setProperty("role", QStringLiteral("fieldTitle"));
-    updateSummary_ = named(new QLabel(app), "updateSummary", QString());
+    updateSummary_ = new QLabel(app);
+    updateSummary_->setProperty(accessibleDescribesProperty, true); // said with the button (render)
+    named(updateSummary_, "updateSummary", QString());
     updateSummary_->setWordWrap(true);
     updatesTexts->addWidget(updatesTitle);
     updatesTexts->addWidget(updateSummary_);
     // Only the production build checks; other builds say so here, where the
     // disabled button would otherwise go unexplained.
     if (!AppConfiguration::isProductionBuild())
-        updatesTexts->addWidget(roleLabel(AppUpdateState::productionOnlyMessage, "updateRestriction", "help", app));
+        updateRestriction_ =
+            roleLabel(AppUpdateState::productionOnlyMessage, "updateRestriction", "help", app, updateButton_);
     updates->addLayout(updatesTexts, 1);
-    updateButton_ = new CompactActionButton(QString(), Prominence::secondary, "updateButton", app);
     updates->addWidget(updateButton_, 0, Qt::AlignTop);
     app->content()->addLayout(updates);
     connect(updateButton_, &QPushButton::clicked, this, [this] {
@@ -500,6 +512,8 @@ void SettingsSection::render()
     const std::optional<QString> &helper = state_.launchAtLoginHelperText();
     launchHelper_->setText(helper.value_or(QString()));
     launchHelper_->setVisible(helper && !helper->isEmpty());
+    launchAtLogin_->toggle()->setAccessibleDescription(
+        QStringList{launchAtLoginHelp, helper.value_or(QString())}.join(u' ').trimmed());
     const AppUpdateState &update = state_.appUpdateState();
     updateSummary_->setText(update.statusSummary());
     updateSummary_->setProperty("role", update.status == AppUpdateStatus::error ? QStringLiteral("error")
@@ -509,6 +523,10 @@ void SettingsSection::render()
     updateButton_->setText(update.actionTitle());
     updateButton_->setAccessibleName(update.actionTitle());
     updateButton_->setEnabled(update.canCheckForUpdates);
+    updateButton_->setAccessibleDescription(
+        QStringList{update.statusSummary(), updateRestriction_ ? updateRestriction_->text() : QString()}
+            .join(u' ')
+            .trimmed());
     signOut_->setVisible(state_.authState().status == AuthStatus::authenticated);
 }
 

@@ -172,6 +172,7 @@ private:
     InspectorToggleRow *launchAtLogin_;
     QLabel *launchHelper_;
     QLabel *updateSummary_;
+    QLabel *updateRestriction_ = nullptr;
     CompactActionButton *updateButton_;
     CompactActionButton *signOut_;
 };

@@ -35,12 +35,11 @@ SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccoun
     QLabel *name = roleLabel(account.accountName, "accountName", "fieldTitle", this);
     texts->addWidget(name);
     texts->addWidget(roleLabel(platform, "platformTitle", "help", this));
+    // What the row says of the account is the switch's description.
     if (const std::optional<QString> subtitle = account.subtitle())
-        texts->addWidget(roleLabel(*subtitle, "accountSubtitle", "help", this));
-    if (const std::optional<QString> reason = account.unavailableReason()) {
-        texts->addWidget(roleLabel(*reason, "unavailableReason", "warning", this));
-        switch_->setAccessibleDescription(*reason);
-    }
+        texts->addWidget(roleLabel(*subtitle, "accountSubtitle", "help", this, switch_));
+    if (const std::optional<QString> reason = account.unavailableReason())
+        texts->addWidget(roleLabel(*reason, "unavailableReason", "warning", this, switch_));
     row->addLayout(texts, 1);
 
     if (account.platform == SocialCrosspostPlatform::shopifyBlog) {
@@ -65,7 +64,8 @@ SocialCrosspostAccountRow::SocialCrosspostAccountRow(const ConnectedSocialAccoun
                 onModeChange(pickerModes[size_t(i)]);
         });
     }
-    connect(switch_, &QAbstractButton::clicked, this, [this](bool on) {
+    // The state, not the click: an accessibility action flips it without one.
+    connect(switch_, &QAbstractButton::toggled, this, [this](bool on) {
         if (onEnabledChange)
             onEnabledChange(on);
     });

@@ -2,18 +2,31 @@
 """The program's widgets through AT-SPI, as a screen reader reaches them.
 
 Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME | active
-                | panel [ROLE=NAME ...]
+                | panel [ROLE=NAME ...] | act ROLE NAME ACTION
+                | states ROLE NAME | focus ROLE NAME | type-secret TEXT
+                | listen SECONDS ROLE
 Exits 1 when the widget is not (yet) there; the caller retries.
 "panel" prints the shown part of the panel's tree and fails unless the
 application lists the panel among its windows, every focusable control in
 it has a name (a combo box: a label), and the controls given are there.
+"act" runs the widget's accessibility action by name ("Toggle", "Press"),
+as voice control and switch access do; "states" prints its states.
+"type-secret" presses Tab (from the e-mail field, which has the focus as the
+panel opens), types TEXT with real key events (xdotool) and records every
+event the program sends meanwhile: it fails unless the focus reached the
+password field by its name before the field sent anything else (a caret
+report first makes Orca say nothing), one text insertion came per key, and
+no event nor the field's text carries a character of TEXT.
+"listen" prints, for SECONDS, the name of each widget of ROLE that appears.
 """
+import subprocess
 import sys
+import time
 
 import gi
 
 gi.require_version('Atspi', '2.0')
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 
 def find(node, role, name, depth=0):
@@ -91,6 +104,93 @@ def panel(app, wanted):
     return 1 if unnamed or missing else 0
 
 
+def pump(seconds):
+    """Lets AT-SPI deliver events for a while."""
+    context = GLib.MainContext.default()
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        while context.iteration(False):
+            pass
+        time.sleep(0.02)
+
+
+def recording(kinds):
+    """Starts recording events of those kinds: (type, role, name, data)."""
+    events = []
+
+    def record(event):
+        try:
+            source = event.source
+            role, name = (source.get_role_name(), source.get_name()) if source else ('', '')
+        except GLib.Error:
+            role, name = '?', '?'
+        # A state change carries its new value in detail1; others their text.
+        data = event.detail1 if event.type.startswith('object:state-changed:') else event.any_data
+        events.append((event.type, role, name, data if isinstance(data, (str, int)) else ''))
+
+    listener = Atspi.EventListener.new(record)
+    for kind in kinds:
+        listener.register(kind)
+    pump(1.5)  # the program learns of the listener through the registry
+    return listener, events
+
+
+def type_secret(app, text):
+    field = find(app, 'password text', 'Password')
+    if field is None:
+        print('no password field named "Password"')
+        return 1
+    listener, events = recording(['object:text-changed', 'object:property-change', 'object:state-changed',
+                                  'object:text-caret-moved', 'object:value-changed', 'object:text-selection-changed',
+                                  'object:children-changed', 'object:announcement'])
+    subprocess.run(['xdotool', 'key', '--delay', '150', 'Tab'], check=True)
+    pump(1.0)
+    subprocess.run(['xdotool', 'type', '--delay', '200', text], check=True)
+    pump(2.0)
+    listener.deregister('object:text-changed')
+    for event in events:
+        print('%s %s "%s" %r' % event)
+    failures = []
+    # The focus first: a reader that hears of the caret first says nothing.
+    own = [e for e in events if e[1] == 'password text']
+    if not own or own[0][:2] != ('object:state-changed:focused', 'password text') or own[0][2:] != ('Password', 1):
+        failures.append('Tab did not bring the focus to the password field "Password" before anything else')
+    inserts = [e for e in events if e[0] == 'object:text-changed:insert' and e[1] == 'password text']
+    if len(inserts) != len(text):
+        failures.append('%d text insertions for %d keys' % (len(inserts), len(text)))
+    leaked = [e for e in events if isinstance(e[3], str) and any(c in e[3] for c in text)]
+    if leaked:
+        failures.append('events that carry typed characters: %s' % leaked)
+    shown = Atspi.Text.get_text(field, 0, -1)
+    if any(c in shown for c in text) or len(shown) not in (0, len(text)):
+        failures.append('the field\'s text is "%s"' % shown)
+    for failure in failures:
+        print(failure)
+    return 1 if failures else 0
+
+
+def act(app, role, name, action):
+    widget = find(app, role, name)
+    if widget is None:
+        return 1
+    for i in range(Atspi.Action.get_n_actions(widget)):
+        if Atspi.Action.get_action_name(widget, i) == action:
+            return 0 if Atspi.Action.do_action(widget, i) else 1
+    print('%s "%s" has no action %s' % (role, name, action))
+    return 1
+
+
+def listen(app, seconds, role):
+    """The name of each widget of ROLE as it appears, which is when a screen
+    reader speaks a notification (read as the event comes in)."""
+    listener, events = recording(['object:state-changed:showing'])
+    pump(float(seconds))
+    for kind, source_role, name, data in events:
+        if source_role == role and data == 1:
+            print(name)
+    return 0
+
+
 def main():
     pid, command, *args = sys.argv[1:]
     app = application(int(pid))
@@ -110,6 +210,21 @@ def main():
         return 0 if any(w and w.get_state_set().contains(Atspi.StateType.ACTIVE) for w in windows) else 1
     if command == 'panel':
         return panel(app, args)
+    if command == 'type-secret':
+        return type_secret(app, args[0])
+    if command == 'act':
+        return act(app, *args)
+    if command == 'states':
+        widget = find(app, args[0], args[1])
+        if widget is None:
+            return 1
+        print(' '.join(Atspi.StateType(s).value_nick for s in widget.get_state_set().get_states()))
+        return 0
+    if command == 'focus':
+        widget = find(app, args[0], args[1])
+        return 0 if widget and Atspi.Component.grab_focus(widget) else 1
+    if command == 'listen':
+        return listen(app, *args)
     if command == 'has':
         return 0 if find(app, args[0], args[1]) else 1
     return 2

@@ -5,8 +5,15 @@
 # Xvfb: in its window form (no tray) and as the popup a click on the icon
 # in trayer opens. Both times the application lists the panel as a frame,
 # every focusable control in it has a name and the sign-in form's controls
-# are there by name and role; in the popup, signed in to the local
-# development service through AT-SPI, so is the signed-in panel.
+# are there by name and role; Tab from the e-mail field reaches the password
+# field by its name, and a password typed with real keys reaches the bus as
+# mask characters only (every event recorded). In the popup, signed in to
+# the local development service through AT-SPI, so is the signed-in panel;
+# there every switch and button kind does through its accessibility action
+# ("Toggle", "Press") what a click does (the state file and the autostart
+# entry say so), disclosures are expandable buttons, and a job sent from the
+# panel is told as notifications: working, its stages, ready; Escape on an
+# open drop-down list closes the list only, the next one the panel.
 # Usage: panel-a11y.sh <pendrel-publisher> <pendrel-devservice>
 set -euo pipefail
 app="$1"
@@ -26,6 +33,60 @@ pids+=($!)
 within 10 grep -q '^pendrel-devservice listening on ' "$work/devservice.log" || fail "the service did not start"
 origin="$(sed -n 's/^pendrel-devservice listening on //p' "$work/devservice.log")"
 
+state_has() {
+  local f
+  f="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json 2>/dev/null | head -1)"
+  [ -n "$f" ] && grep -Eq "$1" "$f"
+}
+has_state() { a11y states "$1" "$2" | tr ' ' '\n' | grep -qx "$3"; }
+# What voice control and switch access do: the widgets' own actions.
+reader_actions() {
+  local round on shows
+  for round in 1 2; do
+    on=true
+    has_state "check box" Humanize checked && on=false
+    a11y act "check box" Humanize Toggle || fail "no Toggle action on Humanize"
+    within 5 state_has "\"enableHumanize\" *: *$on" || fail "Toggle on Humanize did not reach the settings (round $round)"
+    shows=false
+    has_state "check box" Humanize checked && shows=true
+    [ "$shows" = "$on" ] || fail "Humanize shows $shows, the settings say $on (round $round)"
+  done
+  a11y act "check box" "Launch at login" Toggle || fail "no Toggle action on Launch at login"
+  sleep 1
+  # On only with the entry written; refused, it shows off.
+  if has_state "check box" "Launch at login" checked; then
+    test -f "$XDG_CONFIG_HOME/autostart/com.pendrel.publisher.desktop" ||
+      fail "Launch at login shows on without the autostart entry"
+  fi
+  has_state "push button" "Recent jobs" expandable || fail "Recent jobs is not an expandable button: $(a11y states "push button" "Recent jobs")"
+  local was=collapsed now=expanded
+  has_state "push button" "Recent jobs" expanded && was=expanded now=collapsed
+  a11y act "push button" "Recent jobs" Press || fail "no Press action on Recent jobs"
+  within 5 has_state "push button" "Recent jobs" "$now" || fail "Press on Recent jobs left it $was"
+  # What it shows or hides follows: the empty history's line.
+  if [ "$now" = expanded ]; then
+    within 5 a11y has label "No history yet." || fail "Press on Recent jobs did not show the list"
+  else
+    within 5 eval '! a11y has label "No history yet."' || fail "Press on Recent jobs did not hide the list"
+  fi
+  # A job sent from the panel is told as it goes.
+  a11y listen 25 notification >"$work/said" &
+  local listener=$!
+  sleep 2
+  # A text job (nothing to fetch), captured from the clipboard.
+  printf 'A short article about screen readers and the people who use them every day.' |
+    xclip -selection clipboard &
+  pids+=($!)
+  sleep 0.5
+  a11y press "Use Clipboard" || fail "no Use Clipboard button"
+  # Sent on capture with Auto-send on (the default); else by the button.
+  sleep 1
+  a11y press "Send to Lumenflow" || true
+  wait "$listener"
+  grep -q '^Working: ' "$work/said" && grep -q '^Ready: ' "$work/said" ||
+    fail "a job's progress was not told:"$'\n'"$(sed 's/^/    /' "$work/said")"
+}
+
 signed_out=("push button=Sign in to Pendrel" "text=Email" "password text=Password")
 signed_in=("panel=Settings" "combo box=Author" "panel=Crossposting to Social"
   "check box=Crosspost to Demo Shop (Shopify)" "combo box=Demo Company Page")
@@ -43,11 +104,25 @@ for form in window popup; do
   fi
   within 20 panel_tree "${signed_out[@]}" ||
     fail "$form: the signed-out panel as AT-SPI has it:"$'\n'"$(sed 's/^/    /' "$work/tree")"
+  a11y type-secret demo >"$work/typed" 2>&1 ||
+    fail "$form: typing a password, as AT-SPI has it:"$'\n'"$(sed 's/^/    /' "$work/typed")"
   if [ "$form" = popup ]; then
     a11y fill Email demo@pendrel.test && a11y fill Password demo && a11y press "Sign in to Pendrel" ||
       fail "popup: the sign-in form could not be used through AT-SPI"
     within 30 panel_tree "${signed_in[@]}" ||
       fail "$form: the signed-in panel as AT-SPI has it:"$'\n'"$(sed 's/^/    /' "$work/tree")"
+    reader_actions
+    # Escape on an open list closes the list; the next puts the panel away.
+    a11y focus "combo box" Size || fail "the Size list could not be focused"
+    sleep 0.5
+    xdotool key alt+Down
+    within 5 has_state "combo box" Size expanded || fail "Alt+Down did not open the Size list"
+    xdotool key Escape
+    within 5 has_state "combo box" Size collapsed || fail "Escape did not close the Size list"
+    sleep 0.5
+    panel_shown || fail "Escape on the open Size list put the panel away"
+    xdotool key Escape
+    within 5 panel_hidden || fail "Escape did not put the panel away"
   fi
   kill "$app_pid"
   wait "$app_pid" || true

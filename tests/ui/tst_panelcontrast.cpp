@@ -2,6 +2,7 @@
 // each visible label, field, picker and button is measured on the rendered
 // panel, its text against what it is drawn on, to WCAG AA.
 
+#include "shell/PanelWindow.h"
 #include "ui/ClipperPanelView.h"
 #include "ui/PanelPieces.h"
 
@@ -178,6 +179,57 @@ private slots:
                                                               w->objectName(), QString::number(best, 'f', 2));
         }
         QVERIFY2(checked >= 5, qPrintable(QString::number(checked)));
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
+    }
+
+    // Placeholders are texts too: 4.5:1 inside every empty field, with the
+    // panel in the window the program puts it in (which repolishes it, and
+    // with it the fields' palettes) and shown again as the program does.
+    void placeholderContrast_data()
+    {
+        QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<QString>("scene");
+        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+            for (const char *scene : {"signed-out", "workspace-settings", "workspace"})
+                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", scene)
+                    << theme << QString::fromLatin1(scene);
+    }
+    void placeholderContrast()
+    {
+        QFETCH(DesktopTheme, theme);
+        QFETCH(QString, scene);
+        useDesktopTheme(theme);
+        ShownScene shown = showScene(panelScene(qPrintable(scene)));
+        if (scene == u"workspace-settings") // the target domain field shows with Competition on
+            shown.panel->findChild<QAbstractButton *>(QStringLiteral("competitionToggle"))->click();
+        PanelWindow window(*shown.harness->state, false);
+        ClipperPanelView *panel = shown.panel.release(); // the window owns it now
+        window.setContent(panel);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.hide();
+        panel->render();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QStringList failures;
+        int checked = 0;
+        for (QLineEdit *field : panel->findChildren<QLineEdit *>()) {
+            if (!field->isVisible() || field->placeholderText().isEmpty())
+                continue;
+            field->clear();
+            field->clearFocus();
+            panel->scrollArea()->ensureWidgetVisible(field, 0, 8);
+            QCoreApplication::processEvents();
+            // Inside the border, where the placeholder is drawn.
+            const QImage inside = field->grab(field->rect().adjusted(4, 4, -4, -4)).toImage().convertToFormat(
+                QImage::Format_RGB32);
+            const double ratio = measure(inside).ratio;
+            ++checked;
+            if (ratio < 4.5)
+                failures << QStringLiteral("%1 \"%2\": %3:1")
+                                .arg(field->objectName(), field->placeholderText(), QString::number(ratio, 'f', 2));
+        }
+        QVERIFY2(checked >= 1, qPrintable(scene));
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
     }
 

@@ -89,6 +89,8 @@ private slots:
         QCOMPARE(T::statusPill(record.status).title, pill);
         QCOMPARE(T::primaryMessage(record), primary);
         QCOMPARE(T::secondaryMessage(record).value_or(QStringLiteral("-")), secondary);
+        // What a screen reader is told as the job gets there.
+        QCOMPARE(T::jobAnnouncement(record), pill + QStringLiteral(": ") + primary);
     }
 
     void tones()

@@ -1,4 +1,6 @@
 #include "model/SupportedContentLanguage.h"
+#include "shell/AccessibleTree.h"
+#include "shell/PanelWindow.h"
 #include "ui/AuthSection.h"
 #include "ui/ClipperPanelView.h"
 #include "ui/PanelPieces.h"
@@ -6,7 +8,9 @@
 #include "ui/SettingsSection.h"
 #include "ui/SocialCrosspostingSection.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QSignalSpy>
 #include <QComboBox>
@@ -18,6 +22,7 @@
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
+#include <QWindow>
 
 #include "PanelScenes.h"
 
@@ -53,6 +58,45 @@ void choose(QComboBox *combo, int index)
     emit combo->activated(index);
 }
 
+// What the widgets tell assistive technology about text changes, as it
+// leaves the program (after any handler of the program's own).
+struct TextEvent {
+    QObject *object;
+    QString text; // inserted and removed text together
+};
+QList<TextEvent> textEvents;
+void recordTextEvents(QAccessibleEvent *event)
+{
+    switch (event->type()) {
+    case QAccessible::TextInserted:
+        textEvents.append({event->object(), static_cast<QAccessibleTextInsertEvent *>(event)->textInserted()});
+        break;
+    case QAccessible::TextRemoved:
+        textEvents.append({event->object(), static_cast<QAccessibleTextRemoveEvent *>(event)->textRemoved()});
+        break;
+    case QAccessible::TextUpdated: {
+        auto *e = static_cast<QAccessibleTextUpdateEvent *>(event);
+        textEvents.append({event->object(), e->textRemoved() + e->textInserted()});
+        break;
+    }
+    case QAccessible::ValueChanged:
+        textEvents.append({event->object(), static_cast<QAccessibleValueChangeEvent *>(event)->value().toString()});
+        break;
+    default:
+        break;
+    }
+}
+
+// Runs a control's accessibility action, as a screen reader or voice
+// control does through AT-SPI.
+void doAccessibleAction(QWidget *w, const QString &action)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(w);
+    QVERIFY(iface && iface->actionInterface());
+    QVERIFY2(iface->actionInterface()->actionNames().contains(action), qPrintable(w->objectName()));
+    iface->actionInterface()->doAction(action);
+}
+
 } // namespace
 
 // The panel on the offscreen platform, section by section: what each shows
@@ -62,6 +106,14 @@ class TestPanelView : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        // As the program has them, and before any panel exists, so that
+        // the panel's own handling sits between the widgets and this record.
+        installAccessibleTree();
+        QAccessible::installUpdateHandler(recordTextEvents);
+    }
+
     void frameBySignInState()
     {
         ShownScene out = showScene(panelScene("signed-out"));
@@ -332,7 +384,7 @@ private slots:
     void settingsBindings_data()
     {
         QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("choice"); // entry index, or -1 to click
+        QTest::addColumn<int>("choice"); // entry index, -1 to click, -2 the accessibility action "Toggle"
         QTest::addColumn<QString>("key"); // what changed, as the check below reads it
         QTest::addColumn<QString>("value");
         QTest::newRow("size") << "articleSizePicker" << 3 << "articleSize" << "pillar";
@@ -341,6 +393,9 @@ private slots:
         QTest::newRow("audio on") << "audioToggle" << -1 << "enableAudio" << "true";
         QTest::newRow("competition on") << "competitionToggle" << -1 << "enableCompetition" << "true";
         QTest::newRow("auto-send off") << "autoSendToggle" << -1 << "autoSend" << "false";
+        QTest::newRow("humanize off, by a reader") << "humanizeToggle" << -2 << "enableHumanize" << "false";
+        QTest::newRow("competition on, by a reader") << "competitionToggle" << -2 << "enableCompetition" << "true";
+        QTest::newRow("auto-send off, by a reader") << "autoSendToggle" << -2 << "autoSend" << "false";
         QTest::newRow("images auto") << "imagesCountPicker" << 0 << "imagesCount" << "0";
         QTest::newRow("images 3") << "imagesCountPicker" << 3 << "imagesCount" << "3";
         QTest::newRow("preset") << "linksPresetPicker" << 2 << "linksPresetID" << "preset-blog";
@@ -357,7 +412,9 @@ private slots:
         AppState &state = *s.harness->state;
         QWidget *w = s.panel->findChild<QWidget *>(control);
         QVERIFY(w);
-        if (choice < 0)
+        if (choice == -2)
+            doAccessibleAction(w, QAccessibleActionInterface::toggleAction());
+        else if (choice < 0)
             static_cast<QAbstractButton *>(w)->click();
         else
             choose(static_cast<QComboBox *>(w), choice);
@@ -494,6 +551,10 @@ private slots:
         QVERIFY(!launch->isChecked());
         QVERIFY(shown(panel, "launchAtLoginHelper"));
         QCOMPARE(text(panel, "launchAtLoginHelper"), *state.launchAtLoginHelperText());
+        // The same through a screen reader's "Toggle": not shown on when it is not.
+        doAccessibleAction(launch, QAccessibleActionInterface::toggleAction());
+        QVERIFY(!state.launchAtLoginEnabled());
+        QVERIFY(!launch->isChecked());
 
         int quits = 0;
         panel.findChild<SettingsSection *>()->onQuit = [&] { ++quits; };
@@ -795,6 +856,223 @@ private slots:
         QCOMPARE(sent.json, json::parseDocument(body));
         // Nothing is scripted, so the attempt fails and the view is free again.
         QTRY_VERIFY(!state.isSigningIn() && !state.isBrowserAuthInProgress());
+    }
+
+    // Escape closes an open drop-down list and nothing else; the next one
+    // puts the panel away. In both forms of the panel's window.
+    void escapeClosesTheListFirst_data()
+    {
+        QTest::addColumn<bool>("popup");
+        QTest::addColumn<QString>("picker");
+        QTest::newRow("window, size") << false << "articleSizePicker";
+        QTest::newRow("window, seo standard") << false << "seoStandardPicker";
+        QTest::newRow("popup, size") << true << "articleSizePicker";
+        QTest::newRow("popup, author") << true << "authorPicker";
+    }
+    void escapeClosesTheListFirst()
+    {
+        QFETCH(bool, popup);
+        QFETCH(QString, picker);
+        ShownScene s = showScene(panelScene("workspace-settings"));
+        PanelWindow window(*s.harness->state, popup);
+        window.setContent(s.panel.release()); // the window owns it now
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        auto *combo = window.findChild<QComboBox *>(picker);
+        QVERIFY(combo);
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(combo->view()->isVisible());
+        // Through the list's window, as the key comes from the desktop: the
+        // list closes on the key's shortcut check, and Qt then hands the key
+        // itself to the popup below, which in the popup form is the panel.
+        QWindow *list = combo->view()->window()->windowHandle();
+        QVERIFY(list);
+        QTest::keyClick(list, Qt::Key_Escape);
+        QTRY_VERIFY(!combo->view()->isVisible());
+        QCoreApplication::processEvents();
+        QVERIFY(window.isVisible());
+        QTest::keyClick(combo, Qt::Key_Escape);
+        QTRY_VERIFY(!window.isVisible());
+    }
+
+    // A password reaches assistive technology as mask characters only: the
+    // text change events (here sent as the line edit sends them while one
+    // types, which it does only with a screen reader on; panel-a11y types
+    // for real) and the field's own text.
+    void passwordReachesReadersMasked()
+    {
+        ShownScene out = showScene(panelScene("signed-out"));
+        auto *email = child<QLineEdit>(*out.panel, "signInEmail");
+        auto *password = child<SecretField>(*out.panel, "signInPassword");
+        QVERIFY(password);
+        out.harness->state->setSignInPassword(QStringLiteral("hunter2")); // the view follows the state
+        QCOMPARE(password->text(), QStringLiteral("hunter2"));
+        // Qt hands events to the installed handler only while a screen reader
+        // is on, which the offscreen platform never has: hand them to it here.
+        const QAccessible::UpdateHandler handler = QAccessible::installUpdateHandler(nullptr);
+        QAccessible::installUpdateHandler(handler);
+        QVERIFY(handler);
+        textEvents.clear();
+        for (QLineEdit *field : {email, static_cast<QLineEdit *>(password)}) {
+            QAccessibleTextInsertEvent inserted(field, 0, QStringLiteral("demo"));
+            handler(&inserted);
+            QAccessibleTextRemoveEvent removed(field, 3, QStringLiteral("o"));
+            handler(&removed);
+            QAccessibleTextUpdateEvent updated(field, 0, QStringLiteral("dem"), QStringLiteral("hunter2"));
+            handler(&updated);
+            QAccessibleValueChangeEvent value(field, QStringLiteral("hunter2"));
+            handler(&value);
+        }
+        QString typedEmail, secret;
+        int secretEvents = 0;
+        for (const TextEvent &e : std::as_const(textEvents)) {
+            if (e.object == email)
+                typedEmail += e.text;
+            if (e.object == password) {
+                secret += e.text;
+                ++secretEvents;
+            }
+        }
+        QCOMPARE(typedEmail, QStringLiteral("demoodemhunter2hunter2")); // other fields' events pass as they are
+        QCOMPARE(secretEvents, 4);
+        QCOMPARE(secret.size(), typedEmail.size()); // as many characters, each masked
+        for (const QChar c : std::as_const(secret))
+            QVERIFY2(c == password->maskCharacter(), qPrintable(secret));
+
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(password);
+        QVERIFY(iface->state().passwordEdit);
+        QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Password"));
+        const QString value = iface->text(QAccessible::Value);
+        QVERIFY(!value.contains(u'h') && !value.contains(u'2'));
+        if (QAccessibleTextInterface *textIface = iface->textInterface()) {
+            const QString all = textIface->text(0, textIface->characterCount());
+            QVERIFY2(!all.contains(u'h') && !all.contains(u'2'), qPrintable(all));
+        }
+    }
+
+    // What a screen reader is told of the panel's controls beyond their names.
+    void readerPresentation()
+    {
+        ShownScene s = showScene(panelScene("workspace"));
+        AppState &state = *s.harness->state;
+        const QWidget &panel = *s.panel;
+        // Disclosures: buttons that are expanded or collapsed, pressed as clicked.
+        for (const char *name : {"recentJobsToggle", "logsToggle"}) {
+            auto *toggle = child<QAbstractButton>(panel, name);
+            QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(toggle);
+            QCOMPARE(iface->role(), QAccessible::Button);
+            QVERIFY(iface->state().expandable);
+            QCOMPARE(bool(iface->state().expanded), toggle->isChecked());
+            QCOMPARE(bool(iface->state().collapsed), !toggle->isChecked());
+            const bool was = toggle->isChecked();
+            doAccessibleAction(toggle, QAccessibleActionInterface::pressAction());
+            QCOMPARE(toggle->isChecked(), !was);
+            QCOMPARE(bool(iface->state().expanded), !was);
+        }
+        QCOMPARE(state.isShowingRecentJobs(), child<QAbstractButton>(panel, "recentJobsToggle")->isChecked());
+
+        // The language button is named by the language; "Language" is its label.
+        auto *language = child<QWidget>(panel, "languageMenu");
+        QCOMPARE(language->accessibleName(), QStringLiteral("English"));
+        QAccessibleInterface *languageIface = QAccessible::queryAccessibleInterface(language);
+        const auto labels = languageIface->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.first().first->text(QAccessible::Name), QStringLiteral("Language"));
+
+        // Help texts are the descriptions of their controls, and left out of
+        // the reading on their own.
+        const QList<std::pair<const char *, QString>> described{
+            {"humanizeToggle", QStringLiteral("Make AI content sound more natural and less robotic.")},
+            {"articleSizePicker", articleSizeDescription(state.settings().articleSize)},
+            {"authorPicker", QStringLiteral("Select the article author profile used when saving the post.")},
+        };
+        for (const auto &[name, help] : described) {
+            QWidget *control = child(panel, name);
+            QCOMPARE(control->accessibleDescription(), help);
+            for (QLabel *label : control->parentWidget()->findChildren<QLabel *>()) {
+                if (label->text() == help)
+                    QVERIFY2(QAccessible::queryAccessibleInterface(label)->state().invisible, name);
+            }
+        }
+        // The app group's notes go with their controls too.
+        state.setLaunchAtLoginHelperText(QStringLiteral("Not in this build."));
+        QCOMPARE(child(panel, "launchAtLoginToggle")->accessibleDescription(),
+                 QStringLiteral("Open Pendrel Publisher automatically whenever you sign in to your computer. "
+                                "Not in this build."));
+        for (const char *note : {"launchAtLoginHelper", "updateRestriction", "updateSummary"})
+            QVERIFY2(QAccessible::queryAccessibleInterface(child(panel, note))->state().invisible, note);
+        QVERIFY(child(panel, "updateButton")->accessibleDescription().contains(AppUpdateState::productionOnlyMessage));
+
+        // A drop-down list: its label is its caption, its value and text the
+        // chosen entry, and it opens on "Press".
+        auto *size = child<QComboBox>(panel, "articleSizePicker");
+        QAccessibleInterface *sizeIface = QAccessible::queryAccessibleInterface(size);
+        QCOMPARE(sizeIface->role(), QAccessible::ComboBox);
+        QCOMPARE(sizeIface->relations(QAccessible::Label).value(0).first->text(QAccessible::Name),
+                 QStringLiteral("Size"));
+        QCOMPARE(sizeIface->text(QAccessible::Value), size->currentText());
+        QVERIFY(sizeIface->textInterface());
+        QCOMPARE(sizeIface->textInterface()->text(0, sizeIface->textInterface()->characterCount()),
+                 size->currentText());
+        QVERIFY(!size->currentText().isEmpty());
+        QVERIFY(sizeIface->state().collapsed);
+        doAccessibleAction(size, QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(size->view()->isVisible());
+        QVERIFY(sizeIface->state().expanded);
+        size->hidePopup();
+
+        // The sign-in button's place is no "layered pane" said before the button.
+        ShownScene out = showScene(panelScene("signed-out"));
+        auto *place = child<QWidget>(*out.panel, "signInButton")->parentWidget();
+        QCOMPARE(QAccessible::queryAccessibleInterface(place)->role(), QAccessible::Client);
+
+        // A size picked is the size's help, also for the reader.
+        choose(child<QComboBox>(panel, "articleSizePicker"), 3);
+        QCOMPARE(child(panel, "articleSizePicker")->accessibleDescription(),
+                 articleSizeDescription(enumCases<ArticleSize>()[3]));
+    }
+
+    // A job's progress is said as it happens: each new status and stage,
+    // once, through a notification; a log line alone says nothing.
+    void jobProgressIsAnnounced()
+    {
+        ShownScene s = showScene(panelScene("workspace"));
+        AppState &state = *s.harness->state;
+        auto *announcer = s.panel->findChild<PanelAnnouncer *>();
+        QVERIFY(announcer);
+        QSignalSpy said(announcer, &PanelAnnouncer::announced);
+        JobRecord job = sceneJob(state, JobStatus::submitted, std::nullopt);
+        state.setJobs({job});
+        job.status = JobStatus::running;
+        job.step = JobStep::transform;
+        state.setJobs({job});
+        addLogs(job, {QStringLiteral("a line")});
+        state.setJobs({job});
+        job.step = JobStep::illustrations;
+        state.setJobs({job});
+        job.status = JobStatus::error;
+        job.error = JobErrorInfo{QStringLiteral("Not enough credits."), 402, QStringLiteral("INSUFFICIENT_CREDITS")};
+        state.setJobs({job});
+        QStringList messages;
+        for (const QList<QVariant> &args : std::as_const(said))
+            messages << args.first().toString();
+        QCOMPARE(messages, (QStringList{
+                               PanelTexts::jobAnnouncement(sceneJob(state, JobStatus::submitted, std::nullopt)),
+                               QStringLiteral("Working: ") + jobStepLabel(JobStep::transform),
+                               QStringLiteral("Working: ") + jobStepLabel(JobStep::illustrations),
+                               PanelTexts::jobAnnouncement(job),
+                           }));
+        // Each a notification of its own, shown with its own message.
+        const QList<PanelAnnouncement *> shownMessages = s.panel->findChildren<PanelAnnouncement *>();
+        QCOMPARE(shownMessages.size(), messages.size());
+        for (qsizetype i = 0; i < messages.size(); ++i) {
+            QVERIFY(shownMessages[i]->isVisible());
+            QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(shownMessages[i]);
+            QCOMPARE(iface->role(), QAccessible::Notification);
+            QCOMPARE(iface->text(QAccessible::Name), messages[i]);
+        }
     }
 
     void controlsAreNamedForAssistiveTechnology()
