@@ -89,6 +89,7 @@ void PendrelPublisherApp::launch()
     }
     const QPointer<PendrelPublisherApp> self(this);
     globalShortcutService_ = std::make_unique<GlobalShortcutService>(std::move(hotkeys), [self] {
+        StartupReport::captureRequested();
         if (self)
             self->capture();
     });

@@ -39,6 +39,10 @@ public:
     };
     void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places);
 
+    // A job's text as json::writeSortedAt(job.toJson(iso 8601 dates), depth)
+    // writes it, written straight rather than through JSON values.
+    [[nodiscard]] static QByteArray writeJob(const JobRecord &job, int depth);
+
     // How many jobs the last encode() had to encode.
     [[nodiscard]] qsizetype lastEncodedJobs() const { return lastEncodedJobs_; }
 

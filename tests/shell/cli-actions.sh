@@ -22,6 +22,22 @@ export PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb
 grep -q -- '--capture' "$work/help.txt" && grep -q -- '--show' "$work/help.txt" \
   || fail "--help does not list --capture and --show"
 
+# Over ssh there is no display: what needs none still answers, with status 0.
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$app" "$@"; }
+version="$(sed -n 's/^project(PendrelPublisher VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
+for row in "--help|^Usage: .*pendrel-publisher \[options\]$" "--version|^Pendrel Publisher $version$" \
+  "--check-installation|^Pendrel Publisher $version (.*), resources in .*pendrel-macos_PendrelPublisher\.bundle$"; do
+  option="${row%%|*}" expected="${row#*|}" status=0
+  nodisplay "$option" >"$work/nodisplay.txt" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || fail "$option without a display ended with status $status: $(cat "$work/nodisplay.txt")"
+  grep -q -- "$expected" "$work/nodisplay.txt" || fail "$option without a display said: $(cat "$work/nodisplay.txt")"
+done
+nodisplay --help | grep -q -- '--capture' || fail "--help without a display does not list --capture"
+status=0
+nodisplay --no-such-option >"$work/nodisplay.txt" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "Unknown option 'no-such-option'" "$work/nodisplay.txt" \
+  || fail "an unknown option without a display: status $status, $(cat "$work/nodisplay.txt")"
+
 copy() {
   printf '%s' "$1" | xclip -selection clipboard -loops 0 &
   pids+=($!)
