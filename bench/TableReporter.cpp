@@ -223,6 +223,14 @@ void TableReporter::Finalize()
     for (const int jobs : {0, 1000})
         add("capture inside the running program (X11, Super+Shift+S): the shortcut's handler to the job made (mean of 5)",
             jobs, "capture-shortcut-x11", time, duration, {}, {}, atMost(0.15, "≤ 150 ms"));
+    for (const int jobs : {0, 1000})
+        add("capture through `pendrel-publisher --capture` (sway headless, wl-copy's clipboard): start of the command to "
+            "the job made (mean of 5)",
+            jobs, "capture-command-sway", time, duration, {}, {}, atMost(0.15, "≤ 150 ms"));
+    for (const int jobs : {0, 1000})
+        add("capture inside the running program (sway headless; sway has no shortcut for programs, so its binding "
+            "runs `--capture`): the request's handler to the job made (mean of 5)",
+            jobs, "capture-handled-sway", time, duration, {}, {}, atMost(0.15, "≤ 150 ms"));
 
     const std::vector<std::string> header{"case", "jobs", "time", "reference", "ratio", "target", "met?"};
     std::vector<size_t> widths;
