@@ -35,7 +35,13 @@ namespace {
 // rest of every job this way to compare it with the file just read.
 class RecordWriter {
 public:
-    RecordWriter(QByteArray &out, const JsonDates &dates) : out_(out), dates_(dates) {}
+    // With `longTexts`, the long texts are left empty ("") and each one's
+    // place (its opening quote) and size (2) is added there, in order.
+    RecordWriter(QByteArray &out, const JsonDates &dates,
+                 QList<std::pair<qsizetype, qsizetype>> *longTexts = nullptr)
+        : out_(out), dates_(dates), longTexts_(longTexts)
+    {
+    }
 
     void job(const JobRecord &job, int depth)
     {
@@ -46,14 +52,14 @@ public:
             m.key("articleID").string(*job.articleID);
         m.key("clip").clip(job.clip, depth + 1);
         if (job.contentAfterHumanize)
-            m.key("contentAfterHumanize").string(job.contentAfterHumanize->toString());
+            m.key("contentAfterHumanize").longText(*job.contentAfterHumanize);
         if (job.contentAfterIllustrations)
-            m.key("contentAfterIllustrations").string(job.contentAfterIllustrations->toString());
+            m.key("contentAfterIllustrations").longText(*job.contentAfterIllustrations);
         m.key("createdAt").date(job.createdAt);
         if (job.error)
             m.key("error").error(*job.error, depth + 1);
         if (job.finalContent)
-            m.key("finalContent").string(job.finalContent->toString());
+            m.key("finalContent").longText(*job.finalContent);
         m.key("id").uuid(job.id);
         if (job.illustrationsMetadata)
             m.key("illustrationsMetadata").illustrations(*job.illustrationsMetadata, depth + 1);
@@ -70,7 +76,7 @@ public:
         m.key("settingsSnapshot").settings(job.settingsSnapshot, depth + 1);
         m.key("socialPublishes").array(job.socialPublishes, depth + 1, &RecordWriter::publish);
         if (job.sourceText)
-            m.key("sourceText").string(job.sourceText->toString());
+            m.key("sourceText").longText(*job.sourceText);
         if (job.sourceURL)
             m.key("sourceURL").string(*job.sourceURL);
         m.key("status").enumeration(job.status);
@@ -133,11 +139,21 @@ private:
     void indent(int depth) { out_.append(qsizetype(depth) * 2, ' '); }
     void boolean(bool value) { out_ += value ? "true" : "false"; }
     void string(const QString &text) { json::appendString(out_, text); }
+    void longText(const JobText &text)
+    {
+        if (!longTexts_) {
+            string(text.toString());
+            return;
+        }
+        longTexts_->append({out_.size(), 2});
+        out_ += "\"\"";
+    }
     void number(const QJsonValue &value) { json::appendNumber(out_, value); }
     void date(const QDateTime &date)
     {
         if (dates_.style() == JsonDates::Style::iso8601) {
-            string(JsonDates::formatIso8601(date)); // what encode() gives, without a JSON value
+            if (!isoDate(date))
+                string(JsonDates::formatIso8601(date)); // what encode() gives, without a JSON value
             return;
         }
         const QJsonValue value = dates_.encode(date);
@@ -146,6 +162,54 @@ private:
         else
             number(value);
     }
+    // formatIso8601()'s text for the years 1970 to 9999, straight from the
+    // count of milliseconds: a long history has hundreds of thousands of
+    // dates (its log lines'), and converting each through QDateTime's
+    // calendar took most of a first save's check. False for any other.
+    bool isoDate(const QDateTime &date)
+    {
+        if (!date.isValid())
+            return false;
+        const qint64 msecs = date.toMSecsSinceEpoch();
+        constexpr qint64 kEnd = 253402300800000; // 10000-01-01T00:00:00Z
+        if (msecs < 0 || msecs >= kEnd)
+            return false;
+        const qint64 seconds = msecs / 1000;
+        qint64 days = seconds / 86400;
+        const int inDay = int(seconds % 86400);
+        // Days to a civil date (H. Hinnant's algorithm), from 0000-03-01.
+        days += 719468;
+        const qint64 era = days / 146097;
+        const auto dayOfEra = unsigned(days - era * 146097);
+        const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+        const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+        const unsigned mp = (5 * dayOfYear + 2) / 153;
+        const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
+        const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+        const auto year = unsigned(qint64(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0));
+        char text[22];
+        const auto put = [&text](int at, unsigned value, int digits) {
+            for (int i = digits - 1; i >= 0; --i, value /= 10)
+                text[at + i] = char('0' + value % 10);
+        };
+        text[0] = '"';
+        put(1, year, 4);
+        text[5] = '-';
+        put(6, month, 2);
+        text[8] = '-';
+        put(9, day, 2);
+        text[11] = 'T';
+        put(12, unsigned(inDay / 3600), 2);
+        text[14] = ':';
+        put(15, unsigned(inDay / 60 % 60), 2);
+        text[17] = ':';
+        put(18, unsigned(inDay % 60), 2);
+        text[20] = 'Z';
+        text[21] = '"';
+        out_.append(text, 22);
+        return true;
+    }
+
     // Enumeration strings are plain identifiers: nothing to escape.
     template <class E>
     void enumeration(E value)
@@ -223,7 +287,7 @@ private:
             m.key("author").string(*c.author);
         m.key("createdAt").date(c.createdAt);
         m.key("id").uuid(c.id);
-        m.key("text").string(c.text.toString());
+        m.key("text").longText(c.text);
         m.key("title").string(c.title);
         m.key("type").enumeration(c.type);
         m.key("url").string(c.url);
@@ -335,7 +399,7 @@ private:
         if (t.seoScore)
             m.key("seoScore").number(QJsonValue(*t.seoScore));
         m.key("talentIntegrations").strings(t.talentIntegrations, depth + 1);
-        m.key("transformedContent").string(t.transformedContent.toString());
+        m.key("transformedContent").longText(t.transformedContent);
     }
 
     void asset(const IllustrationAsset &a, int depth)
@@ -360,16 +424,18 @@ private:
 
     QByteArray &out_;
     const JsonDates &dates_;
+    QList<std::pair<qsizetype, qsizetype>> *longTexts_;
 };
 
 } // namespace
 
-QByteArray PersistedStateEncoder::writeJob(const JobRecord &job, int depth)
+QByteArray PersistedStateEncoder::writeJob(const JobRecord &job, int depth,
+                                           QList<std::pair<qsizetype, qsizetype>> *longTexts)
 {
     QByteArray out;
-    out.reserve(64 * 1024);
+    out.reserve(longTexts ? 16 * 1024 : 64 * 1024);
     const JsonDates dates = JsonDates::iso8601();
-    RecordWriter(out, dates).job(job, depth);
+    RecordWriter(out, dates, longTexts).job(job, depth);
     return out;
 }
 
@@ -515,32 +581,10 @@ qsizetype writerStringEnd(const QByteArray &bytes, qsizetype at)
 
 bool PersistedStateEncoder::writtenAlike(const Entry &entry)
 {
-    // The job written with a mark in place of each long text; the rest must
-    // be the file's bytes exactly, and each text there in the writer's form.
-    JobRecord bare = entry.job;
-    QList<QByteArray> marks;
-    const auto mark = [&marks](JobText &text) {
-        const QString m = QStringLiteral("\uFDD0\uFDD1%1\uFDD0").arg(marks.size());
-        marks.append('"' + m.toUtf8() + '"');
-        text = m;
-    };
-    mark(bare.clip.text);
-    for (std::optional<JobText> *t : {&bare.sourceText, &bare.contentAfterIllustrations,
-                                      &bare.contentAfterHumanize, &bare.finalContent}) {
-        if (*t)
-            mark(**t);
-    }
-    if (bare.transformResult)
-        mark(bare.transformResult->transformedContent);
-    const QByteArray text = writeJob(bare, 2);
-    QList<std::pair<qsizetype, qsizetype>> at; // each mark's place and size in `text`
-    for (const QByteArray &m : marks) {
-        const qsizetype found = text.indexOf(m);
-        if (found < 0 || text.indexOf(m, found + 1) >= 0)
-            return false;
-        at.append({found, m.size()});
-    }
-    std::sort(at.begin(), at.end());
+    // The job written with each long text left empty; the rest must be the
+    // file's bytes exactly, and each text there in the writer's form.
+    QList<std::pair<qsizetype, qsizetype>> at; // each long text's place and size in `text`
+    const QByteArray text = writeJob(entry.job, 2, &at);
     if (entry.longTextsInWritersForm)
         return sameAround(entry, text, at);
 

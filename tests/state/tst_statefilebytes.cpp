@@ -171,6 +171,29 @@ private slots:
                 QStringLiteral("a"), SocialCrosspostPlatform::shopifyBlog, QStringLiteral("n"), true,
                 SocialCrosspostMode::article, QStringLiteral("r"), -42, QStringLiteral("b")}};
         });
+        // Leap days, the ends of days and years, fractions, time zones, and
+        // dates outside 1970 to 9999 and invalid ones.
+        QTest::newRow("dates") << JobChange([](JobRecord &j) {
+            const QList<QDateTime> dates{
+                QDateTime(QDate(2000, 2, 29), QTime(23, 59, 59, 999), Qt::UTC),
+                QDateTime(QDate(2100, 3, 1), QTime(0, 0), Qt::UTC),
+                QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59), Qt::UTC),
+                QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC),
+                QDateTime(QDate(1969, 12, 31), QTime(23, 59, 59, 500), Qt::UTC),
+                QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 1), Qt::UTC),
+                QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC),
+                QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::OffsetFromUTC, -5 * 3600),
+                QDateTime(QDate(2026, 3, 29), QTime(2, 30), Qt::LocalTime),
+                QDateTime(),
+            };
+            j.createdAt = dates.at(0);
+            j.updatedAt = dates.at(1);
+            j.clip.createdAt = dates.at(2);
+            j.illustrationsMetadata->generatedAt = dates.at(3);
+            j.logs.clear();
+            for (const QDateTime &date : dates)
+                j.logs.append(JobLogEntry{sampleUuid(date.toString()), date, LogLevel::info, QStringLiteral("m")});
+        });
         // A supplementary character sorts after U+FF21 by code point, before it in UTF-16.
         QTest::newRow("keys and escapes") << JobChange([](JobRecord &j) {
             const QString odd = QStringLiteral("a/b \"q\" \\ \b\f\n\r\t") + QChar(0x01) + QChar(0x1f)
