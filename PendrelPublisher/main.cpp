@@ -153,6 +153,10 @@ int main(int argc, char **argv)
             instance.handOver(request());
             return handedOver(instance);
         }
+        // This copy is the one: its state file is read while the rest of
+        // it starts (a preview replaces the stored state, so there it is not).
+        if (*claim == pendrel::SingleInstance::Claim::claimed && qEnvironmentVariableIsEmpty("PENDREL_DEBUG_PREVIEW_STATE"))
+            pendrel::PersistenceStore::startEarlyLoad(pendrel::PersistenceStore::defaultBaseFolder(), bundle);
     }
 
     const bool platformChosen = pendrel::chooseQtPlatform(); // natively on Wayland

@@ -92,4 +92,27 @@ for bus in other none; do
     || fail "$bus bus: stderr does not say which copy was not reached: $(cat "$work/unreached.log")"
 done
 ! job_with "Never captured" || fail "an unreached copy captured"
-echo "cli-actions: --capture and --show start the program or reach the running copy; an unreachable one is reported"
+
+# 5. The state file is read while the program starts: a new copy started by
+# --capture has the earlier jobs and adds its own; a file that does not
+# decode is kept aside, and the new copy starts afresh.
+state="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json | head -1)"
+restart_capturing() {
+  kill -TERM "$first"; wait "$first" || true
+  copy "$1"
+  "$app" --capture >"$work/app.log" 2>&1 &
+  first=$!
+  pids+=("$first")
+}
+third_text="Third capture $RANDOM"
+restart_capturing "$third_text"
+within 30 job_with "$third_text" || fail "the restarted copy did not capture"
+job_with "$first_text" && job_with "$second_text" || fail "the restarted copy lost the earlier jobs"
+printf '{"jobs": 7, "settings": {}}' >"$state"
+fourth_text="Fourth capture $RANDOM"
+restart_capturing "$fourth_text"
+within 30 job_with "$fourth_text" || fail "the copy started on a file that does not decode did not capture"
+! job_with "$first_text" || fail "jobs came from a file that does not decode"
+grep -q '"jobs": 7' "$state".unreadable-* || fail "the file that does not decode was not kept aside"
+echo "cli-actions: --capture and --show start the program or reach the running copy; an unreachable one is reported;" \
+  "a restart keeps the jobs, and a file that does not decode is kept aside"
