@@ -137,8 +137,7 @@ void SingleInstance::handOver(Request request)
     // A copy that has just taken the lock owns its name a moment later.
     QDeadlineTimer starting(5000);
     for (;;) {
-        // Nothing else to serve meanwhile: this process ends after the answer.
-        const QDBusMessage reply = bus().call(call, QDBus::Block, 3000);
+        const QDBusMessage reply = bus().call(call, QDBus::BlockWithGui, 3000);
         if (reply.type() == QDBusMessage::ReplyMessage)
             return;
         const bool notYet = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
