@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -39,8 +40,8 @@ int checkInstallation()
             }
         }
     }
-    std::printf("%s %s (%s), resources in %s\n", qPrintable(QApplication::applicationName()),
-                qPrintable(QApplication::applicationVersion()),
+    std::printf("%s %s (%s), resources in %s\n", qPrintable(QCoreApplication::applicationName()),
+                qPrintable(QCoreApplication::applicationVersion()),
                 qPrintable(pendrel::AppConfiguration::bundleIdentifier()), qPrintable(bundle.absolutePath()));
     return broken == 0 ? 0 : 1;
 }
@@ -58,57 +59,123 @@ int reportUnusableFolder(const pendrel::SingleInstance &instance)
     return 1;
 }
 
+// The program's options, described for --help.
+struct Options {
+    QCommandLineParser parser;
+    QCommandLineOption check{QStringLiteral("check-installation"),
+                             QStringLiteral("Check that the application's resources are installed, then exit.")};
+    QCommandLineOption capture{
+        QStringLiteral("capture"),
+        QStringLiteral("Capture the clipboard into a new article, as Super+Shift+S does (in the running copy; "
+                       "starts the application first when it is not running).")};
+    QCommandLineOption show{
+        QStringLiteral("show"),
+        QStringLiteral("Open the panel (of the running copy; starts the application first when it is not running).")};
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+
+    Options()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Turns captured text or a web address into a published blog article."));
+        parser.addOption(check);
+        parser.addOption(capture);
+        parser.addOption(show);
+    }
+
+    // Answered without a display: over ssh there is none, and a GUI
+    // application object would end the program before it could answer.
+    [[nodiscard]] bool answeredWithoutDisplay() const
+    {
+        return parser.isSet(help) || parser.isSet(version) || parser.isSet(check)
+               || parser.isSet(QStringLiteral("help-all"));
+    }
+};
+
+QStringList argumentsOf(int argc, char **argv)
+{
+    QStringList arguments;
+    arguments.reserve(argc);
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+// The running copy has been asked (or could not be): this one ends.
+int handedOver(const pendrel::SingleInstance &instance)
+{
+    if (!instance.handOverProblem().isEmpty()) {
+        std::fprintf(stderr, "pendrel-publisher: %s\n", qPrintable(instance.handOverProblem()));
+        return 1;
+    }
+    return 0; // the running copy does it
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const bool platformChosen = pendrel::chooseQtPlatform(); // natively on Wayland
-    QApplication app(argc, argv);
-    pendrel::installAccessibleTree();
-    if (platformChosen)
-        pendrel::forgetQtPlatformChoice();
-    QApplication::setApplicationName(QStringLiteral("Pendrel Publisher"));
-    QApplication::setApplicationVersion(pendrel::AppConfiguration::shortVersion());
-    QApplication::setDesktopFileName(QStringLiteral("com.pendrel.publisher"));
-    // A tray application: closing the panel window never ends it.
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    QCommandLineParser options;
-    options.setApplicationDescription(
-        QStringLiteral("Turns captured text or a web address into a published blog article."));
-    options.addHelpOption();
-    options.addVersionOption();
-    const QCommandLineOption check(QStringLiteral("check-installation"),
-                                   QStringLiteral("Check that the application's resources are installed, then exit."));
-    options.addOption(check);
-    const QCommandLineOption capture(
-        QStringLiteral("capture"),
-        QStringLiteral("Capture the clipboard into a new article, as Super+Shift+S does (in the running copy; "
-                       "starts the application first when it is not running)."));
-    options.addOption(capture);
-    const QCommandLineOption show(
-        QStringLiteral("show"),
-        QStringLiteral("Open the panel (of the running copy; starts the application first when it is not running)."));
-    options.addOption(show);
-    options.process(app);
-    if (options.isSet(check))
+    QCoreApplication::setApplicationName(QStringLiteral("Pendrel Publisher"));
+    QCoreApplication::setApplicationVersion(pendrel::AppConfiguration::shortVersion());
+    Options options;
+    // Read before any application object: what needs no display is answered
+    // by a core application, and a launch that only hands its request to the
+    // running copy makes nothing of a GUI either (a desktop's shortcut runs
+    // `--capture` at every press). Arguments this cannot read (Qt's own,
+    // such as -platform) are left to the full application below.
+    const QStringList arguments = argumentsOf(argc, argv);
+    const bool understood = options.parser.parse(arguments);
+    // Nothing to show a window on, and no platform asked for: a mistyped
+    // option is said here, not by Qt failing to find a display.
+    const bool displayless = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                             && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+                             && !arguments.contains(QStringLiteral("-platform"));
+    if (options.answeredWithoutDisplay() || (!understood && displayless)) {
+        QCoreApplication core(argc, argv);
+        options.parser.process(core); // --help and --version print and end here
         return checkInstallation();
+    }
 
     const QString bundle = pendrel::AppConfiguration::bundleIdentifier();
     pendrel::SingleInstance instance(
         QDir(pendrel::PersistenceStore::defaultBaseFolder()).filePath(pendrel::AppConfiguration::bundleFolderName(bundle)),
         bundle);
     // A plain second launch opens the running copy's panel too.
-    switch (instance.claim(options.isSet(capture) ? pendrel::SingleInstance::Request::capture
-                                                   : pendrel::SingleInstance::Request::showPanel)) {
+    const auto request = [&options] {
+        return options.parser.isSet(options.capture) ? pendrel::SingleInstance::Request::capture
+                                                     : pendrel::SingleInstance::Request::showPanel;
+    };
+    std::optional<pendrel::SingleInstance::Claim> claim;
+    if (understood) {
+        claim = instance.lock();
+        if (*claim == pendrel::SingleInstance::Claim::anotherRuns) {
+            QCoreApplication core(argc, argv); // for the session bus
+            instance.handOver(request());
+            return handedOver(instance);
+        }
+        // This copy is the one: its state file is read while the rest of
+        // it starts (a preview replaces the stored state, so there it is not).
+        if (*claim == pendrel::SingleInstance::Claim::claimed && qEnvironmentVariableIsEmpty("PENDREL_DEBUG_PREVIEW_STATE"))
+            pendrel::PersistenceStore::startEarlyLoad(pendrel::PersistenceStore::defaultBaseFolder(), bundle);
+    }
+
+    const bool platformChosen = pendrel::chooseQtPlatform(); // natively on Wayland
+    QApplication app(argc, argv);
+    pendrel::installAccessibleTree();
+    if (platformChosen)
+        pendrel::forgetQtPlatformChoice();
+    QApplication::setDesktopFileName(QStringLiteral("com.pendrel.publisher"));
+    // A tray application: closing the panel window never ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    options.parser.process(app); // what Qt's own options left, with its errors
+    if (options.answeredWithoutDisplay())
+        return checkInstallation();
+
+    switch (claim ? instance.publish(*claim) : instance.claim(request())) {
     case pendrel::SingleInstance::Claim::claimed:
         break;
     case pendrel::SingleInstance::Claim::anotherRuns:
-        if (!instance.handOverProblem().isEmpty()) {
-            std::fprintf(stderr, "pendrel-publisher: %s\n", qPrintable(instance.handOverProblem()));
-            return 1;
-        }
-        return 0; // the running copy does it
+        return handedOver(instance);
     case pendrel::SingleInstance::Claim::folderUnusable:
         return reportUnusableFolder(instance);
     }
@@ -121,13 +188,15 @@ int main(int argc, char **argv)
     pendrel::PendrelPublisherApp publisher;
     QObject::connect(&instance, &pendrel::SingleInstance::showPanelRequested, &publisher,
                      &pendrel::PendrelPublisherApp::showPanel);
-    QObject::connect(&instance, &pendrel::SingleInstance::captureRequested, &publisher,
-                     &pendrel::PendrelPublisherApp::capture);
+    QObject::connect(&instance, &pendrel::SingleInstance::captureRequested, &publisher, [&publisher] {
+        pendrel::StartupReport::captureRequested();
+        publisher.capture();
+    });
     publisher.launch();
     // Nothing ran yet: the action is what this first copy does once it is up.
-    if (options.isSet(capture))
+    if (options.parser.isSet(options.capture))
         publisher.capture();
-    else if (options.isSet(show))
+    else if (options.parser.isSet(options.show))
         QTimer::singleShot(350, &publisher, &pendrel::PendrelPublisherApp::showPanel); // as the launch's own
     return app.exec();
 }

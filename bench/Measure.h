@@ -36,6 +36,8 @@ inline constexpr int kSizes[] = {100, 1000, 5000};
 // Registration, in the order the table lists the cases.
 void registerStateFileCases(int jobs);
 void registerStartupCase(const QString &publisher, int jobs);
+void registerColdStartupCase(const QString &publisher, int jobs);
+void registerCaptureCases(const QString &publisher, int jobs);
 void registerSaveStallCase(int jobs);
 
 } // namespace pendrel::bench

@@ -17,7 +17,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -46,6 +48,36 @@ qint64 residentBytes(qint64 pid)
     return -1;
 }
 
+// The file's pages out of the page cache, as after logging in: written
+// back first (dirty pages stay), then dropped.
+bool dropFromCache(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool dropped = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return dropped;
+}
+
+// A cold sequential read of the whole file in 1 MiB pieces: what reading
+// it from the disk costs at the least.
+double coldRead(const QString &path)
+{
+    if (!dropFromCache(path))
+        return -1;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    const double seconds = secondsOf([&] {
+        while (::read(fd, buffer.data(), size_t(buffer.size())) > 0) {
+        }
+    });
+    ::close(fd);
+    return seconds;
+}
+
 struct Launch {
     double stateLoaded = 0;    // seconds from launch
     double firstDrawn = 0;     // seconds from launch
@@ -55,8 +87,9 @@ struct Launch {
     QString failure;
 };
 
-// One run in a throwaway home holding a copy of `stateFile`.
-Launch launchOnce(const QString &publisher, const QString &stateFile)
+// One run in a throwaway home holding a copy of `stateFile`; `cold`: not
+// in the page cache.
+Launch launchOnce(const QString &publisher, const QString &stateFile, bool cold = false)
 {
     Launch result;
     QTemporaryDir home;
@@ -68,6 +101,10 @@ Launch launchOnce(const QString &publisher, const QString &stateFile)
         return result;
     }
     const std::optional<ino_t> copied = inode(target);
+    if (cold && !dropFromCache(target)) {
+        result.failure = QStringLiteral("could not drop the state file from the page cache");
+        return result;
+    }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home.path());
@@ -194,7 +231,44 @@ void startup(benchmark::State &st, const QString &publisher, int jobs)
     st.counters["file_bytes"] = double(QFileInfo(source.currentFilePath()).size());
 }
 
+// Start to `state-loaded` with the state file not in the page cache, as at
+// the first launch after logging in, beside a cold sequential read of the
+// same file.
+void coldStartup(benchmark::State &st, const QString &publisher, int jobs)
+{
+    if (!QFileInfo(publisher).isExecutable() || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        st.SkipWithError("needs the program and a D-Bus session; scripts/bench provides them");
+        return;
+    }
+    QTemporaryDir scratch;
+    PersistenceStore source(scratch.path(), AppConfiguration::bundleIdentifier());
+    const PersistedState &state = history(jobs);
+    source.saveState(state.settings, state.pendingClip, state.jobs);
+    source.waitForPendingSaves();
+    double read = 0;
+    for (auto _ : st) {
+        const double reading = coldRead(source.currentFilePath());
+        const Launch run = launchOnce(publisher, source.currentFilePath(), true);
+        if (!run.failure.isEmpty() || reading < 0) {
+            st.SkipWithError(qPrintable(run.failure.isEmpty() ? QStringLiteral("the cold read failed") : run.failure));
+            break;
+        }
+        st.SetIterationTime(run.stateLoaded);
+        read += reading;
+    }
+    st.counters["cold_read_s"] = perIteration(read);
+}
+
 } // namespace
+
+void registerColdStartupCase(const QString &publisher, int jobs)
+{
+    benchmark::RegisterBenchmark(("cold-startup/" + std::to_string(jobs)).c_str(),
+                                 [publisher, jobs](benchmark::State &st) { coldStartup(st, publisher, jobs); })
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+}
 
 void registerStartupCase(const QString &publisher, int jobs)
 {

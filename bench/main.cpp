@@ -1,6 +1,6 @@
-// pendrel-bench: the state file's and start-up's costs with synthetic
-// histories of 100, 1,000 and 5,000 jobs, printed as one table with the
-// machine's load beside it.
+// pendrel-bench: the state file's, start-up's and capture's costs with
+// synthetic histories of 100, 1,000 and 5,000 jobs, printed as one table
+// with the machine's load beside it.
 //   pendrel-bench [--publisher=PATH] [Google Benchmark flags, e.g. --benchmark_filter=load]
 
 #include "Measure.h"
@@ -22,11 +22,16 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv); // for QProcess
 
     // Size by size, so that only one history is in memory at a time.
+    pendrel::bench::registerCaptureCases(publisher, 0);
     for (const int jobs : pendrel::bench::kSizes) {
         pendrel::bench::registerStateFileCases(jobs);
         pendrel::bench::registerSaveStallCase(jobs);
         if (jobs >= 1000)
             pendrel::bench::registerStartupCase(publisher, jobs);
+        if (jobs == 1000) {
+            pendrel::bench::registerColdStartupCase(publisher, jobs);
+            pendrel::bench::registerCaptureCases(publisher, jobs);
+        }
     }
     pendrel::bench::TableReporter table;
     benchmark::RunSpecifiedBenchmarks(&table);

@@ -34,11 +34,11 @@ private slots:
                     && job.illustrationsMetadata && job.contentAfterHumanize && job.finalContent && job.title
                     && job.articleID && job.savedURL);
             // Articles of 20 to 60 KB; the illustrated ones carry a few image lines more.
-            for (const QString *article : {&job.transformResult->transformedContent, &*job.contentAfterHumanize}) {
-                const qsizetype bytes = article->toUtf8().size();
+            for (const JobText *article : {&job.transformResult->transformedContent, &*job.contentAfterHumanize}) {
+                const qsizetype bytes = article->toString().toUtf8().size();
                 QVERIFY2(bytes >= 20 * 1024 && bytes <= 61 * 1024, qPrintable(QString::number(bytes)));
             }
-            QVERIFY(job.contentAfterIllustrations->contains(job.illustrationsMetadata->assets.first().url));
+            QVERIFY(job.contentAfterIllustrations->toString().contains(job.illustrationsMetadata->assets.first().url));
             QVERIFY(job.logs.size() >= 8 && job.logs.size() <= JobRecord::maxLogLines);
             QVERIFY(job.status != JobStatus::submitted && job.status != JobStatus::running); // nothing to resume
             crossposted += job.socialPublishes.isEmpty() ? 0 : 1;

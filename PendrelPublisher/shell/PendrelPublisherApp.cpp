@@ -98,6 +98,7 @@ void PendrelPublisherApp::launch()
     globalShortcutService_ = std::make_unique<GlobalShortcutService>(
         std::move(hotkeys),
         [self] {
+            StartupReport::captureRequested();
             if (self)
                 self->capture();
         },

@@ -53,32 +53,56 @@ bool holderRuns(const QLockFile &lock)
 
 } // namespace
 
-SingleInstance::SingleInstance(QString lockFolder, QString serviceName, QDBusConnection bus, QObject *parent)
+SingleInstance::SingleInstance(QString lockFolder, QString serviceName, std::optional<QDBusConnection> bus,
+                               QObject *parent)
     : QObject(parent), lockFolder_(std::move(lockFolder)), serviceName_(std::move(serviceName)),
       bus_(std::move(bus))
 {
 }
 
+QDBusConnection &SingleInstance::bus()
+{
+    if (!bus_)
+        bus_ = QDBusConnection::sessionBus();
+    return *bus_;
+}
+
 SingleInstance::Claim SingleInstance::claim(Request request)
+{
+    const Claim claim = lock();
+    if (claim == Claim::anotherRuns)
+        handOver(request);
+    return publish(claim);
+}
+
+SingleInstance::Claim SingleInstance::publish(Claim claim)
+{
+    if (claim != Claim::claimed || !bus().isConnected())
+        return claim;
+    bus().registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
+    // Owned already by a copy with another data folder (another
+    // XDG_DATA_HOME on the same bus): hand-overs then reach that one.
+    if (!bus().registerService(serviceName_))
+        qWarning("SingleInstance: %s is owned by another process on the session bus; "
+                 "--capture and --show from later launches go to it (%s)",
+                 qPrintable(serviceName_), qPrintable(bus().lastError().message()));
+    return claim;
+}
+
+SingleInstance::Claim SingleInstance::lock()
 {
     folderProblem_ = whyUnwritable(lockFolder_);
     const QString lockPath = QDir(lockFolder_).filePath(QStringLiteral("instance.lock"));
     lock_ = std::make_unique<QLockFile>(lockPath);
     // A lock left by a crashed process is taken over (QLockFile checks the pid).
     lock_->setStaleLockTime(0);
-    if (folderProblem_.isEmpty() && lock_->tryLock(200)) {
+    // Not waited for: a lock that is held belongs to a copy that runs (a
+    // stale one is taken over at once), and a desktop's shortcut runs
+    // `--capture` at every press.
+    if (folderProblem_.isEmpty() && lock_->tryLock(0)) {
         // QLockFile creates it with the umask's mode; it names our process
         // and host, which is nobody else's business.
         QFile::setPermissions(lockPath, QFile::ReadOwner | QFile::WriteOwner);
-        if (bus_.isConnected()) {
-            bus_.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
-            // Owned already by a copy with another data folder (another
-            // XDG_DATA_HOME on the same bus): hand-overs then reach that one.
-            if (!bus_.registerService(serviceName_))
-                qWarning("SingleInstance: %s is owned by another process on the session bus; "
-                         "--capture and --show from later launches go to it (%s)",
-                         qPrintable(serviceName_), qPrintable(bus_.lastError().message()));
-        }
         return Claim::claimed;
     }
     // A copy that runs keeps its lock even where the folder has since become
@@ -87,7 +111,6 @@ SingleInstance::Claim SingleInstance::claim(Request request)
                                                 : holderRuns(*lock_);
     if (held) {
         folderProblem_.clear();
-        handOver(request);
         return Claim::anotherRuns;
     }
     if (folderProblem_.isEmpty())
@@ -104,9 +127,9 @@ void SingleInstance::handOver(Request request)
     const QString holder = lock_->getLockInfo(&pid, &host, &application)
                                ? QStringLiteral("the running copy (process %1)").arg(pid)
                                : QStringLiteral("the running copy");
-    if (!bus_.isConnected()) {
+    if (!bus().isConnected()) {
         handOverProblem_ = QStringLiteral("%1 cannot be reached: no D-Bus session bus (%2)")
-                               .arg(holder, bus_.lastError().message());
+                               .arg(holder, bus().lastError().message());
         return;
     }
     const QString method = request == Request::capture ? QStringLiteral("Capture") : QStringLiteral("ShowPanel");
@@ -114,7 +137,7 @@ void SingleInstance::handOver(Request request)
     // A copy that has just taken the lock owns its name a moment later.
     QDeadlineTimer starting(5000);
     for (;;) {
-        const QDBusMessage reply = bus_.call(call, QDBus::BlockWithGui, 3000);
+        const QDBusMessage reply = bus().call(call, QDBus::BlockWithGui, 3000);
         if (reply.type() == QDBusMessage::ReplyMessage)
             return;
         const bool notYet = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")

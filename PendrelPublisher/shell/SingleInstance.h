@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 namespace pendrel {
 
@@ -27,11 +28,22 @@ public:
     enum class Request { showPanel, capture };
 
     // `lockFolder` holds the lock (the state folder); `serviceName` is the
-    // bus name (the bundle identifier).
-    SingleInstance(QString lockFolder, QString serviceName,
-                   QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    // bus name (the bundle identifier). Without a bus, the session bus,
+    // connected only when first used: the lock is decided before any
+    // application object exists.
+    SingleInstance(QString lockFolder, QString serviceName, std::optional<QDBusConnection> bus = std::nullopt,
+                   QObject *parent = nullptr);
 
+    // lock(), then publish() or handOver(request).
     Claim claim(Request request = Request::showPanel);
+    // Only the lock file: needs no application object and no bus. After
+    // claimed, publish(); after anotherRuns, handOver().
+    Claim lock();
+    // Answers later launches on the bus (needs the application object);
+    // gives back `claim`.
+    Claim publish(Claim claim);
+    // Asks the running copy; see handOverProblem().
+    void handOver(Request request);
 
     [[nodiscard]] const QString &lockFolder() const { return lockFolder_; }
     // Why the lock folder cannot be used (the system's reason), after
@@ -51,11 +63,11 @@ signals:
     void captureRequested();
 
 private:
-    void handOver(Request request);
+    QDBusConnection &bus();
 
     QString lockFolder_;
     QString serviceName_;
-    QDBusConnection bus_;
+    std::optional<QDBusConnection> bus_;
     std::unique_ptr<QLockFile> lock_;
     QString folderProblem_;
     QString handOverProblem_;

@@ -1,5 +1,6 @@
 #include "shell/StartupReport.h"
 
+#include "state/AppConfiguration.h"
 #include "state/AppState.h"
 
 #include <QApplication>
@@ -29,6 +30,13 @@ StartupReport::StartupReport(AppState &state, QWidget &panel, QObject *parent)
     watchdog_.start();
     sinceTick_.start();
     qApp->installEventFilter(this);
+    jobCount_ = state_.jobs().size();
+    connect(&state_, &AppState::jobsChanged, this, [this] {
+        const qsizetype count = state_.jobs().size();
+        if (count > jobCount_ && !state_.isBootstrapping())
+            report("job-created", "pendrel-capture");
+        jobCount_ = count;
+    });
     connect(&state_, &AppState::isBootstrappingChanged, this, [this] {
         if (state_.isBootstrapping())
             return;
@@ -70,9 +78,15 @@ void StartupReport::tick()
     std::fflush(stderr);
 }
 
-void StartupReport::report(const char *what)
+void StartupReport::captureRequested()
 {
-    std::fprintf(stderr, "pendrel-startup: %s %lld\n", what,
+    if (AppConfiguration::reportStartup())
+        report("requested", "pendrel-capture");
+}
+
+void StartupReport::report(const char *what, const char *kind)
+{
+    std::fprintf(stderr, "%s: %s %lld\n", kind, what,
                  static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
     std::fflush(stderr);
 }

@@ -1,6 +1,7 @@
 #include "state/PersistedStateEncoder.h"
 
 #include "support/JsonWrite.h"
+#include "support/Uuid.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +25,419 @@ std::pair<qint64, qint64> sizeAndTime(int fd)
 }
 
 } // namespace
+
+namespace {
+
+// A job written straight, without Qt's JSON values: the same bytes as
+// json::writeSortedAt(job.toJson(dates), depth), members in the writer's
+// key order (listed here already sorted) and every string and number
+// through the writer's own functions. A history's first save writes the
+// rest of every job this way to compare it with the file just read.
+class RecordWriter {
+public:
+    // With `longTexts`, the long texts are left empty ("") and each one's
+    // place (its opening quote) and size (2) is added there, in order.
+    RecordWriter(QByteArray &out, const JsonDates &dates,
+                 QList<std::pair<qsizetype, qsizetype>> *longTexts = nullptr)
+        : out_(out), dates_(dates), longTexts_(longTexts)
+    {
+    }
+
+    void job(const JobRecord &job, int depth)
+    {
+        Members m(*this, depth);
+        m.key("aborted").boolean(job.aborted);
+        m.key("acknowledged").boolean(job.acknowledged);
+        if (job.articleID)
+            m.key("articleID").string(*job.articleID);
+        m.key("clip").clip(job.clip, depth + 1);
+        if (job.contentAfterHumanize)
+            m.key("contentAfterHumanize").longText(*job.contentAfterHumanize);
+        if (job.contentAfterIllustrations)
+            m.key("contentAfterIllustrations").longText(*job.contentAfterIllustrations);
+        m.key("createdAt").date(job.createdAt);
+        if (job.error)
+            m.key("error").error(*job.error, depth + 1);
+        if (job.finalContent)
+            m.key("finalContent").longText(*job.finalContent);
+        m.key("id").uuid(job.id);
+        if (job.illustrationsMetadata)
+            m.key("illustrationsMetadata").illustrations(*job.illustrationsMetadata, depth + 1);
+        m.key("logs").array(job.logs, depth + 1, &RecordWriter::logLine);
+        if (job.metadata)
+            m.key("metadata").metadata(*job.metadata, depth + 1);
+        m.key("notifiedSubmitted").boolean(job.notifiedSubmitted);
+        m.key("notifiedSuccess").boolean(job.notifiedSuccess);
+        m.key("processing").boolean(job.processing);
+        if (job.result)
+            m.key("result").result(*job.result, depth + 1);
+        if (job.savedURL)
+            m.key("savedURL").string(*job.savedURL);
+        m.key("settingsSnapshot").settings(job.settingsSnapshot, depth + 1);
+        m.key("socialPublishes").array(job.socialPublishes, depth + 1, &RecordWriter::publish);
+        if (job.sourceText)
+            m.key("sourceText").longText(*job.sourceText);
+        if (job.sourceURL)
+            m.key("sourceURL").string(*job.sourceURL);
+        m.key("status").enumeration(job.status);
+        if (job.step)
+            m.key("step").enumeration(*job.step);
+        if (job.title)
+            m.key("title").string(*job.title);
+        if (job.transformResult)
+            m.key("transformResult").transform(*job.transformResult, depth + 1);
+        m.key("updatedAt").date(job.updatedAt);
+        m.key("voiceoverFailed").boolean(job.voiceoverFailed);
+        m.key("voiceoverQueued").boolean(job.voiceoverQueued);
+    }
+
+private:
+    // One object's members: the separators, indents and keys between them.
+    class Members {
+    public:
+        Members(RecordWriter &w, int depth) : w_(w), depth_(depth) { w_.out_ += '{'; }
+        ~Members()
+        {
+            if (first_) {
+                w_.out_ += '}';
+                return;
+            }
+            w_.out_ += '\n';
+            w_.indent(depth_);
+            w_.out_ += '}';
+        }
+        Members(const Members &) = delete;
+        Members &operator=(const Members &) = delete;
+
+        // Keys are the records' own ASCII names: nothing in them to escape.
+        RecordWriter &key(const char *name)
+        {
+            w_.out_ += first_ ? "\n" : ",\n";
+            first_ = false;
+            w_.indent(depth_ + 1);
+            w_.out_ += '"';
+            w_.out_ += name;
+            w_.out_ += "\" : ";
+            return w_;
+        }
+        RecordWriter &key(const QString &name)
+        {
+            w_.out_ += first_ ? "\n" : ",\n";
+            first_ = false;
+            w_.indent(depth_ + 1);
+            json::appendString(w_.out_, name);
+            w_.out_ += " : ";
+            return w_;
+        }
+
+    private:
+        RecordWriter &w_;
+        int depth_;
+        bool first_ = true;
+    };
+
+    void indent(int depth) { out_.append(qsizetype(depth) * 2, ' '); }
+    void boolean(bool value) { out_ += value ? "true" : "false"; }
+    void string(const QString &text) { json::appendString(out_, text); }
+    void longText(const JobText &text)
+    {
+        if (!longTexts_) {
+            string(text.toString());
+            return;
+        }
+        longTexts_->append({out_.size(), 2});
+        out_ += "\"\"";
+    }
+    void number(const QJsonValue &value) { json::appendNumber(out_, value); }
+    void date(const QDateTime &date)
+    {
+        if (dates_.style() == JsonDates::Style::iso8601) {
+            if (!isoDate(date))
+                string(JsonDates::formatIso8601(date)); // what encode() gives, without a JSON value
+            return;
+        }
+        const QJsonValue value = dates_.encode(date);
+        if (value.isString())
+            string(value.toString());
+        else
+            number(value);
+    }
+    // formatIso8601()'s text for the years 1970 to 9999, straight from the
+    // count of milliseconds: a long history has hundreds of thousands of
+    // dates (its log lines'), and converting each through QDateTime's
+    // calendar took most of a first save's check. False for any other.
+    bool isoDate(const QDateTime &date)
+    {
+        if (!date.isValid())
+            return false;
+        const qint64 msecs = date.toMSecsSinceEpoch();
+        constexpr qint64 kEnd = 253402300800000; // 10000-01-01T00:00:00Z
+        if (msecs < 0 || msecs >= kEnd)
+            return false;
+        const qint64 seconds = msecs / 1000;
+        qint64 days = seconds / 86400;
+        const int inDay = int(seconds % 86400);
+        // Days to a civil date (H. Hinnant's algorithm), from 0000-03-01.
+        days += 719468;
+        const qint64 era = days / 146097;
+        const auto dayOfEra = unsigned(days - era * 146097);
+        const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+        const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+        const unsigned mp = (5 * dayOfYear + 2) / 153;
+        const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
+        const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+        const auto year = unsigned(qint64(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0));
+        char text[22];
+        const auto put = [&text](int at, unsigned value, int digits) {
+            for (int i = digits - 1; i >= 0; --i, value /= 10)
+                text[at + i] = char('0' + value % 10);
+        };
+        text[0] = '"';
+        put(1, year, 4);
+        text[5] = '-';
+        put(6, month, 2);
+        text[8] = '-';
+        put(9, day, 2);
+        text[11] = 'T';
+        put(12, unsigned(inDay / 3600), 2);
+        text[14] = ':';
+        put(15, unsigned(inDay / 60 % 60), 2);
+        text[17] = ':';
+        put(18, unsigned(inDay % 60), 2);
+        text[20] = 'Z';
+        text[21] = '"';
+        out_.append(text, 22);
+        return true;
+    }
+
+    // Enumeration strings are plain identifiers: nothing to escape.
+    template <class E>
+    void enumeration(E value)
+    {
+        for (const auto &[caseValue, text] : EnumStrings<E>::values) {
+            if (caseValue == value) {
+                out_ += '"';
+                out_ += text;
+                out_ += '"';
+                return;
+            }
+        }
+        string(enumString(value));
+    }
+    // uuidString()'s text: upper-case hex, no braces.
+    void uuid(const QUuid &id)
+    {
+        static constexpr char hex[] = "0123456789ABCDEF";
+        char text[38];
+        int at = 0;
+        text[at++] = '"';
+        const auto put = [&](quint64 value, int digits) {
+            for (int i = digits - 1; i >= 0; --i)
+                text[at + i] = hex[(value >> (4 * (digits - 1 - i))) & 0xF];
+            at += digits;
+        };
+        put(id.data1, 8);
+        text[at++] = '-';
+        put(id.data2, 4);
+        text[at++] = '-';
+        put(id.data3, 4);
+        text[at++] = '-';
+        put(quint64(id.data4[0]) << 8 | id.data4[1], 4);
+        text[at++] = '-';
+        quint64 node = 0;
+        for (int i = 2; i < 8; ++i)
+            node = node << 8 | id.data4[i];
+        put(node, 12);
+        text[at++] = '"';
+        out_.append(text, at);
+    }
+
+    void logLine(const JobLogEntry &line, int depth)
+    {
+        Members m(*this, depth);
+        m.key("id").uuid(line.id);
+        m.key("level").enumeration(line.level);
+        m.key("message").string(line.message);
+        m.key("timestamp").date(line.timestamp);
+    }
+
+    template <class T>
+    void array(const QList<T> &items, int depth, void (RecordWriter::*element)(const T &, int))
+    {
+        if (items.isEmpty()) {
+            out_ += "[]";
+            return;
+        }
+        out_ += "[\n";
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            indent(depth + 1);
+            (this->*element)(items.at(i), depth + 1);
+            out_ += i + 1 < items.size() ? ",\n" : "\n";
+        }
+        indent(depth);
+        out_ += ']';
+    }
+    void stringElement(const QString &text, int) { string(text); }
+    void strings(const QStringList &items, int depth) { array(items, depth, &RecordWriter::stringElement); }
+
+    void clip(const ClipPayload &c, int depth)
+    {
+        Members m(*this, depth);
+        if (c.author)
+            m.key("author").string(*c.author);
+        m.key("createdAt").date(c.createdAt);
+        m.key("id").uuid(c.id);
+        m.key("text").longText(c.text);
+        m.key("title").string(c.title);
+        m.key("type").enumeration(c.type);
+        m.key("url").string(c.url);
+    }
+
+    void settings(const ClipperSettings &s, int depth)
+    {
+        Members m(*this, depth);
+        m.key("articleSize").enumeration(s.articleSize);
+        m.key("authorID").string(s.authorID);
+        m.key("authorName").string(s.authorName);
+        m.key("autoSend").boolean(s.autoSend);
+        {
+            const CompetitionOptions &c = s.competitionOptions;
+            Members o(m.key("competitionOptions"), depth + 1);
+            o.key("contentStrategies").boolean(c.contentStrategies);
+            o.key("gapAnalysis").boolean(c.gapAnalysis);
+            o.key("pricingMentions").boolean(c.pricingMentions);
+            o.key("serpFeatures").boolean(c.serpFeatures);
+            o.key("useSerpBasedDiscovery").boolean(c.useSerpBasedDiscovery);
+            o.key("winningTitles").boolean(c.winningTitles);
+        }
+        m.key("enableAudio").boolean(s.enableAudio);
+        m.key("enableCompetition").boolean(s.enableCompetition);
+        m.key("enableHumanize").boolean(s.enableHumanize);
+        m.key("enableImages").boolean(s.enableImages);
+        m.key("imagesCount").number(QJsonValue(s.imagesCount));
+        m.key("language").string(s.language);
+        m.key("linksPresetID").string(s.linksPresetID);
+        m.key("seoStandardMode").enumeration(s.seoStandardMode);
+        m.key("socialCrosspostPreferences").array(s.socialCrosspostPreferences, depth + 1, &RecordWriter::preference);
+        m.key("targetDomain").string(s.targetDomain);
+    }
+
+    void preference(const SocialCrosspostPreference &p, int depth)
+    {
+        Members m(*this, depth);
+        m.key("accountId").string(p.accountId);
+        m.key("accountName").string(p.accountName);
+        if (p.defaultSubreddit)
+            m.key("defaultSubreddit").string(*p.defaultSubreddit);
+        m.key("enabled").boolean(p.enabled);
+        m.key("mode").enumeration(p.mode);
+        m.key("platform").enumeration(p.platform);
+        if (p.selectedBlogId)
+            m.key("selectedBlogId").number(QJsonValue(*p.selectedBlogId));
+        if (p.selectedBlogTitle)
+            m.key("selectedBlogTitle").string(*p.selectedBlogTitle);
+    }
+
+    void publish(const JobSocialPublishResult &p, int depth)
+    {
+        Members m(*this, depth);
+        m.key("accountId").string(p.accountId);
+        m.key("accountName").string(p.accountName);
+        if (p.adaptationId)
+            m.key("adaptationId").string(*p.adaptationId);
+        if (p.errorMessage)
+            m.key("errorMessage").string(*p.errorMessage);
+        m.key("mode").enumeration(p.mode);
+        m.key("platform").enumeration(p.platform);
+        if (p.postId)
+            m.key("postId").string(*p.postId);
+        m.key("status").enumeration(p.status);
+    }
+
+    void result(const JobResult &r, int depth)
+    {
+        Members m(*this, depth);
+        m.key("articleID").string(r.articleID);
+        m.key("title").string(r.title);
+        if (r.url)
+            m.key("url").string(*r.url);
+    }
+
+    void error(const JobErrorInfo &e, int depth)
+    {
+        Members m(*this, depth);
+        if (e.code)
+            m.key("code").string(*e.code);
+        m.key("message").string(e.message);
+        if (e.status)
+            m.key("status").number(QJsonValue(*e.status));
+    }
+
+    void metadata(const ContentMetadata &c, int depth)
+    {
+        Members m(*this, depth);
+        m.key("age").strings(c.age, depth + 1);
+        m.key("categories").strings(c.categories, depth + 1);
+        m.key("problems").strings(c.problems, depth + 1);
+    }
+
+    void transform(const TransformResult &t, int depth)
+    {
+        Members m(*this, depth);
+        m.key("citations").strings(t.citations, depth + 1);
+        if (t.qualityScore)
+            m.key("qualityScore").number(QJsonValue(*t.qualityScore));
+        {
+            // The map's order is UTF-16's; the writer's is code points'.
+            QStringList keys = t.seoMeta.keys();
+            if (!std::is_sorted(keys.begin(), keys.end(), json::keyLess))
+                std::sort(keys.begin(), keys.end(), json::keyLess);
+            Members o(m.key("seoMeta"), depth + 1);
+            for (const QString &k : std::as_const(keys))
+                o.key(k).string(t.seoMeta.value(k));
+        }
+        if (t.seoScore)
+            m.key("seoScore").number(QJsonValue(*t.seoScore));
+        m.key("talentIntegrations").strings(t.talentIntegrations, depth + 1);
+        m.key("transformedContent").longText(t.transformedContent);
+    }
+
+    void asset(const IllustrationAsset &a, int depth)
+    {
+        Members m(*this, depth);
+        m.key("id").uuid(a.id);
+        m.key("url").string(a.url);
+    }
+
+    void illustrations(const IllustrationMetadata &i, int depth)
+    {
+        Members m(*this, depth);
+        m.key("assets").array(i.assets, depth + 1, &RecordWriter::asset);
+        m.key("generatedAt").date(i.generatedAt);
+        if (i.generationID)
+            m.key("generationID").string(*i.generationID);
+        if (i.provider)
+            m.key("provider").string(*i.provider);
+        if (i.style)
+            m.key("style").string(*i.style);
+    }
+
+    QByteArray &out_;
+    const JsonDates &dates_;
+    QList<std::pair<qsizetype, qsizetype>> *longTexts_;
+};
+
+} // namespace
+
+QByteArray PersistedStateEncoder::writeJob(const JobRecord &job, int depth,
+                                           QList<std::pair<qsizetype, qsizetype>> *longTexts)
+{
+    QByteArray out;
+    out.reserve(longTexts ? 16 * 1024 : 64 * 1024);
+    const JsonDates dates = JsonDates::iso8601();
+    RecordWriter(out, dates, longTexts).job(job, depth);
+    return out;
+}
 
 PersistedStateEncoder::HeldFile::HeldFile(int descriptor) : fd(descriptor)
 {
@@ -73,7 +487,7 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
         } else {
             // The depth of a job in the document: root, "jobs", element.
             entry.job = job;
-            entry.text = json::writeSortedAt(job.toJson(dates), 2);
+            entry.text = writeJob(job, 2);
             ++lastEncodedJobs_;
         }
         elements.append(entry.text); // empty for a job held in a file: its place is taken below
@@ -167,43 +581,10 @@ qsizetype writerStringEnd(const QByteArray &bytes, qsizetype at)
 
 bool PersistedStateEncoder::writtenAlike(const Entry &entry)
 {
-    // The job written with a mark in place of each long text; the rest must
-    // be the file's bytes exactly, and each text there in the writer's form.
-    JobRecord bare = entry.job;
-    QList<QByteArray> marks;
-    const auto mark = [&marks](JobText &text) {
-        const QString m = QStringLiteral("\uFDD0\uFDD1%1\uFDD0").arg(marks.size());
-        marks.append('"' + m.toUtf8() + '"');
-        text = m;
-    };
-    mark(bare.clip.text);
-    for (std::optional<JobText> *t : {&bare.sourceText, &bare.contentAfterIllustrations,
-                                      &bare.contentAfterHumanize, &bare.finalContent}) {
-        if (*t)
-            mark(**t);
-    }
-    if (bare.transformResult)
-        mark(bare.transformResult->transformedContent);
-    // The log lines, up to hundreds a job, are written straight rather than
-    // as JSON values, into the place of an empty array. A job's members are
-    // at depth 3, and a string never holds a raw line break: the place is
-    // the one line with the name at that indent.
-    const JsonDates dates = JsonDates::iso8601();
-    const QList<JobLogEntry> logs = std::exchange(bare.logs, {});
-    QByteArray text = json::writeSortedAt(bare.toJson(dates), 2);
-    static const QByteArray noLogs = "\n      \"logs\" : []";
-    const qsizetype logsAt = text.indexOf(noLogs);
-    if (logsAt < 0 || text.indexOf(noLogs, logsAt + 1) >= 0)
-        return false;
-    text.replace(logsAt + noLogs.size() - 2, 2, JobLogEntry::writeSortedAt(logs, dates, 3));
-    QList<std::pair<qsizetype, qsizetype>> at; // each mark's place and size in `text`
-    for (const QByteArray &m : marks) {
-        const qsizetype found = text.indexOf(m);
-        if (found < 0 || text.indexOf(m, found + 1) >= 0)
-            return false;
-        at.append({found, m.size()});
-    }
-    std::sort(at.begin(), at.end());
+    // The job written with each long text left empty; the rest must be the
+    // file's bytes exactly, and each text there in the writer's form.
+    QList<std::pair<qsizetype, qsizetype>> at; // each long text's place and size in `text`
+    const QByteArray text = writeJob(entry.job, 2, &at);
     if (entry.longTextsInWritersForm)
         return sameAround(entry, text, at);
 

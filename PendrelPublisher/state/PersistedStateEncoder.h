@@ -39,6 +39,13 @@ public:
     };
     void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places);
 
+    // A job's text as json::writeSortedAt(job.toJson(iso 8601 dates), depth)
+    // writes it, written straight rather than through JSON values. With
+    // `longTexts`, its long texts (the clip's, the checkpoints, the
+    // articles) are left empty and their places noted there instead.
+    [[nodiscard]] static QByteArray writeJob(const JobRecord &job, int depth,
+                                             QList<std::pair<qsizetype, qsizetype>> *longTexts = nullptr);
+
     // How many jobs the last encode() had to encode.
     [[nodiscard]] qsizetype lastEncodedJobs() const { return lastEncodedJobs_; }
 

@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 
@@ -58,6 +60,7 @@ public:
                 // more this way.
                 mapped_ = mapped;
                 mappedSize_ = size_t(info.st_size);
+                readAhead(info.st_size);
                 bytes_ = QByteArray::fromRawData(static_cast<const char *>(mapped), qsizetype(info.st_size));
                 readable_ = true;
                 return;
@@ -75,6 +78,8 @@ public:
     }
     ~StateFileBytes()
     {
+        if (reader_.joinable())
+            reader_.join();
         if (mapped_)
             ::munmap(mapped_, mappedSize_);
         if (fd_ >= 0)
@@ -90,6 +95,29 @@ public:
     [[nodiscard]] int duplicate() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
 private:
+    // A file that is not in the page cache (the first launch after logging
+    // in) would otherwise come in a fault at a time, each reading only a
+    // little ahead: asked for in pieces ahead of the readers, from the start
+    // and from the middle (where a second reader starts), on a thread of its
+    // own, since asking waits while the disk queue is full. In the cache,
+    // each ask finds the pages there and costs next to nothing.
+    void readAhead(qint64 size)
+    {
+        const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0)
+            return;
+        reader_ = std::thread([fd, size] {
+            constexpr qint64 kPiece = 4 << 20;
+            const qint64 half = size / 2;
+            for (qint64 at = 0; at < half; at += kPiece) {
+                ::posix_fadvise(fd, at, std::min(kPiece, half - at), POSIX_FADV_WILLNEED);
+                ::posix_fadvise(fd, half + at, std::min(kPiece, size - half - at), POSIX_FADV_WILLNEED);
+            }
+            ::close(fd);
+        });
+    }
+
+    std::thread reader_;
     int fd_ = -1;
     void *mapped_ = nullptr;
     size_t mappedSize_ = 0;
@@ -98,12 +126,80 @@ private:
     QString problem_;
 };
 
+// The state file read and decoded by startEarlyLoad() while the program
+// starts; the store that loads the same file takes it over.
+struct EarlyRead {
+    QString path;
+    std::shared_ptr<const StateFileBytes> file;
+    std::optional<PersistedState> state; // decoded, unless it failed
+    std::optional<DecodingError> failure;
+    QList<PersistedState::JobPlace> places;
+    QList<std::shared_ptr<JobText::Block>> borrowed;
+};
+
+struct EarlyLoader {
+    std::mutex mutex;
+    std::thread thread;
+    std::unique_ptr<EarlyRead> read; // once the thread is joined
+    // A program that ends before loading (or never loads that file) waits for it.
+    ~EarlyLoader()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+EarlyLoader &earlyLoader()
+{
+    static EarlyLoader loader;
+    return loader;
+}
+
+// What startEarlyLoad() read of `path`, once it is done; nothing when it read
+// another file or was not started.
+std::unique_ptr<EarlyRead> takeEarlyRead(const QString &path)
+{
+    EarlyLoader &early = earlyLoader();
+    const std::lock_guard lock(early.mutex);
+    if (early.thread.joinable())
+        early.thread.join();
+    if (!early.read || early.read->path != path)
+        return nullptr;
+    return std::move(early.read);
+}
+
+QString currentFileOf(const QString &baseFolder, const QString &bundleIdentifier)
+{
+    return baseFolder + u'/' + AppConfiguration::bundleFolderName(bundleIdentifier) + u'/'
+           + PersistenceStore::fileName;
+}
+
 } // namespace
+
+void PersistenceStore::startEarlyLoad(const QString &baseFolder, const QString &bundleIdentifier)
+{
+    EarlyLoader &early = earlyLoader();
+    const std::lock_guard lock(early.mutex);
+    if (early.thread.joinable() || early.read)
+        return;
+    early.thread = std::thread([&early, path = currentFileOf(baseFolder, bundleIdentifier)] {
+        auto read = std::make_unique<EarlyRead>();
+        read->path = path;
+        read->file = std::make_shared<const StateFileBytes>(path);
+        if (read->file->readable()) {
+            try {
+                read->state = PersistedState::decode(read->file->bytes(), &read->places, read->file, &read->borrowed);
+            } catch (const DecodingError &e) {
+                read->failure = e;
+            }
+        }
+        early.read = std::move(read); // the thread is joined before anyone reads it
+    });
+}
 
 PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIdentifier)
 {
-    const QString subfolder = AppConfiguration::bundleFolderName(bundleIdentifier);
-    currentFile_ = baseFolder + u'/' + subfolder + u'/' + fileName;
+    currentFile_ = currentFileOf(baseFolder, bundleIdentifier);
     legacyFile_ = baseFolder + u'/' + fileName;
     writeFile_ = currentFile_;
 }
@@ -177,8 +273,12 @@ PersistedState PersistenceStore::loadStateNow()
             log(QStringLiteral("PersistenceStore could not keep the unreadable state file: ") + currentFile_);
         writeFile_ = currentFile_;
     };
-    auto file = std::make_shared<const StateFileBytes>(currentFile_);
+    std::unique_ptr<EarlyRead> early = takeEarlyRead(currentFile_);
+    std::shared_ptr<const StateFileBytes> file =
+        early ? early->file : std::make_shared<const StateFileBytes>(currentFile_);
     const bool fromCurrent = file->readable();
+    if (!fromCurrent)
+        early.reset();
     // There, but not for us to read (another user's, a folder): the legacy
     // file is read instead, and the first save must not destroy this one.
     if (!fromCurrent && at.exists())
@@ -190,7 +290,17 @@ PersistedState PersistenceStore::loadStateNow()
     try {
         QList<PersistedState::JobPlace> read;
         QList<std::shared_ptr<JobText::Block>> borrowed;
-        PersistedState state = PersistedState::decode(file->bytes(), &read, file, &borrowed);
+        PersistedState state;
+        if (early) {
+            if (early->failure)
+                throw *early->failure;
+            state = std::move(*early->state);
+            read = std::move(early->places);
+            borrowed = std::move(early->borrowed);
+            early.reset();
+        } else {
+            state = PersistedState::decode(file->bytes(), &read, file, &borrowed);
+        }
         if (const int fd = file->duplicate(); fd >= 0) {
             const auto offset = [&](QByteArrayView in) {
                 return qint64(in.data() - file->bytes().constData());

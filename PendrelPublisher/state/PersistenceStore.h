@@ -42,6 +42,12 @@ public:
     // ~/.local/share/PendrelPublisher (XDG_DATA_HOME honoured).
     static QString defaultBaseFolder();
 
+    // Starts reading and decoding the state file on a thread of its own,
+    // before the application and its store exist (the program's start-up
+    // meanwhile costs as much again): the first loadState() of a store for
+    // the same file takes over what it read instead of reading it again.
+    static void startEarlyLoad(const QString &baseFolder, const QString &bundleIdentifier);
+
     [[nodiscard]] const QString &currentFilePath() const { return currentFile_; }
     [[nodiscard]] const QString &legacyFilePath() const { return legacyFile_; }
 

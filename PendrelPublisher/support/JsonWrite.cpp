@@ -96,9 +96,6 @@ public:
         out += ']';
     }
 
-private:
-    void indent(int depth) { out.append(qsizetype(depth) * 2, ' '); }
-
     void number(const QJsonValue &v)
     {
         if (const auto integer = wholeNumber(v)) {
@@ -145,6 +142,9 @@ private:
         }
         out += '"';
     }
+
+private:
+    void indent(int depth) { out.append(qsizetype(depth) * 2, ' '); }
 
     void escape(char16_t c)
     {
@@ -268,6 +268,27 @@ qsizetype writersEscapeLength(QByteArrayView text)
     if (unit >= 0x20 || unit == u'\b' || unit == u'\f' || unit == u'\n' || unit == u'\r' || unit == u'\t')
         return 0;
     return 6;
+}
+
+void appendString(QByteArray &out, const QString &text)
+{
+    Writer writer;
+    writer.out.swap(out);
+    writer.string(text);
+    out.swap(writer.out);
+}
+
+void appendNumber(QByteArray &out, const QJsonValue &number)
+{
+    Writer writer;
+    writer.out.swap(out);
+    writer.number(number);
+    out.swap(writer.out);
+}
+
+bool keyLess(const QString &a, const QString &b)
+{
+    return codePointLess(a, b);
 }
 
 QByteArray writeSorted(const QJsonValue &value)

@@ -33,6 +33,13 @@ QByteArray writeStringObjectsAt(const QList<QLatin1StringView> &keys, const QLis
 QList<QByteArray> writeSortedPieces(QJsonObject root, QLatin1StringView arrayKey,
                                     const QList<QByteArray> &elements);
 
+// The writer's own pieces, for encoders that write records straight rather
+// than through JSON values: a string (quotes and escapes), a number, and
+// the order of object keys.
+void appendString(QByteArray &out, const QString &text);
+void appendNumber(QByteArray &out, const QJsonValue &number);
+bool keyLess(const QString &a, const QString &b);
+
 // The length of the escape sequence at the start of `text` (a backslash
 // first) where it is the one the writer uses for its character; 0 where it
 // is not one (an escaped letter, "\u00E9", a "\u000a" for "\n").

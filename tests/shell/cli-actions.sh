@@ -22,6 +22,22 @@ export PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb
 grep -q -- '--capture' "$work/help.txt" && grep -q -- '--show' "$work/help.txt" \
   || fail "--help does not list --capture and --show"
 
+# Over ssh there is no display: what needs none still answers, with status 0.
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$app" "$@"; }
+version="$(sed -n 's/^project(PendrelPublisher VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
+for row in "--help|^Usage: .*pendrel-publisher \[options\]$" "--version|^Pendrel Publisher $version$" \
+  "--check-installation|^Pendrel Publisher $version (.*), resources in .*pendrel-macos_PendrelPublisher\.bundle$"; do
+  option="${row%%|*}" expected="${row#*|}" status=0
+  nodisplay "$option" >"$work/nodisplay.txt" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || fail "$option without a display ended with status $status: $(cat "$work/nodisplay.txt")"
+  grep -q -- "$expected" "$work/nodisplay.txt" || fail "$option without a display said: $(cat "$work/nodisplay.txt")"
+done
+nodisplay --help | grep -q -- '--capture' || fail "--help without a display does not list --capture"
+status=0
+nodisplay --no-such-option >"$work/nodisplay.txt" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "Unknown option 'no-such-option'" "$work/nodisplay.txt" \
+  || fail "an unknown option without a display: status $status, $(cat "$work/nodisplay.txt")"
+
 copy() {
   printf '%s' "$1" | xclip -selection clipboard -loops 0 &
   pids+=($!)
@@ -76,4 +92,27 @@ for bus in other none; do
     || fail "$bus bus: stderr does not say which copy was not reached: $(cat "$work/unreached.log")"
 done
 ! job_with "Never captured" || fail "an unreached copy captured"
-echo "cli-actions: --capture and --show start the program or reach the running copy; an unreachable one is reported"
+
+# 5. The state file is read while the program starts: a new copy started by
+# --capture has the earlier jobs and adds its own; a file that does not
+# decode is kept aside, and the new copy starts afresh.
+state="$(find "$XDG_DATA_HOME/PendrelPublisher" -name clipper-state.json | head -1)"
+restart_capturing() {
+  kill -TERM "$first"; wait "$first" || true
+  copy "$1"
+  "$app" --capture >"$work/app.log" 2>&1 &
+  first=$!
+  pids+=("$first")
+}
+third_text="Third capture $RANDOM"
+restart_capturing "$third_text"
+within 30 job_with "$third_text" || fail "the restarted copy did not capture"
+job_with "$first_text" && job_with "$second_text" || fail "the restarted copy lost the earlier jobs"
+printf '{"jobs": 7, "settings": {}}' >"$state"
+fourth_text="Fourth capture $RANDOM"
+restart_capturing "$fourth_text"
+within 30 job_with "$fourth_text" || fail "the copy started on a file that does not decode did not capture"
+! job_with "$first_text" || fail "jobs came from a file that does not decode"
+grep -q '"jobs": 7' "$state".unreadable-* || fail "the file that does not decode was not kept aside"
+echo "cli-actions: --capture and --show start the program or reach the running copy; an unreachable one is reported;" \
+  "a restart keeps the jobs, and a file that does not decode is kept aside"

@@ -471,6 +471,16 @@ private slots:
         // Without any bus the lock alone still keeps a second copy out.
         SingleInstance third(dir.path(), name, QDBusConnection(QStringLiteral("nothing")));
         QCOMPARE(third.claim(), SingleInstance::Claim::anotherRuns);
+        // Deciding asks nothing of the running copy (a launch decides before
+        // it has an application); only the hand-over does, once.
+        SingleInstance fourth(dir.path(), name, bus.connect(QStringLiteral("fourth")));
+        QCOMPARE(fourth.lock(), SingleInstance::Claim::anotherRuns);
+        QCOMPARE(fourth.publish(SingleInstance::Claim::anotherRuns), SingleInstance::Claim::anotherRuns);
+        QSignalSpy captured(&first, &SingleInstance::captureRequested);
+        fourth.handOver(SingleInstance::Request::capture);
+        QVERIFY(fourth.handOverProblem().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(captured.size(), 1, 3000);
+        QCOMPARE(shown.size(), 1);
     }
 
     // A folder where no lock can be made is not mistaken for a running copy.

@@ -6,6 +6,7 @@
 #include "state/AppConfiguration.h"
 #include "state/PersistenceStore.h"
 #include "support/Error.h"
+#include "support/JsonWrite.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,6 +14,7 @@
 
 #include "StateSamples.h"
 
+#include <cmath>
 #include <functional>
 #include <utility>
 
@@ -22,6 +24,7 @@ using namespace pendrel::test;
 namespace {
 
 using Change = std::function<void(PersistedState &)>;
+using JobChange = std::function<void(JobRecord &)>;
 using Reshape = std::function<QByteArray(QByteArray)>; // the file as another writer might leave it
 
 QByteArray fileBytes(const QString &path)
@@ -134,6 +137,87 @@ private slots:
             if (encodedFirst >= 0)
                 QCOMPARE(store.jobsEncodedLastSave(), qsizetype(std::exchange(encodedFirst, -1)));
         }
+    }
+
+    // A job written straight (the first save's check, every changed job)
+    // is what the writer makes of its JSON values, whatever it holds.
+    void jobWrittenStraight_data()
+    {
+        QTest::addColumn<JobChange>("change");
+        QTest::newRow("every member") << JobChange([](JobRecord &) {});
+        QTest::newRow("every optional left out") << JobChange([](JobRecord &j) {
+            j = JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("t")), ClipperSettings::defaults());
+            j.clip.author.reset();
+        });
+        QTest::newRow("inner optionals left out, empty lists") << JobChange([](JobRecord &j) {
+            j.result->url.reset();
+            j.error = JobErrorInfo{QStringLiteral("m"), std::nullopt, std::nullopt};
+            j.transformResult->qualityScore.reset();
+            j.transformResult->seoScore.reset();
+            j.transformResult->seoMeta.clear();
+            j.transformResult->citations.clear();
+            j.illustrationsMetadata = IllustrationMetadata{{}, std::nullopt, sampleMoment(5), std::nullopt, std::nullopt};
+            j.metadata = ContentMetadata{};
+            j.socialPublishes = {JobSocialPublishResult{}};
+            j.logs.clear();
+            j.settingsSnapshot.socialCrosspostPreferences = {SocialCrosspostPreference{}};
+        });
+        QTest::newRow("numbers") << JobChange([](JobRecord &j) {
+            j.transformResult->qualityScore = std::nan("");
+            j.transformResult->seoScore = 100.0;
+            j.error->status = -1;
+            j.settingsSnapshot.imagesCount = (qint64(1) << 53) + 1;
+            j.settingsSnapshot.socialCrosspostPreferences = {SocialCrosspostPreference{
+                QStringLiteral("a"), SocialCrosspostPlatform::shopifyBlog, QStringLiteral("n"), true,
+                SocialCrosspostMode::article, QStringLiteral("r"), -42, QStringLiteral("b")}};
+        });
+        // Leap days, the ends of days and years, fractions, time zones, and
+        // dates outside 1970 to 9999 and invalid ones.
+        QTest::newRow("dates") << JobChange([](JobRecord &j) {
+            const QList<QDateTime> dates{
+                QDateTime(QDate(2000, 2, 29), QTime(23, 59, 59, 999), Qt::UTC),
+                QDateTime(QDate(2100, 3, 1), QTime(0, 0), Qt::UTC),
+                QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59), Qt::UTC),
+                QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC),
+                QDateTime(QDate(1969, 12, 31), QTime(23, 59, 59, 500), Qt::UTC),
+                QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 1), Qt::UTC),
+                QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC),
+                QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::OffsetFromUTC, -5 * 3600),
+                QDateTime(QDate(2026, 3, 29), QTime(2, 30), Qt::LocalTime),
+                QDateTime(),
+            };
+            j.createdAt = dates.at(0);
+            j.updatedAt = dates.at(1);
+            j.clip.createdAt = dates.at(2);
+            j.illustrationsMetadata->generatedAt = dates.at(3);
+            j.logs.clear();
+            for (const QDateTime &date : dates)
+                j.logs.append(JobLogEntry{sampleUuid(date.toString()), date, LogLevel::info, QStringLiteral("m")});
+        });
+        // A supplementary character sorts after U+FF21 by code point, before it in UTF-16.
+        QTest::newRow("keys and escapes") << JobChange([](JobRecord &j) {
+            const QString odd = QStringLiteral("a/b \"q\" \\ \b\f\n\r\t") + QChar(0x01) + QChar(0x1f)
+                                + QChar(0xD800) + QStringLiteral(" \u00e9 \U0001F600");
+            j.transformResult->seoMeta = {{QStringLiteral("\uFF21"), odd}, {QStringLiteral("\U0001F600"), QString()},
+                                          {QStringLiteral("B"), QStringLiteral("b")}};
+            j.logs.append(JobLogEntry{sampleUuid(QStringLiteral("odd")), sampleMoment(1), LogLevel::error, odd});
+            j.title = odd;
+            j.clip.text = odd;
+            j.clip.url = QString();
+            j.socialPublishes.append(JobSocialPublishResult{SocialCrosspostPlatform::xArticle, odd, odd,
+                                                            SocialCrosspostMode::direct, JobSocialPublishStatus::error,
+                                                            odd, odd, odd});
+        });
+    }
+
+    void jobWrittenStraight()
+    {
+        QFETCH(JobChange, change);
+        JobRecord job = richJob(3, 500, 4);
+        change(job);
+        for (const int depth : {0, 2})
+            QCOMPARE(PersistedStateEncoder::writeJob(job, depth),
+                     json::writeSortedAt(job.toJson(JsonDates::iso8601()), depth));
     }
 
     // A long history is read by two threads, the second from about half
