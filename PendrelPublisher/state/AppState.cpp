@@ -416,7 +416,9 @@ void AppState::recomputeStatusIconState()
     const int active = serviceAway ? 0 : processingCount() + queuedCount();
     const std::optional<JobRecord> latest = latestJob();
     StatusIconState state = StatusIconState::idle();
-    if (active > 0)
+    if (active > 0 && hold == JobHold::signedOut)
+        state = StatusIconState::error(); // nothing goes on until the user signs in
+    else if (active > 0)
         state = StatusIconState::processing(active);
     else if (latest && latest->status == JobStatus::error
              && isElevatedIssueStatus(*latest, QDateTime::currentDateTimeUtc()))

@@ -214,7 +214,8 @@ private slots:
         QCOMPARE(job.status, JobStatus::submitted);
         QCOMPARE(AppStateHarness::logMessages(job), QStringList{QStringLiteral("Job created")});
         QCOMPARE(h.state->queuedCount(), 1);
-        QCOMPARE(h.state->statusIconState(), StatusIconState::processing(1));
+        // Signed out, the job waits for a sign-in: that needs the user, it is not work going on.
+        QCOMPARE(h.state->statusIconState(), StatusIconState::error());
         QVERIFY(!h.state->pendingClip());
         QVERIFY(h.waitUntilIdle());
         QCOMPARE(h.notifications.authorizationRequests, 1);
@@ -390,6 +391,9 @@ private slots:
                                 jobWith(JobStatus::submitted, now.addSecs(-2)),
                                 jobWith(JobStatus::running, now.addSecs(-3), true)}
             << StatusIconState::processing(3) << true;
+        // Signed out, queued work waits for a sign-in: the user is needed.
+        QTest::newRow("queued while signed out")
+            << QList<JobRecord>{jobWith(JobStatus::submitted, now)} << StatusIconState::error() << true;
         QTest::newRow("fresh error") << QList<JobRecord>{jobWith(JobStatus::error, now.addSecs(-299))}
                                      << StatusIconState::error() << true;
         QTest::newRow("old error") << QList<JobRecord>{jobWith(JobStatus::error, now.addSecs(-301))}
@@ -408,6 +412,12 @@ private slots:
         QFETCH(StatusIconState, icon);
         QFETCH(bool, active);
         AppStateHarness h;
+        if (QByteArray(QTest::currentDataTag()) != "queued while signed out") {
+            AuthState auth = h.state->authState();
+            auth.session = UserSession{QStringLiteral("token-1"), QStringLiteral("refresh-1"), 4.0e9,
+                                       QStringLiteral("user-1"), QStringLiteral("ada@pendrel.test")};
+            h.state->setAuthState(auth);
+        }
         h.state->setJobs(jobs);
         std::optional<StatusIconState> reported;
         h.state->onStatusIconStateChange = [&](const StatusIconState &s) { reported = s; };
