@@ -27,56 +27,54 @@ namespace pendrel {
 
 namespace {
 
-// The state file's bytes, mapped rather than copied where the file system
-// allows: a long history's file runs to hundreds of megabytes, and reading
-// it into memory first costs a sixth of its loading. The file is only ever
-// replaced by a rename, never changed in place, so the mapping stays whole.
-// Finished jobs' texts are read from here until they are packed (JobText);
-// the last of them lets it go, on whichever thread that is.
+// The state file's bytes, read into memory whole. Not mapped: the file is
+// the user's, and another program may cut it or copy a backup over it in
+// place (cp, truncate, a sync tool) while it is read or while the finished
+// jobs' texts still borrow its bytes (JobText). A mapping then raises
+// SIGBUS at the first page past the new end, or shows the other program's
+// bytes as ours. Read bytes are ours whatever happens to the file; reading
+// costs about a sixth of loading more than faulting a mapping in.
+//
+// The file is checked before and after reading (FileIdentity: the change
+// time moves with every write and truncation): what was read while it
+// changed is read again, and a file that will not hold still is refused.
+// The finished jobs' texts are read from here until they are packed; the
+// last of them lets it go, on whichever thread that is.
 class StateFileBytes {
 public:
     explicit StateFileBytes(const QString &path)
     {
         fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        struct stat info {};
-        if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+        if (fd_ < 0) {
             problem_ = QString::fromLocal8Bit(std::strerror(errno));
             return;
         }
-        if (S_ISDIR(info.st_mode)) {
-            problem_ = QString::fromLocal8Bit(std::strerror(EISDIR));
-            return;
-        }
-        if (S_ISREG(info.st_mode) && info.st_size > 0) {
-            void *mapped = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
-            if (mapped != MAP_FAILED) {
-                // Faulted in as read, not populated ahead: MAP_POPULATE (or
-                // MADV_POPULATE_READ, even a few megabytes at a time) holds
-                // the process's memory map locked, and the interface thread
-                // stood still for 80 to 100 ms with 5,000 jobs whenever it
-                // mapped memory of its own meanwhile. Reading costs a tenth
-                // more this way.
-                mapped_ = mapped;
-                mappedSize_ = size_t(info.st_size);
-                bytes_ = QByteArray::fromRawData(static_cast<const char *>(mapped), qsizetype(info.st_size));
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (attempt > 0)
+                ::usleep(20000 << attempt); // give a copy under way the time to end
+            const FileIdentity before = FileIdentity::of(fd_);
+            if (!before.known()) {
+                problem_ = QString::fromLocal8Bit(std::strerror(errno));
+                return;
+            }
+            struct stat info {};
+            if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+                problem_ = QString::fromLocal8Bit(std::strerror(EISDIR));
+                return;
+            }
+            if (!readWhole(before.size))
+                return;
+            if (FileIdentity::of(fd_) == before && bytes_.size() == before.size) {
+                identity_ = before;
                 readable_ = true;
                 return;
             }
         }
-        QFile file;
-        if (!file.open(fd_, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-            problem_ = file.errorString();
-            return;
-        }
-        bytes_ = file.readAll();
-        readable_ = file.error() == QFileDevice::NoError;
-        if (!readable_)
-            problem_ = file.errorString();
+        bytes_ = QByteArray();
+        problem_ = QStringLiteral("another program kept changing it while it was read");
     }
     ~StateFileBytes()
     {
-        if (mapped_)
-            ::munmap(mapped_, mappedSize_);
         if (fd_ >= 0)
             ::close(fd_);
     }
@@ -86,14 +84,41 @@ public:
     [[nodiscard]] bool readable() const { return readable_; }
     [[nodiscard]] QString problem() const { return problem_; }
     [[nodiscard]] const QByteArray &bytes() const { return bytes_; }
+    // The file as it was while its bytes were read.
+    [[nodiscard]] const FileIdentity &identity() const { return identity_; }
     // A descriptor of its own on the file, for reading it later.
     [[nodiscard]] int duplicate() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
 private:
+    // Reads from the start until the end of file; `expected` sizes the
+    // buffer (a file that grows meanwhile is read to its end all the same).
+    bool readWhole(qint64 expected)
+    {
+        bytes_ = QByteArray();
+        QByteArray buffer(qsizetype(std::max<qint64>(expected, 0)) + 1, Qt::Uninitialized);
+        qsizetype got = 0;
+        for (;;) {
+            if (got == buffer.size())
+                buffer.resize(buffer.size() + std::max<qsizetype>(buffer.size() / 2, 4096));
+            const ssize_t n = ::pread(fd_, buffer.data() + got, size_t(buffer.size() - got), got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                problem_ = QString::fromLocal8Bit(std::strerror(errno));
+                return false;
+            }
+            if (n == 0)
+                break;
+            got += n;
+        }
+        buffer.truncate(got);
+        bytes_ = std::move(buffer);
+        return true;
+    }
+
     int fd_ = -1;
-    void *mapped_ = nullptr;
-    size_t mappedSize_ = 0;
     QByteArray bytes_;
+    FileIdentity identity_;
     bool readable_ = false;
     QString problem_;
 };
@@ -106,6 +131,15 @@ PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIden
     currentFile_ = baseFolder + u'/' + subfolder + u'/' + fileName;
     legacyFile_ = baseFolder + u'/' + fileName;
     writeFile_ = currentFile_;
+    // A store on a folder of its own (tests, tools) keeps its fallback
+    // beside that folder, so that it never meets the user's.
+    setFallbackBaseFolder(baseFolder == defaultBaseFolder() ? defaultFallbackBaseFolder()
+                                                            : baseFolder + QStringLiteral("-cache"));
+}
+
+void PersistenceStore::setFallbackBaseFolder(const QString &baseFolder)
+{
+    fallbackFile_ = baseFolder + u'/' + QFileInfo(QFileInfo(currentFile_).absolutePath()).fileName() + u'/' + fileName;
 }
 
 PersistenceStore::~PersistenceStore()
@@ -116,10 +150,89 @@ PersistenceStore::~PersistenceStore()
         const std::lock_guard lock(mutex_);
         failure = failure_;
     }
-    // The last chance to tell: the changes since the last good save are lost.
     if (failure)
-        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting: ")
-            + *failure);
+        saveUnsavedAtQuit(*failure);
+}
+
+void PersistenceStore::keepUnsaved(std::optional<PersistedState> state)
+{
+    const std::lock_guard lock(mutex_);
+    unsaved_ = source_ ? std::nullopt : std::move(state);
+}
+
+void PersistenceStore::saveUnsavedAtQuit(const QString &reason)
+{
+    // The store's thread is idle (waitForPendingSaves), and this is the
+    // source's thread: the snapshot is read here, the encoder used here.
+    std::optional<PersistedState> state;
+    QDateTime since;
+    {
+        const std::lock_guard lock(mutex_);
+        state = unsaved_;
+        since = failingSince_;
+    }
+    if (source_)
+        state = source_();
+    if (!state) {
+        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting: ") + reason);
+        return;
+    }
+    QString error;
+    const QList<FilePiece> pieces = encoder_.encode(*state);
+    if (writePrivateFile(fallbackFile_, pieces, error)) {
+        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting (%1); "
+                           "they are kept in %2 and taken at the next start")
+                .arg(reason, fallbackFile_));
+        return;
+    }
+    // Nothing could be written: say what a restart will make (and charge) again.
+    QStringList names;
+    for (const JobRecord &job : std::as_const(state->jobs)) {
+        if (since.isValid() && job.updatedAt.isValid() && job.updatedAt < since.addSecs(-1))
+            continue;
+        const QString id = job.id.toString(QUuid::WithoutBraces).toUpper();
+        names.append(job.title && !job.title->isEmpty() ? QStringLiteral("\"%1\" (%2)").arg(*job.title, id) : id);
+    }
+    QString line = QStringLiteral("PersistenceStore could not save the latest changes before quitting (%1), "
+                                  "nor keep them in %2 (%3)")
+                       .arg(reason, fallbackFile_, error);
+    line += names.isEmpty()
+        ? QStringLiteral("; the settings changed since then are lost")
+        : QStringLiteral("; the stages these jobs finished since then will be requested again at the next "
+                         "start: ")
+            + names.join(QStringLiteral(", "));
+    log(line);
+}
+
+std::optional<PersistedState> PersistenceStore::loadFallback(const QString &stateFile)
+{
+    const QFileInfo fallback(fallbackFile_);
+    if (!fallback.isFile())
+        return std::nullopt;
+    fallbackPresent_ = true;
+    const QFileInfo state(stateFile);
+    // Newer than the state file: written at a quit after the state file's
+    // last save. An older one was superseded by a save of a later run.
+    if (state.exists() && fallback.lastModified() <= state.lastModified()) {
+        log(QStringLiteral("PersistenceStore leaves %1 aside: the state file is newer").arg(fallbackFile_));
+        return std::nullopt;
+    }
+    const auto file = std::make_shared<const StateFileBytes>(fallbackFile_);
+    if (!file->readable()) {
+        log(QStringLiteral("PersistenceStore cannot read %1: %2").arg(fallbackFile_, file->problem()));
+        return std::nullopt;
+    }
+    try {
+        QList<std::shared_ptr<JobText::Block>> borrowed;
+        PersistedState loaded = PersistedState::decode(file->bytes(), nullptr, file, &borrowed);
+        packer_.add(std::move(borrowed), [] { malloc_trim(0); });
+        log(QStringLiteral("PersistenceStore takes the state that could not be saved at the last quit from ")
+            + fallbackFile_);
+        return loaded;
+    } catch (const DecodingError &e) { // cut short: not whole, not taken
+        log(QStringLiteral("PersistenceStore leaves %1 aside: %2").arg(fallbackFile_, e.description()));
+        return std::nullopt;
+    }
 }
 
 QString PersistenceStore::defaultBaseFolder()
@@ -128,6 +241,14 @@ QString PersistenceStore::defaultBaseFolder()
     if (data.isEmpty()) // no home folder reported; keep to the XDG default
         data = QDir::homePath() + QStringLiteral("/.local/share");
     return data + QStringLiteral("/PendrelPublisher");
+}
+
+QString PersistenceStore::defaultFallbackBaseFolder()
+{
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    return cache + QStringLiteral("/PendrelPublisher");
 }
 
 void PersistenceStore::setLogSink(LogSink sink)
@@ -163,6 +284,8 @@ PersistedState PersistenceStore::loadStateNow()
     removeAbandonedWrites(writeFile_);
     restrictOwnFolder(QFileInfo(legacyFile_).absolutePath());
     restrictOwnFolder(QFileInfo(currentFile_).absolutePath());
+    if (std::optional<PersistedState> unsaved = loadFallback(currentFile_))
+        return std::move(*unsaved); // the first save writes every job (nothing to copy from)
 
     // The state starts over from the defaults, but the user's articles in a
     // file that cannot be read are kept aside rather than replaced by the
@@ -204,7 +327,7 @@ PersistedState PersistenceStore::loadStateNow()
                     place.longTexts.append({offset(text), qint64(text.size())});
                 places.append(std::move(place));
             }
-            encoder_.seed(fd, state.jobs, places);
+            encoder_.seed(fd, state.jobs, places, file->identity());
         }
         file.reset();
         // The finished jobs' texts are packed while the program starts; the
@@ -346,13 +469,31 @@ void PersistenceStore::writeLatest()
     }
     if (!state)
         return;
-    const QList<FilePiece> pieces = encoder_.encode(*state);
+    QList<FilePiece> pieces = encoder_.encode(*state);
     jobsEncoded_ = encoder_.lastEncodedJobs();
-    state.reset(); // the caller's list is its own again while the file is written
     int written = -1;
     outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
-    if (outcome.saved)
+    if (!outcome.saved && outcome.error == sourceChangedReason()) {
+        // The file the unchanged jobs were copied from was cut or written
+        // over by another program: the history held here is written whole
+        // instead (the encoder no longer trusts that file), over whatever
+        // the other program left.
+        pieces = encoder_.encode(*state);
+        jobsEncoded_ = encoder_.lastEncodedJobs();
+        outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
+    }
+    pieces.clear();
+    if (outcome.saved) {
         encoder_.written(written);
+        keepUnsaved({});
+        // The state file holds the newest state now: a fallback file left
+        // by an earlier quit has served.
+        if (fallbackPresent_ && (!QFile::exists(fallbackFile_) || QFile::remove(fallbackFile_)))
+            fallbackPresent_ = false;
+    } else {
+        keepUnsaved(std::move(state));
+    }
+    state.reset(); // the caller's list is its own again
     if (encoder_.lastEncodedJobs() > 1) // a first save writes out every packed text once
         malloc_trim(0);
 
@@ -368,6 +509,8 @@ void PersistenceStore::writeLatest()
             line = QStringLiteral("PersistenceStore save failed: ") + outcome.error;
         else if (outcome.saved && failure_)
             line = QStringLiteral("PersistenceStore saves again: ") + currentFile_;
+        if (!outcome.saved && !failure_)
+            failingSince_ = QDateTime::currentDateTimeUtc();
         failure_ = outcome.saved ? std::nullopt : std::optional<QString>(outcome.error);
         lastOutcome_ = outcome;
         writing_ = false;
