@@ -525,6 +525,7 @@ private slots:
         QTest::newRow("lone high at the end") << QByteArray("\\ud83d") << 6;
         QTest::newRow("lone low") << QByteArray("\\ude00") << 6;
         QTest::newRow("high before high") << QByteArray("\\ud83d\\ud83d") << 6;
+        QTest::newRow("low before low") << QByteArray("\\ude00\\ude00") << 6;
         QTest::newRow("escaped pair") << QByteArray("\\ud83d\\ude00") << 0;
         QTest::newRow("upper-case surrogate") << QByteArray("\\uD83D") << 0;
     }
