@@ -63,8 +63,9 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
             ++lastEncodedJobs_;
         }
         elements.append(entry.text); // empty for a job held in a file: its place is taken below
-        held.append(entry.file ? FilePiece{{}, entry.file->fd, entry.offset, entry.length, entry.file->identity}
-                               : FilePiece{});
+        held.append(entry.file
+                        ? FilePiece{{}, entry.file->fd, entry.offset, entry.length, entry.file->identity}
+                        : FilePiece{});
         entries.insert(job.id, std::move(entry));
     }
     const PersistedState rest{state.settings, state.pendingClip, {}};

@@ -38,7 +38,8 @@ public:
         bool longTextsInWritersForm = false;        // known while reading: then only the rest is compared
     };
     // `read`: the file as it was when read (else as it is now).
-    void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places, const FileIdentity &read = {});
+    void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places,
+              const FileIdentity &read = {});
 
     // How many jobs the last encode() had to encode.
     [[nodiscard]] qsizetype lastEncodedJobs() const { return lastEncodedJobs_; }

@@ -15,10 +15,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -123,6 +123,43 @@ private:
     QString problem_;
 };
 
+qint64 nowNs()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// A document that does not end as a whole one does, in a file changed in
+// the last two seconds: what another program leaves while it writes.
+bool beingWritten(const StateFileBytes &file)
+{
+    const QByteArrayView bytes = QByteArrayView(file.bytes()).trimmed();
+    return !bytes.endsWith('}') && nowNs() - file.identity().changed < 2'000'000'000;
+}
+
+// Until the file has not changed for a quarter of a second; five at most.
+void waitUntilQuiet(const QString &path)
+{
+    const auto identity = [&path] {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        const FileIdentity seen = fd >= 0 ? FileIdentity::of(fd) : FileIdentity{};
+        if (fd >= 0)
+            ::close(fd);
+        return seen;
+    };
+    const qint64 start = nowNs();
+    FileIdentity last = identity();
+    qint64 quietSince = start;
+    while (nowNs() - quietSince < 250'000'000 && nowNs() - start < 5'000'000'000) {
+        ::usleep(25000);
+        if (const FileIdentity seen = identity(); seen != last) {
+            last = seen;
+            quietSince = nowNs();
+        }
+    }
+}
+
 } // namespace
 
 PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIdentifier)
@@ -139,7 +176,8 @@ PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIden
 
 void PersistenceStore::setFallbackBaseFolder(const QString &baseFolder)
 {
-    fallbackFile_ = baseFolder + u'/' + QFileInfo(QFileInfo(currentFile_).absolutePath()).fileName() + u'/' + fileName;
+    fallbackFile_ =
+        baseFolder + u'/' + QFileInfo(QFileInfo(currentFile_).absolutePath()).fileName() + u'/' + fileName;
 }
 
 PersistenceStore::~PersistenceStore()
@@ -191,16 +229,18 @@ void PersistenceStore::saveUnsavedAtQuit(const QString &reason)
         if (since.isValid() && job.updatedAt.isValid() && job.updatedAt < since.addSecs(-1))
             continue;
         const QString id = job.id.toString(QUuid::WithoutBraces).toUpper();
-        names.append(job.title && !job.title->isEmpty() ? QStringLiteral("\"%1\" (%2)").arg(*job.title, id) : id);
+        names.append(job.title && !job.title->isEmpty() ? QStringLiteral("\"%1\" (%2)").arg(*job.title, id)
+                                                        : id);
     }
     QString line = QStringLiteral("PersistenceStore could not save the latest changes before quitting (%1), "
                                   "nor keep them in %2 (%3)")
                        .arg(reason, fallbackFile_, error);
     line += names.isEmpty()
-        ? QStringLiteral("; the settings changed since then are lost")
-        : QStringLiteral("; the stages these jobs finished since then will be requested again at the next "
-                         "start: ")
-            + names.join(QStringLiteral(", "));
+                ? QStringLiteral("; the settings changed since then are lost")
+                : QStringLiteral(
+                      "; the stages these jobs finished since then will be requested again at the next "
+                      "start: ")
+                      + names.join(QStringLiteral(", "));
     log(line);
 }
 
@@ -310,34 +350,47 @@ PersistedState PersistenceStore::loadStateNow()
         file = std::make_shared<const StateFileBytes>(legacyFile_);
     if (!file->readable())
         return PersistedState{};
-    try {
-        QList<PersistedState::JobPlace> read;
-        QList<std::shared_ptr<JobText::Block>> borrowed;
-        PersistedState state = PersistedState::decode(file->bytes(), &read, file, &borrowed);
-        if (const int fd = file->duplicate(); fd >= 0) {
-            const auto offset = [&](QByteArrayView in) {
-                return qint64(in.data() - file->bytes().constData());
-            };
-            QList<PersistedStateEncoder::Place> places;
-            places.reserve(read.size());
-            for (const PersistedState::JobPlace &job : std::as_const(read)) {
-                PersistedStateEncoder::Place place{
-                    offset(job.bytes), qint64(job.bytes.size()), {}, job.longTextsInWritersForm};
-                for (const QByteArrayView text : job.longTexts)
-                    place.longTexts.append({offset(text), qint64(text.size())});
-                places.append(std::move(place));
+    for (int attempt = 0;; ++attempt) {
+        try {
+            QList<PersistedState::JobPlace> read;
+            QList<std::shared_ptr<JobText::Block>> borrowed;
+            PersistedState state = PersistedState::decode(file->bytes(), &read, file, &borrowed);
+            if (const int fd = file->duplicate(); fd >= 0) {
+                const auto offset = [&](QByteArrayView in) {
+                    return qint64(in.data() - file->bytes().constData());
+                };
+                QList<PersistedStateEncoder::Place> places;
+                places.reserve(read.size());
+                for (const PersistedState::JobPlace &job : std::as_const(read)) {
+                    PersistedStateEncoder::Place place{
+                        offset(job.bytes), qint64(job.bytes.size()), {}, job.longTextsInWritersForm};
+                    for (const QByteArrayView text : job.longTexts)
+                        place.longTexts.append({offset(text), qint64(text.size())});
+                    places.append(std::move(place));
+                }
+                encoder_.seed(fd, state.jobs, places, file->identity());
             }
-            encoder_.seed(fd, state.jobs, places, file->identity());
+            file.reset();
+            // The finished jobs' texts are packed while the program starts; the
+            // file's bytes go once they all are.
+            packer_.add(std::move(borrowed), [] { malloc_trim(0); });
+            return state;
+        } catch (const DecodingError &e) {
+            // Cut short by a program that is writing it right now (a backup
+            // copied back, a sync tool): read again once it has been quiet for
+            // a moment, before it is called unreadable.
+            if (fromCurrent && attempt < 3 && beingWritten(*file)) {
+                waitUntilQuiet(currentFile_);
+                auto again = std::make_shared<const StateFileBytes>(currentFile_);
+                if (again->readable()) {
+                    file = std::move(again);
+                    continue;
+                }
+            }
+            if (fromCurrent)
+                setAside(e.description());
+            return PersistedState{};
         }
-        file.reset();
-        // The finished jobs' texts are packed while the program starts; the
-        // file's bytes go once they all are.
-        packer_.add(std::move(borrowed), [] { malloc_trim(0); });
-        return state;
-    } catch (const DecodingError &e) {
-        if (fromCurrent)
-            setAside(e.description());
-        return PersistedState{};
     }
 }
 
@@ -493,7 +546,7 @@ void PersistenceStore::writeLatest()
     } else {
         keepUnsaved(std::move(state));
     }
-    state.reset(); // the caller's list is its own again
+    state.reset();                      // the caller's list is its own again
     if (encoder_.lastEncodedJobs() > 1) // a first save writes out every packed text once
         malloc_trim(0);
 

@@ -294,7 +294,9 @@ qsizetype writersEscapeLength(QByteArrayView text)
         // A high one followed by a low one is a pair, which the writer
         // writes as UTF-8. (A low one after a high one was refused with it.)
         const int next = unitAt(6);
-        return QChar::isHighSurrogate(char16_t(unit)) && next >= 0 && QChar::isLowSurrogate(char16_t(next)) ? 0 : 6;
+        return QChar::isHighSurrogate(char16_t(unit)) && next >= 0 && QChar::isLowSurrogate(char16_t(next))
+                   ? 0
+                   : 6;
     }
     if (unit >= 0x20 || unit == u'\b' || unit == u'\f' || unit == u'\n' || unit == u'\r' || unit == u'\t')
         return 0;

@@ -36,7 +36,7 @@ bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QStr
 struct FileIdentity {
     quint64 device = 0;
     quint64 inode = 0;
-    qint64 size = -1; // -1: unknown (fstat failed)
+    qint64 size = -1;    // -1: unknown (fstat failed)
     qint64 modified = 0; // nanoseconds
     qint64 changed = 0;  // nanoseconds
 
@@ -67,6 +67,7 @@ struct FilePiece {
 // of the file just written (the one it was written through, so surely that
 // file; the caller closes it), so that its bytes stay reachable after the
 // file is replaced in turn.
-bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error, int *written = nullptr);
+bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error,
+                      int *written = nullptr);
 
 } // namespace pendrel
