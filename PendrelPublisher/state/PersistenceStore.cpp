@@ -27,6 +27,44 @@ namespace pendrel {
 
 namespace {
 
+qint64 nowNs()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Until the file has not changed for `quiet` nanoseconds; five seconds at
+// most. `identity` looks at it.
+template <class Identity>
+void waitUntilQuiet(Identity identity, qint64 quiet)
+{
+    const qint64 start = nowNs();
+    FileIdentity last = identity();
+    qint64 quietSince = start;
+    while (nowNs() - quietSince < quiet && nowNs() - start < 5'000'000'000) {
+        ::usleep(10000);
+        if (const FileIdentity seen = identity(); seen != last) {
+            last = seen;
+            quietSince = nowNs();
+        }
+    }
+}
+
+// The same by the file's name: the file there now.
+void waitUntilQuiet(const QString &path)
+{
+    waitUntilQuiet(
+        [&path] {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+            const FileIdentity seen = fd >= 0 ? FileIdentity::of(fd) : FileIdentity{};
+            if (fd >= 0)
+                ::close(fd);
+            return seen;
+        },
+        250'000'000);
+}
+
 // The state file's bytes, read into memory whole. Not mapped: the file is
 // the user's, and another program may cut it or copy a backup over it in
 // place (cp, truncate, a sync tool) while it is read or while the finished
@@ -64,11 +102,19 @@ public:
             }
             if (!readWhole(before.size))
                 return;
-            if (FileIdentity::of(fd_) == before && bytes_.size() == before.size) {
-                identity_ = before;
-                readable_ = true;
-                return;
+            if (FileIdentity::of(fd_) != before || bytes_.size() != before.size)
+                continue;
+            // Changed a moment ago: perhaps by a program that writes it in
+            // place a piece at a time (a sync tool), read between two of its
+            // writes. Taken once it has held still for a moment.
+            if (attempt < 4 && nowNs() - before.changed < 200'000'000) {
+                waitUntilQuiet([this] { return FileIdentity::of(fd_); }, 100'000'000);
+                if (FileIdentity::of(fd_) != before)
+                    continue;
             }
+            identity_ = before;
+            readable_ = true;
+            return;
         }
         bytes_ = QByteArray();
         problem_ = QStringLiteral("another program kept changing it while it was read");
@@ -123,41 +169,12 @@ private:
     QString problem_;
 };
 
-qint64 nowNs()
-{
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
 // A document that does not end as a whole one does, in a file changed in
 // the last two seconds: what another program leaves while it writes.
 bool beingWritten(const StateFileBytes &file)
 {
     const QByteArrayView bytes = QByteArrayView(file.bytes()).trimmed();
     return !bytes.endsWith('}') && nowNs() - file.identity().changed < 2'000'000'000;
-}
-
-// Until the file has not changed for a quarter of a second; five at most.
-void waitUntilQuiet(const QString &path)
-{
-    const auto identity = [&path] {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        const FileIdentity seen = fd >= 0 ? FileIdentity::of(fd) : FileIdentity{};
-        if (fd >= 0)
-            ::close(fd);
-        return seen;
-    };
-    const qint64 start = nowNs();
-    FileIdentity last = identity();
-    qint64 quietSince = start;
-    while (nowNs() - quietSince < 250'000'000 && nowNs() - start < 5'000'000'000) {
-        ::usleep(25000);
-        if (const FileIdentity seen = identity(); seen != last) {
-            last = seen;
-            quietSince = nowNs();
-        }
-    }
 }
 
 } // namespace

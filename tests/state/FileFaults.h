@@ -38,15 +38,16 @@ inline bool setImmutable(const QString &path, bool on)
 
 // Writes `bytes` over the file in place, as cp does (the same inode,
 // truncated first), `chunk` bytes at a time with `pause` between them, as
-// a sync tool does. With keepTimes the file's times are put back after.
+// a sync tool does. With keepTimes the file's times are put back after;
+// without truncateFirst the bytes go over the old ones (rsync --inplace).
 inline bool copyOver(const QString &path, const QByteArray &bytes, qsizetype chunk = 0,
-                     std::chrono::microseconds pause = {}, bool keepTimes = false)
+                     std::chrono::microseconds pause = {}, bool keepTimes = false, bool truncateFirst = true)
 {
     const QByteArray name = QFile::encodeName(path);
     struct stat before {};
     if (::stat(name.constData(), &before) != 0)
         return false;
-    const int fd = ::open(name.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | (truncateFirst ? O_TRUNC : 0));
     if (fd < 0)
         return false;
     if (chunk <= 0)
