@@ -121,6 +121,15 @@ private:
     std::map<int, Mapping> mappings_;
 };
 
+// A read-only descriptor of the file open as `fd`, through /proc (the same
+// inode, whatever its name is now); a duplicate where /proc is missing.
+int reopenForReading(int fd)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    const int reopened = ::open(self.constData(), O_RDONLY | O_CLOEXEC);
+    return reopened >= 0 ? reopened : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
 // Copies a range of `from` to the end of `to`.
 bool copyRange(SourceMappings &sources, int from, qint64 offset, qint64 length, int to)
 {
@@ -250,9 +259,11 @@ bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QStri
     }
     if (::fsync(file.fd()) != 0)
         return fail({});
-    // The descriptor the bytes went through, not the name again: by now the
-    // name may be someone else's file.
-    const int kept = written ? ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0) : -1;
+    // The file the bytes went through, not the name again (by now the name
+    // may be someone else's file), opened anew for reading only: a file
+    // held open for writing keeps its file system from being remounted
+    // read-only.
+    const int kept = written ? reopenForReading(file.fd()) : -1;
     if (written && kept < 0)
         return fail({});
     const auto failKept = [&] {
