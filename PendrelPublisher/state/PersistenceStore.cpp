@@ -43,7 +43,7 @@ void waitUntilQuiet(Identity identity, qint64 quiet)
     FileIdentity last = identity();
     qint64 quietSince = start;
     while (nowNs() - quietSince < quiet && nowNs() - start < 5'000'000'000) {
-        ::usleep(10000);
+        ::usleep(2000);
         if (const FileIdentity seen = identity(); seen != last) {
             last = seen;
             quietSince = nowNs();
@@ -51,18 +51,14 @@ void waitUntilQuiet(Identity identity, qint64 quiet)
     }
 }
 
-// The same by the file's name: the file there now.
-void waitUntilQuiet(const QString &path)
+// The file at `path` now.
+FileIdentity identityAt(const QString &path)
 {
-    waitUntilQuiet(
-        [&path] {
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-            const FileIdentity seen = fd >= 0 ? FileIdentity::of(fd) : FileIdentity{};
-            if (fd >= 0)
-                ::close(fd);
-            return seen;
-        },
-        250'000'000);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const FileIdentity seen = fd >= 0 ? FileIdentity::of(fd) : FileIdentity{};
+    if (fd >= 0)
+        ::close(fd);
+    return seen;
 }
 
 // The state file's bytes, read into memory whole. Not mapped: the file is
@@ -108,7 +104,7 @@ public:
             // place a piece at a time (a sync tool), read between two of its
             // writes. Taken once it has held still for a moment.
             if (attempt < 4 && nowNs() - before.changed < 200'000'000) {
-                waitUntilQuiet([this] { return FileIdentity::of(fd_); }, 100'000'000);
+                waitUntilQuiet([this] { return FileIdentity::of(fd_); }, 10'000'000);
                 if (FileIdentity::of(fd_) != before)
                     continue;
             }
@@ -170,11 +166,13 @@ private:
 };
 
 // A document that does not end as a whole one does, in a file changed in
-// the last two seconds: what another program leaves while it writes.
+// the last second: what another program leaves while it writes. Read
+// again if it changes within a moment; a writer that pauses longer is not
+// told from damage, and the file is set aside (never overwritten).
 bool beingWritten(const StateFileBytes &file)
 {
     const QByteArrayView bytes = QByteArrayView(file.bytes()).trimmed();
-    return !bytes.endsWith('}') && nowNs() - file.identity().changed < 2'000'000'000;
+    return !bytes.endsWith('}') && nowNs() - file.identity().changed < 1'000'000'000;
 }
 
 } // namespace
@@ -397,11 +395,13 @@ PersistedState PersistenceStore::loadStateNow()
             // copied back, a sync tool): read again once it has been quiet for
             // a moment, before it is called unreadable.
             if (fromCurrent && attempt < 3 && beingWritten(*file)) {
-                waitUntilQuiet(currentFile_);
-                auto again = std::make_shared<const StateFileBytes>(currentFile_);
-                if (again->readable()) {
-                    file = std::move(again);
-                    continue;
+                waitUntilQuiet([this] { return identityAt(currentFile_); }, 20'000'000);
+                if (identityAt(currentFile_) != file->identity()) {
+                    auto again = std::make_shared<const StateFileBytes>(currentFile_);
+                    if (again->readable()) {
+                        file = std::move(again);
+                        continue;
+                    }
                 }
             }
             if (fromCurrent)

@@ -246,7 +246,9 @@ bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QStri
     for (const FilePiece &piece : pieces) {
         if (piece.fd >= 0 ? !copyRange(sources, piece.fd, piece.offset, piece.length, file.fd())
                           : !writeAll(file.fd(), piece.bytes)) {
-            if (piece.fd >= 0 && sourcesChanged()) {
+            // A write from a mapping cut short fails with EFAULT ("Bad
+            // address"): only ever a file cut under us.
+            if (piece.fd >= 0 && (errno == EFAULT || sourcesChanged())) {
                 error = sourceChangedReason();
                 return false;
             }
