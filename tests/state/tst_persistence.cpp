@@ -552,7 +552,7 @@ private slots:
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<int>("delayMs");
-        for (const char *action : {"copy", "slow copy", "rewrite in place", "cut"}) {
+        for (const char *action : {"copy", "slow copy", "slow copy, long pauses", "rewrite in place", "cut"}) {
             for (const int delay : {0, 1, 3, 8, 20, 50})
                 QTest::addRow("%s after %d ms", action, delay) << QString::fromLatin1(action) << delay;
         }
@@ -584,6 +584,8 @@ private slots:
                 done = copyOver(path, replacementBytes);
             else if (action == u"slow copy")
                 done = copyOver(path, replacementBytes, 256 * 1024, std::chrono::milliseconds(2));
+            else if (action == u"slow copy, long pauses")
+                done = copyOver(path, replacementBytes, 1024 * 1024, std::chrono::milliseconds(15));
             else if (action == u"rewrite in place")
                 done = copyOver(path, rewrittenBytes, 256 * 1024, std::chrono::milliseconds(2), false, false);
             else
