@@ -7,24 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include <sys/stat.h>
-#include <tuple>
 #include <unistd.h>
 #include <utility>
 
 namespace pendrel {
-
-namespace {
-
-std::pair<qint64, qint64> sizeAndTime(int fd)
-{
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        return {-1, -1};
-    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
-}
-
-} // namespace
 
 namespace {
 
@@ -439,14 +425,14 @@ QByteArray PersistedStateEncoder::writeJob(const JobRecord &job, int depth,
     return out;
 }
 
-PersistedStateEncoder::HeldFile::HeldFile(int descriptor) : fd(descriptor)
+PersistedStateEncoder::HeldFile::HeldFile(int descriptor, const FileIdentity &seen)
+    : fd(descriptor), identity(seen.known() ? seen : FileIdentity::of(descriptor))
 {
-    std::tie(size, modified) = sizeAndTime(fd);
 }
 
 bool PersistedStateEncoder::HeldFile::intact() const
 {
-    return size >= 0 && sizeAndTime(fd) == std::pair(size, modified);
+    return identity.known() && FileIdentity::of(fd) == identity;
 }
 
 PersistedStateEncoder::HeldFile::~HeldFile()
@@ -491,7 +477,9 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
             ++lastEncodedJobs_;
         }
         elements.append(entry.text); // empty for a job held in a file: its place is taken below
-        held.append(entry.file ? FilePiece{{}, entry.file->fd, entry.offset, entry.length} : FilePiece{});
+        held.append(entry.file
+                        ? FilePiece{{}, entry.file->fd, entry.offset, entry.length, entry.file->identity}
+                        : FilePiece{});
         entries.insert(job.id, std::move(entry));
     }
     const PersistedState rest{state.settings, state.pendingClip, {}};
@@ -516,9 +504,10 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
     return pieces;
 }
 
-void PersistedStateEncoder::seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places)
+void PersistedStateEncoder::seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places,
+                                 const FileIdentity &read)
 {
-    const auto file = std::make_shared<HeldFile>(fd);
+    const auto file = std::make_shared<HeldFile>(fd, read);
     entries_.clear();
     if (jobs.size() != places.size())
         return;

@@ -37,7 +37,9 @@ public:
         QList<std::pair<qint64, qint64>> longTexts; // the bodies of its long texts, in order
         bool longTextsInWritersForm = false;        // known while reading: then only the rest is compared
     };
-    void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places);
+    // `read`: the file as it was when read (else as it is now).
+    void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places,
+              const FileIdentity &read = {});
 
     // A job's text as json::writeSortedAt(job.toJson(iso 8601 dates), depth)
     // writes it, written straight rather than through JSON values. With
@@ -53,12 +55,11 @@ private:
     // An open file whose bytes the entries refer to; closed with the last.
     struct HeldFile {
         int fd = -1;
-        explicit HeldFile(int descriptor);
+        explicit HeldFile(int descriptor, const FileIdentity &seen = {});
         ~HeldFile();
         // Not changed in place since (by someone else: ours are replaced whole).
         [[nodiscard]] bool intact() const;
-        qint64 size = -1;
-        qint64 modified = -1; // nanoseconds
+        FileIdentity identity;
         HeldFile(const HeldFile &) = delete;
         HeldFile &operator=(const HeldFile &) = delete;
     };

@@ -17,10 +17,10 @@
 #include <thread>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -29,59 +29,96 @@ namespace pendrel {
 
 namespace {
 
-// The state file's bytes, mapped rather than copied where the file system
-// allows: a long history's file runs to hundreds of megabytes, and reading
-// it into memory first costs a sixth of its loading. The file is only ever
-// replaced by a rename, never changed in place, so the mapping stays whole.
-// Finished jobs' texts are read from here until they are packed (JobText);
-// the last of them lets it go, on whichever thread that is.
+qint64 nowNs()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Until the file has not changed for `quiet` nanoseconds; five seconds at
+// most. `identity` looks at it.
+template <class Identity>
+void waitUntilQuiet(Identity identity, qint64 quiet)
+{
+    const qint64 start = nowNs();
+    FileIdentity last = identity();
+    qint64 quietSince = start;
+    while (nowNs() - quietSince < quiet && nowNs() - start < 5'000'000'000) {
+        ::usleep(2000);
+        if (const FileIdentity seen = identity(); seen != last) {
+            last = seen;
+            quietSince = nowNs();
+        }
+    }
+}
+
+// The file at `path` now.
+FileIdentity identityAt(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const FileIdentity seen = fd >= 0 ? FileIdentity::of(fd) : FileIdentity{};
+    if (fd >= 0)
+        ::close(fd);
+    return seen;
+}
+
+// The state file's bytes, read into memory whole. Not mapped: the file is
+// the user's, and another program may cut it or copy a backup over it in
+// place (cp, truncate, a sync tool) while it is read or while the finished
+// jobs' texts still borrow its bytes (JobText). A mapping then raises
+// SIGBUS at the first page past the new end, or shows the other program's
+// bytes as ours. Read bytes are ours whatever happens to the file; reading
+// costs about a sixth of loading more than faulting a mapping in.
+//
+// The file is checked before and after reading (FileIdentity: the change
+// time moves with every write and truncation): what was read while it
+// changed is read again, and a file that will not hold still is refused.
+// The finished jobs' texts are read from here until they are packed; the
+// last of them lets it go, on whichever thread that is.
 class StateFileBytes {
 public:
     explicit StateFileBytes(const QString &path)
     {
         fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        struct stat info {};
-        if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+        if (fd_ < 0) {
             problem_ = QString::fromLocal8Bit(std::strerror(errno));
             return;
         }
-        if (S_ISDIR(info.st_mode)) {
-            problem_ = QString::fromLocal8Bit(std::strerror(EISDIR));
-            return;
-        }
-        if (S_ISREG(info.st_mode) && info.st_size > 0) {
-            void *mapped = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
-            if (mapped != MAP_FAILED) {
-                // Faulted in as read, not populated ahead: MAP_POPULATE (or
-                // MADV_POPULATE_READ, even a few megabytes at a time) holds
-                // the process's memory map locked, and the interface thread
-                // stood still for 80 to 100 ms with 5,000 jobs whenever it
-                // mapped memory of its own meanwhile. Reading costs a tenth
-                // more this way.
-                mapped_ = mapped;
-                mappedSize_ = size_t(info.st_size);
-                readAhead(info.st_size);
-                bytes_ = QByteArray::fromRawData(static_cast<const char *>(mapped), qsizetype(info.st_size));
-                readable_ = true;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (attempt > 0)
+                ::usleep(20000 << attempt); // give a copy under way the time to end
+            const FileIdentity before = FileIdentity::of(fd_);
+            if (!before.known()) {
+                problem_ = QString::fromLocal8Bit(std::strerror(errno));
                 return;
             }
-        }
-        QFile file;
-        if (!file.open(fd_, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-            problem_ = file.errorString();
+            struct stat info {};
+            if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+                problem_ = QString::fromLocal8Bit(std::strerror(EISDIR));
+                return;
+            }
+            if (!readWhole(before.size))
+                return;
+            if (FileIdentity::of(fd_) != before || bytes_.size() != before.size)
+                continue;
+            // Changed a moment ago: perhaps by a program that writes it in
+            // place a piece at a time (a sync tool), read between two of its
+            // writes. Taken once it has held still for a moment.
+            if (attempt < 4 && nowNs() - before.changed < 200'000'000) {
+                waitUntilQuiet([this] { return FileIdentity::of(fd_); }, 10'000'000);
+                if (FileIdentity::of(fd_) != before)
+                    continue;
+            }
+            identity_ = before;
+            readable_ = true;
             return;
         }
-        bytes_ = file.readAll();
-        readable_ = file.error() == QFileDevice::NoError;
-        if (!readable_)
-            problem_ = file.errorString();
+        bytes_ = QByteArray();
+        problem_ = QStringLiteral("another program kept changing it while it was read");
     }
     ~StateFileBytes()
     {
-        if (reader_.joinable())
-            reader_.join();
-        if (mapped_)
-            ::munmap(mapped_, mappedSize_);
         if (fd_ >= 0)
             ::close(fd_);
     }
@@ -91,40 +128,54 @@ public:
     [[nodiscard]] bool readable() const { return readable_; }
     [[nodiscard]] QString problem() const { return problem_; }
     [[nodiscard]] const QByteArray &bytes() const { return bytes_; }
+    // The file as it was while its bytes were read.
+    [[nodiscard]] const FileIdentity &identity() const { return identity_; }
     // A descriptor of its own on the file, for reading it later.
     [[nodiscard]] int duplicate() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
 private:
-    // A file that is not in the page cache (the first launch after logging
-    // in) would otherwise come in a fault at a time, each reading only a
-    // little ahead: asked for in pieces ahead of the readers, from the start
-    // and from the middle (where a second reader starts), on a thread of its
-    // own, since asking waits while the disk queue is full. In the cache,
-    // each ask finds the pages there and costs next to nothing.
-    void readAhead(qint64 size)
+    // Reads from the start until the end of file; `expected` sizes the
+    // buffer (a file that grows meanwhile is read to its end all the same).
+    bool readWhole(qint64 expected)
     {
-        const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0)
-            return;
-        reader_ = std::thread([fd, size] {
-            constexpr qint64 kPiece = 4 << 20;
-            const qint64 half = size / 2;
-            for (qint64 at = 0; at < half; at += kPiece) {
-                ::posix_fadvise(fd, at, std::min(kPiece, half - at), POSIX_FADV_WILLNEED);
-                ::posix_fadvise(fd, half + at, std::min(kPiece, size - half - at), POSIX_FADV_WILLNEED);
+        bytes_ = QByteArray();
+        QByteArray buffer(qsizetype(std::max<qint64>(expected, 0)) + 1, Qt::Uninitialized);
+        qsizetype got = 0;
+        for (;;) {
+            if (got == buffer.size())
+                buffer.resize(buffer.size() + std::max<qsizetype>(buffer.size() / 2, 4096));
+            const ssize_t n = ::pread(fd_, buffer.data() + got, size_t(buffer.size() - got), got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                problem_ = QString::fromLocal8Bit(std::strerror(errno));
+                return false;
             }
-            ::close(fd);
-        });
+            if (n == 0)
+                break;
+            got += n;
+        }
+        buffer.truncate(got);
+        bytes_ = std::move(buffer);
+        return true;
     }
 
-    std::thread reader_;
     int fd_ = -1;
-    void *mapped_ = nullptr;
-    size_t mappedSize_ = 0;
     QByteArray bytes_;
+    FileIdentity identity_;
     bool readable_ = false;
     QString problem_;
 };
+
+// A document that does not end as a whole one does, in a file changed in
+// the last second: what another program leaves while it writes. Read
+// again if it changes within a moment; a writer that pauses longer is not
+// told from damage, and the file is set aside (never overwritten).
+bool beingWritten(const StateFileBytes &file)
+{
+    const QByteArrayView bytes = QByteArrayView(file.bytes()).trimmed();
+    return !bytes.endsWith('}') && nowNs() - file.identity().changed < 1'000'000'000;
+}
 
 // The state file read and decoded by startEarlyLoad() while the program
 // starts; the store that loads the same file takes it over.
@@ -202,6 +253,16 @@ PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIden
     currentFile_ = currentFileOf(baseFolder, bundleIdentifier);
     legacyFile_ = baseFolder + u'/' + fileName;
     writeFile_ = currentFile_;
+    // A store on a folder of its own (tests, tools) keeps its fallback
+    // beside that folder, so that it never meets the user's.
+    setFallbackBaseFolder(baseFolder == defaultBaseFolder() ? defaultFallbackBaseFolder()
+                                                            : baseFolder + QStringLiteral("-cache"));
+}
+
+void PersistenceStore::setFallbackBaseFolder(const QString &baseFolder)
+{
+    fallbackFile_ =
+        baseFolder + u'/' + QFileInfo(QFileInfo(currentFile_).absolutePath()).fileName() + u'/' + fileName;
 }
 
 PersistenceStore::~PersistenceStore()
@@ -212,10 +273,91 @@ PersistenceStore::~PersistenceStore()
         const std::lock_guard lock(mutex_);
         failure = failure_;
     }
-    // The last chance to tell: the changes since the last good save are lost.
     if (failure)
-        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting: ")
-            + *failure);
+        saveUnsavedAtQuit(*failure);
+}
+
+void PersistenceStore::keepUnsaved(std::optional<PersistedState> state)
+{
+    const std::lock_guard lock(mutex_);
+    unsaved_ = source_ ? std::nullopt : std::move(state);
+}
+
+void PersistenceStore::saveUnsavedAtQuit(const QString &reason)
+{
+    // The store's thread is idle (waitForPendingSaves), and this is the
+    // source's thread: the snapshot is read here, the encoder used here.
+    std::optional<PersistedState> state;
+    QDateTime since;
+    {
+        const std::lock_guard lock(mutex_);
+        state = unsaved_;
+        since = failingSince_;
+    }
+    if (source_)
+        state = source_();
+    if (!state) {
+        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting: ") + reason);
+        return;
+    }
+    QString error;
+    const QList<FilePiece> pieces = encoder_.encode(*state);
+    if (writePrivateFile(fallbackFile_, pieces, error)) {
+        log(QStringLiteral("PersistenceStore could not save the latest changes before quitting (%1); "
+                           "they are kept in %2 and taken at the next start")
+                .arg(reason, fallbackFile_));
+        return;
+    }
+    // Nothing could be written: say what a restart will make (and charge) again.
+    QStringList names;
+    for (const JobRecord &job : std::as_const(state->jobs)) {
+        if (since.isValid() && job.updatedAt.isValid() && job.updatedAt < since.addSecs(-1))
+            continue;
+        const QString id = job.id.toString(QUuid::WithoutBraces).toUpper();
+        names.append(job.title && !job.title->isEmpty() ? QStringLiteral("\"%1\" (%2)").arg(*job.title, id)
+                                                        : id);
+    }
+    QString line = QStringLiteral("PersistenceStore could not save the latest changes before quitting (%1), "
+                                  "nor keep them in %2 (%3)")
+                       .arg(reason, fallbackFile_, error);
+    line += names.isEmpty()
+                ? QStringLiteral("; the settings changed since then are lost")
+                : QStringLiteral(
+                      "; the stages these jobs finished since then will be requested again at the next "
+                      "start: ")
+                      + names.join(QStringLiteral(", "));
+    log(line);
+}
+
+std::optional<PersistedState> PersistenceStore::loadFallback(const QString &stateFile)
+{
+    const QFileInfo fallback(fallbackFile_);
+    if (!fallback.isFile())
+        return std::nullopt;
+    fallbackPresent_ = true;
+    const QFileInfo state(stateFile);
+    // Newer than the state file: written at a quit after the state file's
+    // last save. An older one was superseded by a save of a later run.
+    if (state.exists() && fallback.lastModified() <= state.lastModified()) {
+        log(QStringLiteral("PersistenceStore leaves %1 aside: the state file is newer").arg(fallbackFile_));
+        return std::nullopt;
+    }
+    const auto file = std::make_shared<const StateFileBytes>(fallbackFile_);
+    if (!file->readable()) {
+        log(QStringLiteral("PersistenceStore cannot read %1: %2").arg(fallbackFile_, file->problem()));
+        return std::nullopt;
+    }
+    try {
+        QList<std::shared_ptr<JobText::Block>> borrowed;
+        PersistedState loaded = PersistedState::decode(file->bytes(), nullptr, file, &borrowed);
+        packer_.add(std::move(borrowed), [] { malloc_trim(0); });
+        log(QStringLiteral("PersistenceStore takes the state that could not be saved at the last quit from ")
+            + fallbackFile_);
+        return loaded;
+    } catch (const DecodingError &e) { // cut short: not whole, not taken
+        log(QStringLiteral("PersistenceStore leaves %1 aside: %2").arg(fallbackFile_, e.description()));
+        return std::nullopt;
+    }
 }
 
 QString PersistenceStore::defaultBaseFolder()
@@ -224,6 +366,14 @@ QString PersistenceStore::defaultBaseFolder()
     if (data.isEmpty()) // no home folder reported; keep to the XDG default
         data = QDir::homePath() + QStringLiteral("/.local/share");
     return data + QStringLiteral("/PendrelPublisher");
+}
+
+QString PersistenceStore::defaultFallbackBaseFolder()
+{
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    return cache + QStringLiteral("/PendrelPublisher");
 }
 
 void PersistenceStore::setLogSink(LogSink sink)
@@ -259,6 +409,8 @@ PersistedState PersistenceStore::loadStateNow()
     removeAbandonedWrites(writeFile_);
     restrictOwnFolder(QFileInfo(legacyFile_).absolutePath());
     restrictOwnFolder(QFileInfo(currentFile_).absolutePath());
+    if (std::optional<PersistedState> unsaved = loadFallback(currentFile_))
+        return std::move(*unsaved); // the first save writes every job (nothing to copy from)
 
     // The state starts over from the defaults, but the user's articles in a
     // file that cannot be read are kept aside rather than replaced by the
@@ -287,44 +439,59 @@ PersistedState PersistenceStore::loadStateNow()
         file = std::make_shared<const StateFileBytes>(legacyFile_);
     if (!file->readable())
         return PersistedState{};
-    try {
-        QList<PersistedState::JobPlace> read;
-        QList<std::shared_ptr<JobText::Block>> borrowed;
-        PersistedState state;
-        if (early) {
-            if (early->failure)
-                throw *early->failure;
-            state = std::move(*early->state);
-            read = std::move(early->places);
-            borrowed = std::move(early->borrowed);
-            early.reset();
-        } else {
-            state = PersistedState::decode(file->bytes(), &read, file, &borrowed);
-        }
-        if (const int fd = file->duplicate(); fd >= 0) {
-            const auto offset = [&](QByteArrayView in) {
-                return qint64(in.data() - file->bytes().constData());
-            };
-            QList<PersistedStateEncoder::Place> places;
-            places.reserve(read.size());
-            for (const PersistedState::JobPlace &job : std::as_const(read)) {
-                PersistedStateEncoder::Place place{
-                    offset(job.bytes), qint64(job.bytes.size()), {}, job.longTextsInWritersForm};
-                for (const QByteArrayView text : job.longTexts)
-                    place.longTexts.append({offset(text), qint64(text.size())});
-                places.append(std::move(place));
+    for (int attempt = 0;; ++attempt) {
+        try {
+            QList<PersistedState::JobPlace> read;
+            QList<std::shared_ptr<JobText::Block>> borrowed;
+            PersistedState state;
+            if (early) { // read while the program started; a second attempt reads afresh
+                const std::unique_ptr<EarlyRead> taken = std::move(early);
+                if (taken->failure)
+                    throw *taken->failure;
+                state = std::move(*taken->state);
+                read = std::move(taken->places);
+                borrowed = std::move(taken->borrowed);
+            } else {
+                state = PersistedState::decode(file->bytes(), &read, file, &borrowed);
             }
-            encoder_.seed(fd, state.jobs, places);
+            if (const int fd = file->duplicate(); fd >= 0) {
+                const auto offset = [&](QByteArrayView in) {
+                    return qint64(in.data() - file->bytes().constData());
+                };
+                QList<PersistedStateEncoder::Place> places;
+                places.reserve(read.size());
+                for (const PersistedState::JobPlace &job : std::as_const(read)) {
+                    PersistedStateEncoder::Place place{
+                        offset(job.bytes), qint64(job.bytes.size()), {}, job.longTextsInWritersForm};
+                    for (const QByteArrayView text : job.longTexts)
+                        place.longTexts.append({offset(text), qint64(text.size())});
+                    places.append(std::move(place));
+                }
+                encoder_.seed(fd, state.jobs, places, file->identity());
+            }
+            file.reset();
+            // The finished jobs' texts are packed while the program starts; the
+            // file's bytes go once they all are.
+            packer_.add(std::move(borrowed), [] { malloc_trim(0); });
+            return state;
+        } catch (const DecodingError &e) {
+            // Cut short by a program that is writing it right now (a backup
+            // copied back, a sync tool): read again once it has been quiet for
+            // a moment, before it is called unreadable.
+            if (fromCurrent && attempt < 3 && beingWritten(*file)) {
+                waitUntilQuiet([this] { return identityAt(currentFile_); }, 20'000'000);
+                if (identityAt(currentFile_) != file->identity()) {
+                    auto again = std::make_shared<const StateFileBytes>(currentFile_);
+                    if (again->readable()) {
+                        file = std::move(again);
+                        continue;
+                    }
+                }
+            }
+            if (fromCurrent)
+                setAside(e.description());
+            return PersistedState{};
         }
-        file.reset();
-        // The finished jobs' texts are packed while the program starts; the
-        // file's bytes go once they all are.
-        packer_.add(std::move(borrowed), [] { malloc_trim(0); });
-        return state;
-    } catch (const DecodingError &e) {
-        if (fromCurrent)
-            setAside(e.description());
-        return PersistedState{};
     }
 }
 
@@ -456,13 +623,31 @@ void PersistenceStore::writeLatest()
     }
     if (!state)
         return;
-    const QList<FilePiece> pieces = encoder_.encode(*state);
+    QList<FilePiece> pieces = encoder_.encode(*state);
     jobsEncoded_ = encoder_.lastEncodedJobs();
-    state.reset(); // the caller's list is its own again while the file is written
     int written = -1;
     outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
-    if (outcome.saved)
+    if (!outcome.saved && outcome.error == sourceChangedReason()) {
+        // The file the unchanged jobs were copied from was cut or written
+        // over by another program: the history held here is written whole
+        // instead (the encoder no longer trusts that file), over whatever
+        // the other program left.
+        pieces = encoder_.encode(*state);
+        jobsEncoded_ = encoder_.lastEncodedJobs();
+        outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
+    }
+    pieces.clear();
+    if (outcome.saved) {
         encoder_.written(written);
+        keepUnsaved({});
+        // The state file holds the newest state now: a fallback file left
+        // by an earlier quit has served.
+        if (fallbackPresent_ && (!QFile::exists(fallbackFile_) || QFile::remove(fallbackFile_)))
+            fallbackPresent_ = false;
+    } else {
+        keepUnsaved(std::move(state));
+    }
+    state.reset();                      // the caller's list is its own again
     if (encoder_.lastEncodedJobs() > 1) // a first save writes out every packed text once
         malloc_trim(0);
 
@@ -478,6 +663,8 @@ void PersistenceStore::writeLatest()
             line = QStringLiteral("PersistenceStore save failed: ") + outcome.error;
         else if (outcome.saved && failure_)
             line = QStringLiteral("PersistenceStore saves again: ") + currentFile_;
+        if (!outcome.saved && !failure_)
+            failingSince_ = QDateTime::currentDateTimeUtc();
         failure_ = outcome.saved ? std::nullopt : std::optional<QString>(outcome.error);
         lastOutcome_ = outcome;
         writing_ = false;

@@ -5,6 +5,7 @@
 #include "support/SerialExecutor.h"
 
 #include <QCoroTask>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -35,12 +36,19 @@ public:
 
     // baseFolder: the application-support folder ("…/PendrelPublisher").
     PersistenceStore(QString baseFolder, const QString &bundleIdentifier);
-    // Writes whatever save is still waiting before it returns, and says on
-    // stderr (and in the log) when the last save could not be written.
+    // Writes whatever save is still waiting before it returns. When the last
+    // save could not be written, the state not saved goes to the fallback
+    // file instead (a paid stage the program holds must not be made and
+    // charged again after a restart); where that fails too, the log and
+    // stderr name the jobs whose finished stages will be requested again.
     ~PersistenceStore();
 
     // ~/.local/share/PendrelPublisher (XDG_DATA_HOME honoured).
     static QString defaultBaseFolder();
+    // ~/.cache/PendrelPublisher (XDG_CACHE_HOME honoured): the fallback
+    // file's, on purpose not beside the state file, which may be the thing
+    // that cannot be written.
+    static QString defaultFallbackBaseFolder();
 
     // Starts reading and decoding the state file on a thread of its own,
     // before the application and its store exist (the program's start-up
@@ -50,6 +58,13 @@ public:
 
     [[nodiscard]] const QString &currentFilePath() const { return currentFile_; }
     [[nodiscard]] const QString &legacyFilePath() const { return legacyFile_; }
+    // Where the state goes at quit when the state file cannot be written:
+    // <fallback base>/<bundle folder>/clipper-state.json, 0600 in 0700
+    // folders. Loading takes it when it is newer than the state file and
+    // whole; the first save that works removes it. A store on another base
+    // folder than the default (tests) uses "<base folder>-cache" instead.
+    [[nodiscard]] const QString &fallbackFilePath() const { return fallbackFile_; }
+    void setFallbackBaseFolder(const QString &baseFolder); // before loading
 
     // Never fails: without a usable document it gives the default state.
     QCoro::Task<PersistedState> loadState();
@@ -101,10 +116,15 @@ private:
     void hand(PersistedState state, quint64 covers);
     void writeLatest();
     void log(const QString &line);
+    void keepUnsaved(std::optional<PersistedState> state);
+    void saveUnsavedAtQuit(const QString &reason);
+    std::optional<PersistedState> loadFallback(const QString &stateFile);
 
     QString currentFile_;
     QString writeFile_; // where saves go: the file, or what it links to
     QString legacyFile_;
+    QString fallbackFile_;
+    bool fallbackPresent_ = false; // to remove once a save works (the store's thread)
 
     mutable std::mutex mutex_;
     std::optional<PersistedState> waiting_;
@@ -112,6 +132,10 @@ private:
     quint64 requests_ = 0;
     std::optional<SaveOutcome> lastOutcome_;
     std::optional<QString> failure_; // the reason saves are failing, logged once
+    QDateTime failingSince_;         // when saves started failing
+    // Without a snapshot source: the last state that could not be saved,
+    // for the fallback file at quit. (With one, the source gives it then.)
+    std::optional<PersistedState> unsaved_;
     OutcomeSink outcomeSink_;
     bool writing_ = false;   // a snapshot is being encoded or written
     bool requested_ = false; // requestSave() during a save: take the source's state after it

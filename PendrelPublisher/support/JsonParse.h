@@ -12,7 +12,11 @@ namespace pendrel::json {
 // Parses a whole document into its root object or array. Accepts exactly
 // what QJsonDocument::fromJson accepts and gives the same values (a leading
 // byte order mark, unknown escapes standing for the character, raw control
-// characters in strings, "1." and ".5", the last of duplicate keys), but
+// characters in strings, "1." and ".5", the last of duplicate keys, lone
+// surrogates escaped as "\udXXX"), with one difference: a raw byte order
+// mark at the start of a string stays in the string, where Qt drops it
+// (the state file's writer never writes one there unless the text has it;
+// keeping it keeps a text as it was), but
 // decodes long strings with escapes without going character by character:
 // the state file's articles load several times faster. Throws
 // DecodingError naming the offset of the first fault.

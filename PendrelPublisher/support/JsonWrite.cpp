@@ -98,13 +98,15 @@ public:
 
     void number(const QJsonValue &v)
     {
-        if (const auto integer = wholeNumber(v)) {
-            out += QByteArray::number(*integer);
+        // JSON has no spelling for NaN and the infinities; checked first, as
+        // a NaN passes for the lowest whole number where Qt converts it.
+        const double d = v.toDouble();
+        if (!std::isfinite(d)) {
+            out += "null";
             return;
         }
-        const double d = v.toDouble();
-        if (!std::isfinite(d)) { // JSON has no spelling for these
-            out += "null";
+        if (const auto integer = wholeNumber(v)) {
+            out += QByteArray::number(*integer);
             return;
         }
         out += QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
@@ -131,11 +133,23 @@ public:
             if (p == end)
                 break;
             if (*p >= 0x80) {
-                // Whole runs of non-ASCII text, so that surrogate pairs stay together.
+                // Whole runs of non-ASCII text, so that surrogate pairs stay
+                // together. A surrogate without its partner (a text cut in
+                // the middle of an emoji) has no UTF-8 form: it is written
+                // as an escape, which reads back as the same unit.
                 run = p;
-                while (p < end && *p >= 0x80)
-                    ++p;
-                out += QStringView(run, p - run).toUtf8();
+                while (p < end && *p >= 0x80) {
+                    if (QChar::isHighSurrogate(*p) && p + 1 < end && QChar::isLowSurrogate(p[1]))
+                        p += 2;
+                    else if (QChar::isSurrogate(*p))
+                        break;
+                    else
+                        ++p;
+                }
+                if (p > run)
+                    out += QStringView(run, p - run).toUtf8();
+                if (p < end && QChar::isSurrogate(*p))
+                    escape(*p++);
                 continue;
             }
             escape(*p++);
@@ -174,9 +188,11 @@ private:
         case u'\t':
             out += "\\t";
             break;
-        default: // the other control characters
-            out += "\\u00";
-            out += hex[c >> 4];
+        default: // the other control characters, and lone surrogates
+            out += "\\u";
+            out += hex[c >> 12];
+            out += hex[(c >> 8) & 0xF];
+            out += hex[(c >> 4) & 0xF];
             out += hex[c & 0xF];
         }
     }
@@ -256,15 +272,32 @@ qsizetype writersEscapeLength(QByteArrayView text)
     const char e = text.at(1);
     if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' || e == 't')
         return 2;
-    // Only the control characters without a short form, in lower-case hex.
-    static constexpr char hex[] = "0123456789abcdef";
-    if (e != 'u' || text.size() < 6 || text.at(2) != '0' || text.at(3) != '0')
+    // Only the control characters without a short form and lone
+    // surrogates, in lower-case hex.
+    const auto unitAt = [text](qsizetype at) -> int {
+        static constexpr char hex[] = "0123456789abcdef";
+        if (text.size() < at + 6 || text.at(at) != '\\' || text.at(at + 1) != 'u')
+            return -1;
+        int unit = 0;
+        for (qsizetype i = at + 2; i < at + 6; ++i) {
+            const char *digit = std::find(hex, hex + 16, text.at(i));
+            if (digit == hex + 16)
+                return -1;
+            unit = unit * 16 + int(digit - hex);
+        }
+        return unit;
+    };
+    const int unit = unitAt(0);
+    if (unit < 0)
         return 0;
-    const char *high = std::find(hex, hex + 16, text.at(4));
-    const char *low = std::find(hex, hex + 16, text.at(5));
-    if (high == hex + 16 || low == hex + 16)
-        return 0;
-    const auto unit = char16_t((high - hex) * 16 + (low - hex));
+    if (QChar::isSurrogate(char16_t(unit))) {
+        // A high one followed by a low one is a pair, which the writer
+        // writes as UTF-8. (A low one after a high one was refused with it.)
+        const int next = unitAt(6);
+        return QChar::isHighSurrogate(char16_t(unit)) && next >= 0 && QChar::isLowSurrogate(char16_t(next))
+                   ? 0
+                   : 6;
+    }
     if (unit >= 0x20 || unit == u'\b' || unit == u'\f' || unit == u'\n' || unit == u'\r' || unit == u'\t')
         return 0;
     return 6;

@@ -13,7 +13,9 @@ namespace pendrel::json {
 
 // The state file's writer: pretty-printed with two-space indents, members
 // of every object sorted by key (code point order), "/" written as "\/",
-// non-ASCII text as raw UTF-8. Whole numbers are written without a fraction.
+// non-ASCII text as raw UTF-8 (a surrogate without its partner as a "\udXXX"
+// escape, which reads back as the same unit). Whole numbers are written
+// without a fraction; NaN and the infinities as null.
 QByteArray writeSorted(const QJsonValue &value);
 
 // A value as writeSorted writes it when it sits `depth` levels deep, without
@@ -42,7 +44,8 @@ bool keyLess(const QString &a, const QString &b);
 
 // The length of the escape sequence at the start of `text` (a backslash
 // first) where it is the one the writer uses for its character; 0 where it
-// is not one (an escaped letter, "\u00E9", a "\u000a" for "\n").
+// is not one (an escaped letter, "\u00E9", a "\u000a" for "\n", "\ud83d"
+// before "\ude00": a pair, which the writer writes as UTF-8).
 qsizetype writersEscapeLength(QByteArrayView text);
 
 // Builders of the records' JSON forms: optional members are left out when

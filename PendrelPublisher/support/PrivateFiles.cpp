@@ -26,9 +26,9 @@ class Temporary {
 public:
     explicit Temporary(const QString &path) : name_(QFile::encodeName(path) + ".XXXXXX")
     {
-        // mkstemp names it "<name>." and six letters or digits (what
+        // mkostemp names it "<name>." and six letters or digits (what
         // removeAbandonedWrites looks for) and creates it 0600.
-        fd_ = ::mkstemp(name_.data());
+        fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
     }
     ~Temporary()
     {
@@ -121,6 +121,15 @@ private:
     std::map<int, Mapping> mappings_;
 };
 
+// A read-only descriptor of the file open as `fd`, through /proc (the same
+// inode, whatever its name is now); a duplicate where /proc is missing.
+int reopenForReading(int fd)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    const int reopened = ::open(self.constData(), O_RDONLY | O_CLOEXEC);
+    return reopened >= 0 ? reopened : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
 // Copies a range of `from` to the end of `to`.
 bool copyRange(SourceMappings &sources, int from, qint64 offset, qint64 length, int to)
 {
@@ -146,6 +155,21 @@ bool copyRange(SourceMappings &sources, int from, qint64 offset, qint64 length, 
 }
 
 } // namespace
+
+FileIdentity FileIdentity::of(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return {};
+    return {quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size),
+            qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+}
+
+QString sourceChangedReason()
+{
+    return QStringLiteral("another program changed the state file while it was being saved");
+}
 
 bool makePrivateFolder(const QString &path, QString &error)
 {
@@ -207,15 +231,41 @@ bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QStri
     };
     if (file.fd() < 0)
         return fail({});
+    // A file copied from that another program cut or wrote over meanwhile
+    // (a sync tool, a backup copied back) gives neither its old bytes nor
+    // whole new ones. Checked after copying: a write from a mapping that
+    // was cut short fails with "Bad address", which is no reason to show.
+    const auto sourcesChanged = [&pieces] {
+        for (const FilePiece &piece : pieces) {
+            if (piece.fd >= 0 && piece.source.known() && FileIdentity::of(piece.fd) != piece.source)
+                return true;
+        }
+        return false;
+    };
     SourceMappings sources;
     for (const FilePiece &piece : pieces) {
         if (piece.fd >= 0 ? !copyRange(sources, piece.fd, piece.offset, piece.length, file.fd())
-                          : !writeAll(file.fd(), piece.bytes))
+                          : !writeAll(file.fd(), piece.bytes)) {
+            // A write from a mapping cut short fails with EFAULT ("Bad
+            // address"): only ever a file cut under us.
+            if (piece.fd >= 0 && (errno == EFAULT || sourcesChanged())) {
+                error = sourceChangedReason();
+                return false;
+            }
             return fail({});
+        }
+    }
+    if (sourcesChanged()) {
+        error = sourceChangedReason();
+        return false;
     }
     if (::fsync(file.fd()) != 0)
         return fail({});
-    const int kept = written ? ::open(file.name().constData(), O_RDONLY | O_CLOEXEC) : -1;
+    // The file the bytes went through, not the name again (by now the name
+    // may be someone else's file), opened anew for reading only: a file
+    // held open for writing keeps its file system from being remounted
+    // read-only.
+    const int kept = written ? reopenForReading(file.fd()) : -1;
     if (written && kept < 0)
         return fail({});
     const auto failKept = [&] {

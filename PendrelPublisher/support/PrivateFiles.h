@@ -30,20 +30,44 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString &err
 // memory first.
 bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QString &error);
 
+// Which file an open descriptor is, and whether it was changed since: any
+// write, truncation or copy over it moves its change time (and mostly its
+// size and modification time); a file replaced by a rename is another inode.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;    // -1: unknown (fstat failed)
+    qint64 modified = 0; // nanoseconds
+    qint64 changed = 0;  // nanoseconds
+
+    [[nodiscard]] static FileIdentity of(int fd);
+    [[nodiscard]] bool known() const { return size >= 0; }
+    bool operator==(const FileIdentity &) const = default;
+};
+
+// The reason a save gives when a file it copies from was changed by another
+// program meanwhile (the state file cut or copied over): nothing of it is
+// used, and the caller writes its own content whole instead.
+QString sourceChangedReason();
+
 // A piece of a file to write: bytes in hand, or (with fd >= 0) `length`
 // bytes of an open file from `offset`, which the kernel copies without
-// them passing through this process.
+// them passing through this process. The file must still be `source` (when
+// known) once copied; otherwise the write fails with sourceChangedReason().
 struct FilePiece {
     QByteArray bytes;
     int fd = -1;
     qint64 offset = 0;
     qint64 length = 0;
+    FileIdentity source{};
 
     [[nodiscard]] qint64 size() const { return fd >= 0 ? length : bytes.size(); }
 };
 // The same again; on success `written`, when given, receives a descriptor
-// open for reading on the file just written (the caller closes it), so that
-// its bytes stay reachable after the file is replaced in turn.
-bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error, int *written = nullptr);
+// of the file just written (the one it was written through, so surely that
+// file; the caller closes it), so that its bytes stay reachable after the
+// file is replaced in turn.
+bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error,
+                      int *written = nullptr);
 
 } // namespace pendrel

@@ -10,9 +10,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "FileFaults.h"
 #include "JsonTestUtil.h"
+#include "StateSamples.h"
 #include "TestFiles.h"
 
+#include <thread>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace pendrel;
@@ -493,6 +498,247 @@ private slots:
         QCOMPARE(store.loadStateNow(), state);
         QCOMPARE(capture.taken().size(), 2);
         QVERIFY(capture.taken().last().startsWith(QStringLiteral("PersistenceStore saves again: ")));
+    }
+
+    // Another program rewrites the file the store copies unchanged jobs
+    // from (the one it last wrote, or the one it read) in place: the next
+    // save writes the history it holds, none of the other program's bytes,
+    // even where the size and the modification time were kept.
+    void copiedFromFileChangedInPlace_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("afterReading");
+        for (const bool afterReading : {false, true}) {
+            const char *when = afterReading ? "read" : "written";
+            QTest::addRow("%s, same size and times", when) << QStringLiteral("same size") << afterReading;
+            QTest::addRow("%s, cut", when) << QStringLiteral("cut") << afterReading;
+            QTest::addRow("%s, grown", when) << QStringLiteral("grown") << afterReading;
+        }
+    }
+    void copiedFromFileChangedInPlace()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, afterReading);
+        PersistedState state = richState(6, 3000, 2); // long texts: copied without comparing them
+        auto store = std::make_unique<PersistenceStore>(base, kDev);
+        store->saveState(state.settings, state.pendingClip, state.jobs);
+        store->waitForPendingSaves();
+        if (afterReading) {
+            store = std::make_unique<PersistenceStore>(base, kDev);
+            QCOMPARE(store->loadStateNow(), state);
+        }
+        const QString path = store->currentFilePath();
+        QByteArray foreign = readFile(path);
+        if (change == u"same size")
+            foreign.replace("timetable", "timeTABLE");
+        else if (change == u"cut")
+            foreign.truncate(foreign.size() / 2);
+        else
+            foreign += foreign;
+        QVERIFY(copyOver(path, foreign, 0, {}, true));
+        state.jobs[0].appendLog(LogLevel::info, QStringLiteral("One more line"), whole(900));
+        store->saveState(state.settings, state.pendingClip, state.jobs);
+        store->waitForPendingSaves();
+        QVERIFY(store->lastOutcome() && store->lastOutcome()->saved);
+        QCOMPARE(readFile(path), state.encode());
+    }
+
+    // A long history (read by two threads) loaded while another program
+    // copies another history over it or cuts it, at varied moments: no
+    // crash, the history loaded is the old one or the new one whole (or,
+    // for a cut file, refused), never a mix, and every text of it reads
+    // back while the file changes. The held history is then saved whole.
+    void fileChangedWhileLoading_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("delayMs");
+        for (const char *action : {"copy", "slow copy", "slow copy, long pauses", "rewrite in place", "cut"}) {
+            for (const int delay : {0, 1, 3, 8, 20, 50})
+                QTest::addRow("%s after %d ms", action, delay) << QString::fromLatin1(action) << delay;
+        }
+    }
+    void fileChangedWhileLoading()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, delayMs);
+        static const PersistedState old = richState(40, 60000, 3);
+        static const QByteArray oldBytes = old.encode();
+        static const PersistedState replacement = [] {
+            PersistedState other = richState(25, 50000, 2);
+            other.settings.authorName = QStringLiteral("Someone else");
+            return other;
+        }();
+        static const QByteArray replacementBytes = replacement.encode();
+        // The same size, other words in the articles: a mix of the two
+        // would read as a history.
+        static const QByteArray rewrittenBytes = QByteArray(oldBytes).replace("timetable", "timeTABLE");
+        static const PersistedState rewritten = PersistedState::decode(rewrittenBytes);
+        QVERIFY(oldBytes.size() > 8 << 20);
+        PersistenceStore store(base, kDev);
+        const QString path = store.currentFilePath();
+        putFile(path, oldBytes);
+        bool done = false;
+        std::thread other([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            if (action == u"copy")
+                done = copyOver(path, replacementBytes);
+            else if (action == u"slow copy")
+                done = copyOver(path, replacementBytes, 256 * 1024, std::chrono::milliseconds(2));
+            else if (action == u"slow copy, long pauses")
+                done = copyOver(path, replacementBytes, 1024 * 1024, std::chrono::milliseconds(15));
+            else if (action == u"rewrite in place")
+                done = copyOver(path, rewrittenBytes, 256 * 1024, std::chrono::milliseconds(2), false, false);
+            else
+                done = ::truncate(QFile::encodeName(path).constData(), oldBytes.size() / 3) == 0;
+        });
+        PersistedState loaded = store.loadStateNow();
+        qsizetype characters = 0;
+        for (const JobRecord &job : std::as_const(loaded.jobs)) {
+            for (const auto *text : {&job.sourceText, &job.finalContent, &job.contentAfterHumanize})
+                characters += *text ? (*text)->toString().size() : 0;
+        }
+        other.join();
+        QVERIFY(done);
+        if (action == u"cut")
+            QVERIFY2(loaded == old || loaded == PersistedState{}, "neither the old history nor refused");
+        else if (action == u"rewrite in place")
+            QVERIFY2(loaded == old || loaded == rewritten, "neither the old history nor the new one whole");
+        else
+            QVERIFY2(loaded == old || loaded == replacement, "neither the old history nor the new one whole");
+        QVERIFY(loaded.jobs.isEmpty() || characters > 0);
+
+        loaded.settings.imagesCount = 3;
+        store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
+        store.waitForPendingSaves();
+        QCOMPARE(readFile(path), loaded.encode());
+    }
+
+    // The file the first save copies from is written over while the save
+    // runs: the save writes the held history, or the other program's copy
+    // lands after it; either way a whole document, and the next save
+    // writes the held history whole again.
+    void fileChangedWhileSaving_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        for (const int delay : {0, 2, 5, 10, 20, 40})
+            QTest::addRow("after %d ms", delay) << delay;
+    }
+    void fileChangedWhileSaving()
+    {
+        QFETCH(int, delayMs);
+        PersistedState state = richState(40, 60000, 3);
+        const QByteArray replacement = richState(20, 40000, 2).encode();
+        {
+            PersistenceStore writer(base, kDev);
+            writer.saveState(state.settings, state.pendingClip, state.jobs);
+        }
+        PersistenceStore store(base, kDev);
+        const QString path = store.currentFilePath();
+        QCOMPARE(store.loadStateNow(), state);
+        state.jobs[3].appendLog(LogLevel::info, QStringLiteral("Changed"), whole(700));
+        bool done = false;
+        std::thread other([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            done = copyOver(path, replacement, 256 * 1024, std::chrono::microseconds(500));
+        });
+        store.saveState(state.settings, state.pendingClip, state.jobs);
+        store.waitForPendingSaves();
+        other.join();
+        QVERIFY(done);
+        QVERIFY(store.lastOutcome() && store.lastOutcome()->saved);
+        const QByteArray after = readFile(path);
+        QVERIFY2(after == state.encode() || after == replacement, "a mix of the two histories");
+        state.jobs[4].appendLog(LogLevel::info, QStringLiteral("Changed again"), whole(701));
+        store.saveState(state.settings, state.pendingClip, state.jobs);
+        store.waitForPendingSaves();
+        QCOMPARE(readFile(path), state.encode());
+    }
+
+    // The state file cannot be written at quit (immutable): the state not
+    // saved goes to the fallback file in the cache folder, is taken at the
+    // next start when it is newer than the state file and whole, and goes
+    // once the state file holds it. Where even that cannot be written, the
+    // log names the jobs whose finished stages will be made again.
+    void fallbackAtQuit_data()
+    {
+        QTest::addColumn<QString>("fallback"); // what becomes of it before the next start
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("newer and whole") << QStringLiteral("kept") << true;
+        QTest::newRow("older than the state file") << QStringLiteral("older") << false;
+        QTest::newRow("cut short") << QStringLiteral("cut") << false;
+        QTest::newRow("cannot be written") << QStringLiteral("unwritable") << false;
+    }
+    void fallbackAtQuit()
+    {
+        QFETCH(QString, fallback);
+        QFETCH(bool, taken);
+        const PersistedState saved = historyState();
+        PersistedState unsaved = saved;
+        unsaved.jobs[2].title = QStringLiteral("Transformed after saving stopped");
+        unsaved.jobs[2].updatedAt =
+            QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+        unsaved.jobs[2].transformResult =
+            TransformResult{QStringLiteral("# A paid article"), {}, 1, {}, 2, {}};
+        LogCapture capture;
+        QString path, fallbackPath;
+        {
+            PersistenceStore store(base, kDev);
+            capture.attach(store);
+            path = store.currentFilePath();
+            fallbackPath = store.fallbackFilePath();
+            QVERIFY(!fallbackPath.startsWith(QFileInfo(path).absolutePath()));
+            store.saveState(saved.settings, saved.pendingClip, saved.jobs);
+            store.waitForPendingSaves();
+            if (!setImmutable(path, true))
+                QSKIP("the file system does not take the immutable attribute");
+            if (fallback == u"unwritable")
+                putFile(QFileInfo(fallbackPath).absolutePath(), "occupied");
+            store.saveState(unsaved.settings, unsaved.pendingClip, unsaved.jobs);
+            store.waitForPendingSaves();
+            QVERIFY(!store.lastOutcome()->saved);
+        }
+        QVERIFY(setImmutable(path, false));
+        const QString quitLine = capture.taken().last();
+        QVERIFY2(quitLine.startsWith(
+                     QStringLiteral("PersistenceStore could not save the latest changes before quitting (")),
+                 qPrintable(quitLine));
+        if (fallback == u"unwritable") {
+            QVERIFY2(quitLine.contains(QStringLiteral("will be requested again"))
+                         && quitLine.contains(QStringLiteral("\"Transformed after saving stopped\"")),
+                     qPrintable(quitLine));
+            // The others were saved before saving stopped.
+            for (const JobRecord &job : saved.jobs) {
+                if (job.id != unsaved.jobs[2].id)
+                    QVERIFY2(!quitLine.contains(job.id.toString(QUuid::WithoutBraces).toUpper()),
+                             qPrintable(quitLine));
+            }
+            QVERIFY(QFile::remove(QFileInfo(fallbackPath).absolutePath()));
+        } else {
+            QVERIFY2(quitLine.contains(fallbackPath), qPrintable(quitLine));
+            QCOMPARE(PersistedState::decode(readFile(fallbackPath)), unsaved);
+            QCOMPARE(QFileInfo(fallbackPath).permissions() & 0x0077, QFileDevice::Permissions{});
+            struct stat folder {};
+            QVERIFY(::stat(QFile::encodeName(QFileInfo(fallbackPath).absolutePath()).constData(), &folder)
+                    == 0);
+            QCOMPARE(int(folder.st_mode & 0777), 0700);
+        }
+        if (fallback == u"older") {
+            QFile state(path);
+            QVERIFY(state.open(QIODevice::ReadWrite));
+            QVERIFY(state.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60),
+                                      QFileDevice::FileModificationTime));
+        } else if (fallback == u"cut") {
+            putFile(fallbackPath, readFile(fallbackPath).chopped(40));
+        }
+
+        PersistenceStore next(base, kDev);
+        const PersistedState loaded = next.loadStateNow();
+        QCOMPARE(loaded, taken ? unsaved : saved);
+        QCOMPARE(QFile::exists(fallbackPath), fallback != u"unwritable");
+        next.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
+        next.waitForPendingSaves();
+        QCOMPARE(PersistedState::decode(readFile(path)), loaded);
+        QVERIFY(!QFile::exists(fallbackPath)); // the state file holds the newest state now
     }
 
     void readOnlyFolder()

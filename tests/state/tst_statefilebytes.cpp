@@ -35,7 +35,8 @@ QByteArray fileBytes(const QString &path)
 
 // Every job state, long texts with surrogate pairs, escapes and control
 // characters, an empty text, two checkpoints that are the same text, words
-// only one long text has, and no titles (for a null in their place).
+// only one long text has, no titles (for a null in their place), and texts
+// cut in the middle of an emoji (a surrogate without its partner).
 PersistedState sample()
 {
     PersistedState state = richState(10, 3000, 4);
@@ -44,6 +45,10 @@ PersistedState sample()
     state.jobs[2].contentAfterHumanize = QString();
     state.jobs[3].finalContent = state.jobs[3].transformResult->transformedContent;
     state.jobs[4].finalContent = state.jobs[4].finalContent->toString() + QStringLiteral(" either/or Straße");
+    state.jobs[5].finalContent = state.jobs[5].finalContent->toString() + QStringLiteral("cut 🚆").chopped(1);
+    state.jobs[6].transformResult->transformedContent =
+        QString(QChar(0xDE86)) + state.jobs[6].transformResult->transformedContent.toString();
+    state.jobs[6].logs.first().message += QChar(0xD83D);
     return state;
 }
 
@@ -100,6 +105,8 @@ private slots:
         QTest::newRow("a new job, then a log line") << asWritten << newJob << logFinished << 1;
         QTest::newRow("a slash not escaped") << slash << none << logFinished << 1;
         QTest::newRow("a letter escaped") << escapedLetter << none << none << 1;
+        QTest::newRow("a lone surrogate escaped in upper case")
+            << Reshape([](QByteArray b) { return b.replace("cut \\ud83d", "cut \\uD83D"); }) << none << none << 1;
         QTest::newRow("a member the reader skips") << unknownMember << none << none << 10;
         QTest::newRow("a null where the writer leaves one out") << nullOptional << newText << none << 10;
         QTest::newRow("logs twice") << logsTwice(false) << none << none << 10;

@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include "AppStateHarness.h"
+#include "FileFaults.h"
 
 #include <cerrno>
 #include <stdexcept>
@@ -266,21 +267,25 @@ private slots:
         for (const JobRecord &job : f.h.state->jobs())
             QCOMPARE(job.status, JobStatus::success);
 
-        // Blocked again, then a quit: it says the last changes are lost.
+        // Blocked again, then a quit: the last changes are kept aside, and
+        // the next start takes them.
         f.h.state->persistenceStore().waitForPendingSaves();
         QVERIFY(f.fs.block(fault));
         ClipperSettings settings = f.h.state->settings();
-        settings.authorName = QStringLiteral("lost at quit");
+        settings.authorName = QStringLiteral("kept at quit");
         f.h.state->setSettings(settings);
         const auto log = f.log;
         f.h.state.reset();
         QVERIFY2(log->last().startsWith(
-                     QStringLiteral("PersistenceStore could not save the latest changes before quitting: ")),
+                     QStringLiteral("PersistenceStore could not save the latest changes before quitting ("))
+                     && log->last().contains(QStringLiteral("they are kept in")),
                  qPrintable(log->last()));
         QVERIFY(f.fs.unblock(fault));
 
         f.restart();
         QVERIFY(f.h.waitUntilIdle());
+        QCOMPARE(f.h.state->settings().authorName, QStringLiteral("kept at quit"));
+        QCOMPARE(f.wholeFile().settings.authorName, QStringLiteral("kept at quit"));
         QCOMPARE(f.h.state->jobs().size(), 2);
         for (const JobRecord &job : f.wholeFile().jobs)
             QCOMPARE(job.status, JobStatus::success);
@@ -332,6 +337,48 @@ private slots:
         QVERIFY(f.h.waitUntilIdle());
         QCOMPARE(f.requestsTo(fullDuring), 1);
         QCOMPARE(f.requestsTo(kPublish), 1);
+    }
+
+    // The state file made immutable (chattr +i) while the transformation
+    // is out: its result cannot be saved, and the program quits (the
+    // shutdown a SIGTERM runs). With the attribute gone, the restarted
+    // program takes the result from the fallback file: the transformation
+    // is not sent, and charged, again.
+    void paidResultOutlivesAQuitWhileSavingStopped()
+    {
+        Fixture f;
+        f.h.startSignedIn();
+        f.h.state->persistenceStore().waitForPendingSaves();
+        const QString path = f.h.state->persistenceStore().currentFilePath();
+        const QString fallback = f.h.state->persistenceStore().fallbackFilePath();
+        const QString transform = QStringLiteral("/api/blog/admin/transform");
+        bool tried = false;
+        bool blocked = false;
+        f.h.service.onRequest = [&](const RecordedRequest &request) {
+            if (request.path == transform && !tried) {
+                tried = true;
+                blocked = setImmutable(path, true);
+            }
+        };
+        f.h.sendText(QStringLiteral("An article whose transformation is paid for once"));
+        QTRY_VERIFY(tried);
+        if (!blocked)
+            QSKIP("the file system does not take the immutable attribute");
+        QTRY_VERIFY(f.h.state->stateSaveError());
+        QTRY_COMPARE(f.requestsTo(transform), 1);
+        QCOMPARE(f.requestsTo(kPublish), 0);
+
+        f.h.state.reset();
+        QVERIFY(setImmutable(path, false));
+        QVERIFY(QFile::exists(fallback));
+        QVERIFY(!f.logLines().isEmpty() && f.logLines().last().contains(fallback));
+        f.restart();
+        QVERIFY(f.h.waitUntilIdle());
+        QCOMPARE(f.h.state->jobs().first().status, JobStatus::success);
+        QCOMPARE(f.requestsTo(transform), 1);
+        QCOMPARE(f.requestsTo(kPublish), 1);
+        QCOMPARE(f.wholeFile().jobs.first().status, JobStatus::success);
+        QVERIFY(!QFile::exists(fallback));
     }
 
     void dataFoldersAreTheOwnersOnly_data()

@@ -1,5 +1,7 @@
 // A termination signal ends the program through its normal shutdown: the
-// state file's waiting save is written, or stderr says it could not be.
+// state file's waiting save is written; where it cannot be, the state goes
+// to the fallback file, and where that cannot be written either, stderr
+// names the jobs whose finished stages will be requested again.
 // The real signal is sent to a child process (quit-saver).
 
 #include "state/PersistedState.h"
@@ -22,10 +24,12 @@ private slots:
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<bool>("writable");
+        QTest::addColumn<bool>("fallbackWritable");
         for (const auto &[name, signal] :
              {std::pair{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}}) {
-            QTest::addRow("%s, saved", name) << signal << true;
-            QTest::addRow("%s, cannot save", name) << signal << false;
+            QTest::addRow("%s, saved", name) << signal << true << true;
+            QTest::addRow("%s, cannot save, kept aside", name) << signal << false << true;
+            QTest::addRow("%s, cannot save nor keep", name) << signal << false << false;
         }
     }
 
@@ -33,13 +37,18 @@ private slots:
     {
         QFETCH(int, signal);
         QFETCH(bool, writable);
+        QFETCH(bool, fallbackWritable);
         QTemporaryDir dir;
         const QString base = dir.filePath(QStringLiteral("PendrelPublisher"));
         const QString stateFolder = base + QStringLiteral("/com-pendrel-publisher-dev");
+        // A store on a base folder of its own keeps its fallback beside it.
+        const QString fallbackFolder = base + QStringLiteral("-cache/com-pendrel-publisher-dev");
         QVERIFY(QDir().mkpath(base));
-        if (!writable) { // a plain file where the state's folder belongs: even root cannot write there
-            QFile occupied(stateFolder);
-            QVERIFY(occupied.open(QIODevice::WriteOnly));
+        QVERIFY(QDir().mkpath(base + QStringLiteral("-cache")));
+        // A plain file where a folder belongs: even root cannot write there.
+        for (const auto &[folder, blocked] : {std::pair{stateFolder, !writable}, {fallbackFolder, !fallbackWritable}}) {
+            QFile occupied(folder);
+            QVERIFY(!blocked || occupied.open(QIODevice::WriteOnly));
         }
         QProcess saver;
         saver.start(QStringLiteral(PENDREL_QUIT_SAVER_PATH), {base, QStringLiteral("Ada")});
@@ -57,10 +66,22 @@ private slots:
             QCOMPARE(PersistedState::decode(file.readAll()).settings.authorName, QStringLiteral("Ada"));
             QVERIFY2(stderrText.isEmpty(), stderrText.constData());
         } else {
-            const QByteArray quitLine =
-                "PersistenceStore could not save the latest changes before quitting: ";
+            const QByteArray quitLine = "PersistenceStore could not save the latest changes before quitting (";
             const qsizetype at = stderrText.indexOf(quitLine);
             QVERIFY2(at >= 0 && stderrText.indexOf("Not a directory", at) > at, stderrText.constData());
+            const QString fallback = fallbackFolder + QStringLiteral("/clipper-state.json");
+            if (fallbackWritable) {
+                QVERIFY2(stderrText.indexOf("they are kept in " + QFile::encodeName(fallback)) > at,
+                         stderrText.constData());
+                QFile file(fallback);
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                const PersistedState kept = PersistedState::decode(file.readAll());
+                QCOMPARE(kept.settings.authorName, QStringLiteral("Ada"));
+                QCOMPARE(kept.jobs.size(), 1);
+            } else {
+                QVERIFY2(stderrText.indexOf("will be requested again at the next start: \"Article by Ada\"") > at,
+                         stderrText.constData());
+            }
         }
     }
 };
