@@ -339,7 +339,9 @@ QCoro::Task<HttpResponse> APIClient::performRequest(QString path, QByteArray met
     std::unique_ptr<QNetworkAccessManager, void (*)(QNetworkAccessManager *)> ownNetwork(
         nullptr, [](QNetworkAccessManager *n) { n->deleteLater(); });
     if (once) {
-        ownNetwork.reset(new QNetworkAccessManager);
+        // A child of the client: gone with it, as the shared one is, so that
+        // no answer resumes a run whose queue and state are gone.
+        ownNetwork.reset(new QNetworkAccessManager(this));
         request.setRawHeader("Connection", "close");
         // One request per connection gains nothing from HTTP/2, whose
         // recovery from a lost connection differs from the one above.

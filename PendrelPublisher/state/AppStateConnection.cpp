@@ -100,7 +100,14 @@ QCoro::Task<void> AppState::probeService()
     if (!self)
         co_return;
     isProbingService_ = false;
-    if (serviceUnreachable_ && authState_.session && !reconnectTimer_.isActive())
+    // Signed out there is nothing to ask the service and no job it holds
+    // up: "Offline" would stay for good. The sign-in form says for itself
+    // when the service cannot be reached.
+    if (!authState_.session) {
+        forgetServiceUnreachable();
+        co_return;
+    }
+    if (serviceUnreachable_ && !reconnectTimer_.isActive())
         reconnectTimer_.start(reconnectDelayMs_);
 }
 

@@ -7,7 +7,7 @@
 // prints its seed and schedule.
 //
 //   PENDREL_FAULTSIM_SEED=1234     replays one seed alone
-//   PENDREL_FAULTSIM_RUNS=N        how many seeds from the first (default 1500)
+//   PENDREL_FAULTSIM_RUNS=N        how many seeds from the first (default 1500; ./test runs 1 to 1200 in three parts)
 //   PENDREL_FAULTSIM_FIRST=S       the first seed (default 1)
 //   PENDREL_FAULTSIM_SECONDS=T     runs seeds until T seconds have passed (long runs)
 //   PENDREL_FAULTSIM_ALL=1         goes on after a failure, printing each failing seed whole
