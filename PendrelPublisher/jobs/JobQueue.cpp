@@ -164,6 +164,9 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
     if (!start)
         co_return;
     heldJobID_ = id;
+    // A refusal signs out only the session the run was sent with, not one
+    // signed in meanwhile.
+    const std::optional<UserSession> sentWith = appState_->authState().session;
     const auto release = qScopeGuard([self] {
         if (self)
             self->heldJobID_.reset();
@@ -288,7 +291,7 @@ QCoro::Task<void> JobQueue::runJob(QUuid id)
         if (const std::optional<JobRecord> failed = appState_->job(id);
             failed && shouldNotifyFailure(*failed))
             co_await notifications_.notifyFailure(*failed);
-        if (sessionExpired && self && appState_)
+        if (sessionExpired && self && appState_ && appState_->authState().session == sentWith)
             co_await appState_->forceSignOut(kSessionExpired);
         co_return;
     }

@@ -257,6 +257,7 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
         setAuthState(AuthState::unauthenticated());
         co_return;
     }
+    const std::optional<UserSession> asked = authState_.session;
     std::optional<AuthenticatedContext> context;
     bool expired = false;
     std::optional<QString> failure;
@@ -296,6 +297,10 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
         qWarning().noquote() << "The workspace could not be fetched:" << describeError(e);
     }
     if (!self)
+        co_return;
+    // A sign-in that came while the service was asked holds: the refusal
+    // was of the session before it.
+    if (expired && authState_.session && authState_.session != asked)
         co_return;
     if (expired && authState_.session) {
         co_await forceSignOut(kSessionExpired);
@@ -380,6 +385,7 @@ QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
     // The service answered (it refused the session): not offline any more,
     // and nothing to ask again until someone signs in.
     forgetServiceUnreachable();
+    const std::optional<UserSession> ending = authState_.session;
     try {
         co_await keychainStore_->clearSession();
     } catch (const std::exception &e) {
@@ -387,6 +393,10 @@ QCoro::Task<void> AppState::forceSignOut(std::optional<QString> message)
         qWarning().noquote() << "Clearing the stored session failed:" << describeError(e);
     }
     if (!self)
+        co_return;
+    // Someone signed in while the old session was cleared (the store runs
+    // its calls in order, so the new one is kept): that sign-in stands.
+    if (authState_.session && authState_.session != ending)
         co_return;
     AuthState auth = AuthState::unauthenticated();
     auth.errorMessage = message;

@@ -495,6 +495,27 @@ private slots:
         QCOMPARE(h.service.requestsTo("POST", paths::save).size(), 1);
     }
 
+    // The service refuses the session a stage was sent with, but the answer
+    // comes after the user signed in again: the new session stays, in the
+    // panel and in the secret store.
+    void refusalOfAnOlderSessionKeepsTheNewOne()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        ScriptedAnswer refused = ScriptedAnswer::json(401, q("{'error':'Token expired'}"));
+        refused.delayMs = 600;
+        h.service.answer("POST", paths::transform, refused);
+        h.sendText(QStringLiteral("First"));
+        QVERIFY(QTest::qWaitFor([&] { return h.service.requestsTo("POST", paths::transform).size() == 1; }, 10000));
+        QVERIFY(h.signInByEmail());
+        const std::optional<UserSession> signedIn = h.state->authState().session;
+        QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().status == JobStatus::error; }, 10000));
+        QVERIFY(h.waitUntilIdle());
+        QCOMPARE(h.state->authState().status, AuthStatus::authenticated);
+        QCOMPARE(h.state->authState().session, signedIn);
+        QCOMPARE(blockingWait(h.state->authManager().keychainStore().loadSession()), signedIn);
+    }
+
     void abortWhileWaiting()
     {
         AppStateHarness h;
