@@ -96,6 +96,16 @@ private slots:
         QVERIFY(!h.state->isBootstrapping());
     }
 
+    // A stored history of one finished job, to tell it from what start-up adds.
+    static void writeOneFinishedJob(AppStateHarness &h)
+    {
+        PersistedState stored;
+        stored.jobs = {
+            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
+        stored.jobs.first().status = JobStatus::success;
+        h.writeStateFile(stored);
+    }
+
     // Captures made while start-up reads the stored state, and while it
     // waits for the service's first answer: each becomes its own job with
     // the text that was on the clipboard when it was made, in order, once
@@ -107,11 +117,7 @@ private slots:
         // wake is.
         QtKeychainBackend desktop(std::chrono::milliseconds(10000));
         AppStateHarness h(&desktop);
-        PersistedState stored;
-        stored.jobs = {
-            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
-        stored.jobs.first().status = JobStatus::success;
-        h.writeStateFile(stored);
+        writeOneFinishedJob(h);
         h.storeSession();
         h.answerWorkspace();
         h.answerPipeline();
@@ -174,11 +180,7 @@ private slots:
         AppStateHarness h;
         AppState::setFirstAnswerDeadlineMs(300);
         const auto restore = qScopeGuard([] { AppState::setFirstAnswerDeadlineMs(5000); });
-        PersistedState stored;
-        stored.jobs = {
-            JobRecord::draft(ClipPayload::clipboardText(QStringLiteral("old")), ClipperSettings::defaults())};
-        stored.jobs.first().status = JobStatus::success;
-        h.writeStateFile(stored);
+        writeOneFinishedJob(h);
         h.storeSession();
         h.answerWorkspace();
         ScriptedAnswer silent =
