@@ -648,11 +648,16 @@ private slots:
                 }
             }
         };
-        QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), [&] {
+        // Either may come last: the failed save's report or the job's change.
+        const auto cancelOnceHeld = [&] {
+            if (h.state->jobs().isEmpty())
+                return;
             const JobRecord &job = h.state->jobs().first();
             if (h.state->stateSaveError() && job.processing && !job.aborted)
                 h.state->abortLatestJob(); // the run holds it: only the flag is set
-        });
+        };
+        QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), cancelOnceHeld);
+        QObject::connect(h.state.get(), &AppState::stateSaveErrorChanged, h.state.get(), cancelOnceHeld);
         h.sendText(QStringLiteral("Text"));
         QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().aborted; }, 10000));
         QVERIFY(h.waitUntilIdle());
