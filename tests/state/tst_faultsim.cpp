@@ -1,8 +1,9 @@
 // A randomized fault simulation: the real application state, queue and
 // store, driven by a seeded schedule of faults (network refused, silent or
 // answering errors, sessions running out or refused, the state folder
-// unwritable, quit and restart) and user actions (captures, Cancel, Retry,
-// sign-in), against the fake content service over HTTP. After every step
+// unwritable, quit and restart) and user actions (captures, Cancel now or a
+// moment later, Retry, sign-in), against the fake content service over
+// HTTP. After every step
 // the invariants below are checked; the first broken one ends the run and
 // prints its seed and schedule.
 //
@@ -386,8 +387,15 @@ private:
             note(QStringLiteral("the service refuses the current sessions (401)"));
             validTokens_.clear();
         } else if (roll < 79) {
-            note(QStringLiteral("Cancel"));
-            h_.state->abortLatestJob();
+            // Pressed now, or a moment later while whatever runs is inside an await.
+            const int later = rng_.bounded(2) ? int(rng_.bounded(200)) : -1;
+            if (later < 0) {
+                note(QStringLiteral("Cancel"));
+                h_.state->abortLatestJob();
+            } else {
+                note(QStringLiteral("Cancel in %1 ms").arg(later));
+                QTimer::singleShot(later, h_.state.get(), [state = h_.state.get()] { state->abortLatestJob(); });
+            }
         } else if (roll < 85) {
             retry();
         } else if (roll < 93) {
