@@ -3,9 +3,8 @@
 // answering errors, sessions running out or refused, the state folder
 // unwritable, quit and restart) and user actions (captures, Cancel now or a
 // moment later, Retry, sign-in), against the fake content service over
-// HTTP. After every step
-// the invariants below are checked; the first broken one ends the run and
-// prints its seed and schedule.
+// HTTP. After every step the invariants below are checked; the first broken
+// one ends the run and prints its seed and schedule.
 //
 //   PENDREL_FAULTSIM_SEED=1234     replays one seed alone
 //   PENDREL_FAULTSIM_RUNS=N        how many seeds from the first (default 1500; ./test runs 1 to 1200 in three parts)
