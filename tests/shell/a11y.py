@@ -4,7 +4,7 @@
 Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME | active
                 | panel [ROLE=NAME ...] | act ROLE NAME ACTION
                 | states ROLE NAME | focus ROLE NAME | type-secret TEXT
-                | listen SECONDS ROLE
+                | listen SECONDS ROLE | tell-expanded ROLE NAME HOW
 Exits 1 when the widget is not (yet) there; the caller retries.
 "panel" prints the shown part of the panel's tree and fails unless the
 application lists the panel among its windows, every focusable control in
@@ -18,6 +18,10 @@ password field by its name before the field sent anything else (a caret
 report first makes Orca say nothing), one text insertion came per key, and
 no event nor the field's text carries a character of TEXT.
 "listen" prints, for SECONDS, the name of each widget of ROLE that appears.
+"tell-expanded" opens or closes an expandable widget, HOW "key" (focused,
+then Space with a real key event) or by its action of that name ("Press"),
+prints the widget's state-changed:expanded events and fails unless one
+carried the new state: what Orca hears to say "expanded" or "collapsed".
 """
 import subprocess
 import sys
@@ -191,6 +195,32 @@ def listen(app, seconds, role):
     return 0
 
 
+def tell_expanded(app, role, name, how):
+    widget = find(app, role, name)
+    if widget is None:
+        print('no %s "%s"' % (role, name))
+        return 1
+    was = widget.get_state_set().contains(Atspi.StateType.EXPANDED)
+    listener, events = recording(['object:state-changed'])
+    if how == 'key':
+        if not Atspi.Component.grab_focus(widget):
+            print('%s "%s" did not take the focus' % (role, name))
+            return 1
+        pump(0.5)
+        subprocess.run(['xdotool', 'key', 'space'], check=True)
+    elif act(app, role, name, how) != 0:
+        return 1
+    pump(2.0)
+    told = [e for e in events if e[0] == 'object:state-changed:expanded' and e[1:3] == (role, name)]
+    for event in told:
+        print('%s %s "%s" %r' % event)
+    if not any(e[3] == (0 if was else 1) for e in told):
+        print('%s "%s" was %s; no state-changed:expanded event said it changed' % (
+            role, name, 'expanded' if was else 'collapsed'))
+        return 1
+    return 0
+
+
 def main():
     pid, command, *args = sys.argv[1:]
     app = application(int(pid))
@@ -225,6 +255,8 @@ def main():
         return 0 if widget and Atspi.Component.grab_focus(widget) else 1
     if command == 'listen':
         return listen(app, *args)
+    if command == 'tell-expanded':
+        return tell_expanded(app, *args)
     if command == 'has':
         return 0 if find(app, args[0], args[1]) else 1
     return 2
