@@ -397,7 +397,10 @@ void DisclosureButton::announceExpanded()
     QAccessible::updateAccessibility(&event);
     // Qt 6.4's AT-SPI bridge passes on only checked, active, enabled and
     // focused changes and drops this one, so Orca said nothing as the list
-    // opened or closed: tell the accessibility bus ourselves.
+    // opened or closed: tell the accessibility bus ourselves. Collapsed
+    // first: readers keep the states they were told of, and Orca, seeing
+    // "collapsed" still set, said "collapsed" on opening as well.
+    sendAtSpiStateChange(this, QStringLiteral("collapsed"), !isChecked());
     sendAtSpiStateChange(this, QStringLiteral("expanded"), isChecked());
 }
 
