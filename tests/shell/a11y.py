@@ -4,7 +4,7 @@
 Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME | active
                 | panel [ROLE=NAME ...] | act ROLE NAME ACTION
                 | states ROLE NAME | focus ROLE NAME | type-secret TEXT
-                | listen SECONDS ROLE | tell-expanded ROLE NAME HOW
+                | listen SECONDS ROLE | tell-expanded ROLE NAME HOW | apps
 Exits 1 when the widget is not (yet) there; the caller retries.
 "panel" prints the shown part of the panel's tree and fails unless the
 application lists the panel among its windows, every focusable control in
@@ -18,6 +18,7 @@ password field by its name before the field sent anything else (a caret
 report first makes Orca say nothing), one text insertion came per key, and
 no event nor the field's text carries a character of TEXT.
 "listen" prints, for SECONDS, the name of each widget of ROLE that appears.
+"apps" prints the toolkit of each application the process is listed as.
 "tell-expanded" opens or closes an expandable widget, HOW "key" (focused,
 then Space with a real key event) or by its action of that name ("Press"),
 prints the widget's state-changed:expanded and :collapsed events and fails
@@ -261,6 +262,11 @@ def main():
         return 0 if widget and Atspi.Component.grab_focus(widget) else 1
     if command == 'listen':
         return listen(app, *args)
+    if command == 'apps':
+        desktop = Atspi.get_desktop(0)
+        apps = [desktop.get_child_at_index(i) for i in range(desktop.get_child_count())]
+        print(' '.join(a.get_toolkit_name() for a in apps if a is not None and a.get_process_id() == int(pid)))
+        return 0
     if command == 'tell-expanded':
         return tell_expanded(app, *args)
     if command == 'has':
