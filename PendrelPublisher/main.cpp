@@ -160,7 +160,10 @@ int main(int argc, char **argv)
     }
 
     const bool platformChosen = pendrel::chooseQtPlatform(); // natively on Wayland
+    const bool gtkAccessibilityHeld = pendrel::holdGtkAccessibilityOut();
     QApplication app(argc, argv);
+    if (gtkAccessibilityHeld)
+        pendrel::releaseGtkAccessibility();
     pendrel::installAccessibleTree();
     if (platformChosen)
         pendrel::forgetQtPlatformChoice();

@@ -237,4 +237,18 @@ void installAccessibleTree()
     QAccessible::installFactory(accessibleFor);
 }
 
+bool holdGtkAccessibilityOut()
+{
+    // at-spi2-atk's bridge stays out of a process that has this set as GTK starts.
+    if (qEnvironmentVariableIsSet("NO_AT_BRIDGE"))
+        return false;
+    qputenv("NO_AT_BRIDGE", "1");
+    return true;
+}
+
+void releaseGtkAccessibility()
+{
+    qunsetenv("NO_AT_BRIDGE");
+}
+
 } // namespace pendrel

@@ -17,4 +17,13 @@ namespace pendrel {
 // Call once, before any window is shown.
 void installAccessibleTree();
 
+// Call before the application object is made, and releaseGtkAccessibility()
+// after it when this returns true. On GNOME, Qt's GTK platform theme (which
+// Qt's packages recommend) starts GTK in this process, and GTK's own AT-SPI
+// bridge then listed the process a second time, as an empty GTK application
+// named like the program that screen readers and voice control found first.
+// Only this process goes without it: children (the browser) get it back.
+bool holdGtkAccessibilityOut();
+void releaseGtkAccessibility();
+
 } // namespace pendrel

@@ -232,6 +232,28 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     announcer_ = new PanelAnnouncer(this);
     connect(&state_, &AppState::jobsChanged, this, [this] { announceJobChanges(true); });
     announceJobChanges(false); // what was there at start is not news
+    // A capture or sign-in that fails shows why in the panel; say it too.
+    connect(&state_, &AppState::authErrorMessageChanged, this, &ClipperPanelView::announceMessageSoon);
+    if (quickSend_)
+        connect(quickSend_, &QuickSendSection::captureTried, this, &ClipperPanelView::announceMessageSoon);
+}
+
+void ClipperPanelView::announceMessageSoon()
+{
+    // Once for a press that both changes the message and reports the try,
+    // and after the shortcut's capture has had the panel shown.
+    if (messageDue_)
+        return;
+    messageDue_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            messageDue_ = false;
+            const std::optional<QString> &message = state_.authErrorMessage();
+            if (message && !message->isEmpty())
+                announcer_->announce(*message);
+        },
+        Qt::QueuedConnection);
 }
 
 void ClipperPanelView::announceJobChanges(bool speak)

@@ -48,6 +48,7 @@ private:
     void showSignedInState();
     // Tells screen readers of each recent job's new status or stage.
     void announceJobChanges(bool speak);
+    void announceMessageSoon();
     // The controls Tab reaches now, in reading order.
     [[nodiscard]] QList<QWidget *> tabStops() const;
 
@@ -61,6 +62,7 @@ private:
     bool signedIn_ = false;
     PanelAnnouncer *announcer_;
     QHash<QUuid, QString> announced_; // the recent jobs' last messages
+    bool messageDue_ = false;
 };
 
 } // namespace pendrel

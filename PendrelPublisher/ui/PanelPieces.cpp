@@ -1,6 +1,11 @@
 #include "ui/PanelPieces.h"
 
 #include <QAccessible>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDateTime>
 #include <QPainter>
 #include <QPainterPath>
@@ -20,6 +25,31 @@ QString css(const QColor &c)
 }
 
 } // namespace
+
+bool sendAtSpiStateChange(QWidget *widget, const QString &state, bool on)
+{
+    if (!QAccessible::isActive())
+        return false;
+    // The connection Qt's AT-SPI bridge made to the accessibility bus, by the
+    // name it gave it: a reader takes an event for an object's only when it
+    // comes from the name that serves the object.
+    QDBusConnection bus(QStringLiteral("a11y"));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    if (!bus.isConnected() || !iface)
+        return false;
+    const QString path = QStringLiteral("/org/a11y/atspi/accessible/") + QString::number(QAccessible::uniqueId(iface));
+    // The signature the bridge's own events have: kind, two details, a value
+    // and the application's root object.
+    QDBusArgument root;
+    root.beginStructure();
+    root << bus.baseService() << QDBusObjectPath(QStringLiteral("/org/a11y/atspi/accessible/root"));
+    root.endStructure();
+    QDBusMessage signal = QDBusMessage::createSignal(path, QStringLiteral("org.a11y.atspi.Event.Object"),
+                                                     QStringLiteral("StateChanged"));
+    signal << state << int(on ? 1 : 0) << 0 << QVariant::fromValue(QDBusVariant(QVariant(0)))
+           << QVariant::fromValue(root);
+    return bus.send(signal);
+}
 
 void describeControl(QWidget *control, const QLabel *help)
 {
@@ -365,6 +395,13 @@ void DisclosureButton::announceExpanded()
     changed.collapsed = true;
     QAccessibleStateChangeEvent event(this, changed);
     QAccessible::updateAccessibility(&event);
+    // Qt 6.4's AT-SPI bridge passes on only checked, active, enabled and
+    // focused changes and drops this one, so Orca said nothing as the list
+    // opened or closed: tell the accessibility bus ourselves. Collapsed
+    // first: readers keep the states they were told of, and Orca, seeing
+    // "collapsed" still set, said "collapsed" on opening as well.
+    sendAtSpiStateChange(this, QStringLiteral("collapsed"), !isChecked());
+    sendAtSpiStateChange(this, QStringLiteral("expanded"), isChecked());
 }
 
 PanelAnnouncer::PanelAnnouncer(QWidget *where) : QObject(where), where_(where) {}

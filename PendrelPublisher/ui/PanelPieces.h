@@ -45,6 +45,11 @@ inline constexpr char accessibleDescribesProperty[] = "accessibleDescribes";
 // Adds `help`'s text to `control`'s description.
 void describeControl(QWidget *control, const QLabel *help);
 
+// Tells the accessibility bus that `widget`'s AT-SPI `state` ("expanded")
+// is now `on`, for the states whose changes Qt's bridge does not pass on.
+// False when no screen reader side is listening (accessibility off).
+bool sendAtSpiStateChange(QWidget *widget, const QString &state, bool on);
+
 // Only the image's opaque pixels take the colour (source-atop), at `size`.
 QImage tintedImage(const QImage &source, QSize size, const QColor &color);
 

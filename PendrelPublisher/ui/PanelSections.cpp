@@ -350,10 +350,17 @@ QuickSendSection::QuickSendSection(AppState &state, QWidget *parent) : QWidget(p
     error_->hide();
     card->addWidget(error_);
 
-    connect(clipboard, &QPushButton::clicked, this, [this] { state_.captureClipboard(); });
+    connect(clipboard, &QPushButton::clicked, this, [this] {
+        state_.captureClipboard();
+        emit captureTried();
+    });
     connect(url_, &QLineEdit::textChanged, this, [this](const QString &t) { state_.setUrlInput(t); });
-    connect(url_, &QLineEdit::returnPressed, this, [this] { state_.captureURL(); });
-    connect(extract, &QPushButton::clicked, this, [this] { state_.captureURL(); });
+    const auto captureURL = [this] {
+        state_.captureURL();
+        emit captureTried();
+    };
+    connect(url_, &QLineEdit::returnPressed, this, captureURL);
+    connect(extract, &QPushButton::clicked, this, captureURL);
     connectAll(state_, this, {&AppState::urlInputChanged, &AppState::authErrorMessageChanged},
                [this] { render(); });
     render();

@@ -103,6 +103,11 @@ public:
     void render();
     [[nodiscard]] QLineEdit *addressField() const { return url_; }
 
+signals:
+    // After each capture from the panel, also one that ends with the message
+    // it already showed (a second "Use Clipboard" on an empty clipboard).
+    void captureTried();
+
 private:
     AppState &state_;
     QLineEdit *url_;

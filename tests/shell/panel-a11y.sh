@@ -39,6 +39,27 @@ state_has() {
   [ -n "$f" ] && grep -Eq "$1" "$f"
 }
 has_state() { a11y states "$1" "$2" | tr ' ' '\n' | grep -qx "$3"; }
+# Each press on a disclosure, by its action and by the keyboard, is told to
+# the reader as it happens, and what it shows or hides follows.
+told_disclosure() {
+  local how was now
+  has_state "push button" "$1" expandable || fail "$1 is not an expandable button: $(a11y states "push button" "$1")"
+  for how in "${@:2}"; do
+    was=collapsed now=expanded
+    has_state "push button" "$1" expanded && was=expanded now=collapsed
+    a11y tell-expanded "push button" "$1" "$how" >"$work/told" ||
+      fail "$how on $1 was not told:"$'\n'"$(sed 's/^/    /' "$work/told")"
+    within 5 has_state "push button" "$1" "$now" || fail "$how on $1 left it $was"
+    # What Recent jobs shows or hides follows: the empty history's line.
+    if [ "$1" = "Recent jobs" ]; then
+      if [ "$now" = expanded ]; then
+        within 5 a11y has label "No history yet." || fail "$how on Recent jobs did not show the list"
+      else
+        within 5 eval '! a11y has label "No history yet."' || fail "$how on Recent jobs did not hide the list"
+      fi
+    fi
+  done
+}
 # What voice control and switch access do: the widgets' own actions.
 reader_actions() {
   local round on shows
@@ -58,20 +79,22 @@ reader_actions() {
     test -f "$XDG_CONFIG_HOME/autostart/com.pendrel.publisher.desktop" ||
       fail "Launch at login shows on without the autostart entry"
   fi
-  has_state "push button" "Recent jobs" expandable || fail "Recent jobs is not an expandable button: $(a11y states "push button" "Recent jobs")"
-  local was=collapsed now=expanded
-  has_state "push button" "Recent jobs" expanded && was=expanded now=collapsed
-  a11y act "push button" "Recent jobs" Press || fail "no Press action on Recent jobs"
-  within 5 has_state "push button" "Recent jobs" "$now" || fail "Press on Recent jobs left it $was"
-  # What it shows or hides follows: the empty history's line.
-  if [ "$now" = expanded ]; then
-    within 5 a11y has label "No history yet." || fail "Press on Recent jobs did not show the list"
-  else
-    within 5 eval '! a11y has label "No history yet."' || fail "Press on Recent jobs did not hide the list"
-  fi
-  # A job sent from the panel is told as it goes.
-  a11y listen 25 notification >"$work/said" &
+  told_disclosure "Recent jobs" Press key Press key
+  # A capture that fails is told as the panel shows it: each time, also
+  # when the message is the one already shown.
+  a11y listen 8 notification >"$work/said" &
   local listener=$!
+  sleep 2
+  a11y press "Use Clipboard" && sleep 1.5 && a11y press "Use Clipboard" && sleep 1.5 && a11y press Extract ||
+    fail "no Use Clipboard or Extract button"
+  wait "$listener"
+  [ "$(grep -c '^Clipboard does not contain text\.$' "$work/said")" = 2 ] && grep -q '^Enter a valid URL\.$' "$work/said" ||
+    fail "failed captures were not told:"$'\n'"$(sed 's/^/    /' "$work/said")"
+  # A job sent from the panel is told as it goes; slowed down so that its
+  # "Logs" can be opened and closed while it works.
+  curl -fsS -X POST "$origin/_dev/latency?ms=2500" >/dev/null || fail "the service's latency could not be set"
+  a11y listen 45 notification >"$work/said" &
+  listener=$!
   sleep 2
   # A text job (nothing to fetch), captured from the clipboard.
   printf 'A short article about screen readers and the people who use them every day.' |
@@ -82,6 +105,9 @@ reader_actions() {
   # Sent on capture with Auto-send on (the default); else by the button.
   sleep 1
   a11y press "Send to Lumenflow" || true
+  within 10 a11y has "push button" Logs || fail "no Logs button while the job works"
+  told_disclosure Logs Press key
+  curl -fsS -X POST "$origin/_dev/reset" >/dev/null || fail "the service's latency could not be reset"
   wait "$listener"
   grep -q '^Working: ' "$work/said" && grep -q '^Ready: ' "$work/said" ||
     fail "a job's progress was not told:"$'\n'"$(sed 's/^/    /' "$work/said")"

@@ -45,6 +45,10 @@ within 30 grep -q 'Keyboard shortcut: Super+Shift+S is not set up yet: “Set Up
 
 # 1. Signed in (the settings are part of the signed-in panel).
 within 30 a11y fill Email demo@pendrel.test || fail "no Email field reached through AT-SPI"
+# Once: with Qt's GTK platform theme installed (as Qt's packages recommend),
+# GNOME's desktop name has Qt start GTK, whose own bridge listed the
+# process again, as an empty GTK application found before the panel.
+[ "$(a11y apps)" = Qt ] || fail "the program is listed on the accessibility bus as: $(a11y apps)"
 a11y fill Password demo || fail "no Password field"
 a11y press "Sign in to Pendrel" || fail "no sign-in button"
 within 20 grep -q 'GET /api/tenants 200' "$work/devservice.log" || fail "signing in did not reach the workspace"
@@ -75,7 +79,8 @@ within 10 grep -q "Keyboard shortcut: Super+Shift+S captures the clipboard throu
 # runs the command. Here the test runs it, split as a shell splits it, as
 # the daemon does.
 within 10 a11y active || fail "the panel never had the focus"
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=wayland "$focus_window" >/dev/null 2>"$work/focus-window.log" &
+# The stand-in is a Qt program too, without that second listing.
+NO_AT_BRIDGE=1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=wayland "$focus_window" >/dev/null 2>"$work/focus-window.log" &
 other_pid=$!
 pids+=("$other_pid")
 other_focused() { ! a11y active && "$(dirname "$0")/a11y.py" "$other_pid" active; }

@@ -1075,6 +1075,56 @@ private slots:
         }
     }
 
+    // A capture that fails is said as the panel shows why: each time, also
+    // when a press repeats the message already shown, once per press, and
+    // for a capture from outside the panel (the shortcut) as well.
+    void failedCapturesAreAnnounced_data()
+    {
+        QTest::addColumn<std::optional<QString>>("clipboard");
+        QTest::addColumn<QStringList>("presses");
+        QTest::addColumn<QStringList>("expected");
+        const QString noText = QStringLiteral("Clipboard does not contain text.");
+        const QString badURL = QStringLiteral("Enter a valid URL.");
+        QTest::newRow("empty clipboard") << std::optional<QString>() << QStringList{"useClipboardButton"}
+                                         << QStringList{noText};
+        QTest::newRow("blank clipboard, twice")
+            << std::optional<QString>(QStringLiteral(" \n ")) << QStringList{"useClipboardButton", "useClipboardButton"}
+            << QStringList{noText, noText};
+        QTest::newRow("no address, twice") << std::optional<QString>() << QStringList{"extractButton", "extractButton"}
+                                           << QStringList{badURL, badURL};
+        QTest::newRow("the shortcut's capture") << std::optional<QString>() << QStringList{"shortcut"}
+                                                << QStringList{noText};
+        QTest::newRow("a capture that works says nothing")
+            << std::optional<QString>(QStringLiteral("Some text")) << QStringList{"useClipboardButton"} << QStringList{};
+    }
+
+    void failedCapturesAreAnnounced()
+    {
+        QFETCH(std::optional<QString>, clipboard);
+        QFETCH(QStringList, presses);
+        QFETCH(QStringList, expected);
+        ShownScene s = showScene(panelScene("workspace"));
+        AppState &state = *s.harness->state;
+        ClipperSettings settings = state.settings();
+        settings.autoSend = false; // no job to tell of
+        state.setSettings(settings);
+        s.harness->clipboard.text = clipboard;
+        child<QLineEdit>(*s.panel, "urlField")->clear();
+        QSignalSpy said(s.panel->findChild<PanelAnnouncer *>(), &PanelAnnouncer::announced);
+        for (const QString &press : presses) {
+            if (press == u"shortcut")
+                state.captureClipboard();
+            else
+                child<QPushButton>(*s.panel, press.toLatin1().constData())->click();
+            QTest::qWait(50);
+        }
+        QTest::qWait(100);
+        QStringList messages;
+        for (const QList<QVariant> &args : std::as_const(said))
+            messages << args.first().toString();
+        QCOMPARE(messages, expected);
+    }
+
     void controlsAreNamedForAssistiveTechnology()
     {
         ShownScene s = showScene(panelScene("workspace"));
