@@ -53,6 +53,8 @@ public:
     bool settled = true;
     QList<Binding> others;
     QList<Binding> blocking;
+    ShortcutKeys keys;
+    void setKeys(const ShortcutKeys &k) override { keys = k; }
     [[nodiscard]] bool applies() const override { return applying; }
     [[nodiscard]] bool isAdded() const override { return added; }
     [[nodiscard]] QList<Binding> otherBindings() const override { return others; }

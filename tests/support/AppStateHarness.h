@@ -88,7 +88,9 @@ public:
     bool added = false;
     QList<Binding> others;
     std::optional<QString> refusal;
+    ShortcutKeys keys;
 
+    void setKeys(const ShortcutKeys &k) override { keys = k; }
     [[nodiscard]] bool applies() const override { return offered; }
     [[nodiscard]] bool isAdded() const override { return added; }
     [[nodiscard]] QList<Binding> otherBindings() const override { return others; }
