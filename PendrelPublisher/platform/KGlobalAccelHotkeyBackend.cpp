@@ -112,11 +112,12 @@ QCoro::Task<void> KGlobalAccelHotkeyBackend::bind()
         co_return;
     }
     // The default first, so that "reset to default" in System Settings
-    // gives the chosen keys back. The daemon answers in order. Keys
-    // changed in our settings since the last bind replace the daemon's;
-    // otherwise a change made in System Settings stays.
+    // gives the chosen keys back. The daemon answers in order. Keys chosen
+    // in our settings (or changed there since the last bind) replace the
+    // daemon's; with Super+Shift+S a change made in System Settings stays.
     const ShortcutKeys chosen = keys_;
-    const uint flags = lastAsked_ && *lastAsked_ != chosen ? kSetPresent | kNoAutoloading : kAutoload;
+    const bool ours = !chosen.isDefault() || (lastAsked_ && *lastAsked_ != chosen);
+    const uint flags = ours ? kSetPresent | kNoAutoloading : kAutoload;
     lastAsked_ = chosen;
     call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(chosen, kIsDefault));
     const QDBusPendingCall assigning = call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(chosen, flags));

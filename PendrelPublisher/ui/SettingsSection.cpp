@@ -477,9 +477,11 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
     updatesTexts->addWidget(updateSummary_);
     // Only the production build checks; other builds say so here, where the
     // disabled button would otherwise go unexplained.
-    if (!AppConfiguration::isProductionBuild())
+    if (!AppConfiguration::isProductionBuild()) {
         updateRestriction_ =
             roleLabel(AppUpdateState::productionOnlyMessage, "updateRestriction", "help", app, updateButton_);
+        updatesTexts->addWidget(updateRestriction_); // in no layout it sat over the group's title
+    }
     updates->addLayout(updatesTexts, 1);
     updates->addWidget(updateButton_, 0, Qt::AlignTop);
     app->content()->addLayout(updates);
