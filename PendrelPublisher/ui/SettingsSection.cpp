@@ -592,6 +592,7 @@ ShortcutRecorder::ShortcutRecorder(QWidget *parent) : QPushButton(parent)
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleDescription(PanelTexts::shortcutKeysDescription());
+    setToolTip(PanelTexts::shortcutKeysDescription());
     connect(this, &QPushButton::clicked, this, [this] { setRecording(!recording_); });
     setKeys(keys_);
 }
