@@ -132,11 +132,14 @@ QString GlobalShortcutService::currentText() const
     if (state_ == HotkeyState::Unavailable && qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(u"sway", Qt::CaseInsensitive))
         fallback = Fallback::swayBinding;
     if (state_ == HotkeyState::Unavailable && setup_ && setup_->applies()) {
-        if (setup_->isAdded()) {
+        // Ours added but the keys held by another binding (chosen since):
+        // it never fires, so it is not said to capture.
+        const QList<ShortcutSetup::Binding> blocking = setup_->blockingBindings();
+        if (setup_->isAdded() && blocking.isEmpty()) {
             fallback = Fallback::gnomeSetupAdded;
         } else {
             fallback = Fallback::gnomeSetup;
-            if (const QList<ShortcutSetup::Binding> blocking = setup_->blockingBindings(); !blocking.isEmpty())
+            if (!blocking.isEmpty())
                 holder = QStringLiteral("\u201C%1\u201D (%2)").arg(blocking.first().title, blocking.first().where);
         }
     }
