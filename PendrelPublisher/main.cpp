@@ -66,7 +66,7 @@ struct Options {
                              QStringLiteral("Check that the application's resources are installed, then exit.")};
     QCommandLineOption capture{
         QStringLiteral("capture"),
-        QStringLiteral("Capture the clipboard into a new article, as Super+Shift+S does (in the running copy; "
+        QStringLiteral("Capture the clipboard into a new article, as the keyboard shortcut does (in the running copy; "
                        "starts the application first when it is not running).")};
     QCommandLineOption show{
         QStringLiteral("show"),

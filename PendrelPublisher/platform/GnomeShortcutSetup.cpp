@@ -109,9 +109,9 @@ void setCustomPaths(const QStringList &paths)
     write(g_settings_set_strv(mediaKeys.get(), kList, values.data()), kList);
 }
 
-// Super+Shift+S among a keybinding key's accelerators; GNOME's keybinding
+// The keys among a keybinding key's accelerators; GNOME's keybinding
 // keys are string lists, the other keys of these schemas are not.
-bool holdsSuperShiftS(GVariant *value)
+bool holdsKeys(GVariant *value, const ShortcutKeys &keys)
 {
     if (!g_variant_is_of_type(value, G_VARIANT_TYPE_STRING_ARRAY))
         return false;
@@ -119,7 +119,7 @@ bool holdsSuperShiftS(GVariant *value)
     const gchar **values = g_variant_get_strv(value, &count);
     bool found = false;
     for (gsize i = 0; i < count && !found; ++i)
-        found = GnomeShortcutSetup::isSuperShiftS(QString::fromUtf8(values[i]));
+        found = GnomeShortcutSetup::sameKeys(QString::fromUtf8(values[i]), keys);
     g_free(values);
     return found;
 }
@@ -159,25 +159,29 @@ QString GnomeShortcutSetup::captureCommand()
     return quoted + QStringLiteral(" --capture");
 }
 
-bool GnomeShortcutSetup::isSuperShiftS(QStringView accelerator)
+bool GnomeShortcutSetup::sameKeys(QStringView accelerator, const ShortcutKeys &keys)
 {
-    bool super = false;
-    bool shift = false;
-    QStringView rest = accelerator.trimmed();
-    while (rest.startsWith(QLatin1Char('<'))) {
-        const qsizetype end = rest.indexOf(QLatin1Char('>'));
-        if (end < 0)
-            return false;
-        const QString modifier = rest.sliced(1, end - 1).toString().toLower();
-        rest = rest.sliced(end + 1);
-        if (modifier == QLatin1String("super") || modifier == QLatin1String("mod4"))
-            super = true;
-        else if (modifier == QLatin1String("shift"))
-            shift = true;
-        else
-            return false; // any other modifier makes it another combination
+    const std::optional<ShortcutKeys> parsed = ShortcutKeys::fromGnomeAccelerator(accelerator);
+    return parsed && *parsed == keys;
+}
+
+void GnomeShortcutSetup::setKeys(const ShortcutKeys &keys)
+{
+    if (keys == keys_)
+        return;
+    keys_ = keys;
+    // One already added follows at once: the settings daemon grabs the new keys.
+    const QStringList ours = ourPaths();
+    for (const QString &path : ours) {
+        const Owned<GSettings> custom = settingsAt(path);
+        write(g_settings_set_string(custom.get(), "binding", keys_.gnomeAccelerator().toUtf8().constData()),
+              "binding");
     }
-    return super && shift && rest.compare(QLatin1String("s"), Qt::CaseInsensitive) == 0;
+    if (!ours.isEmpty()) {
+        g_settings_sync();
+        if (changed)
+            changed();
+    }
 }
 
 bool GnomeShortcutSetup::applies() const
@@ -230,7 +234,7 @@ QList<ShortcutSetup::Binding> GnomeShortcutSetup::customBindings() const
             continue;
         const Owned<GSettings> custom = settingsAt(path);
         const QString title = text(custom.get(), "name");
-        if (title != name && isSuperShiftS(text(custom.get(), "binding")))
+        if (title != name && sameKeys(text(custom.get(), "binding"), keys_))
             found.append({title.isEmpty() ? text(custom.get(), "command") : title,
                           QStringLiteral("your custom shortcuts")});
     }
@@ -240,8 +244,9 @@ QList<ShortcutSetup::Binding> GnomeShortcutSetup::customBindings() const
 QList<ShortcutSetup::Binding> GnomeShortcutSetup::blockingBindings() const
 {
     // GNOME's settings daemon grabs each accelerator once: of two custom
-    // shortcuts with the same keys only the first runs.
-    return customBindings();
+    // shortcuts with the same keys only the first runs, and the Shell's and
+    // the window manager's own bindings are served before any custom one.
+    return otherBindings();
 }
 
 bool GnomeShortcutSetup::isSettled() const
@@ -262,7 +267,7 @@ QList<ShortcutSetup::Binding> GnomeShortcutSetup::otherBindings() const
         const Owned<gchar *> keys(g_settings_schema_list_keys(schema.get()));
         for (gchar **key = keys.get(); *key; ++key) {
             const Owned<GVariant> value(g_settings_get_value(settings.get(), *key));
-            if (!holdsSuperShiftS(value.get()))
+            if (!holdsKeys(value.get(), keys_))
                 continue;
             const Owned<GSettingsSchemaKey> info(g_settings_schema_get_key(schema.get(), *key));
             const gchar *summary = g_settings_schema_key_get_summary(info.get());
@@ -281,9 +286,9 @@ void GnomeShortcutSetup::add()
         return;
     // A binding that could never fire is not worth adding.
     if (const QList<Binding> blocking = blockingBindings(); !blocking.isEmpty())
-        throw MessageError(QStringLiteral("Super+Shift+S is already \u201C%1\u201D (%2); change that in "
-                                          "Settings \u203A Keyboard first.")
-                               .arg(blocking.first().title, blocking.first().where));
+        throw MessageError(QStringLiteral("%1 is already \u201C%2\u201D (%3); choose other keys, or change that "
+                                          "in Settings \u203A Keyboard first.")
+                               .arg(keys_.displayText(), blocking.first().title, blocking.first().where));
     const QStringList paths = customPaths();
     QString path;
     for (int n = 0; path.isEmpty() || paths.contains(path); ++n)
@@ -293,7 +298,7 @@ void GnomeShortcutSetup::add()
     const Owned<GSettings> custom = settingsAt(path);
     write(g_settings_set_string(custom.get(), "name", name.toUtf8().constData()), "name");
     write(g_settings_set_string(custom.get(), "command", command_.toUtf8().constData()), "command");
-    write(g_settings_set_string(custom.get(), "binding", binding.toUtf8().constData()), "binding");
+    write(g_settings_set_string(custom.get(), "binding", keys_.gnomeAccelerator().toUtf8().constData()), "binding");
     setCustomPaths(paths + QStringList{path});
     g_settings_sync();
     if (changed)

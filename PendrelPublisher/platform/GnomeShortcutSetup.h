@@ -12,13 +12,12 @@
 
 namespace pendrel {
 
-// Super+Shift+S as a GNOME custom keyboard shortcut (Settings › Keyboard ›
+// The chosen keys as a GNOME custom keyboard shortcut (Settings › Keyboard ›
 // Custom Shortcuts), for GNOME releases without the GlobalShortcuts portal.
 // Written through GSettings, so GNOME's settings daemon picks it up at once.
 class GnomeShortcutSetup final : public ShortcutSetup {
 public:
     static constexpr QStringView name = u"Pendrel Publisher: capture";
-    static constexpr QStringView binding = u"<Super><Shift>s";
 
     // `command` is what the shortcut runs; `portalPresent` is asked once,
     // the first time it matters, and not waited for: until it answers, the
@@ -30,9 +29,11 @@ public:
     // `pendrel-publisher --capture` when that name finds this program on
     // PATH, otherwise its full path.
     static QString captureCommand();
-    // Whether an accelerator in GNOME's notation ("<Shift><Super>S") is Super+Shift+S.
-    static bool isSuperShiftS(QStringView accelerator);
+    // Whether an accelerator in GNOME's notation ("<Shift><Super>S") is these keys.
+    static bool sameKeys(QStringView accelerator, const ShortcutKeys &keys);
 
+    // Throws (as add() does) when GNOME's settings refuse moving ours.
+    void setKeys(const ShortcutKeys &keys) override;
     [[nodiscard]] bool applies() const override;
     [[nodiscard]] bool isAdded() const override;
     [[nodiscard]] QList<Binding> otherBindings() const override;
@@ -57,6 +58,7 @@ private:
     static QCoro::Task<void> ask(std::function<QCoro::Task<bool>()> question, std::weak_ptr<Portal> into);
 
     QString command_;
+    ShortcutKeys keys_;
     std::function<QCoro::Task<bool>()> portalPresent_;
     std::shared_ptr<Portal> portal_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/ShortcutKeys.h"
+
 #include <QString>
 
 #include <functional>
@@ -14,7 +16,8 @@ enum class HotkeyState {
     Unavailable, // no way to bind on this desktop
 };
 
-// One system-wide keyboard shortcut: Super+Shift+S.
+// One system-wide keyboard shortcut: the keys the user chose (Super+Shift+S
+// unless they chose others).
 class HotkeyBackend {
 public:
     virtual ~HotkeyBackend() = default;
@@ -29,11 +32,16 @@ public:
     // Who holds the keys when they could not be had, as the desktop names
     // it ("\"Take Screenshot\" (Spectacle)"); empty when unknown.
     [[nodiscard]] virtual QString holder() const { return {}; }
+    // The keys the next registerHotkey() binds.
+    void setKeys(const ShortcutKeys &keys) { keys_ = keys; }
+    [[nodiscard]] const ShortcutKeys &keys() const { return keys_; }
 
     // Each change of state, with the trigger the desktop assigned ("Meta+Shift+S").
     std::function<void(HotkeyState state, const QString &trigger)> stateChanged;
 
 protected:
+    ShortcutKeys keys_;
+
     void report(HotkeyState state, const QString &trigger = {})
     {
         if (stateChanged)

@@ -28,7 +28,10 @@ const QString kComponentInterface = QStringLiteral("org.kde.kglobalaccel.Compone
 // asked for; IsDefault sets the default. SetPresent marks the action as
 // served by a running program: without it the daemon finds the keys on a
 // press but drops it as inactive (invokeShortcut still works).
+// NoAutoloading makes the keys asked for win: what the user just chose in
+// our settings replaces what the daemon kept.
 constexpr uint kSetPresent = 2;
+constexpr uint kNoAutoloading = 4;
 constexpr uint kAutoload = kSetPresent;
 constexpr uint kIsDefault = 8;
 
@@ -39,9 +42,9 @@ QStringList actionId()
             QStringLiteral("Capture the clipboard into Pendrel Publisher")};
 }
 
-QList<int> superShiftS()
+QList<int> keyCodes(const ShortcutKeys &keys)
 {
-    return {QKeyCombination(Qt::MetaModifier | Qt::ShiftModifier, Qt::Key_S).toCombined()};
+    return {keys.combination().toCombined()};
 }
 
 QDBusPendingCall call(const QDBusConnection &bus, const QString &method, const QVariantList &arguments)
@@ -51,9 +54,9 @@ QDBusPendingCall call(const QDBusConnection &bus, const QString &method, const Q
     return bus.asyncCall(message, 5000);
 }
 
-QVariantList setShortcutArguments(uint flags)
+QVariantList setShortcutArguments(const ShortcutKeys &keys, uint flags)
 {
-    return {actionId(), QVariant::fromValue(superShiftS()), flags};
+    return {actionId(), QVariant::fromValue(keyCodes(keys)), flags};
 }
 
 } // namespace
@@ -109,9 +112,15 @@ QCoro::Task<void> KGlobalAccelHotkeyBackend::bind()
         co_return;
     }
     // The default first, so that "reset to default" in System Settings
-    // gives Super+Shift+S back. The daemon answers in order.
-    call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(kIsDefault));
-    const QDBusPendingCall assigning = call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(kAutoload));
+    // gives the chosen keys back. The daemon answers in order. Keys chosen
+    // in our settings (or changed there since the last bind) replace the
+    // daemon's; with Super+Shift+S a change made in System Settings stays.
+    const ShortcutKeys chosen = keys_;
+    const bool ours = !chosen.isDefault() || (lastAsked_ && *lastAsked_ != chosen);
+    const uint flags = ours ? kSetPresent | kNoAutoloading : kAutoload;
+    lastAsked_ = chosen;
+    call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(chosen, kIsDefault));
+    const QDBusPendingCall assigning = call(bus_, QStringLiteral("setShortcut"), setShortcutArguments(chosen, flags));
     const QDBusMessage assigned = co_await assigning;
     if (over())
         co_return;
@@ -145,7 +154,7 @@ QCoro::Task<void> KGlobalAccelHotkeyBackend::bind()
     holder_.clear();
     if (std::none_of(keys.cbegin(), keys.cend(), [](const QKeySequence &k) { return !k.isEmpty(); })) {
         // Not ours: the daemon knows whose they are.
-        const QVariantList key{superShiftS().first()};
+        const QVariantList key{keyCodes(chosen).first()};
         const QDBusPendingCall asking = call(bus_, QStringLiteral("action"), key);
         const QDBusMessage owner = co_await asking;
         if (over())
@@ -174,8 +183,8 @@ void KGlobalAccelHotkeyBackend::setTrigger(const QList<QKeySequence> &keys)
             names << key.toString(QKeySequence::PortableText);
     }
     trigger_ = names.join(QStringLiteral(", "));
-    // No keys: another component holds Super+Shift+S; the user can pick
-    // other keys for ours in System Settings.
+    // No keys: another component holds the chosen ones; the user can pick
+    // others in our settings or in System Settings.
     report(trigger_.isEmpty() ? HotkeyState::Declined : HotkeyState::Active, trigger_);
 }
 

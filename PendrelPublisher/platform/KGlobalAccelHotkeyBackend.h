@@ -10,9 +10,11 @@
 
 #include <QCoroTask>
 
+#include <optional>
+
 namespace pendrel {
 
-// Super+Shift+S through KDE's shortcut daemon (kglobalaccel, served by
+// The chosen keys through KDE's shortcut daemon (kglobalaccel, served by
 // KWin on Plasma), the way KDE's own applications bind theirs. Plasma 5.27's
 // GlobalShortcuts portal cannot bind a shortcut for any application (its
 // back end reads them only from a CreateSession option that
@@ -39,7 +41,7 @@ public:
     // The keys the daemon assigned, in its own words ("Meta+Shift+S");
     // empty while not bound.
     [[nodiscard]] QString trigger() const { return trigger_; }
-    // Who holds Super+Shift+S when the daemon gave us no keys.
+    // Who holds the chosen keys when the daemon gave us no keys.
     [[nodiscard]] QString holder() const override { return holder_; }
     // The holder as the user knows it, from kglobalaccel's action id
     // (component, action, component's name, action's name).
@@ -61,6 +63,7 @@ private:
     QString componentPath_;
     QString trigger_;
     QString holder_;
+    std::optional<ShortcutKeys> lastAsked_; // the keys of the last bind
     int generation_ = 0; // a bind overtaken by a newer one, or by unregistering, gives up
 };
 

@@ -26,12 +26,12 @@ QString newToken()
 }
 
 // Built outside the coroutine: GCC 12 cannot keep these literals in its frame.
-QVariantList bindArguments(const QString &session, const QString &token)
+QVariantList bindArguments(const QString &session, const QString &token, const ShortcutKeys &keys)
 {
     QVariantMap properties;
     properties.insert(QStringLiteral("description"),
                       QStringLiteral("Capture the clipboard into Pendrel Publisher"));
-    properties.insert(QStringLiteral("preferred_trigger"), QStringLiteral("LOGO+SHIFT+s"));
+    properties.insert(QStringLiteral("preferred_trigger"), keys.portalTrigger());
     const QList<PortalShortcut> shortcuts{
         PortalShortcut{PortalHotkeyBackend::shortcutID.toString(), properties}};
     QVariantMap options;
@@ -249,7 +249,7 @@ QCoro::Task<void> PortalHotkeyBackend::bind()
     session_ = session;
 
     const QString bindToken = newToken();
-    const QVariantList arguments = bindArguments(session, bindToken);
+    const QVariantList arguments = bindArguments(session, bindToken, keys_);
     const QString bindShortcuts = QStringLiteral("BindShortcuts");
     const auto answer = co_await request(bindShortcuts, arguments, bindToken);
     if (over())

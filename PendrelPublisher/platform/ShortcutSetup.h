@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/ShortcutKeys.h"
+
 #include <QList>
 #include <QString>
 
@@ -11,13 +13,11 @@ namespace pendrel {
 class ShortcutSetup {
 public:
     // Another binding of the same keys: what it does, and where it is set.
-    struct Binding {
-        QString title;
-        QString where;
-        bool operator==(const Binding &) const = default;
-    };
+    using Binding = ShortcutBinding;
 
     virtual ~ShortcutSetup() = default;
+    // The keys it binds; a binding already added is moved to them.
+    virtual void setKeys(const ShortcutKeys &keys) = 0;
     // Whether this desktop wants it (and can take it).
     [[nodiscard]] virtual bool applies() const = 0;
     [[nodiscard]] virtual bool isAdded() const = 0;

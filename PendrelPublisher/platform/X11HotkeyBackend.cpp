@@ -12,7 +12,6 @@ namespace pendrel {
 
 namespace {
 
-constexpr xcb_keysym_t kKeysymS = 0x0073; // XK_s
 constexpr xcb_keysym_t kKeysymNumLock = 0xff7f;
 
 xcb_connection_t *connection()
@@ -52,6 +51,20 @@ std::uint16_t numLockMask(xcb_connection_t *c, xcb_key_symbols_t *symbols)
 
 } // namespace
 
+std::uint16_t x11Modifiers(Qt::KeyboardModifiers modifiers)
+{
+    std::uint16_t mask = 0;
+    if (modifiers & Qt::ShiftModifier)
+        mask |= XCB_MOD_MASK_SHIFT;
+    if (modifiers & Qt::ControlModifier)
+        mask |= XCB_MOD_MASK_CONTROL;
+    if (modifiers & Qt::AltModifier)
+        mask |= XCB_MOD_MASK_1;
+    if (modifiers & Qt::MetaModifier)
+        mask |= XCB_MOD_MASK_4; // Super
+    return mask;
+}
+
 QList<std::uint16_t> lockVariants(std::uint16_t modifiers, std::uint16_t capsLockMask,
                                   std::uint16_t numLockMask)
 {
@@ -89,13 +102,14 @@ bool X11HotkeyBackend::registerHotkey(std::function<void()> pressed)
     std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols(xcb_key_symbols_alloc(c),
                                                                                 &xcb_key_symbols_free);
     std::unique_ptr<xcb_keycode_t, decltype(&std::free)> codes(
-        xcb_key_symbols_get_keycode(symbols.get(), kKeysymS), &std::free);
+        keys_.keysym() ? xcb_key_symbols_get_keycode(symbols.get(), keys_.keysym()) : nullptr, &std::free);
     if (!codes || *codes == XCB_NO_SYMBOL)
         return false;
     keycode_ = *codes;
     const std::uint16_t numLock = numLockMask(c, symbols.get());
     ignoredLocks_ = std::uint16_t(XCB_MOD_MASK_LOCK | numLock);
-    const std::uint16_t base = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4; // Super
+    const std::uint16_t base = x11Modifiers(keys_.combination().keyboardModifiers());
+    modifiers_ = base;
     const xcb_window_t root = rootWindow(c);
     bool refused = false;
     for (const std::uint16_t mods : lockVariants(base, XCB_MOD_MASK_LOCK, numLock)) {
@@ -146,7 +160,7 @@ bool X11HotkeyBackend::nativeEventFilter(const QByteArray &eventType, void *mess
         return false;
     const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
     const std::uint16_t state = key->state & ~ignoredLocks_;
-    if (key->detail != keycode_ || state != (XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4))
+    if (key->detail != keycode_ || state != modifiers_)
         return false;
     pressed_();
     return true;

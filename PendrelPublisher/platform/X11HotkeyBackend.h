@@ -15,7 +15,10 @@ namespace pendrel {
 QList<std::uint16_t> lockVariants(std::uint16_t modifiers, std::uint16_t capsLockMask,
                                   std::uint16_t numLockMask);
 
-// Super+Shift+S on X11: a key grab on the root window, presses seen through
+// The X11 modifier mask of Qt's modifiers (Super is Mod4, Alt Mod1).
+std::uint16_t x11Modifiers(Qt::KeyboardModifiers modifiers);
+
+// The chosen keys on X11: a key grab on the root window, presses seen through
 // a native event filter. Needs a QGuiApplication on the xcb platform.
 class X11HotkeyBackend final : public HotkeyBackend, public QAbstractNativeEventFilter {
 public:
@@ -36,6 +39,7 @@ private:
     std::uint8_t keycode_ = 0;
     QList<std::uint16_t> grabbed_;
     std::uint16_t ignoredLocks_ = 0;
+    std::uint16_t modifiers_ = 0;
     QString holder_;
 };
 

@@ -11,7 +11,8 @@ namespace pendrel {
 
 class ShortcutSetup;
 
-// Super+Shift+S from anywhere. Where it stands (bound, waiting for the
+// The chosen keys (Super+Shift+S unless the user chose others) from
+// anywhere. Where it stands (bound, waiting for the
 // user's approval, refused, impossible) is said once on stderr at each
 // change and kept in words for the settings.
 class GlobalShortcutService {
@@ -21,6 +22,7 @@ public:
         bindCommand,     // bind `pendrel-publisher --capture` in the desktop's settings
         gnomeSetup,      // the settings' row adds a GNOME custom shortcut
         gnomeSetupAdded, // it did
+        swayBinding,     // sway: a bindsym line in its config
     };
 
     // `setup`, where given, is the desktop's own shortcut that the settings
@@ -30,6 +32,13 @@ public:
     ~GlobalShortcutService();
 
     void install();
+    // Binds other keys at once: the old ones are let go first.
+    void setKeys(const ShortcutKeys &keys);
+    [[nodiscard]] const ShortcutKeys &keys() const { return keys_; }
+    // The keys kept in the settings file (appearance.conf); Super+Shift+S
+    // when none or unusable ones are kept.
+    static ShortcutKeys storedKeys(const QString &settingsPath);
+    static void storeKeys(const QString &settingsPath, const ShortcutKeys &keys);
     // Says again where the shortcut stands, after the desktop's own setup
     // changed or answered.
     void refresh();
@@ -43,7 +52,7 @@ public:
     // `holder`: who has the keys, as the desktop names it ("“Take
     // Screenshot” (Spectacle)"), where known.
     static QString statusText(HotkeyState state, const QString &trigger, const QString &holder = {},
-                              Fallback fallback = Fallback::bindCommand);
+                              Fallback fallback = Fallback::bindCommand, const ShortcutKeys &keys = {});
 
     // Each change of state (after the log line).
     std::function<void(HotkeyState)> onStateChange;
@@ -60,6 +69,8 @@ private:
     QString trigger_;
     QString said_;
     bool stateSaid_ = false;
+    bool reported_ = false; // a state came in since the last install()
+    ShortcutKeys keys_;
     bool known_ = false; // the backend has given a state
 };
 

@@ -73,7 +73,7 @@ void PendrelPublisherApp::launch()
     };
     if (AppConfiguration::reportStartup())
         startupReport_ = std::make_unique<StartupReport>(*appState_, statusItemController_->panel());
-    // 5. Super+Shift+S.
+    // 5. The capture shortcut: the keys kept with the appearance settings.
     // By the session: on Wayland only the desktop can bind keys (an X11
     // grab through Xwayland fires only while an X11 window has the focus).
     // On KDE its own daemon, whose binding lasts; elsewhere the portal.
@@ -107,6 +107,19 @@ void PendrelPublisherApp::launch()
     globalShortcutService_->onStateChange = [this](HotkeyState) {
         appState_->setShortcutStatus(globalShortcutService_->statusText());
     };
+    const QString keysFile = StatusItemController::appearanceSettingsPath();
+    const ShortcutKeys keys = GlobalShortcutService::storedKeys(keysFile);
+    globalShortcutService_->setKeys(keys);
+    setShortcutSetupKeys(keys);
+    appState_->setShortcutKeys(keys);
+    // Keys chosen in the settings: kept, and bound on every path at once.
+    connect(appState_.get(), &AppState::shortcutKeysChanged, this, [this, keysFile] {
+        const ShortcutKeys chosen = appState_->shortcutKeys();
+        GlobalShortcutService::storeKeys(keysFile, chosen);
+        setShortcutSetupKeys(chosen);
+        globalShortcutService_->setKeys(chosen);
+        appState_->setShortcutStatus(globalShortcutService_->statusText());
+    });
     globalShortcutService_->install();
     // A desktop that is asked answers later, through onStateChange.
     if (globalShortcutService_->hasAnswer())
@@ -127,6 +140,15 @@ void PendrelPublisherApp::launch()
             if (AppConfiguration::showPanelOnLaunch() || !statusItemController_->hasTray())
                 showPanel();
         });
+    }
+}
+
+void PendrelPublisherApp::setShortcutSetupKeys(const ShortcutKeys &keys)
+{
+    try {
+        shortcutSetup_.setKeys(keys);
+    } catch (const std::exception &e) {
+        qWarning("The GNOME shortcut keeps its keys: %s", e.what());
     }
 }
 

@@ -36,6 +36,8 @@ public:
     void capture();
 
 private:
+    // Moves GNOME's custom shortcut, where added, to the keys.
+    void setShortcutSetupKeys(const ShortcutKeys &keys);
     void handleNotificationClick(const QVariantMap &userInfo);
 
     QtClipboardReader clipboard_;

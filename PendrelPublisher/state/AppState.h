@@ -9,6 +9,7 @@
 #include "model/Clip.h"
 #include "model/ClipperSettings.h"
 #include "model/Job.h"
+#include "model/ShortcutKeys.h"
 #include "shell/AppUpdateState.h"
 #include "shell/LaunchAtLoginService.h"
 #include "shell/NotificationService.h"
@@ -164,7 +165,15 @@ public:
     void setLaunchAtLoginHelperText(const std::optional<QString> &value);
     // Null where the desktop has no shortcut setup of its own to offer.
     [[nodiscard]] ShortcutSetup *shortcutSetup() const { return services_.shortcutSetup; }
-    // Where Super+Shift+S stands, in one sentence; none before it is known.
+    // The keys that capture from anywhere; kept with the appearance
+    // settings by the shell, not in the state file.
+    [[nodiscard]] const ShortcutKeys &shortcutKeys() const { return shortcutKeys_; }
+    void setShortcutKeys(const ShortcutKeys &value) { assign(shortcutKeys_, value, &AppState::shortcutKeysChanged); }
+    // The desktop's own shortcut setup as the settings row shows it, and
+    // the row's Set Up / Remove (throws what the desktop's settings said).
+    [[nodiscard]] ShortcutSetupView shortcutSetupView() const;
+    void toggleShortcutSetup();
+    // Where the chosen keys stand, in one sentence; none before it is known.
     [[nodiscard]] const std::optional<QString> &shortcutStatus() const { return shortcutStatus_; }
     void setShortcutStatus(const std::optional<QString> &value)
     {
@@ -294,6 +303,7 @@ signals:
     void launchAtLoginHelperTextChanged();
     void appUpdateStateChanged();
     void shortcutStatusChanged();
+    void shortcutKeysChanged();
 
 private:
     // Jobs restored with their abort flag set while still submitted or
@@ -362,6 +372,7 @@ private:
     std::optional<QString> launchAtLoginHelperText_;
     AppUpdateState appUpdateState_;
     std::optional<QString> shortcutStatus_;
+    ShortcutKeys shortcutKeys_;
 
     AppStateServices services_;
     std::unique_ptr<PersistenceStore> persistenceStore_;

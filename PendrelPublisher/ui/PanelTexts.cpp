@@ -409,24 +409,47 @@ std::optional<QString> recentJobSubtitle(const JobRecord &job)
     return std::nullopt;
 }
 
-QString shortcutSetupLine(bool added, const QList<ShortcutSetup::Binding> &others)
+QString shortcutSetupLine(bool added, const QList<ShortcutBinding> &others, const ShortcutKeys &keys)
 {
     QStringList taken;
-    for (const ShortcutSetup::Binding &b : others)
+    for (const ShortcutBinding &b : others)
         taken.append(QStringLiteral("\u201C%1\u201D (%2)").arg(b.title, b.where));
     const QString holders = taken.size() < 2 ? taken.value(0)
                                              : taken.mid(0, taken.size() - 1).join(QStringLiteral(", "))
                                                    + QStringLiteral(" and ") + taken.last();
+    const QString chosen = keys.displayText();
     if (added && taken.isEmpty())
-        return QStringLiteral("Super+Shift+S captures from any app, through GNOME's keyboard shortcuts.");
+        return QStringLiteral("%1 captures from any app, through GNOME's keyboard shortcuts.").arg(chosen);
     if (added)
-        return QStringLiteral("Set up in GNOME's keyboard shortcuts, but Super+Shift+S is also %1. "
-                              "Change that in Settings \u203A Keyboard.")
-            .arg(holders);
+        return QStringLiteral("Set up in GNOME's keyboard shortcuts, but %1 is also %2. "
+                              "Choose other keys, or change that in Settings \u203A Keyboard.")
+            .arg(chosen, holders);
     if (taken.isEmpty())
-        return QStringLiteral("Add Super+Shift+S to GNOME's keyboard shortcuts to capture from any app.");
-    return QStringLiteral("Super+Shift+S is already %1. Change that in Settings \u203A Keyboard first.")
-        .arg(holders);
+        return QStringLiteral("Add %1 to GNOME's keyboard shortcuts to capture from any app.").arg(chosen);
+    return QStringLiteral("%1 is already %2. Choose other keys, or change that in Settings \u203A Keyboard first.")
+        .arg(chosen, holders);
+}
+
+QString shortcutKeysButton(const ShortcutKeys &keys, bool recording)
+{
+    return recording ? QStringLiteral("Press keys\u2026") : keys.displayText();
+}
+
+QString shortcutKeysDescription()
+{
+    return QStringLiteral("Captures the clipboard from any app. Press to record other keys: hold Ctrl, Alt or "
+                          "Super with a key; Escape cancels, Backspace restores %1.")
+        .arg(ShortcutKeys().displayText());
+}
+
+QString shortcutKeysRecorded(const ShortcutKeys &keys)
+{
+    return QStringLiteral("Keyboard shortcut set to %1.").arg(keys.displayText());
+}
+
+QString shortcutKeysRefused()
+{
+    return QStringLiteral("Hold Ctrl, Alt or Super with a letter, digit or function key.");
 }
 
 QString shortcutSetupAction(bool added)

@@ -3,7 +3,7 @@
 #include "model/Clip.h"
 #include "model/CostEstimator.h"
 #include "model/Job.h"
-#include "platform/ShortcutSetup.h"
+#include "model/ShortcutKeys.h"
 
 #include <QColor>
 #include <QString>
@@ -93,7 +93,13 @@ std::optional<QString> recentJobSubtitle(const JobRecord &job);
 
 // The keyboard shortcut setup's line under "Keyboard shortcut": what the
 // button does, or which other bindings hold the same keys.
-QString shortcutSetupLine(bool added, const QList<ShortcutSetup::Binding> &others);
+QString shortcutSetupLine(bool added, const QList<ShortcutBinding> &others, const ShortcutKeys &keys = {});
+// What the keys button says and what screen readers hear of it.
+QString shortcutKeysButton(const ShortcutKeys &keys, bool recording);
+QString shortcutKeysDescription();
+// Said once keys are recorded, reset, or refused while recording.
+QString shortcutKeysRecorded(const ShortcutKeys &keys);
+QString shortcutKeysRefused();
 // "Set Up" or "Remove".
 QString shortcutSetupAction(bool added);
 

@@ -10,7 +10,9 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QAccessible>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QStyle>
@@ -396,11 +398,14 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
 
     // App
     auto *app = new InspectorGroup(QStringLiteral("App"), "appGroup", card);
-    // Where Super+Shift+S stands; on GNOME without a portal, its setup.
+    // Where the chosen keys stand, and the keys themselves; on GNOME
+    // without a portal, the desktop's own setup.
     shortcutRow_ = new QWidget(app);
     shortcutRow_->setObjectName(QStringLiteral("shortcutSetupRow"));
-    auto *shortcut = new QHBoxLayout(shortcutRow_);
-    shortcut->setContentsMargins(0, 0, 0, 0);
+    auto *shortcutRows = new QVBoxLayout(shortcutRow_);
+    shortcutRows->setContentsMargins(0, 0, 0, 0);
+    shortcutRows->setSpacing(6);
+    auto *shortcut = new QHBoxLayout;
     auto *shortcutTexts = new QVBoxLayout;
     shortcutTexts->setSpacing(2);
     shortcutTexts->addWidget(roleLabel(QStringLiteral("Keyboard shortcut"), "shortcutSetupTitle", "fieldTitle", app));
@@ -410,22 +415,39 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
     shortcut->addLayout(shortcutTexts, 1);
     shortcutButton_ = new CompactActionButton(QString(), Prominence::secondary, "shortcutSetupButton", shortcutRow_);
     shortcut->addWidget(shortcutButton_, 0, Qt::AlignTop);
+    shortcutRows->addLayout(shortcut);
+    auto *keysRow = new QHBoxLayout;
+    shortcutKeys_ = new ShortcutRecorder(shortcutRow_);
+    shortcutKeysReset_ =
+        new CompactActionButton(QStringLiteral("Reset"), Prominence::secondary, "shortcutKeysReset", shortcutRow_);
+    shortcutKeysReset_->setAccessibleDescription(
+        QStringLiteral("Gives back %1.").arg(ShortcutKeys().displayText()));
+    keysRow->addWidget(shortcutKeys_);
+    keysRow->addWidget(shortcutKeysReset_);
+    keysRow->addStretch();
+    shortcutRows->addLayout(keysRow);
+    shortcutAnnouncer_ = new PanelAnnouncer(shortcutRow_);
     app->content()->addWidget(shortcutRow_);
     connect(shortcutButton_, &QPushButton::clicked, this, [this] {
-        ShortcutSetup *setup = state_.shortcutSetup();
-        if (!setup)
-            return;
         shortcutError_.reset();
         try {
-            if (setup->isAdded())
-                setup->remove();
-            else
-                setup->add();
+            state_.toggleShortcutSetup();
         } catch (const std::exception &e) {
             shortcutError_ = describeError(e);
         }
         renderShortcutSetup();
     });
+    const auto choose = [this](const ShortcutKeys &keys) {
+        shortcutError_.reset();
+        state_.setShortcutKeys(keys);
+        renderShortcutSetup();
+        shortcutAnnouncer_->announce(PanelTexts::shortcutKeysRecorded(keys));
+    };
+    connect(shortcutKeys_, &ShortcutRecorder::recorded, this, choose);
+    connect(shortcutKeysReset_, &QPushButton::clicked, this, [choose] { choose(ShortcutKeys()); });
+    connect(shortcutKeys_, &ShortcutRecorder::refused, this,
+            [this] { shortcutAnnouncer_->announce(PanelTexts::shortcutKeysRefused()); });
+    connect(&state_, &AppState::shortcutKeysChanged, this, &SettingsSection::renderShortcutSetup);
     launchAtLogin_ = new InspectorToggleRow(
         QStringLiteral("Launch at login"), "launchAtLoginToggle",
         launchAtLoginHelp, nullptr, app);
@@ -455,9 +477,11 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
     updatesTexts->addWidget(updateSummary_);
     // Only the production build checks; other builds say so here, where the
     // disabled button would otherwise go unexplained.
-    if (!AppConfiguration::isProductionBuild())
+    if (!AppConfiguration::isProductionBuild()) {
         updateRestriction_ =
             roleLabel(AppUpdateState::productionOnlyMessage, "updateRestriction", "help", app, updateButton_);
+        updatesTexts->addWidget(updateRestriction_); // in no layout it sat over the group's title
+    }
     updates->addLayout(updatesTexts, 1);
     updates->addWidget(updateButton_, 0, Qt::AlignTop);
     app->content()->addLayout(updates);
@@ -532,12 +556,14 @@ void SettingsSection::render()
 
 void SettingsSection::renderShortcutSetup()
 {
-    ShortcutSetup *setup = state_.shortcutSetup();
-    const bool offersSetup = setup && setup->applies();
+    const ShortcutSetupView setup = state_.shortcutSetupView();
+    const ShortcutKeys &keys = state_.shortcutKeys();
     const std::optional<QString> &status = state_.shortcutStatus();
-    shortcutRow_->setVisible(offersSetup || status);
-    shortcutButton_->setVisible(offersSetup);
-    if (!offersSetup) {
+    shortcutRow_->setVisible(setup.offered || status);
+    shortcutButton_->setVisible(setup.offered);
+    shortcutKeys_->setKeys(keys);
+    shortcutKeysReset_->setVisible(!keys.isDefault());
+    if (!setup.offered) {
         // Where the shortcut stands, and what to do where it cannot be had.
         if (status)
             shortcutSummary_->setText(*status);
@@ -546,15 +572,104 @@ void SettingsSection::renderShortcutSetup()
         shortcutSummary_->style()->polish(shortcutSummary_);
         return;
     }
-    const bool added = setup->isAdded();
-    // A binding that could never fire is not offered (the line says why).
-    shortcutButton_->setVisible(added || setup->blockingBindings().isEmpty());
-    shortcutSummary_->setText(shortcutError_.value_or(PanelTexts::shortcutSetupLine(added, setup->otherBindings())));
+    // A binding that could never fire is not offered (the line says why,
+    // and the keys button is there to choose others).
+    shortcutButton_->setVisible(setup.added || setup.blocking.isEmpty());
+    shortcutSummary_->setText(
+        shortcutError_.value_or(PanelTexts::shortcutSetupLine(setup.added, setup.others, keys)));
     shortcutSummary_->setProperty("role", shortcutError_ ? QStringLiteral("error") : QStringLiteral("help"));
     shortcutSummary_->style()->unpolish(shortcutSummary_);
     shortcutSummary_->style()->polish(shortcutSummary_);
-    shortcutButton_->setText(PanelTexts::shortcutSetupAction(added));
-    shortcutButton_->setAccessibleName(PanelTexts::shortcutSetupAction(added));
+    shortcutButton_->setText(PanelTexts::shortcutSetupAction(setup.added));
+    shortcutButton_->setAccessibleName(PanelTexts::shortcutSetupAction(setup.added));
+}
+
+ShortcutRecorder::ShortcutRecorder(QWidget *parent) : QPushButton(parent)
+{
+    setObjectName(QStringLiteral("shortcutKeysButton"));
+    setProperty("prominence", QStringLiteral("secondary"));
+    setFixedHeight(28);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleDescription(PanelTexts::shortcutKeysDescription());
+    setToolTip(PanelTexts::shortcutKeysDescription());
+    connect(this, &QPushButton::clicked, this, [this] { setRecording(!recording_); });
+    setKeys(keys_);
+}
+
+void ShortcutRecorder::setKeys(const ShortcutKeys &keys)
+{
+    keys_ = keys;
+    setRecording(recording_);
+}
+
+void ShortcutRecorder::setRecording(bool on)
+{
+    const bool changed = on != recording_;
+    recording_ = on;
+    setText(PanelTexts::shortcutKeysButton(keys_, recording_));
+    setAccessibleName(recording_ ? QStringLiteral("Keyboard shortcut: press keys")
+                                 : QStringLiteral("Keyboard shortcut: %1").arg(keys_.displayText()));
+    if (!changed)
+        return;
+    // While recording every chord comes here, also ones the panel would take.
+    if (recording_)
+        grabKeyboard();
+    else
+        releaseKeyboard();
+}
+
+void ShortcutRecorder::keyPressEvent(QKeyEvent *event)
+{
+    if (!recording_) {
+        QPushButton::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    const Qt::KeyboardModifiers modifiers =
+        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier | Qt::ShiftModifier);
+    const int key = event->key();
+    if (modifiers == Qt::NoModifier && key == Qt::Key_Escape) {
+        setRecording(false);
+        emit cancelled();
+        return;
+    }
+    if (modifiers == Qt::NoModifier && key == Qt::Key_Backspace) {
+        setRecording(false);
+        emit recorded(ShortcutKeys());
+        return;
+    }
+    switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R:
+    case Qt::Key_unknown:
+        return; // the chord is not complete yet
+    default:
+        break;
+    }
+    const ShortcutKeys keys(QKeyCombination(modifiers, Qt::Key(key)));
+    if (!keys.isUsable()) {
+        emit refused(); // still recording
+        return;
+    }
+    setRecording(false);
+    emit recorded(keys);
+}
+
+void ShortcutRecorder::focusOutEvent(QFocusEvent *event)
+{
+    if (recording_) {
+        setRecording(false);
+        emit cancelled();
+    }
+    QPushButton::focusOutEvent(event);
 }
 
 void SettingsSection::renderPublishing()

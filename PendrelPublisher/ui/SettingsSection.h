@@ -1,9 +1,11 @@
 #pragma once
 
 #include "model/ClipperSettings.h"
+#include "model/ShortcutKeys.h"
 #include "support/EnumStrings.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <QWidget>
 
@@ -19,6 +21,7 @@ namespace pendrel {
 
 class AppState;
 class CompactActionButton;
+class PanelAnnouncer;
 class SocialCrosspostingSection;
 class ToggleSwitch;
 
@@ -141,6 +144,32 @@ private:
     QList<std::pair<InspectorToggleRow *, SettingBinding<bool>>> options_;
 };
 
+// The capture shortcut's keys: shows them; pressed, it records the next
+// chord (one of Ctrl, Alt and Super with a key). Escape cancels, Backspace
+// gives back the default.
+class ShortcutRecorder : public QPushButton {
+    Q_OBJECT
+public:
+    explicit ShortcutRecorder(QWidget *parent = nullptr);
+    void setKeys(const ShortcutKeys &keys);
+    [[nodiscard]] bool isRecording() const { return recording_; }
+
+signals:
+    void recorded(const ShortcutKeys &keys);
+    void refused();
+    void cancelled();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    void setRecording(bool on);
+
+    ShortcutKeys keys_;
+    bool recording_ = false;
+};
+
 // The whole settings inspector.
 class SettingsSection : public QWidget {
     Q_OBJECT
@@ -168,6 +197,9 @@ private:
     QWidget *shortcutRow_;
     QLabel *shortcutSummary_;
     CompactActionButton *shortcutButton_;
+    ShortcutRecorder *shortcutKeys_;
+    CompactActionButton *shortcutKeysReset_;
+    PanelAnnouncer *shortcutAnnouncer_;
     std::optional<QString> shortcutError_;
     InspectorToggleRow *launchAtLogin_;
     QLabel *launchHelper_;

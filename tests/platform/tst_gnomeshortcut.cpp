@@ -115,21 +115,35 @@ private slots:
     void accelerators_data()
     {
         QTest::addColumn<QString>("accelerator");
-        QTest::addColumn<bool>("superShiftS");
-        QTest::newRow("ours") << QStringLiteral("<Super><Shift>s") << true;
-        QTest::newRow("other order, capital") << QStringLiteral("<Shift><Super>S") << true;
-        QTest::newRow("Mod4") << QStringLiteral("<Mod4><Shift>s") << true;
-        QTest::newRow("no shift") << QStringLiteral("<Super>s") << false;
-        QTest::newRow("one more modifier") << QStringLiteral("<Primary><Super><Shift>s") << false;
-        QTest::newRow("another key") << QStringLiteral("<Super><Shift>d") << false;
-        QTest::newRow("longer key name") << QStringLiteral("<Super><Shift>space") << false;
-        QTest::newRow("disabled") << QStringLiteral("") << false;
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("same");
+        const QString superShiftS = QStringLiteral("Super+Shift+S");
+        QTest::newRow("ours") << QStringLiteral("<Super><Shift>s") << superShiftS << true;
+        QTest::newRow("other order, capital") << QStringLiteral("<Shift><Super>S") << superShiftS << true;
+        QTest::newRow("Mod4") << QStringLiteral("<Mod4><Shift>s") << superShiftS << true;
+        QTest::newRow("no shift") << QStringLiteral("<Super>s") << superShiftS << false;
+        QTest::newRow("one more modifier") << QStringLiteral("<Primary><Super><Shift>s") << superShiftS << false;
+        QTest::newRow("another key") << QStringLiteral("<Super><Shift>d") << superShiftS << false;
+        QTest::newRow("longer key name") << QStringLiteral("<Super><Shift>space") << superShiftS << false;
+        QTest::newRow("disabled") << QStringLiteral("") << superShiftS << false;
+        // Keys the user chose, as GNOME writes them.
+        QTest::newRow("chosen, Primary") << QStringLiteral("<Primary><Alt>p") << QStringLiteral("Ctrl+Alt+P") << true;
+        QTest::newRow("chosen, Control") << QStringLiteral("<Control><Alt>P") << QStringLiteral("Ctrl+Alt+P") << true;
+        QTest::newRow("chosen, default is another") << QStringLiteral("<Super><Shift>s") << QStringLiteral("Ctrl+Alt+P")
+                                                    << false;
+        QTest::newRow("chosen F-key") << QStringLiteral("<Super>F9") << QStringLiteral("Super+F9") << true;
+        QTest::newRow("chosen named key") << QStringLiteral("<Alt><Super>Page_Up") << QStringLiteral("Alt+Super+PgUp")
+                                          << true;
+        QTest::newRow("Hyper is not Super") << QStringLiteral("<Hyper><Shift>s") << superShiftS << false;
     }
     void accelerators()
     {
         QFETCH(QString, accelerator);
-        QFETCH(bool, superShiftS);
-        QCOMPARE(GnomeShortcutSetup::isSuperShiftS(accelerator), superShiftS);
+        QFETCH(QString, keys);
+        QFETCH(bool, same);
+        const std::optional<ShortcutKeys> chosen = ShortcutKeys::fromText(keys);
+        QVERIFY(chosen);
+        QCOMPARE(GnomeShortcutSetup::sameKeys(accelerator, *chosen), same);
     }
 
     // GNOME's own bindings of the same keys are named, with where they are set.
@@ -223,6 +237,50 @@ private slots:
         QCOMPARE(gsettings({QStringLiteral("get"), kMediaKeys, QStringLiteral("custom-keybindings")}), others);
         QCOMPARE(customKey(QStringLiteral("custom2"), QStringLiteral("name")), QStringLiteral("''"));
         QCOMPARE(customKey(QStringLiteral("custom0"), QStringLiteral("binding")), QStringLiteral("'<Super>t'"));
+    }
+
+    // Chosen keys: another binding of them, custom or GNOME's own, keeps
+    // ours out and is named; one added follows the keys when they change.
+    void chosenKeys()
+    {
+        setCustom(QStringLiteral("custom0"), QStringLiteral("Flameshot"), QStringLiteral("<Primary><Alt>p"));
+        gsettings({QStringLiteral("set"), kMediaKeys, QStringLiteral("custom-keybindings"),
+                   QStringLiteral("['%1custom0/']").arg(kFolder)});
+        gsettings({QStringLiteral("set"), QStringLiteral("org.gnome.desktop.wm.keybindings"),
+                   QStringLiteral("switch-to-workspace-1"), QStringLiteral("['<Super>F9']")});
+        GnomeShortcutSetup gnome = setup();
+        int changes = 0;
+        gnome.changed = [&] { ++changes; };
+        QVERIFY(gnome.blockingBindings().isEmpty()); // Super+Shift+S is free
+
+        gnome.setKeys(*ShortcutKeys::fromText(u"Ctrl+Alt+P"));
+        const QList<ShortcutSetup::Binding> flameshot{{QStringLiteral("Flameshot"), QStringLiteral("your custom shortcuts")}};
+        QCOMPARE(gnome.blockingBindings(), flameshot);
+        try {
+            gnome.add();
+            QFAIL("added a binding that could never fire");
+        } catch (const pendrel::Error &e) {
+            QVERIFY2(e.description().startsWith(u"Ctrl+Alt+P is already \u201CFlameshot\u201D (your custom shortcuts); "
+                                                u"choose other keys"),
+                     qPrintable(e.description()));
+        }
+        QVERIFY(!gnome.isAdded());
+
+        gnome.setKeys(*ShortcutKeys::fromText(u"Super+F9"));
+        QCOMPARE(gnome.blockingBindings(),
+                 (QList<ShortcutSetup::Binding>{{QStringLiteral("Switch to workspace 1"),
+                                                 QStringLiteral("GNOME's window shortcuts")}}));
+        QVERIFY_THROWS_EXCEPTION(pendrel::Error, gnome.add());
+        QCOMPARE(changes, 0);
+
+        gnome.setKeys(*ShortcutKeys::fromText(u"Ctrl+Alt+O"));
+        QVERIFY(gnome.blockingBindings().isEmpty());
+        gnome.add();
+        QCOMPARE(customKey(QStringLiteral("custom1"), QStringLiteral("binding")), QStringLiteral("'<Control><Alt>o'"));
+        gnome.setKeys(*ShortcutKeys::fromText(u"Super+F8"));
+        QCOMPARE(customKey(QStringLiteral("custom1"), QStringLiteral("binding")), QStringLiteral("'<Super>F8'"));
+        QCOMPARE(changes, 2);
+        QCOMPARE(customKey(QStringLiteral("custom0"), QStringLiteral("binding")), QStringLiteral("'<Primary><Alt>p'"));
     }
 
     void applies_data()

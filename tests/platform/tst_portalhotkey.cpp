@@ -165,6 +165,24 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return presses == 1; }, 5000));
         QTest::qWait(100);
         QCOMPARE(presses, 1);
+
+        // Other keys chosen: a new session asks for them as the preferred
+        // trigger, and what the desktop assigned is what it reports.
+        QList<QString> triggers;
+        backend.stateChanged = [&](HotkeyState state, const QString &trigger) {
+            if (state == HotkeyState::Active)
+                triggers << trigger;
+        };
+        backend.unregisterHotkey();
+        backend.setKeys(*ShortcutKeys::fromText(u"Ctrl+Alt+P"));
+        portal.assignedTrigger = QStringLiteral("Ctrl+Alt+Q");
+        QVERIFY(backend.registerHotkey([&] { ++presses; }));
+        QVERIFY(QTest::qWaitFor([&] { return portal.calls.size() == 4; }, 5000));
+        QCOMPARE(portal.bound.first().properties.value(QStringLiteral("preferred_trigger")).toString(),
+                 QStringLiteral("CTRL+ALT+p"));
+        QVERIFY(QTest::qWaitFor([&] { return !triggers.isEmpty(); }, 5000));
+        QCOMPARE(triggers, QList<QString>{QStringLiteral("Ctrl+Alt+Q")});
+        QCOMPARE(backend.trigger(), QStringLiteral("Ctrl+Alt+Q"));
     }
 
     // Whether the portal is there is not waited for: registering returns

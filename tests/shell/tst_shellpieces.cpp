@@ -9,9 +9,12 @@
 #include "ui/PanelPieces.h"
 
 #include <QFile>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <xcb/xproto.h>
 
 #include "PrivateBus.h"
 
@@ -38,8 +41,13 @@ public:
     bool registers = true;
     bool later = false;
     QString holding;
-    bool registerHotkey(std::function<void()>) override { return registers; }
-    void unregisterHotkey() override {}
+    QStringList calls; // "register Ctrl+Alt+P", "unregister"
+    bool registerHotkey(std::function<void()>) override
+    {
+        calls << QStringLiteral("register ") + keys_.displayText();
+        return registers;
+    }
+    void unregisterHotkey() override { calls << QStringLiteral("unregister"); }
     [[nodiscard]] bool answersLater() const override { return later; }
     [[nodiscard]] QString holder() const override { return holding; }
     void say(HotkeyState state, const QString &trigger = {}) { report(state, trigger); }
@@ -53,6 +61,8 @@ public:
     bool settled = true;
     QList<Binding> others;
     QList<Binding> blocking;
+    ShortcutKeys keys;
+    void setKeys(const ShortcutKeys &k) override { keys = k; }
     [[nodiscard]] bool applies() const override { return applying; }
     [[nodiscard]] bool isAdded() const override { return added; }
     [[nodiscard]] QList<Binding> otherBindings() const override { return others; }
@@ -200,43 +210,66 @@ private slots:
         QTest::addColumn<QString>("trigger");
         QTest::addColumn<QString>("holder");  // as the backend names it
         QTest::addColumn<QString>("setup");   // "", "offered", "added", "blocked", "elsewhere"
+        QTest::addColumn<QString>("keys");    // the user's choice; "" for the default
+        QTest::addColumn<QString>("desktop"); // XDG_CURRENT_DESKTOP
         QTest::addColumn<QString>("text");
         const int active = int(HotkeyState::Active), declined = int(HotkeyState::Declined),
                   unavailable = int(HotkeyState::Unavailable), pending = int(HotkeyState::Pending);
-        QTest::newRow("bound") << active << "Meta+Shift+S" << "" << ""
+        QTest::newRow("bound") << active << "Meta+Shift+S" << "" << "" << "" << ""
                                << "Super+Shift+S captures the clipboard.";
         QTest::newRow("bound to other keys")
-            << active << "Ctrl+Alt+P" << "" << ""
+            << active << "Ctrl+Alt+P" << "" << "" << "" << ""
             << "Ctrl+Alt+P captures the clipboard (the desktop's choice; change it in its keyboard settings).";
-        QTest::newRow("asked") << pending << "" << "" << ""
-                               << "Waiting for the desktop to approve Super+Shift+S.";
+        QTest::newRow("bound to the chosen keys") << active << "" << "" << "" << "Alt+Super+F5" << ""
+                                                  << "Alt+Super+F5 captures the clipboard.";
+        QTest::newRow("KDE: the chosen keys, said with Meta")
+            << active << "Meta+Ctrl+P" << "" << "" << "Ctrl+Super+P" << ""
+            << "Ctrl+Super+P captures the clipboard.";
+        QTest::newRow("portal: the desktop assigned others than chosen")
+            << active << "Ctrl+Alt+Q" << "" << "" << "Ctrl+Alt+P" << ""
+            << "Ctrl+Alt+Q captures the clipboard (the desktop's choice; change it in its keyboard settings).";
+        QTest::newRow("asked") << pending << "" << "" << "" << "Ctrl+Alt+P" << ""
+                               << "Waiting for the desktop to approve Ctrl+Alt+P.";
         QTest::newRow("KDE: another component has the keys")
-            << declined << "" << "\u201CCapture Rectangular Region\u201D (Spectacle)" << ""
-            << "Super+Shift+S is taken by \u201CCapture Rectangular Region\u201D (Spectacle); capture from the "
-               "panel, or choose other keys for Pendrel Publisher in the desktop's shortcut settings.";
+            << declined << "" << "\u201CCapture Rectangular Region\u201D (Spectacle)" << "" << "" << ""
+            << "Super+Shift+S is taken by \u201CCapture Rectangular Region\u201D (Spectacle); choose other keys.";
+        QTest::newRow("X11: another program holds the chosen keys")
+            << declined << "" << "another program" << "" << "Ctrl+Alt+P" << ""
+            << "Ctrl+Alt+P is taken by another program; choose other keys.";
         QTest::newRow("declined, holder unknown")
-            << declined << "" << "" << ""
-            << "The desktop did not bind Super+Shift+S; capture from the panel, or set the shortcut in the "
-               "desktop's keyboard settings.";
-        QTest::newRow("sway: no way of its own")
-            << unavailable << "" << "" << ""
+            << declined << "" << "" << "" << "" << ""
+            << "The desktop did not bind Super+Shift+S; capture from the panel, or choose other keys.";
+        QTest::newRow("no way of its own")
+            << unavailable << "" << "" << "" << "" << ""
             << "Super+Shift+S is not available on this desktop; capture from the panel, or bind the keys to "
                "\u201Cpendrel-publisher --capture\u201D in the desktop's keyboard settings.";
+        QTest::newRow("sway: its bindsym line")
+            << unavailable << "" << "" << "" << "" << "sway"
+            << "Super+Shift+S is not available on this desktop; capture from the panel, or add \u201Cbindsym "
+               "Mod4+Shift+s exec pendrel-publisher --capture\u201D to sway's config.";
+        QTest::newRow("sway: chosen keys in its notation")
+            << unavailable << "" << "" << "" << "Ctrl+Alt+P" << "sway"
+            << "Ctrl+Alt+P is not available on this desktop; capture from the panel, or add \u201Cbindsym "
+               "Ctrl+Mod1+p exec pendrel-publisher --capture\u201D to sway's config.";
         QTest::newRow("setup where it does not apply")
-            << unavailable << "" << "" << "elsewhere"
+            << unavailable << "" << "" << "elsewhere" << "" << ""
             << "Super+Shift+S is not available on this desktop; capture from the panel, or bind the keys to "
                "\u201Cpendrel-publisher --capture\u201D in the desktop's keyboard settings.";
         QTest::newRow("GNOME 43: the row offers the setup")
-            << unavailable << "" << "" << "offered"
+            << unavailable << "" << "" << "offered" << "" << "GNOME"
             << "Super+Shift+S is not set up yet: \u201CSet Up\u201D under Keyboard shortcut in the settings "
                "adds it to GNOME's keyboard shortcuts.";
-        QTest::newRow("GNOME 43: set up")
-            << unavailable << "" << "" << "added"
-            << "Super+Shift+S captures the clipboard through GNOME's keyboard shortcuts.";
+        QTest::newRow("GNOME 43: set up with chosen keys")
+            << unavailable << "" << "" << "added" << "Super+F9" << "GNOME"
+            << "Super+F9 captures the clipboard through GNOME's keyboard shortcuts.";
+        QTest::newRow("GNOME 43: set up, then keys chosen that another binding holds")
+            << unavailable << "" << "" << "added, blocked" << "Ctrl+Alt+P" << "GNOME"
+            << "Ctrl+Alt+P is already \u201CFlameshot\u201D (your custom shortcuts); choose other keys, or "
+               "change that in Settings \u203A Keyboard first.";
         QTest::newRow("GNOME 43: a custom shortcut has the keys")
-            << unavailable << "" << "" << "blocked"
-            << "Super+Shift+S is already \u201CFlameshot\u201D (your custom shortcuts); change that in "
-               "Settings \u203A Keyboard first, or capture from the panel.";
+            << unavailable << "" << "" << "blocked" << "" << "GNOME"
+            << "Super+Shift+S is already \u201CFlameshot\u201D (your custom shortcuts); choose other keys, or "
+               "change that in Settings \u203A Keyboard first.";
     }
     void shortcutStatus()
     {
@@ -244,26 +277,129 @@ private slots:
         QFETCH(QString, trigger);
         QFETCH(QString, holder);
         QFETCH(QString, setup);
+        QFETCH(QString, keys);
+        QFETCH(QString, desktop);
         QFETCH(QString, text);
+        const QByteArray desktopBefore = qgetenv("XDG_CURRENT_DESKTOP");
+        qputenv("XDG_CURRENT_DESKTOP", desktop.toUtf8());
         auto owned = std::make_unique<ScriptedHotkeys>();
         ScriptedHotkeys *hotkeys = owned.get();
         hotkeys->later = true;
         hotkeys->holding = holder;
         ScriptedSetup gnome;
         gnome.applying = setup != u"elsewhere";
-        gnome.added = setup == u"added";
-        if (setup == u"blocked")
+        gnome.added = setup.startsWith(u"added");
+        if (setup.endsWith(u"blocked"))
             gnome.blocking = {{QStringLiteral("Flameshot"), QStringLiteral("your custom shortcuts")}};
         shortcutLines.clear();
         const QtMessageHandler before = qInstallMessageHandler(keepShortcutLines);
         {
             GlobalShortcutService service(std::move(owned), [] {}, setup.isEmpty() ? nullptr : &gnome);
+            if (!keys.isEmpty())
+                service.setKeys(*ShortcutKeys::fromText(keys));
             service.install();
             hotkeys->say(HotkeyState(state), trigger);
             QCOMPARE(service.statusText(), text);
         }
         qInstallMessageHandler(before);
+        qputenv("XDG_CURRENT_DESKTOP", desktopBefore);
         QCOMPARE(shortcutLines, QStringList{text});
+    }
+
+    // The chosen keys in each desktop's notation; text that names no
+    // usable chord (no Ctrl/Alt/Super, a key without a name) is refused.
+    void shortcutKeysNotations_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("display"); // "" where the text is refused
+        QTest::addColumn<QString>("gnome");
+        QTest::addColumn<QString>("sway");
+        QTest::addColumn<QString>("portal");
+        QTest::addColumn<uint>("keysym");
+        QTest::addColumn<uint>("x11Modifiers");
+        QTest::newRow("default") << "Super+Shift+S" << "Super+Shift+S" << "<Super><Shift>s" << "Mod4+Shift+s"
+                                 << "LOGO+SHIFT+s" << 0x73u << uint(XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT);
+        QTest::newRow("Meta is Super, any order") << "shift+meta+s" << "Super+Shift+S" << "<Super><Shift>s"
+                                                  << "Mod4+Shift+s" << "LOGO+SHIFT+s" << 0x73u
+                                                  << uint(XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT);
+        QTest::newRow("Ctrl+Alt") << "Ctrl+Alt+P" << "Ctrl+Alt+P" << "<Control><Alt>p" << "Ctrl+Mod1+p"
+                                  << "CTRL+ALT+p" << 0x70u << uint(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+        QTest::newRow("digit") << "Alt+7" << "Alt+7" << "<Alt>7" << "Mod1+7" << "ALT+7" << 0x37u
+                               << uint(XCB_MOD_MASK_1);
+        QTest::newRow("F-key") << "Super+F9" << "Super+F9" << "<Super>F9" << "Mod4+F9" << "LOGO+F9" << 0xffc6u
+                               << uint(XCB_MOD_MASK_4);
+        QTest::newRow("named key") << "Ctrl+Super+PgUp" << "Ctrl+Super+PgUp" << "<Control><Super>Page_Up"
+                                   << "Ctrl+Mod4+Page_Up" << "CTRL+LOGO+Page_Up" << 0xff55u
+                                   << uint(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_4);
+        QTest::newRow("punctuation") << "Ctrl+Alt+," << "Ctrl+Alt+," << "<Control><Alt>comma" << "Ctrl+Mod1+comma"
+                                     << "CTRL+ALT+comma" << 0x2cu << uint(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+        QTest::newRow("Shift alone is no modifier") << "Shift+S" << "" << "" << "" << "" << 0u << 0u;
+        QTest::newRow("no modifier") << "S" << "" << "" << "" << "" << 0u << 0u;
+        QTest::newRow("modifiers only") << "Ctrl+Alt" << "" << "" << "" << "" << 0u << 0u;
+        QTest::newRow("unknown key") << "Ctrl+Alt+Menu" << "" << "" << "" << "" << 0u << 0u;
+        QTest::newRow("unknown modifier") << "Hyper+S" << "" << "" << "" << "" << 0u << 0u;
+    }
+    void shortcutKeysNotations()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, display);
+        QFETCH(QString, gnome);
+        QFETCH(QString, sway);
+        QFETCH(QString, portal);
+        QFETCH(uint, keysym);
+        QFETCH(uint, x11Modifiers);
+        const std::optional<ShortcutKeys> keys = ShortcutKeys::fromText(text);
+        QCOMPARE(keys.has_value(), !display.isEmpty());
+        if (!keys)
+            return;
+        QCOMPARE(keys->displayText(), display);
+        QCOMPARE(keys->gnomeAccelerator(), gnome);
+        QCOMPARE(keys->swayKeys(), sway);
+        QCOMPARE(keys->portalTrigger(), portal);
+        QCOMPARE(keys->keysym(), keysym);
+        QCOMPARE(uint(pendrel::x11Modifiers(keys->combination().keyboardModifiers())), x11Modifiers);
+        // What is written is read back as the same keys.
+        QCOMPARE(ShortcutKeys::fromText(keys->displayText()), keys);
+        QCOMPARE(ShortcutKeys::fromGnomeAccelerator(keys->gnomeAccelerator()), keys);
+    }
+
+    // Keys chosen while bound: the old ones are let go and the new ones
+    // bound at once, and the line says so; equal keys change nothing. The
+    // choice is kept in the settings file, the default as no entry.
+    void shortcutKeysChange()
+    {
+        auto owned = std::make_unique<ScriptedHotkeys>();
+        ScriptedHotkeys *hotkeys = owned.get();
+        shortcutLines.clear();
+        const QtMessageHandler before = qInstallMessageHandler(keepShortcutLines);
+        GlobalShortcutService service(std::move(owned), [] {});
+        service.install();
+        const ShortcutKeys ctrlAltP = *ShortcutKeys::fromText(u"Ctrl+Alt+P");
+        service.setKeys(ctrlAltP);
+        service.setKeys(ctrlAltP);
+        hotkeys->registers = false; // X11: another program holds these
+        hotkeys->holding = QStringLiteral("another program");
+        service.setKeys(*ShortcutKeys::fromText(u"Ctrl+Alt+O"));
+        qInstallMessageHandler(before);
+        QCOMPARE(hotkeys->calls, (QStringList{QStringLiteral("register Super+Shift+S"), QStringLiteral("unregister"),
+                                              QStringLiteral("register Ctrl+Alt+P"), QStringLiteral("unregister"),
+                                              QStringLiteral("register Ctrl+Alt+O")}));
+        QCOMPARE(shortcutLines, (QStringList{QStringLiteral("Super+Shift+S captures the clipboard."),
+                                             QStringLiteral("Ctrl+Alt+P captures the clipboard."),
+                                             QStringLiteral("Ctrl+Alt+O is not available on this desktop; capture "
+                                                            "from the panel, or bind the keys to \u201Cpendrel-"
+                                                            "publisher --capture\u201D in the desktop's keyboard "
+                                                            "settings.")}));
+
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("appearance.conf"));
+        QCOMPARE(GlobalShortcutService::storedKeys(file), ShortcutKeys());
+        GlobalShortcutService::storeKeys(file, ctrlAltP);
+        QCOMPARE(GlobalShortcutService::storedKeys(file), ctrlAltP);
+        GlobalShortcutService::storeKeys(file, ShortcutKeys());
+        QVERIFY(!QSettings(file, QSettings::IniFormat).contains(QStringLiteral("shortcutKeys")));
+        QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("shortcutKeys"), QStringLiteral("P"));
+        QCOMPARE(GlobalShortcutService::storedKeys(file), ShortcutKeys()); // no modifier: not usable
     }
 
     // Nothing is said before there is something to say: a desktop that is

@@ -179,3 +179,23 @@ kglobalaccel org.kde.KGlobalAccel.doRegister /kglobalaccel "$grabber" >/dev/null
 kglobalaccel org.kde.KGlobalAccel.setShortcut /kglobalaccel "$grabber" "[$super_shift_s]" 6 >/dev/null
 start_app 'Super+Shift+S is taken by “Grab a Region” (Grabber)'
 echo "wayland-kde: $(grep -o 'Keyboard shortcut: Super+Shift+S is taken.*' "$work/app.log" | tail -1)"
+
+# 8. Other keys chosen in the program's settings (kept in appearance.conf)
+# while the Grabber keeps Meta+Shift+S: kglobalaccel holds them for our
+# action, and pressed through KWin's fake input they capture.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
+  mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
+  printf '[General]\nshortcutKeys=Ctrl+Alt+O\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
+done
+start_app 'Ctrl+Alt+O captures the clipboard.'
+ctrl_alt_o=$(( 0x04000000 | 0x08000000 | 0x4f ))
+kglobalaccel org.kde.KGlobalAccel.shortcut /kglobalaccel \
+  "['com.pendrel.publisher', 'capture-clipboard', '', '']" | grep -q "\[$ctrl_alt_o\]" ||
+  fail "kglobalaccel does not hold the chosen Ctrl+Alt+O for com.pendrel.publisher"
+within 20 focused || fail "key presses do not reach the other program's window"
+copy "Copied on KWin for the chosen keys"
+"$press_keys" Ctrl+Alt+O 2>>"$work/press-keys.log" || { cat "$work/press-keys.log" >&2; fail "KWin refused the key press"; }
+within 15 captured || fail "the chosen Ctrl+Alt+O did not capture the clipboard"
+echo "wayland-kde: with Super+Shift+S held by the Grabber, the chosen Ctrl+Alt+O is bound and captures"

@@ -102,3 +102,25 @@ captured() {
 within 15 captured || fail "the running copy did not capture the clipboard for the keybinding's command"
 kill -0 "$app_pid" || fail "the running copy is gone"
 echo "wayland-mutter: no portal, the row's Set Up wrote the GNOME keybinding, its command captured the wl-copy text"
+
+# 5. Other keys chosen (kept in appearance.conf) that a custom shortcut of
+# the user's already has: ours follows the keys, and the program says which
+# binding holds them instead of claiming it captures.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+other=/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom1/
+gsettings set "$media_keys.custom-keybinding:$other" name Flameshot
+gsettings set "$media_keys.custom-keybinding:$other" command flameshot
+gsettings set "$media_keys.custom-keybinding:$other" binding '<Primary><Alt>p'
+gsettings set $media_keys custom-keybindings "['$other', '$path']"
+for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
+  mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
+  printf '[General]\nshortcutKeys=Ctrl+Alt+P\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
+done
+env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL="$origin" "$app" >"$work/app.log" 2>&1 &
+app_pid=$!
+pids+=("$app_pid")
+within 30 grep -q 'Keyboard shortcut: Ctrl+Alt+P is already “Flameshot” (your custom shortcuts); choose other keys' "$work/app.log" ||
+  fail "the program did not name the binding that holds the chosen keys"
+[ "$(custom binding)" = "'<Control><Alt>p'" ] || fail "our keybinding did not follow the chosen keys: $(custom binding)"
+echo "wayland-mutter: chosen Ctrl+Alt+P held by the user's Flameshot binding: $(grep -o 'Keyboard shortcut: Ctrl+Alt+P.*' "$work/app.log" | tail -1)"

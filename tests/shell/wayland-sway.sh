@@ -48,7 +48,8 @@ chmod 666 "$work/wl-paste.calls"
 # The program runs as the user sway runs as, like everything in a session.
 "${sway_user[@]}" env -u QT_QPA_PLATFORM -u DISPLAY PATH="$work/bin:$PATH" PENDREL_API_BASE_URL="$origin" \
   "$app" >"$work/app.log" 2>&1 &
-pids+=($!)
+app_pid=$!
+pids+=("$app_pid")
 # Without a tray the panel opens at launch, as a window of its own.
 panel() {
   swaymsg -t get_tree | jq -e '.. | objects | select(.app_id? == "com.pendrel.publisher" and .visible == true)'
@@ -128,3 +129,27 @@ copy "Copied on sway, captured from the command line"
 within 15 captured || fail "--capture did not capture the clipboard"
 one_wl_paste_run 2 || fail "the capture ran wl-paste other than once: $(cat "$work/wl-paste.calls")"
 echo "wayland-sway: Super+Shift+S bound in sway and --capture each captured the wl-copy text"
+
+# Other keys chosen (kept in appearance.conf): the program gives the sway
+# line for them in sway's notation; bound as it says, they capture.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
+  mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
+  printf '[General]\nshortcutKeys=Ctrl+Alt+P\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
+  chmod a+rw "$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
+done
+"${sway_user[@]}" env -u QT_QPA_PLATFORM -u DISPLAY PATH="$work/bin:$PATH" PENDREL_API_BASE_URL="$origin" \
+  "$app" >"$work/app.log" 2>&1 &
+app_pid=$!
+pids+=("$app_pid")
+line='bindsym Ctrl+Mod1+p exec pendrel-publisher --capture'
+within 30 grep -qF "Keyboard shortcut: Ctrl+Alt+P is not available on this desktop; capture from the panel, or add “$line” to sway's config." "$work/app.log" ||
+  fail "the program did not give the sway line for the chosen keys"
+# As the user would, with this build's program for pendrel-publisher.
+swaymsg "${line/pendrel-publisher/$(readlink -f "$app")}" >/dev/null || fail "sway refused the line: $line"
+within 20 focus_other || fail "key presses do not reach the other program's window"
+copy "Copied on sway for the chosen keys"
+"$press_keys" Ctrl+Alt+P 2>>"$work/press-keys.log" || { cat "$work/press-keys.log" >&2; fail "sway refused the virtual keyboard"; }
+within 15 captured || fail "Ctrl+Alt+P bound as the program said did not capture the clipboard"
+echo "wayland-sway: the chosen Ctrl+Alt+P, bound with the program's own line ($line), captured"

@@ -88,10 +88,14 @@ public:
     bool added = false;
     QList<Binding> others;
     std::optional<QString> refusal;
+    ShortcutKeys keys;
+    bool blocks = false; // the others keep ours from ever firing
 
+    void setKeys(const ShortcutKeys &k) override { keys = k; }
     [[nodiscard]] bool applies() const override { return offered; }
     [[nodiscard]] bool isAdded() const override { return added; }
     [[nodiscard]] QList<Binding> otherBindings() const override { return others; }
+    [[nodiscard]] QList<Binding> blockingBindings() const override { return blocks ? others : QList<Binding>(); }
     void add() override { change(true); }
     void remove() override { change(false); }
 

@@ -134,6 +134,17 @@ inline QList<PanelScene> panelScenes()
              gnome->others = {{QStringLiteral("Take a screenshot interactively"), QStringLiteral("GNOME Shell")}};
          },
          [](ClipperPanelView &panel) { scrollTo(panel, "appGroup"); }},
+        {"settings-shortcut-taken", "workspace-settings",
+         [](AppState &s) {
+             s.setShortcutStatus(QStringLiteral("Super+Shift+S is taken by another program; choose other keys."));
+         },
+         [](ClipperPanelView &panel) { scrollTo(panel, "appGroup"); }},
+        {"settings-shortcut-chosen", "workspace-settings",
+         [](AppState &s) {
+             s.setShortcutKeys(*ShortcutKeys::fromText(u"Ctrl+Alt+P"));
+             s.setShortcutStatus(QStringLiteral("Ctrl+Alt+P captures the clipboard."));
+         },
+         [](ClipperPanelView &panel) { scrollTo(panel, "appGroup"); }},
     };
 }
 

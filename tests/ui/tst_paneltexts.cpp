@@ -268,6 +268,43 @@ private slots:
 
     // Abbreviated date and standard time (month name and seconds) in the
     // user's locale.
+    // The GNOME setup's line names the chosen keys and every other binding
+    // of them, and says to choose other keys while they are held.
+    void shortcutSetupLines_data()
+    {
+        QTest::addColumn<bool>("added");
+        QTest::addColumn<int>("others"); // how many of the two bindings below
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("offered") << false << 0 << "Super+Shift+S"
+                                 << "Add Super+Shift+S to GNOME's keyboard shortcuts to capture from any app.";
+        QTest::newRow("offered, chosen keys") << false << 0 << "Ctrl+Alt+P"
+                                              << "Add Ctrl+Alt+P to GNOME's keyboard shortcuts to capture from any app.";
+        QTest::newRow("held") << false << 1 << "Ctrl+Alt+P"
+                              << "Ctrl+Alt+P is already \u201CFlameshot\u201D (your custom shortcuts). Choose other "
+                                 "keys, or change that in Settings \u203A Keyboard first.";
+        QTest::newRow("held twice")
+            << false << 2 << "Super+Shift+S"
+            << "Super+Shift+S is already \u201CFlameshot\u201D (your custom shortcuts) and \u201CTake a screenshot "
+               "interactively\u201D (GNOME Shell). Choose other keys, or change that in Settings \u203A Keyboard first.";
+        QTest::newRow("added") << true << 0 << "Super+F9"
+                               << "Super+F9 captures from any app, through GNOME's keyboard shortcuts.";
+        QTest::newRow("added, also held")
+            << true << 1 << "Super+F9"
+            << "Set up in GNOME's keyboard shortcuts, but Super+F9 is also \u201CFlameshot\u201D (your custom "
+               "shortcuts). Choose other keys, or change that in Settings \u203A Keyboard.";
+    }
+    void shortcutSetupLines()
+    {
+        QFETCH(bool, added);
+        QFETCH(int, others);
+        QFETCH(QString, keys);
+        QFETCH(QString, line);
+        const QList<ShortcutBinding> all{{QStringLiteral("Flameshot"), QStringLiteral("your custom shortcuts")},
+                                         {QStringLiteral("Take a screenshot interactively"), QStringLiteral("GNOME Shell")}};
+        QCOMPARE(PanelTexts::shortcutSetupLine(added, all.mid(0, others), *ShortcutKeys::fromText(keys)), line);
+    }
+
     void logLines_data()
     {
         QTest::addColumn<QString>("locale");

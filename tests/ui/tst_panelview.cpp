@@ -711,6 +711,67 @@ private slots:
         QCOMPARE(button->text(), QStringLiteral("Set Up"));
     }
 
+    // The keys button records the next chord from the keyboard alone:
+    // a chord without Ctrl, Alt or Super is refused and it keeps listening,
+    // Escape cancels, Backspace and Reset give back the default; each
+    // choice reaches the state and is said to screen readers.
+    void shortcutKeysRecorder()
+    {
+        ShownScene s = showScene(panelScene("workspace-settings"));
+        AppState &state = *s.harness->state;
+        state.setShortcutStatus(QStringLiteral("Super+Shift+S is taken by another program; choose other keys."));
+        const QWidget &panel = *s.panel;
+        auto *keys = child<QPushButton>(panel, "shortcutKeysButton");
+        auto *announcer = child(panel, "shortcutSetupRow")->findChild<PanelAnnouncer *>();
+        QVERIFY(announcer);
+        QSignalSpy said(announcer, &PanelAnnouncer::announced);
+        QCOMPARE(keys->text(), QStringLiteral("Super+Shift+S"));
+        QCOMPARE(keys->accessibleName(), QStringLiteral("Keyboard shortcut: Super+Shift+S"));
+        QVERIFY(keys->accessibleDescription().contains(u"Escape cancels, Backspace restores Super+Shift+S"));
+        QVERIFY(!shown(panel, "shortcutKeysReset"));
+
+        keys->setFocus();
+        QTest::keyClick(keys, Qt::Key_Space); // pressed from the keyboard
+        QCOMPARE(keys->text(), QStringLiteral("Press keys\u2026"));
+        QTest::keyClick(keys, Qt::Key_P, Qt::ShiftModifier);
+        QCOMPARE(keys->text(), QStringLiteral("Press keys\u2026"));
+        QCOMPARE(said.size(), 1);
+        QCOMPARE(said.last().first().toString(), PanelTexts::shortcutKeysRefused());
+        QTest::keyClick(keys, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(state.shortcutKeys(), *ShortcutKeys::fromText(u"Ctrl+Alt+P"));
+        QCOMPARE(keys->text(), QStringLiteral("Ctrl+Alt+P"));
+        QCOMPARE(keys->accessibleName(), QStringLiteral("Keyboard shortcut: Ctrl+Alt+P"));
+        QCOMPARE(said.last().first().toString(), QStringLiteral("Keyboard shortcut set to Ctrl+Alt+P."));
+        QVERIFY(shown(panel, "shortcutKeysReset"));
+
+        QTest::keyClick(keys, Qt::Key_Space);
+        QTest::keyClick(keys, Qt::Key_Escape);
+        QCOMPARE(keys->text(), QStringLiteral("Ctrl+Alt+P"));
+        QCOMPARE(state.shortcutKeys(), *ShortcutKeys::fromText(u"Ctrl+Alt+P"));
+        QTest::keyClick(keys, Qt::Key_Space);
+        QTest::keyClick(keys, Qt::Key_Backspace);
+        QCOMPARE(state.shortcutKeys(), ShortcutKeys());
+        QVERIFY(!shown(panel, "shortcutKeysReset"));
+
+        state.setShortcutKeys(*ShortcutKeys::fromText(u"Super+F9"));
+        child<QPushButton>(panel, "shortcutKeysReset")->click();
+        QCOMPARE(state.shortcutKeys(), ShortcutKeys());
+        QCOMPARE(said.last().first().toString(), QStringLiteral("Keyboard shortcut set to Super+Shift+S."));
+
+        // GNOME: the line names the chosen keys; while another binding holds
+        // them the row offers no Set Up, only other keys.
+        ShownScene gnome = showScene(panelScene("settings-gnome-shortcut"));
+        FakeShortcutSetup &setup = gnome.harness->shortcutSetup;
+        gnome.harness->state->setShortcutKeys(*ShortcutKeys::fromText(u"Ctrl+Alt+P"));
+        QCOMPARE(text(*gnome.panel, "shortcutSetupSummary"),
+                 QStringLiteral("Ctrl+Alt+P is already \u201CTake a screenshot interactively\u201D (GNOME Shell). "
+                                "Choose other keys, or change that in Settings \u203A Keyboard first."));
+        setup.blocks = true;
+        gnome.harness->state->setShortcutStatus(QStringLiteral("blocked"));
+        QVERIFY(!shown(*gnome.panel, "shortcutSetupButton"));
+        QVERIFY(shown(*gnome.panel, "shortcutKeysButton"));
+    }
+
     void crosspostingRows()
     {
         ShownScene s = showScene(panelScene("workspace-settings"));
