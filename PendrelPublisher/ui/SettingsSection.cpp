@@ -396,6 +396,18 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
 
     // App
     auto *app = new InspectorGroup(QStringLiteral("App"), "appGroup", card);
+    // Entries in the order of PanelAppearance.
+    appearance_ = new InlinePickerField(QStringLiteral("Appearance"), "appearancePicker",
+                                        {{QStringLiteral("Automatic"), std::nullopt},
+                                         {QStringLiteral("Light"), std::nullopt},
+                                         {QStringLiteral("Dark"), std::nullopt}},
+                                        app);
+    appearance_->setCurrentIndex(int(PanelAppearance::automatic));
+    app->content()->addWidget(appearance_);
+    connect(appearance_, &InlinePickerField::chosen, this, [this](int i) {
+        if (i >= 0 && i <= int(PanelAppearance::dark))
+            emit appearanceChosen(PanelAppearance(i));
+    });
     // Where Super+Shift+S stands; on GNOME without a portal, its setup.
     shortcutRow_ = new QWidget(app);
     shortcutRow_->setObjectName(QStringLiteral("shortcutSetupRow"));
@@ -458,6 +470,8 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
     if (!AppConfiguration::isProductionBuild())
         updateRestriction_ =
             roleLabel(AppUpdateState::productionOnlyMessage, "updateRestriction", "help", app, updateButton_);
+    if (updateRestriction_) // under the summary, not loose over the group's title
+        updatesTexts->addWidget(updateRestriction_);
     updates->addLayout(updatesTexts, 1);
     updates->addWidget(updateButton_, 0, Qt::AlignTop);
     app->content()->addLayout(updates);
@@ -487,6 +501,11 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
           &AppState::shortcutStatusChanged})
         connect(&state_, signal, this, &SettingsSection::render);
     render();
+}
+
+void SettingsSection::setAppearanceChoice(PanelAppearance choice)
+{
+    appearance_->setCurrentIndex(int(choice));
 }
 
 void SettingsSection::render()

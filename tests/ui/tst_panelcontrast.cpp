@@ -1,6 +1,8 @@
-// Every text of the panel stays legible under light and dark desktop themes:
-// each visible label, field, picker and button is measured on the rendered
-// panel, its text against what it is drawn on, to WCAG AA.
+// Every text of the panel stays legible in both of its looks and under light
+// and dark desktop themes: each visible label, field, picker and button is
+// measured on the rendered panel, its text against what it is drawn on, to
+// WCAG AA; focus rings and what opens from the panel too. A switch of looks
+// while the panel is shown leaves nothing of the old one.
 
 #include "shell/PanelWindow.h"
 #include "ui/ClipperPanelView.h"
@@ -12,7 +14,11 @@
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
+#include <QProgressBar>
+#include <QToolTip>
+#include <QDir>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -23,6 +29,7 @@ using namespace pendrel;
 using namespace pendrel::test;
 
 Q_DECLARE_METATYPE(pendrel::test::DesktopTheme)
+Q_DECLARE_METATYPE(pendrel::PanelLook)
 
 namespace {
 
@@ -80,20 +87,25 @@ private slots:
     void textContrast_data()
     {
         QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<PanelLook>("look");
         QTest::addColumn<int>("scene");
         const QList<PanelScene> scenes = panelScenes();
-        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
-            for (int i = 0; i < scenes.size(); ++i)
-                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", scenes[i].name)
-                    << theme << i;
+        // Each look on the desktop theme it is usually met on, and on the other.
+        for (const PanelLook look : {PanelLook::light, PanelLook::dark})
+            for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+                for (int i = 0; i < scenes.size(); ++i)
+                    QTest::addRow("%s look/%s desktop/%s", lookName(look),
+                                  theme == DesktopTheme::dark ? "dark" : "light", scenes[i].name)
+                        << theme << look << i;
     }
 
     void textContrast()
     {
         QFETCH(DesktopTheme, theme);
+        QFETCH(PanelLook, look);
         QFETCH(int, scene);
         useDesktopTheme(theme);
-        ShownScene shown = showScene(panelScenes().at(scene));
+        ShownScene shown = showScene(panelScenes().at(scene), look);
         ClipperPanelView &panel = *shown.panel;
         QScrollBar *bar = panel.scrollArea()->verticalScrollBar();
         QWidget *viewport = panel.scrollArea()->viewport();
@@ -115,6 +127,7 @@ private slots:
                 measured.insert(w);
                 const double ratio = measure(image.copy(at)).ratio;
                 const double needed = isLargeText(w) ? 3.0 : 4.5;
+                lowest_[look] = std::min(lowest_.value(look, 21.0), ratio);
                 if (ratio < needed)
                     failures << QStringLiteral("%1 \"%2\" (%3): %4:1")
                                     .arg(QString::fromLatin1(w->metaObject()->className()), shownText(w),
@@ -132,19 +145,23 @@ private slots:
     void focusIsVisible_data()
     {
         QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<PanelLook>("look");
         QTest::addColumn<QString>("scene");
-        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
-            for (const char *scene : {"signed-out", "workspace", "settings-crossposting"})
-                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", scene)
-                    << theme << QString::fromLatin1(scene);
+        for (const PanelLook look : {PanelLook::light, PanelLook::dark})
+            for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+                for (const char *scene : {"signed-out", "workspace", "workspace-settings", "settings-crossposting"})
+                    QTest::addRow("%s look/%s desktop/%s", lookName(look),
+                                  theme == DesktopTheme::dark ? "dark" : "light", scene)
+                        << theme << look << QString::fromLatin1(scene);
     }
 
     void focusIsVisible()
     {
         QFETCH(DesktopTheme, theme);
+        QFETCH(PanelLook, look);
         QFETCH(QString, scene);
         useDesktopTheme(theme);
-        ShownScene shown = showScene(panelScene(qPrintable(scene)));
+        ShownScene shown = showScene(panelScene(qPrintable(scene)), look);
         ClipperPanelView &panel = *shown.panel;
         panel.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&panel));
@@ -188,21 +205,26 @@ private slots:
     void placeholderContrast_data()
     {
         QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<PanelLook>("look");
         QTest::addColumn<QString>("scene");
-        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
-            for (const char *scene : {"signed-out", "workspace-settings", "workspace"})
-                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", scene)
-                    << theme << QString::fromLatin1(scene);
+        for (const PanelLook look : {PanelLook::light, PanelLook::dark})
+            for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+                for (const char *scene : {"signed-out", "workspace-settings", "workspace"})
+                    QTest::addRow("%s look/%s desktop/%s", lookName(look),
+                                  theme == DesktopTheme::dark ? "dark" : "light", scene)
+                        << theme << look << QString::fromLatin1(scene);
     }
     void placeholderContrast()
     {
         QFETCH(DesktopTheme, theme);
+        QFETCH(PanelLook, look);
         QFETCH(QString, scene);
         useDesktopTheme(theme);
-        ShownScene shown = showScene(panelScene(qPrintable(scene)));
+        ShownScene shown = showScene(panelScene(qPrintable(scene)), look);
         if (scene == u"workspace-settings") // the target domain field shows with Competition on
             shown.panel->findChild<QAbstractButton *>(QStringLiteral("competitionToggle"))->click();
         PanelWindow window(*shown.harness->state, false);
+        window.setPalette(panelPalette(look)); // as the shell does
         ClipperPanelView *panel = shown.panel.release(); // the window owns it now
         window.setContent(panel);
         window.show();
@@ -233,26 +255,38 @@ private slots:
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
     }
 
-    // What opens from the panel (drop-down lists, the language menu) keeps
-    // its light look too: no dark box over the light panel.
-    void popupsStayLight_data()
+    // What opens from the panel (drop-down lists, the language menu, a
+    // tooltip) wears the panel's look, whatever the desktop's: no dark box
+    // over the light panel, no light one over the dark panel.
+    void popupsFollowTheLook_data()
     {
         QTest::addColumn<DesktopTheme>("theme");
+        QTest::addColumn<PanelLook>("look");
         QTest::addColumn<QString>("popup");
-        for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
-            for (const char *popup : {"seoStandardPicker", "languageList"})
-                QTest::addRow("%s/%s", theme == DesktopTheme::dark ? "dark" : "light", popup)
-                    << theme << QString::fromLatin1(popup);
+        for (const PanelLook look : {PanelLook::light, PanelLook::dark})
+            for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark})
+                for (const char *popup : {"seoStandardPicker", "languageList", "appearancePicker", "tooltip"})
+                    QTest::addRow("%s look/%s desktop/%s", lookName(look),
+                                  theme == DesktopTheme::dark ? "dark" : "light", popup)
+                        << theme << look << QString::fromLatin1(popup);
     }
 
-    void popupsStayLight()
+    void popupsFollowTheLook()
     {
         QFETCH(DesktopTheme, theme);
+        QFETCH(PanelLook, look);
         QFETCH(QString, popup);
         useDesktopTheme(theme);
-        ShownScene shown = showScene(panelScene("workspace-settings"));
+        ShownScene shown = showScene(panelScene("workspace-settings"), look);
         QWidget *opened = nullptr;
-        if (auto *combo = shown.panel->findChild<QComboBox *>(popup)) {
+        if (popup == u"tooltip") {
+            QWidget *anchor = shown.panel->findChild<QWidget *>(QStringLiteral("seoStandardPicker"));
+            QToolTip::showText(anchor->mapToGlobal(QPoint(4, 4)), QStringLiteral("Search engine standard"), anchor);
+            QTRY_VERIFY(QToolTip::isVisible());
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->inherits("QTipLabel") && w->isVisible())
+                    opened = w;
+        } else if (auto *combo = shown.panel->findChild<QComboBox *>(popup)) {
             combo->showPopup();
             opened = combo->view()->window();
         } else if (auto *menu = shown.panel->findChild<QMenu *>(popup)) {
@@ -261,11 +295,77 @@ private slots:
         }
         QVERIFY(opened);
         QTRY_VERIFY(opened->isVisible());
-        const Measured look = measure(opened->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        const Measured seen = measure(opened->grab().toImage().convertToFormat(QImage::Format_RGB32));
         opened->hide();
-        QVERIFY2(relativeLuminance(look.background) > 0.8, qPrintable(look.background.name()));
-        QVERIFY2(look.ratio >= 4.5, qPrintable(QString::number(look.ratio)));
+        // The dark look's lists are dark; its tooltips light, as its light
+        // look's are dark: a tooltip stands apart from what it covers.
+        const bool wantsDark = (look == PanelLook::dark) != (popup == u"tooltip");
+        const double luminance = relativeLuminance(seen.background);
+        QVERIFY2(wantsDark ? luminance < 0.05 : luminance > 0.6, qPrintable(seen.background.name()));
+        QVERIFY2(seen.ratio >= 4.5, qPrintable(QString::number(seen.ratio)));
     }
+
+    // Switching looks with the panel on screen redraws all of it: the
+    // switched panel is, pixel for pixel, the panel made in the new look,
+    // and none of its background is the old look's.
+    void switchRedrawsWhole_data()
+    {
+        QTest::addColumn<PanelLook>("from");
+        QTest::addColumn<QString>("scene");
+        for (const PanelLook from : {PanelLook::light, PanelLook::dark})
+            for (const char *scene : {"signed-out", "workspace", "running-job", "workspace-settings"})
+                QTest::addRow("from %s/%s", lookName(from), scene) << from << QString::fromLatin1(scene);
+    }
+
+    void switchRedrawsWhole()
+    {
+        QFETCH(PanelLook, from);
+        QFETCH(QString, scene);
+        const PanelLook to = from == PanelLook::light ? PanelLook::dark : PanelLook::light;
+        useDesktopTheme(DesktopTheme::light);
+        ShownScene shown = showScene(panelScene(qPrintable(scene)), from);
+        shown.panel->grab(); // painted once in the old look
+        shown.panel->setLook(to);
+        QCoreApplication::processEvents();
+        const QImage switched = shown.panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ShownScene fresh = showScene(panelScene(qPrintable(scene)), to);
+        const QImage made = fresh.panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(switched.size(), made.size());
+        // The window colour at the corners and down both margins.
+        const PanelColors &old = panelColors(from);
+        for (const QPoint at : {QPoint(2, 2), QPoint(switched.width() - 3, 2), QPoint(2, switched.height() - 3),
+                                QPoint(switched.width() - 3, switched.height() - 3), QPoint(4, switched.height() / 2),
+                                QPoint(switched.width() - 5, switched.height() / 3)}) {
+            const QColor seen = switched.pixelColor(at);
+            QVERIFY2(contrastRatio(seen, old.gradientTop) > 3 && contrastRatio(seen, old.gradientBottom) > 3,
+                     qPrintable(QStringLiteral("%1 at %2,%3").arg(seen.name()).arg(at.x()).arg(at.y())));
+        }
+        // What moves with the clock (the activity badge, a busy bar) is
+        // left out of the comparison.
+        QRegion moving;
+        for (QWidget *w : shown.panel->findChildren<QWidget *>())
+            if (w->isVisible() && (qobject_cast<QProgressBar *>(w) || w->objectName() == u"activityBadge"))
+                moving += QRect(w->mapTo(shown.panel.get(), QPoint(0, 0)), w->size());
+        qsizetype differing = 0;
+        for (int y = 0; y < made.height(); ++y)
+            for (int x = 0; x < made.width(); ++x)
+                differing += switched.pixel(x, y) != made.pixel(x, y) && !moving.contains(QPoint(x, y));
+        if (differing) {
+            switched.save(QDir::temp().filePath(QStringLiteral("switched-%1.png").arg(scene)));
+            made.save(QDir::temp().filePath(QStringLiteral("made-%1.png").arg(scene)));
+        }
+        QCOMPARE(differing, 0);
+    }
+
+    void cleanupTestCase()
+    {
+        // The lowest text ratio seen in each look, for the record.
+        for (auto it = lowest_.cbegin(); it != lowest_.cend(); ++it)
+            qInfo("lowest text contrast, %s look: %.2f:1", lookName(it.key()), it.value());
+    }
+
+private:
+    QMap<PanelLook, double> lowest_;
 };
 
 QTEST_MAIN(TestPanelContrast)
