@@ -215,10 +215,15 @@ void ColorSchemePreference::useFallbacks()
 {
     if (portal_ && *portal_ != Scheme::noPreference)
         return; // the portal's preference holds
-    watchGnome();
-    if (const std::optional<Scheme> gnome = gnomeScheme(); gnome && *gnome != Scheme::noPreference) {
-        set(*gnome == Scheme::dark, Source::gnome);
-        return;
+    // A portal that answered already speaks for GNOME's setting (its GNOME
+    // and GTK back ends serve that very key); only without one is it read
+    // and watched here.
+    if (!portal_) {
+        watchGnome();
+        if (const std::optional<Scheme> gnome = gnomeScheme(); gnome && *gnome != Scheme::noPreference) {
+            set(*gnome == Scheme::dark, Source::gnome);
+            return;
+        }
     }
     const QString kdeglobals = QStandardPaths::locate(QStandardPaths::GenericConfigLocation, QStringLiteral("kdeglobals"));
     if (!kdeglobals.isEmpty()) {
@@ -240,7 +245,8 @@ void ColorSchemePreference::useFallbacks()
 
 void ColorSchemePreference::changedByGnome()
 {
-    useFallbacks();
+    if (!portal_)
+        useFallbacks();
 }
 
 void ColorSchemePreference::set(bool dark, Source source)

@@ -150,6 +150,7 @@ void ClipperPanelView::setLook(PanelLook look)
     setPanelLook(this, look);
     setPalette(panelPalette(look));
     setStyleSheet(panelStyleSheet(look));
+    header_->showMarks();
     // Pieces that paint themselves are not repolished: draw all of it again.
     for (QWidget *w : findChildren<QWidget *>())
         w->update();

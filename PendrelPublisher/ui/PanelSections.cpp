@@ -113,13 +113,6 @@ void HeaderSection::showMarks()
         wordMark_->setPixmap(ink(*wordMarkImage_, QSize(150, 22)));
 }
 
-void HeaderSection::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange && panelLookOf(this) != marksLook_)
-        showMarks();
-}
-
 HeaderSection::HeaderSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
     setObjectName(QStringLiteral("headerSection"));

@@ -38,14 +38,11 @@ public:
     [[nodiscard]] bool hasBrandSymbol() const { return hasSymbol_; }
     [[nodiscard]] bool hasWordMarkImage() const { return hasWordMark_; }
 
-protected:
-    // A switch of looks reaches the header as a new palette.
-    void changeEvent(QEvent *event) override;
+    // The brand's one-colour artwork in the look's ink (dark on the light
+    // look, light on the dark one); the panel calls it again when it switches.
+    void showMarks();
 
 private:
-    // The brand's one-colour artwork in the look's ink (dark on the light
-    // look, light on the dark one).
-    void showMarks();
 
     AppState &state_;
     QLabel *symbol_;
