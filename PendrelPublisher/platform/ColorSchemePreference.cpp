@@ -251,10 +251,11 @@ void ColorSchemePreference::changedByGnome()
 
 void ColorSchemePreference::set(bool dark, Source source)
 {
-    source_ = source;
-    if (dark == dark_)
+    // A new source is news too (the log says where the look came from).
+    if (dark == dark_ && source == source_)
         return;
     dark_ = dark;
+    source_ = source;
     emit changed();
 }
 

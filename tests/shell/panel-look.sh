@@ -5,8 +5,9 @@
 # dconf (Debian 12's portal, 1.16, has only Read, so the program's fallback
 # from ReadOne is what runs here). The real program runs as a window (no tray) on Xvfb; the test flips
 # the preference with gsettings and reads the window's pixels: its
-# background turns dark, then light again, without a restart. Then an
-# Appearance fixed in appearance.conf ("light") wins over the desktop's dark.
+# background turns dark, then light again, without a restart. Started on
+# a dark desktop it opens dark. Then an Appearance fixed in appearance.conf
+# ("light") wins over the desktop's dark.
 # Skips (77) only when the portal packages are missing.
 # Usage: panel-look.sh <pendrel-publisher> <artifact folder>
 set -euo pipefail
@@ -95,9 +96,19 @@ grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from port
 gsettings set org.gnome.desktop.interface color-scheme prefer-light
 within 10 look_is light || fail "the panel did not turn light again: $(seen)"
 
-# The user's choice in the configuration file beats the desktop's dark.
+# Started on a dark desktop, the program asks the portal (Read here) and
+# opens dark.
 gsettings set org.gnome.desktop.interface color-scheme prefer-dark
-within 10 look_is dark || fail "the panel did not turn dark a second time: $(seen)"
+kill "$program"
+wait "$program" 2>/dev/null || true
+PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.log" 2>&1 &
+program=$!
+pids+=("$program")
+within 30 look_is dark || fail "the panel did not open dark on a dark desktop: $(seen)"
+grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from portal)" "$work/app.log" ||
+  fail "the portal's answer at start was not read"
+
+# The user's choice in the configuration file beats the desktop's dark.
 kill "$program"
 wait "$program" 2>/dev/null || true
 for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
@@ -108,4 +119,4 @@ PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.l
 program=$!
 pids+=("$program")
 within 30 look_is light || fail "the Appearance set to Light was not kept on a dark desktop: $(seen)"
-echo "panel-look: light, dark from the portal's signal, light again; Appearance Light kept"
+echo "panel-look: light, dark from the portal's signal, light again; dark from the portal at start; Appearance Light kept"
