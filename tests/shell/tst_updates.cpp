@@ -4,9 +4,13 @@
 #include "shell/StatusItemController.h"
 #include "shell/UpdateDialogs.h"
 #include "shell/UpdaterService.h"
+#include "ui/PanelPieces.h"
 #include "state/AppConfiguration.h"
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QHash>
+#include <QLabel>
 #include <QSettings>
 #include <QTest>
 
@@ -288,6 +292,65 @@ private slots:
         dialogs.showError(QStringLiteral("The update feed is empty."));
         QCOMPARE(dialogs.current()->text(), QStringLiteral("Update Error!"));
         QCOMPARE(dialogs.current()->informativeText(), QStringLiteral("The update feed is empty."));
+    }
+
+    // The update window wears the panel's look, the one of the moment it
+    // opens: its background, its texts (4.5:1) and its buttons.
+    void dialogLooks_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void dialogLooks()
+    {
+        QFETCH(bool, dark);
+        PanelLook look = PanelLook::light;
+        UpdateDialogs dialogs([](const QUrl &) {}, [&look] { return look; });
+        look = dark ? PanelLook::dark : PanelLook::light;
+        AppcastItem item;
+        item.versionString = QStringLiteral("2.0");
+        item.releaseNotesURL = QUrl(QStringLiteral("https://pendrel.com/notes/2.0"));
+        item.enclosure = AppcastEnclosure{QUrl(QStringLiteral("https://pendrel.com/2.0.deb")), 1, {}, {}};
+        dialogs.showUpdateFound(item, QStringLiteral("1.4.0"));
+        QMessageBox *box = dialogs.current();
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        const QImage image = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QHash<QRgb, int> counts;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                ++counts[image.pixel(x, y)];
+        QRgb background = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > counts.value(background))
+                background = it.key();
+        const double luminance = relativeLuminance(QColor::fromRgb(background));
+        QVERIFY2(dark ? luminance < 0.05 : luminance > 0.6, qPrintable(QColor::fromRgb(background).name()));
+        // Each text against the window, and the buttons' text on the buttons.
+        QStringList failures;
+        for (QWidget *w : box->findChildren<QWidget *>()) {
+            const bool label = qobject_cast<QLabel *>(w) && !static_cast<QLabel *>(w)->text().isEmpty()
+                               && static_cast<QLabel *>(w)->pixmap().isNull();
+            if (!w->isVisible() || !(label || qobject_cast<QAbstractButton *>(w)))
+                continue;
+            const QImage part = image.copy(QRect(w->mapTo(box, QPoint(0, 0)), w->size()));
+            QHash<QRgb, int> inPart;
+            for (int y = 0; y < part.height(); ++y)
+                for (int x = 0; x < part.width(); ++x)
+                    ++inPart[part.pixel(x, y)];
+            QRgb behind = inPart.cbegin().key();
+            for (auto it = inPart.cbegin(); it != inPart.cend(); ++it)
+                if (it.value() > inPart.value(behind))
+                    behind = it.key();
+            double best = 1.0;
+            for (auto it = inPart.cbegin(); it != inPart.cend(); ++it)
+                best = std::max(best, contrastRatio(QColor::fromRgb(behind), QColor::fromRgb(it.key())));
+            if (best < 4.5)
+                failures << w->objectName() + u' ' + QString::number(best, 'f', 2);
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u", ")));
+        QDir().mkpath(QStringLiteral(PENDREL_ARTIFACTS));
+        image.save(QStringLiteral(PENDREL_ARTIFACTS "/update-dialog-%1.png").arg(dark ? u"dark" : u"light"));
     }
 
 #ifdef PENDREL_TEST_PRODUCTION
