@@ -6,6 +6,7 @@
 
 #include "shell/PanelWindow.h"
 #include "ui/ClipperPanelView.h"
+#include "ui/AuthSection.h"
 #include "ui/PanelPieces.h"
 
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 #include <QMap>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QToolTip>
 #include <QDir>
 #include <QScrollArea>
@@ -196,6 +198,61 @@ private slots:
                                                               w->objectName(), QString::number(best, 'f', 2));
         }
         QVERIFY2(checked >= 5, qPrintable(QString::number(checked)));
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
+    }
+
+    // Every control stands out from what it sits on, 3:1, by its outline
+    // or its fill: read where its leading edge meets the card, halfway down.
+    void controlBoundaries_data()
+    {
+        QTest::addColumn<PanelLook>("look");
+        QTest::addColumn<QString>("scene");
+        for (const PanelLook look : {PanelLook::light, PanelLook::dark})
+            for (const char *scene : {"signed-out", "workspace", "workspace-settings", "settings-crossposting"})
+                QTest::addRow("%s look/%s", lookName(look), scene) << look << QString::fromLatin1(scene);
+    }
+
+    void controlBoundaries()
+    {
+        QFETCH(PanelLook, look);
+        QFETCH(QString, scene);
+        useDesktopTheme(look == PanelLook::dark ? DesktopTheme::dark : DesktopTheme::light);
+        ShownScene shown = showScene(panelScene(qPrintable(scene)), look);
+        ClipperPanelView &panel = *shown.panel;
+        QWidget *viewport = panel.scrollArea()->viewport();
+        const QRect seen(viewport->mapTo(&panel, QPoint(0, 0)), viewport->size());
+        QScrollBar *bar = panel.scrollArea()->verticalScrollBar();
+        QSet<QWidget *> checked;
+        QStringList failures;
+        for (int top = bar->value();; top += seen.height() / 2) {
+            bar->setValue(top);
+            QCoreApplication::processEvents();
+            const QImage image = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            for (QWidget *w : panel.findChildren<QWidget *>()) {
+                const bool control = qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w)
+                                     || qobject_cast<QPushButton *>(w) || qobject_cast<ToggleSwitch *>(w)
+                                     || qobject_cast<AuthTileButton *>(w)
+                                     || w->property("role").toString() == u"menuButton";
+                if (!control || checked.contains(w) || !w->isVisible() || !w->isEnabled())
+                    continue;
+                const QRect at(w->mapTo(&panel, QPoint(0, 0)), w->size());
+                if (!seen.contains(at.adjusted(-4, 0, 0, 0)))
+                    continue;
+                checked.insert(w);
+                const int y = at.center().y();
+                const QColor outside = image.pixelColor(at.left() - 3, y);
+                double best = 1.0;
+                for (int x = at.left(); x < at.left() + 4; ++x)
+                    best = std::max(best, contrastRatio(outside, image.pixelColor(x, y)));
+                if (best < 3.0)
+                    failures << QStringLiteral("%1 %2: %3:1")
+                                    .arg(QString::fromLatin1(w->metaObject()->className()), w->objectName(),
+                                         QString::number(best, 'f', 2));
+            }
+            if (bar->value() >= bar->maximum())
+                break;
+        }
+        QVERIFY2(checked.size() >= 4, qPrintable(QString::number(checked.size())));
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("\n"))));
     }
 
