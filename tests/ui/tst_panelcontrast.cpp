@@ -121,19 +121,31 @@ private slots:
             QCoreApplication::processEvents();
             const QImage image = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
             for (QWidget *w : panel.findChildren<QWidget *>()) {
-                if (measured.contains(w) || !w->isVisible() || !w->isEnabled() || shownText(w).trimmed().isEmpty())
+                // The brand's artwork (symbol, word mark) is a graphic: 3:1.
+                const auto *label = qobject_cast<QLabel *>(w);
+                const bool brandArt = label && !label->pixmap().isNull() && w->objectName() != u"providerMark";
+                if (measured.contains(w) || !w->isVisible() || !w->isEnabled()
+                    || (shownText(w).trimmed().isEmpty() && !brandArt))
                     continue;
                 const QRect at(w->mapTo(&panel, QPoint(0, 0)), w->size());
                 if (!seen.contains(at))
                     continue;
                 measured.insert(w);
-                const double ratio = measure(image.copy(at)).ratio;
-                const double needed = isLargeText(w) ? 3.0 : 4.5;
-                lowest_[look] = std::min(lowest_.value(look, 21.0), ratio);
+                const Measured m = measure(image.copy(at));
+                const double ratio = m.ratio;
+                const double needed = brandArt || isLargeText(w) ? 3.0 : 4.5;
+                if (!brandArt)
+                    lowest_[look] = std::min(lowest_.value(look, 21.0), ratio);
                 if (ratio < needed)
                     failures << QStringLiteral("%1 \"%2\" (%3): %4:1")
                                     .arg(QString::fromLatin1(w->metaObject()->className()), shownText(w),
                                          w->objectName(), QString::number(ratio, 'f', 2));
+                // The dark look has no light slabs: nothing a text sits on
+                // is brighter than a brand's mid blue.
+                if (look == PanelLook::dark && relativeLuminance(m.background) > 0.25)
+                    failures << QStringLiteral("%1 \"%2\" (%3) on a light %4")
+                                    .arg(QString::fromLatin1(w->metaObject()->className()), shownText(w),
+                                         w->objectName(), m.background.name());
             }
             if (bar->value() >= bar->maximum())
                 break;
