@@ -306,9 +306,8 @@ void StatusItemController::applyPanelLook()
 
 void StatusItemController::makeView()
 {
-    view_ = new ClipperPanelView(state_);
+    view_ = new ClipperPanelView(state_, nullptr, panelLook_);
     view_->setAppearanceChoice(appearanceChoice_);
-    view_->setLook(panelLook_);
     connect(view_, &ClipperPanelView::appearanceChosen, this, &StatusItemController::setPanelAppearance);
 }
 

@@ -54,7 +54,8 @@ protected:
 } // namespace
 
 
-ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
+ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent, PanelLook look)
+    : QWidget(parent), state_(state), look_(look)
 {
     setObjectName(QStringLiteral("clipperPanel"));
     setPanelLook(this, look_);
@@ -76,7 +77,9 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     scroll_->viewport()->setAutoFillBackground(false);
     outer->addWidget(scroll_);
 
-    auto *content = new QWidget;
+    // Made inside the panel, so that its sections find the panel's look
+    // while they are made; the scroll area takes it in below.
+    auto *content = new QWidget(this);
     content->setObjectName(QStringLiteral("panelContent"));
     content->setAutoFillBackground(false);
     auto *stack = new QVBoxLayout(content);

@@ -28,7 +28,8 @@ class ClipperPanelView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit ClipperPanelView(AppState &state, QWidget *parent = nullptr);
+    // Made in `look` from the start: no switch at creation.
+    explicit ClipperPanelView(AppState &state, QWidget *parent = nullptr, PanelLook look = PanelLook::light);
 
     // Re-renders every section (the shell calls it before showing the panel).
     void render();

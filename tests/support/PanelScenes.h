@@ -196,8 +196,7 @@ inline ShownScene showScene(const PanelScene &scene, PanelLook look = PanelLook:
     blockingWait(state.bootstrap());
     if (scene.adjust)
         scene.adjust(state);
-    shown.panel = std::make_unique<ClipperPanelView>(state);
-    shown.panel->setLook(look);
+    shown.panel = std::make_unique<ClipperPanelView>(state, nullptr, look);
     qunsetenv("PENDREL_DEBUG_PREVIEW_STATE");
     shown.panel->resize(shown.panel->sizeHint());
     shown.panel->show();

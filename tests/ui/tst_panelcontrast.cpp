@@ -375,8 +375,8 @@ private slots:
     }
 
     // Switching looks with the panel on screen redraws all of it: the
-    // switched panel is, pixel for pixel, the panel made in the new look,
-    // and none of its background is the old look's.
+    // switched panel is, pixel for pixel, the panel made in the new look
+    // from the start, and none of its background is the old look's.
     void switchRedrawsWhole_data()
     {
         QTest::addColumn<PanelLook>("from");
