@@ -4,10 +4,14 @@
 #include "shell/StatusItemController.h"
 #include "shell/UpdateDialogs.h"
 #include "shell/UpdaterService.h"
+#include "shell/PanelWindow.h"
+#include "ui/ClipperPanelView.h"
 #include "ui/PanelPieces.h"
 #include "state/AppConfiguration.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QMenu>
 #include <QDir>
 #include <QHash>
 #include <QLabel>
@@ -292,6 +296,61 @@ private slots:
         dialogs.showError(QStringLiteral("The update feed is empty."));
         QCOMPARE(dialogs.current()->text(), QStringLiteral("Update Error!"));
         QCOMPARE(dialogs.current()->informativeText(), QStringLiteral("The update feed is empty."));
+    }
+
+    // The panel's Appearance, chosen in the tray menu or in the panel's
+    // settings: kept in appearance.conf (not the state file), applied to the
+    // panel, its window and the update window at once, and read at the
+    // next start.
+    void appearanceChoice()
+    {
+        QFile::remove(StatusItemController::appearanceSettingsPath());
+        UpdaterHarness h;
+        const QByteArray stateBefore = [&] {
+            h.app.state->persistenceStore().waitForPendingSaves();
+            QFile f(h.app.state->persistenceStore().currentFilePath());
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        {
+            StatusItemController tray(*h.app.state);
+            QCOMPARE(tray.panelAppearance(), PanelAppearance::automatic);
+            auto *menu = tray.contextMenu().findChild<QMenu *>(QStringLiteral("panelAppearanceMenu"));
+            QVERIFY(menu);
+            QStringList titles;
+            for (QAction *a : menu->actions())
+                titles << a->text();
+            QCOMPARE(titles, (QStringList{u"Automatic"_qs, u"Light"_qs, u"Dark"_qs}));
+            menu->actions().at(2)->trigger();
+            QCOMPARE(tray.panelLook(), PanelLook::dark);
+            QCOMPARE(tray.panel().palette().color(QPalette::Window), panelColors(PanelLook::dark).window);
+            tray.showPanel();
+            auto *view = tray.panel().findChild<ClipperPanelView *>();
+            QVERIFY(view);
+            QCOMPARE(view->look(), PanelLook::dark);
+            auto *picker = view->findChild<QComboBox *>(QStringLiteral("appearancePicker"));
+            QCOMPARE(picker->currentText(), u"Dark"_qs);
+            // Light, from the panel's own row: the menu shows it too.
+            picker->setCurrentIndex(1);
+            emit picker->activated(1);
+            QCOMPARE(view->look(), PanelLook::light);
+            QVERIFY(menu->actions().at(1)->isChecked());
+            tray.hidePanel();
+        }
+        QCOMPARE(QSettings(StatusItemController::appearanceSettingsPath(), QSettings::IniFormat)
+                     .value(QStringLiteral("panelAppearance"))
+                     .toString(),
+                 u"light"_qs);
+        {
+            QSettings(StatusItemController::appearanceSettingsPath(), QSettings::IniFormat)
+                .setValue(QStringLiteral("panelAppearance"), QStringLiteral("dark"));
+            StatusItemController tray(*h.app.state);
+            QCOMPARE(tray.panelAppearance(), PanelAppearance::dark);
+            QCOMPARE(tray.panelLook(), PanelLook::dark);
+        }
+        h.app.state->persistenceStore().waitForPendingSaves();
+        QFile after(h.app.state->persistenceStore().currentFilePath());
+        QCOMPARE(after.open(QIODevice::ReadOnly) ? after.readAll() : QByteArray(), stateBefore);
+        QFile::remove(StatusItemController::appearanceSettingsPath());
     }
 
     // The update window wears the panel's look, the one of the moment it
