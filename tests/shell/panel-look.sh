@@ -40,9 +40,11 @@ dbus-update-activation-environment HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_RUNTIM
   XDG_CURRENT_DESKTOP GSETTINGS_BACKEND XDG_SESSION_TYPE NO_AT_BRIDGE
 gsettings set org.gnome.desktop.interface color-scheme default
 /usr/libexec/xdg-desktop-portal-gtk -r >"$work/portal-gtk.log" 2>&1 &
-pids+=($!)
+portal_gtk=$!
+pids+=("$portal_gtk")
 /usr/libexec/xdg-desktop-portal -r >"$work/portal.log" 2>&1 &
-pids+=($!)
+portal=$!
+pids+=("$portal")
 portal_scheme() {
   gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
     -m org.freedesktop.portal.Settings.Read org.freedesktop.appearance color-scheme
@@ -119,4 +121,26 @@ PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.l
 program=$!
 pids+=("$program")
 within 30 look_is light || fail "the Appearance set to Light was not kept on a dark desktop: $(seen)"
-echo "panel-look: light, dark from the portal's signal, light again; dark from the portal at start; Appearance Light kept"
+
+# A portal without a back end for the setting (its folder of back ends
+# empty): GNOME's setting itself, read at start and followed through GSettings.
+kill "$program" "$portal" "$portal_gtk"
+wait "$program" "$portal" "$portal_gtk" 2>/dev/null || true
+rm -f "$XDG_CONFIG_HOME"/PendrelPublisher/*/appearance.conf
+mkdir -p "$work/no-portals"
+XDG_DESKTOP_PORTAL_DIR="$work/no-portals" /usr/libexec/xdg-desktop-portal -r >"$work/portal.log" 2>&1 &
+pids+=($!)
+portal_without_setting() {
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.NameHasOwner org.freedesktop.portal.Desktop | grep -q true && ! portal_scheme
+}
+within 30 portal_without_setting || fail "the portal without back ends did not come up"
+PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.log" 2>&1 &
+program=$!
+pids+=("$program")
+within 30 look_is dark || fail "the panel did not open dark from GNOME's setting: $(seen)"
+grep -q "desktop prefers dark, from gnome" "$work/app.log" || fail "the dark look did not come from GNOME's setting"
+gsettings set org.gnome.desktop.interface color-scheme prefer-light
+within 10 look_is light || fail "the panel did not follow GNOME's setting to light: $(seen)"
+echo "panel-look: light, dark from the portal's signal, light again; dark from the portal at start;" \
+  "Appearance Light kept; GNOME's setting followed without the portal's"
