@@ -19,9 +19,9 @@ PanelWindow::PanelWindow(AppState &state, bool popup, QWidget *parent)
 {
     setObjectName(QStringLiteral("panelWindow"));
     setWindowTitle(QStringLiteral("Pendrel Publisher"));
-    // The panel's own light look, whatever the desktop's theme: the window
+    // The panel's own look, whatever the desktop's theme: the window
     // around it (scroll area, margins) takes the same palette.
-    setPalette(ClipperPanelView::lightPalette());
+    setPalette(panelPalette(PanelLook::light)); // until the shell says which look
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     // Ctrl+Q quits from the panel, as the application menu's entry does elsewhere.

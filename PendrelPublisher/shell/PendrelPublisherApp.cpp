@@ -126,6 +126,7 @@ void PendrelPublisherApp::launch()
         appState_->setShortcutStatus(globalShortcutService_->statusText());
     // 6. The updater.
     updaterService_ = std::make_unique<UpdaterService>(*appState_);
+    updaterService_->panelLook = [tray] { return tray ? tray->panelLook() : PanelLook::light; };
     // 7. Start-up of the state.
     startDetached(appState_->bootstrap(), QStringLiteral("Start-up"));
     // 8. Updates (a background check in the production build).

@@ -1,5 +1,6 @@
 #include "shell/StatusItemController.h"
 
+#include "platform/ColorSchemePreference.h"
 #include "platform/PanelAppearanceWatcher.h"
 #include "platform/TrayHostWatcher.h"
 #include "shell/PanelPlacement.h"
@@ -106,6 +107,28 @@ StatusItemController::StatusItemController(AppState &state, QObject *parent)
         group->addAction(choice);
         connect(choice, &QAction::triggered, this, [this, style = style] { setTrayIconStyle(style); });
     }
+    // The panel's look, beside the icon's.
+    QSettings kept(appearanceSettingsPath(), QSettings::IniFormat);
+    appearanceChoice_ =
+        appearanceFromName(kept.value(QStringLiteral("panelAppearance")).toString()).value_or(PanelAppearance::automatic);
+    appearanceMenu_ = menu_.addMenu(QStringLiteral("Appearance"));
+    appearanceMenu_->setObjectName(QStringLiteral("panelAppearanceMenu"));
+    auto *looks = new QActionGroup(appearanceMenu_);
+    const std::pair<PanelAppearance, const char *> lookChoices[] = {{PanelAppearance::automatic, "Automatic"},
+                                                                    {PanelAppearance::light, "Light"},
+                                                                    {PanelAppearance::dark, "Dark"}};
+    for (const auto &[choice, title] : lookChoices) {
+        QAction *action = appearanceMenu_->addAction(QString::fromLatin1(title));
+        action->setCheckable(true);
+        action->setChecked(choice == appearanceChoice_);
+        action->setData(appearanceName(choice));
+        looks->addAction(action);
+        connect(action, &QAction::triggered, this, [this, choice = choice] { setPanelAppearance(choice); });
+    }
+    colorScheme_ = new ColorSchemePreference(QDBusConnection::sessionBus(), this);
+    connect(colorScheme_, &ColorSchemePreference::changed, this, &StatusItemController::applyPanelLook);
+    colorScheme_->start();
+    applyPanelLook();
     menu_.addSeparator();
     QAction *quit = menu_.addAction(QStringLiteral("Quit Pendrel Publisher"));
     quit->setShortcut(QKeySequence::Quit);
@@ -253,6 +276,41 @@ QString StatusItemController::appearanceSettingsPath()
            + QStringLiteral("/appearance.conf");
 }
 
+void StatusItemController::setPanelAppearance(PanelAppearance choice)
+{
+    appearanceChoice_ = choice;
+    QSettings(appearanceSettingsPath(), QSettings::IniFormat)
+        .setValue(QStringLiteral("panelAppearance"), appearanceName(choice));
+    for (QAction *action : appearanceMenu_->actions())
+        action->setChecked(action->data().toString() == appearanceName(choice));
+    applyPanelLook();
+}
+
+void StatusItemController::applyPanelLook()
+{
+    const PanelLook look = resolvePanelLook(appearanceChoice_, colorScheme_->prefersDark());
+    // For the switch test and for anyone wondering why the panel is dark.
+    qInfo("Panel look: %s (appearance %s; desktop prefers %s, from %s)",
+          look == PanelLook::dark ? "dark" : "light", qPrintable(appearanceName(appearanceChoice_)),
+          colorScheme_->prefersDark() ? "dark" : "light",
+          qPrintable(ColorSchemePreference::sourceName(colorScheme_->source())));
+    panelLook_ = look;
+    panel_->setPalette(panelPalette(look));
+    // The tray's menu is the desktop's; it keeps the desktop's own look.
+    if (view_) {
+        view_->setAppearanceChoice(appearanceChoice_);
+        view_->setLook(look);
+    }
+    emit panelLookChanged(look);
+}
+
+void StatusItemController::makeView()
+{
+    view_ = new ClipperPanelView(state_, nullptr, panelLook_);
+    view_->setAppearanceChoice(appearanceChoice_);
+    connect(view_, &ClipperPanelView::appearanceChosen, this, &StatusItemController::setPanelAppearance);
+}
+
 void StatusItemController::setTrayIconStyle(TrayIconStyle style)
 {
     style_ = style;
@@ -344,7 +402,7 @@ void StatusItemController::preparePanel()
 {
     if (view_)
         return;
-    view_ = new ClipperPanelView(state_);
+    makeView();
     // A timer, not a posted call: those run in the same turn as this one.
     QTimer::singleShot(20, this, [this] { panel_->setContent(view_); }); // once only
 }
@@ -352,7 +410,7 @@ void StatusItemController::preparePanel()
 void StatusItemController::showPanel()
 {
     if (!view_)
-        view_ = new ClipperPanelView(state_);
+        makeView();
     panel_->setContent(view_); // once only
     const bool signedIn = state_.authState().status == AuthStatus::authenticated;
     panel_->setPanelSize(AppState::panelWidth,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/StatusIconPresenter.h"
+#include "ui/PanelLook.h"
 
 #include <QMenu>
 #include <QObject>
@@ -12,6 +13,7 @@ namespace pendrel {
 
 class AppState;
 class ClipperPanelView;
+class ColorSchemePreference;
 class PanelAppearanceWatcher;
 class PanelWindow;
 class TrayHostWatcher;
@@ -44,6 +46,14 @@ public:
     [[nodiscard]] TrayIconStyle trayIconStyle() const { return style_; }
     void setTrayIconStyle(TrayIconStyle style);
     static QString appearanceSettingsPath();
+    // The panel's Appearance (Automatic, Light, Dark), kept beside the icon
+    // style; the look it comes to follows the desktop's preference.
+    [[nodiscard]] PanelAppearance panelAppearance() const { return appearanceChoice_; }
+    void setPanelAppearance(PanelAppearance choice);
+    [[nodiscard]] PanelLook panelLook() const { return panelLook_; }
+
+signals:
+    void panelLookChanged(pendrel::PanelLook look);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -63,6 +73,9 @@ private:
     [[nodiscard]] QColor panelColor() const;
     void samplePanel();
     void placePanelWindow();
+    // Gives the panel, its window and the menu the look of the moment.
+    void applyPanelLook();
+    void makeView();
 
     AppState &state_;
     std::unique_ptr<PanelWindow> panel_;
@@ -71,6 +84,10 @@ private:
     QPoint openedAt_;
     TrayHostWatcher *trayHosts_ = nullptr;
     PanelAppearanceWatcher *appearance_ = nullptr;
+    ColorSchemePreference *colorScheme_ = nullptr;
+    PanelAppearance appearanceChoice_ = PanelAppearance::automatic;
+    PanelLook panelLook_ = PanelLook::light;
+    QMenu *appearanceMenu_ = nullptr;
     QMenu menu_;
     QAction *checkForUpdates_ = nullptr;
     StatusIconPresenter presenter_;

@@ -3,11 +3,31 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QPushButton>
+#include <QStyle>
 
 namespace pendrel {
 
-UpdateDialogs::UpdateDialogs(UrlHandler openURL) : openURL_(std::move(openURL))
+UpdateDialogs::UpdateDialogs(UrlHandler openURL, LookSource look)
+    : openURL_(std::move(openURL)), look_(std::move(look))
 {
+}
+
+void UpdateDialogs::applyLook(QMessageBox *box, PanelLook look)
+{
+    // The panel's buttons and texts; its palette for the window itself.
+    box->setPalette(panelPalette(look));
+    box->setStyleSheet(panelStyleSheet(look)
+                       + QStringLiteral("QMessageBox QPushButton { min-height: 26px; min-width: 72px; }"));
+    for (QPushButton *button : box->findChildren<QPushButton *>())
+        button->setProperty("prominence", button == box->defaultButton() ? QStringLiteral("primary")
+                                                                         : QStringLiteral("secondary"));
+    box->style()->unpolish(box);
+    box->style()->polish(box);
+    for (QWidget *w : box->findChildren<QWidget *>()) {
+        box->style()->unpolish(w);
+        box->style()->polish(w);
+        w->update();
+    }
 }
 
 UpdateDialogs::~UpdateDialogs()
@@ -25,6 +45,12 @@ QMessageBox *UpdateDialogs::present(QMessageBox::Icon icon, const QString &text,
     box->setWindowIcon(QApplication::windowIcon());
     current_ = box;
     return box;
+}
+
+void UpdateDialogs::show(QMessageBox *box)
+{
+    applyLook(box, look_ ? look_() : PanelLook::light);
+    box->show();
 }
 
 void UpdateDialogs::showUpdateFound(const AppcastItem &item, const QString &currentVersion)
@@ -50,7 +76,7 @@ void UpdateDialogs::showUpdateFound(const AppcastItem &item, const QString &curr
         else if (button->objectName() == u"releaseNotes" && notes)
             openURL_(*notes);
     });
-    box->show();
+    show(box);
 }
 
 void UpdateDialogs::showUpToDate(const QString &currentVersion)
@@ -59,14 +85,14 @@ void UpdateDialogs::showUpToDate(const QString &currentVersion)
         present(QMessageBox::Information, QStringLiteral("You're up to date!"),
                 QStringLiteral("Pendrel Publisher %1 is currently the newest version available.").arg(currentVersion));
     box->addButton(QMessageBox::Ok);
-    box->show();
+    show(box);
 }
 
 void UpdateDialogs::showError(const QString &description)
 {
     QMessageBox *box = present(QMessageBox::Warning, QStringLiteral("Update Error!"), description);
     box->addButton(QMessageBox::Ok);
-    box->show();
+    show(box);
 }
 
 } // namespace pendrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/UpdaterController.h"
+#include "ui/PanelLook.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -15,8 +16,11 @@ namespace pendrel {
 class UpdateDialogs final : public UpdateUserDriver {
 public:
     using UrlHandler = std::function<void(const QUrl &)>;
+    using LookSource = std::function<PanelLook()>;
 
-    explicit UpdateDialogs(UrlHandler openURL);
+    // `look` says which of the panel's looks a window opens in (light
+    // without one); a window already open follows setLook().
+    explicit UpdateDialogs(UrlHandler openURL, LookSource look = {});
     ~UpdateDialogs() override;
 
     void showUpdateFound(const AppcastItem &item, const QString &currentVersion) override;
@@ -25,11 +29,15 @@ public:
 
     // The window on screen, if any.
     [[nodiscard]] QMessageBox *current() const { return current_; }
+    // Dresses `box` in the panel's look (its palette and its buttons').
+    static void applyLook(QMessageBox *box, PanelLook look);
 
 private:
     QMessageBox *present(QMessageBox::Icon icon, const QString &text, const QString &informative);
+    void show(QMessageBox *box);
 
     UrlHandler openURL_;
+    LookSource look_;
     QPointer<QMessageBox> current_;
 };
 

@@ -14,9 +14,9 @@ namespace {
 // way the panel does.
 class StandardController final : public UpdaterController {
 public:
-    StandardController(UpdaterDelegate &delegate, AppState &state)
+    StandardController(UpdaterDelegate &delegate, AppState &state, UpdateDialogs::LookSource look)
         : UpdaterController(UpdaterConfiguration::standard(), delegate, &dialogs_),
-          dialogs_([&state](const QUrl &url) { state.openExternalURL(url); })
+          dialogs_([&state](const QUrl &url) { state.openExternalURL(url); }, std::move(look))
     {
     }
 
@@ -27,8 +27,10 @@ private:
 } // namespace
 
 UpdaterService::UpdaterService(AppState &appState)
-    : UpdaterService(appState, [&appState](UpdaterDelegate &delegate) -> std::unique_ptr<UpdaterController> {
-          return std::make_unique<StandardController>(delegate, appState);
+    : UpdaterService(appState, [this, &appState](UpdaterDelegate &delegate) -> std::unique_ptr<UpdaterController> {
+          return std::make_unique<StandardController>(delegate, appState, [this] {
+              return panelLook ? panelLook() : PanelLook::light;
+          });
       })
 {
 }

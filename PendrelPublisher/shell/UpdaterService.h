@@ -2,6 +2,7 @@
 
 #include "shell/AppUpdateState.h"
 #include "shell/UpdaterController.h"
+#include "ui/PanelLook.h"
 
 #include <QObject>
 
@@ -31,6 +32,9 @@ public:
     void checkForUpdates();
     void syncState(AppUpdateStatus status, std::optional<QString> availableVersion,
                    std::optional<QString> releaseNotesURL, std::optional<QString> errorMessage);
+
+    // The look the result windows open in: the panel's.
+    std::function<PanelLook()> panelLook;
 
     // Nothing until first used.
     [[nodiscard]] UpdaterController *updaterController() const { return updaterController_.get(); }

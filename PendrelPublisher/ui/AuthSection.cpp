@@ -34,7 +34,7 @@ QProgressBar *busyIndicator(QWidget *parent, int height)
 // --- Tiles
 
 AuthTileButton::AuthTileButton(QWidget *parent)
-    : QAbstractButton(parent), background_(Qt::white), foreground_(0x1d, 0x29, 0x39), border_(Qt::transparent)
+    : QAbstractButton(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
@@ -52,24 +52,34 @@ bool AuthTileButton::drawMark(QPainter &, const QRectF &) const
     return false;
 }
 
+PanelColors::Tile AuthTileButton::tile(const PanelColors &colors) const
+{
+    return colors.secondaryTile();
+}
+
 void AuthTileButton::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     if (!isEnabled())
         p.setOpacity(0.45);
-    QColor fill = background_;
+    const PanelColors &colors = panelColors(panelLookOf(this));
+    const PanelColors::Tile look = tile(colors);
+    foreground_ = look.text;
+    QColor fill = look.background;
     if (isDown())
         fill = fill.lightness() > 128 ? fill.darker(108) : fill.lighter(130);
     else if (underMouse())
         fill = fill.lightness() > 128 ? fill.darker(103) : fill.lighter(115);
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    p.setPen(border_.alpha() ? QPen(border_, 1) : Qt::NoPen);
+    p.setPen(look.border ? QPen(*look.border, 1) : Qt::NoPen);
     p.setBrush(fill);
     p.drawRoundedRect(box, cornerRadius, cornerRadius);
     if (hasFocus()) {
         p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(QColor(0x4d, 0x8e, 0xe8), 2));
+        // Inside the tile: on a brand colour near the ring's own (LinkedIn's
+        // blue in the dark look), the ring takes the tile's text colour.
+        p.setPen(QPen(contrastRatio(colors.focusRing, fill) >= 3 ? colors.focusRing : look.text, 2));
         p.drawRoundedRect(box.adjusted(1, 1, -1, -1), cornerRadius - 1, cornerRadius - 1);
     }
     const QFontMetricsF metrics(font());
@@ -92,11 +102,14 @@ NativeAppleSignInButton::NativeAppleSignInButton(QWidget *parent) : AuthTileButt
     setObjectName(QStringLiteral("appleSignInButton"));
     setText(QStringLiteral("Sign in with Apple"));
     setAccessibleName(text());
-    background_ = Qt::black;
-    foreground_ = Qt::white;
     QFont f = font();
     f.setWeight(QFont::DemiBold);
     setFont(f);
+}
+
+PanelColors::Tile NativeAppleSignInButton::tile(const PanelColors &colors) const
+{
+    return colors.appleTile();
 }
 
 bool NativeAppleSignInButton::drawMark(QPainter &p, const QRectF &box) const
@@ -161,10 +174,6 @@ NativeProviderButton::NativeProviderButton(NativeAuthProvider provider, QWidget 
     setObjectName(QStringLiteral("provider-") + enumString(provider));
     setText(providerName(provider));
     setAccessibleName(providerHelperCopy(provider));
-    background_ = tileColor(provider);
-    foreground_ = legibleOn(background_);
-    if (background_.lightness() > 160)
-        border_ = QColor(0x7d, 0x87, 0x9a);
     if (const std::optional<QString> path = AppResources::imagePath(u"AuthProviders", markFile(provider), u"png")) {
         QImage image(*path);
         if (!image.isNull())
@@ -173,6 +182,11 @@ NativeProviderButton::NativeProviderButton(NativeAuthProvider provider, QWidget 
     QFont f = font();
     f.setWeight(QFont::DemiBold);
     setFont(f);
+}
+
+PanelColors::Tile NativeProviderButton::tile(const PanelColors &colors) const
+{
+    return colors.providerTile(tileColor(provider_));
 }
 
 bool NativeProviderButton::drawMark(QPainter &p, const QRectF &box) const
@@ -195,8 +209,6 @@ SecondaryAuthActionButton::SecondaryAuthActionButton(const QString &title, const
     setObjectName(QString::fromLatin1(objectName));
     setText(title);
     setAccessibleName(title);
-    background_ = Qt::white;
-    border_ = QColor(0x7d, 0x87, 0x9a);
 }
 
 // --- Section

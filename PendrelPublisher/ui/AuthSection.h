@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QColor>
+
+#include "ui/PanelLook.h"
 #include <QImage>
 #include <QWidget>
 
@@ -32,10 +34,11 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     // Draws the mark centred in `box`; false when there is none to draw.
     virtual bool drawMark(QPainter &painter, const QRectF &box) const;
+    // The tile's colours in the panel's look (a bordered field-coloured tile
+    // unless overridden); read at every paint, so a switch of looks shows.
+    [[nodiscard]] virtual PanelColors::Tile tile(const PanelColors &colors) const;
 
-    QColor background_;
-    QColor foreground_;
-    QColor border_;
+    QColor foreground_; // the text's colour of the paint under way, for drawMark
 };
 
 // "Sign in with Apple": white on black with the Apple mark.
@@ -43,6 +46,9 @@ class NativeAppleSignInButton : public AuthTileButton {
     Q_OBJECT
 public:
     explicit NativeAppleSignInButton(QWidget *parent = nullptr);
+
+protected:
+    [[nodiscard]] PanelColors::Tile tile(const PanelColors &colors) const override;
 
 protected:
     bool drawMark(QPainter &painter, const QRectF &box) const override;
@@ -61,6 +67,7 @@ public:
 
 protected:
     bool drawMark(QPainter &painter, const QRectF &box) const override;
+    [[nodiscard]] PanelColors::Tile tile(const PanelColors &colors) const override;
 
 private:
     NativeAuthProvider provider_;

@@ -3,6 +3,7 @@
 #include "state/AppConfiguration.h"
 #include "state/AppState.h"
 #include "ui/AuthSection.h"
+#include "ui/PanelLook.h"
 #include "ui/PanelPieces.h"
 #include "ui/PanelSections.h"
 #include "ui/PanelTexts.h"
@@ -24,14 +25,14 @@ namespace pendrel {
 namespace {
 
 // Keeps a field's placeholder in the panel's secondary text colour (6.4:1
-// on white), whatever a style sheet's polish made of it.
+// on white, 6.9:1 on the dark field), whatever a style sheet's polish made of it.
 class PlaceholderInk : public QObject {
 public:
     using QObject::QObject;
 
     static void apply(QWidget *field)
     {
-        const QColor ink(0x55, 0x5f, 0x73);
+        const QColor ink = panelColors(panelLookOf(field)).secondary;
         if (field->palette().color(QPalette::Active, QPalette::PlaceholderText) == ink
             && field->palette().color(QPalette::Inactive, QPalette::PlaceholderText) == ink)
             return;
@@ -53,109 +54,13 @@ protected:
 } // namespace
 
 
-QPalette ClipperPanelView::lightPalette()
-{
-    // Built from nothing rather than from the desktop's palette: every role
-    // of every group is set, so no colour of a dark desktop theme leaks in.
-    const QColor text(0x1d, 0x29, 0x39);
-    const QColor secondary(0x55, 0x5f, 0x73);
-    const QColor window(0xf4, 0xf6, 0xf9);
-    const QColor accent = PanelTexts::toneText(PanelTexts::Tone::info);
-    QPalette palette(text, window, Qt::white, QColor(0x8a, 0x94, 0xa6), QColor(0xc4, 0xcb, 0xd6), text, Qt::white);
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        const bool disabled = group == QPalette::Disabled;
-        const QColor foreground = disabled ? QColor(0x6b, 0x75, 0x88) : text;
-        palette.setColor(group, QPalette::WindowText, foreground);
-        palette.setColor(group, QPalette::Text, foreground);
-        palette.setColor(group, QPalette::ButtonText, foreground);
-        palette.setColor(group, QPalette::BrightText, Qt::white);
-        palette.setColor(group, QPalette::Window, window);
-        palette.setColor(group, QPalette::Base, disabled ? window : QColor(Qt::white));
-        palette.setColor(group, QPalette::AlternateBase, QColor(0xee, 0xf2, 0xf7));
-        palette.setColor(group, QPalette::Button, disabled ? window : QColor(Qt::white));
-        palette.setColor(group, QPalette::Light, Qt::white);
-        palette.setColor(group, QPalette::Midlight, QColor(0xe4, 0xe9, 0xf0));
-        palette.setColor(group, QPalette::Mid, QColor(0xc4, 0xcb, 0xd6));
-        palette.setColor(group, QPalette::Dark, QColor(0x8a, 0x94, 0xa6));
-        palette.setColor(group, QPalette::Shadow, QColor(0x34, 0x40, 0x54));
-        palette.setColor(group, QPalette::PlaceholderText, secondary);
-        palette.setColor(group, QPalette::Highlight, disabled ? QColor(0x8a, 0x94, 0xa6) : accent);
-        palette.setColor(group, QPalette::HighlightedText, Qt::white);
-        palette.setColor(group, QPalette::Link, accent);
-        palette.setColor(group, QPalette::LinkVisited, QColor(0x5b, 0x3f, 0xa8));
-        palette.setColor(group, QPalette::ToolTipBase, QColor(0x1d, 0x29, 0x39));
-        palette.setColor(group, QPalette::ToolTipText, Qt::white);
-    }
-    return palette;
-}
-
-QString ClipperPanelView::styleSheet()
-{
-    return QStringLiteral(R"(
-QFrame[role="card"] { background: rgba(255,255,255,0.9); border: 1px solid #dde3ea; border-radius: 12px; }
-QLabel { background: transparent; color: #1d2939; }
-QLabel[role="heading"] { font-size: 13pt; font-weight: 600; }
-QLabel[role="title"] { font-size: 11pt; font-weight: 600; }
-QLabel[role="rowTitle"], QLabel[role="fieldTitle"] { font-weight: 600; }
-QLabel[role="wordMark"] { font-size: 15pt; font-weight: 700; color: #145cbd; }
-QLabel[role="caption"], QLabel[role="divider"] { color: #555f73; font-size: 8pt; font-weight: 600; }
-QLabel[role="help"] { color: #555f73; font-size: 8pt; }
-QLabel[role="metric"] { font-size: 11pt; font-weight: 600; }
-QLabel[role="error"] { color: #c9291f; }
-QLabel[role="warning"] { color: #b54708; font-size: 8pt; }
-QLabel[role="log"] { color: #344054; font-size: 8pt; }
-QLabel[role="urlChip"] { background: #eef2f7; border-radius: 8px; padding: 3px 8px; color: #344054; }
-QLabel[role="chip"] { background: #eef2f7; border-radius: 8px; padding: 2px 8px; color: #344054; }
-QLabel[role="capsule"] { background: #eef2f7; color: #1d2939; border: 1px solid #7d879a; border-radius: 10px; padding: 2px 10px; }
-QPushButton[prominence="primary"] { background: #145cbd; color: white; border: none; border-radius: 7px;
-  padding: 0 14px; font-weight: 600; }
-QPushButton[prominence="primary"]:hover { background: #0f4fa6; }
-QPushButton[prominence="primary"]:focus { border: 2px solid #1d2939; }
-QPushButton[prominence="primary"]:disabled { background: #a9bddb; color: #f4f6f9; }
-QPushButton[prominence="secondary"] { background: white; color: #1d2939; border: 1px solid #7d879a;
-  border-radius: 7px; padding: 0 10px; }
-QPushButton[prominence="secondary"]:hover { background: #f2f5f9; }
-QPushButton[prominence="secondary"]:focus { border: 2px solid #145cbd; }
-QPushButton[prominence="secondary"]:disabled { color: #6b7588; border-color: #c4cbd6; }
-QLineEdit { background: white; color: #1d2939; border: 1px solid #7d879a; border-radius: 7px; padding: 5px 8px;
-  selection-background-color: #145cbd; selection-color: white; }
-QLineEdit:focus { border: 2px solid #145cbd; padding: 4px 7px; }
-QLineEdit:disabled { color: #6b7588; background: #f4f6f9; }
-QToolButton[role="menuButton"] { background: white; color: #1d2939; border: 1px solid #7d879a; border-radius: 7px;
-  padding: 4px 8px; }
-QToolButton[role="menuButton"]::menu-indicator { image: none; width: 0; }
-QToolButton[role="menuButton"]:focus { border: 2px solid #145cbd; padding: 3px 7px; }
-QToolButton[role="disclosure"], QToolButton[role="disclosure"]:checked, QToolButton[role="disclosure"]:pressed
-  { border: none; border-bottom: 2px solid transparent; background: transparent; font-weight: 600; color: #344054;
-  padding: 2px 0 0 0; }
-QToolButton[role="disclosure"]:focus { color: #145cbd; border-bottom-color: #145cbd; }
-QComboBox { background: white; color: #1d2939; border: 1px solid #7d879a; border-radius: 7px; padding: 3px 8px;
-  selection-background-color: #145cbd; selection-color: white; }
-QComboBox:focus { border: 2px solid #145cbd; padding: 2px 7px; }
-QComboBox:disabled { color: #6b7588; background: #f4f6f9; border-color: #c4cbd6; }
-QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 16px; border: none; }
-QComboBox::down-arrow { image: url(:/panel/chevron-down.png); width: 10px; height: 6px; }
-QComboBox QAbstractItemView { background: white; color: #1d2939; border: 1px solid #7d879a;
-  selection-background-color: #145cbd; selection-color: white; }
-QMenu { background: white; color: #1d2939; border: 1px solid #7d879a; }
-QMenu::item:selected { background: #145cbd; color: white; }
-QMenu::item:disabled { color: #6b7588; }
-QToolTip { background: #1d2939; color: white; border: none; }
-QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 0; }
-QScrollBar::handle:vertical { background: #7d879a; border-radius: 3px; min-height: 32px; }
-QScrollBar::handle:vertical:hover { background: #555f73; }
-QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
-QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
-QProgressBar { border: none; background: #e4e9f0; border-radius: 3px; }
-QProgressBar::chunk { background: #145cbd; border-radius: 3px; }
-)");
-}
-
-ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
+ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent, PanelLook look)
+    : QWidget(parent), state_(state), look_(look)
 {
     setObjectName(QStringLiteral("clipperPanel"));
-    setPalette(lightPalette());
-    setStyleSheet(styleSheet());
+    setPanelLook(this, look_);
+    setPalette(panelPalette(look_));
+    setStyleSheet(panelStyleSheet(look_));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     scroll_ = new QScrollArea(this);
@@ -172,7 +77,9 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
     scroll_->viewport()->setAutoFillBackground(false);
     outer->addWidget(scroll_);
 
-    auto *content = new QWidget;
+    // Made inside the panel, so that its sections find the panel's look
+    // while they are made; the scroll area takes it in below.
+    auto *content = new QWidget(this);
     content->setObjectName(QStringLiteral("panelContent"));
     content->setAutoFillBackground(false);
     auto *stack = new QVBoxLayout(content);
@@ -226,6 +133,9 @@ ClipperPanelView::ClipperPanelView(AppState &state, QWidget *parent) : QWidget(p
         reportFocusFirst(field);
     }
 
+    for (SettingsSection *settings : findChildren<SettingsSection *>())
+        connect(settings, &SettingsSection::appearanceChosen, this, &ClipperPanelView::appearanceChosen);
+
     connect(&state_, &AppState::authStateChanged, this, &ClipperPanelView::showSignedInState);
     showSignedInState();
 
@@ -254,6 +164,28 @@ void ClipperPanelView::announceMessageSoon()
                 announcer_->announce(*message);
         },
         Qt::QueuedConnection);
+}
+
+void ClipperPanelView::setLook(PanelLook look)
+{
+    if (look == look_)
+        return;
+    look_ = look;
+    // The mark first: the sheet's polish and every custom-painted piece read it.
+    setPanelLook(this, look);
+    setPalette(panelPalette(look));
+    setStyleSheet(panelStyleSheet(look));
+    header_->showMarks();
+    // Pieces that paint themselves are not repolished: draw all of it again.
+    for (QWidget *w : findChildren<QWidget *>())
+        w->update();
+    update();
+}
+
+void ClipperPanelView::setAppearanceChoice(PanelAppearance choice)
+{
+    for (SettingsSection *settings : findChildren<SettingsSection *>())
+        settings->setAppearanceChoice(choice);
 }
 
 void ClipperPanelView::announceJobChanges(bool speak)
@@ -314,8 +246,9 @@ void ClipperPanelView::paintEvent(QPaintEvent *)
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     QLinearGradient gradient(rtl ? rect().topRight() : rect().topLeft(),
                              rtl ? rect().bottomLeft() : rect().bottomRight());
-    gradient.setColorAt(0, QColor::fromRgbF(0.97f, 0.98f, 0.99f));
-    gradient.setColorAt(1, QColor::fromRgbF(0.92f, 0.95f, 0.98f));
+    const PanelColors &colors = panelColors(look_);
+    gradient.setColorAt(0, colors.gradientTop);
+    gradient.setColorAt(1, colors.gradientBottom);
     p.fillRect(rect(), gradient);
 }
 

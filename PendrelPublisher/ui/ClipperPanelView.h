@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QWidget>
 
+#include "ui/PanelLook.h"
+
 #include <functional>
 
 class QScrollArea;
@@ -26,17 +28,25 @@ class ClipperPanelView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit ClipperPanelView(AppState &state, QWidget *parent = nullptr);
+    // Made in `look` from the start: no switch at creation.
+    explicit ClipperPanelView(AppState &state, QWidget *parent = nullptr, PanelLook look = PanelLook::light);
 
     // Re-renders every section (the shell calls it before showing the panel).
     void render();
     // 440 wide; 760 high signed in, 548 signed out.
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QScrollArea *scrollArea() const { return scroll_; }
-    // The panel's look, shared by every section. The panel keeps this light
-    // look on every desktop theme; every colour of it is explicit.
-    static QString styleSheet();
-    static QPalette lightPalette();
+    // The look it is drawn in (light until told): every colour of either
+    // look is its own (ui/PanelLook.h), whatever the desktop's theme, and a
+    // switch redraws all of the panel at once.
+    void setLook(PanelLook look);
+    [[nodiscard]] PanelLook look() const { return look_; }
+    // Shows the user's Appearance choice in the settings; a new choice
+    // comes back through appearanceChosen (the shell keeps it).
+    void setAppearanceChoice(PanelAppearance choice);
+
+signals:
+    void appearanceChosen(pendrel::PanelAppearance choice);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -60,6 +70,7 @@ private:
     QuickSendSection *quickSend_ = nullptr;
     QList<std::function<void()>> renderers_; // the workspace sections
     bool signedIn_ = false;
+    PanelLook look_ = PanelLook::light;
     PanelAnnouncer *announcer_;
     QHash<QUuid, QString> announced_; // the recent jobs' last messages
     bool messageDue_ = false;

@@ -1,5 +1,7 @@
 #include "ui/PanelPieces.h"
 
+#include "ui/PanelLook.h"
+
 #include <QAccessible>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -19,9 +21,19 @@ namespace pendrel {
 
 namespace {
 
-QString css(const QColor &c)
+QString toneName(PanelTexts::Tone tone)
 {
-    return c.name(QColor::HexRgb);
+    switch (tone) {
+    case PanelTexts::Tone::info:
+        return QStringLiteral("info");
+    case PanelTexts::Tone::success:
+        return QStringLiteral("success");
+    case PanelTexts::Tone::danger:
+        return QStringLiteral("danger");
+    case PanelTexts::Tone::muted:
+        break;
+    }
+    return QStringLiteral("muted");
 }
 
 } // namespace
@@ -147,6 +159,7 @@ QVBoxLayout *PanelCard::content() const
 
 StatusPill::StatusPill(QWidget *parent) : QLabel(parent)
 {
+    setProperty("role", QStringLiteral("pill"));
     setAlignment(Qt::AlignCenter);
     setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 }
@@ -159,9 +172,11 @@ void StatusPill::setPill(const PanelTexts::Pill &pill)
     pill_ = pill;
     setText(pill.title);
     setAccessibleName(pill.title);
-    setStyleSheet(QStringLiteral("QLabel { color: %1; background: %2; border-radius: 8px; padding: 2px 8px; "
-                                 "font-weight: 600; }")
-                      .arg(css(PanelTexts::toneText(pill.tone)), css(PanelTexts::toneBackground(pill.tone))));
+    // The tone's colours come from the panel's sheet, so a switch of looks
+    // recolours the pill with everything else.
+    setProperty("tone", toneName(pill.tone));
+    style()->unpolish(this);
+    style()->polish(this);
 }
 
 CompactActionButton::CompactActionButton(const QString &title, Prominence prominence, const char *objectName,
@@ -194,8 +209,9 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
-    QColor on = PanelTexts::toneText(PanelTexts::Tone::info);
-    QColor off(0x7d, 0x87, 0x9a); // 3:1 against the card, as a control's outline must be
+    const PanelColors &colors = panelColors(panelLookOf(this));
+    QColor on = colors.accent;
+    QColor off = colors.outline; // 3:1 against the card, as a control's outline must be
     if (!isEnabled()) {
         on.setAlphaF(0.4f);
         off.setAlphaF(0.5f);
@@ -205,11 +221,11 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
     p.drawRoundedRect(track, track.height() / 2, track.height() / 2);
     const double d = track.height() - 4;
     const double x = isChecked() ? track.right() - 2 - d : track.left() + 2;
-    p.setBrush(isEnabled() ? QColor(Qt::white) : QColor(0xf4, 0xf5, 0xf7));
+    p.setBrush(isEnabled() ? colors.knob : colors.fieldDisabled);
     p.drawEllipse(QRectF(x, track.top() + 2, d, d));
     if (hasFocus()) {
         p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(on, 1.5));
+        p.setPen(QPen(colors.accent, 1.5));
         p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), height() / 2.0, height() / 2.0);
     }
 }
@@ -488,7 +504,7 @@ void SectionDivider::paintEvent(QPaintEvent *event)
     const int start = text().isEmpty() ? 0 : fontMetrics().horizontalAdvance(text()) + 8;
     if (start >= width())
         return;
-    p.setPen(QColor(0xdd, 0xe3, 0xea));
+    p.setPen(panelColors(panelLookOf(this)).hairline);
     const int y = height() / 2;
     p.drawLine(start, y, width(), y);
 }
@@ -526,7 +542,8 @@ void HeaderActivityBadge::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor accent = badge_.active ? QColor(0x1a, 0x5b, 0xbd) : QColor(0x55, 0x5f, 0x73);
+    const PanelColors &colors = panelColors(panelLookOf(this));
+    const QColor accent = badge_.active ? colors.badgeActive : colors.badgeIdle;
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(accent.red(), accent.green(), accent.blue(), 28));
     p.drawRoundedRect(rect(), height() / 2.0, height() / 2.0);

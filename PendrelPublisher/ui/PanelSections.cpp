@@ -95,6 +95,24 @@ QPixmap drawnSymbol(int size, qreal ratio)
 
 // --- Header
 
+void HeaderSection::showMarks()
+{
+    marksLook_ = panelLookOf(this);
+    const auto ink = [this](const QImage &image, QSize size) {
+        if (marksLook_ == PanelLook::light)
+            return scaledForScreen(image, size, this);
+        const qreal ratio = devicePixelRatioF();
+        const QImage scaled = image.scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPixmap pixmap = QPixmap::fromImage(tintedImage(scaled, scaled.size(), panelColors(marksLook_).text));
+        pixmap.setDevicePixelRatio(ratio);
+        return pixmap;
+    };
+    if (symbolImage_)
+        symbol_->setPixmap(ink(*symbolImage_, QSize(38, 38)));
+    if (wordMarkImage_)
+        wordMark_->setPixmap(ink(*wordMarkImage_, QSize(150, 22)));
+}
+
 HeaderSection::HeaderSection(AppState &state, QWidget *parent) : QWidget(parent), state_(state)
 {
     setObjectName(QStringLiteral("headerSection"));
@@ -102,31 +120,29 @@ HeaderSection::HeaderSection(AppState &state, QWidget *parent) : QWidget(parent)
     row->setContentsMargins(2, 0, 2, 0);
     row->setSpacing(10);
 
-    auto *symbol = named(new QLabel(this), "brandSymbol", QStringLiteral("Pendrel"));
-    symbol->setFixedSize(38, 38);
-    if (const std::optional<QImage> image = brandImage(u"pendrel-symbol")) {
-        symbol->setPixmap(scaledForScreen(*image, QSize(38, 38), this));
-        hasSymbol_ = true;
-    } else {
-        symbol->setPixmap(drawnSymbol(38, devicePixelRatioF()));
-    }
-    row->addWidget(symbol, 0, Qt::AlignTop);
+    symbol_ = named(new QLabel(this), "brandSymbol", QStringLiteral("Pendrel"));
+    symbol_->setFixedSize(38, 38);
+    symbolImage_ = brandImage(u"pendrel-symbol");
+    hasSymbol_ = symbolImage_.has_value();
+    if (!hasSymbol_)
+        symbol_->setPixmap(drawnSymbol(38, devicePixelRatioF()));
+    row->addWidget(symbol_, 0, Qt::AlignTop);
 
     auto *column = new QVBoxLayout;
     column->setSpacing(2);
-    auto *wordMark = named(new QLabel(this), "wordMark", QStringLiteral("Pendrel"));
+    wordMark_ = named(new QLabel(this), "wordMark", QStringLiteral("Pendrel"));
     for (const QStringView name : {u"logo-email", u"pd_flat_logo_280", u"pendrel-wordmark"}) {
-        if (const std::optional<QImage> image = brandImage(name)) {
-            wordMark->setPixmap(scaledForScreen(*image, QSize(150, 22), this));
+        if ((wordMarkImage_ = brandImage(name))) {
             hasWordMark_ = true;
             break;
         }
     }
     if (!hasWordMark_) {
-        wordMark->setText(QStringLiteral("Pendrel"));
-        wordMark->setProperty("role", QStringLiteral("wordMark"));
+        wordMark_->setText(QStringLiteral("Pendrel"));
+        wordMark_->setProperty("role", QStringLiteral("wordMark"));
     }
-    column->addWidget(wordMark, 0, Qt::AlignLeft);
+    showMarks();
+    column->addWidget(wordMark_, 0, Qt::AlignLeft);
     subtitle_ = roleLabel({}, "headerSubtitle", "help", this);
     column->addWidget(subtitle_);
     row->addLayout(column, 1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/PanelLook.h"
+
 #include "model/Job.h"
 #include "ui/PanelTexts.h"
 
@@ -36,8 +38,18 @@ public:
     [[nodiscard]] bool hasBrandSymbol() const { return hasSymbol_; }
     [[nodiscard]] bool hasWordMarkImage() const { return hasWordMark_; }
 
+    // The brand's one-colour artwork in the look's ink (dark on the light
+    // look, light on the dark one); the panel calls it again when it switches.
+    void showMarks();
+
 private:
+
     AppState &state_;
+    QLabel *symbol_;
+    QLabel *wordMark_;
+    std::optional<QImage> symbolImage_;
+    std::optional<QImage> wordMarkImage_;
+    PanelLook marksLook_ = PanelLook::light;
     QLabel *subtitle_;
     HeaderActivityBadge *badge_;
     bool hasSymbol_ = false;

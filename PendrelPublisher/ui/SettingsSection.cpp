@@ -398,6 +398,18 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
 
     // App
     auto *app = new InspectorGroup(QStringLiteral("App"), "appGroup", card);
+    // Entries in the order of PanelAppearance.
+    appearance_ = new InlinePickerField(QStringLiteral("Appearance"), "appearancePicker",
+                                        {{QStringLiteral("Automatic"), std::nullopt},
+                                         {QStringLiteral("Light"), std::nullopt},
+                                         {QStringLiteral("Dark"), std::nullopt}},
+                                        app);
+    appearance_->setCurrentIndex(int(PanelAppearance::automatic));
+    app->content()->addWidget(appearance_);
+    connect(appearance_, &InlinePickerField::chosen, this, [this](int i) {
+        if (i >= 0 && i <= int(PanelAppearance::dark))
+            emit appearanceChosen(PanelAppearance(i));
+    });
     // Where the chosen keys stand, and the keys themselves; on GNOME
     // without a portal, the desktop's own setup.
     shortcutRow_ = new QWidget(app);
@@ -511,6 +523,11 @@ SettingsSection::SettingsSection(AppState &state, QWidget *parent)
           &AppState::shortcutStatusChanged})
         connect(&state_, signal, this, &SettingsSection::render);
     render();
+}
+
+void SettingsSection::setAppearanceChoice(PanelAppearance choice)
+{
+    appearance_->setCurrentIndex(int(choice));
 }
 
 void SettingsSection::render()

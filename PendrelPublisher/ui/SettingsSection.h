@@ -3,6 +3,7 @@
 #include "model/ClipperSettings.h"
 #include "model/ShortcutKeys.h"
 #include "support/EnumStrings.h"
+#include "ui/PanelLook.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -178,12 +179,18 @@ public:
     void render();
     // What "Quit Pendrel Publisher" does; the application's quit by default.
     std::function<void()> onQuit;
+    // Shows the Appearance choice (kept by the shell, not in the settings).
+    void setAppearanceChoice(PanelAppearance choice);
+
+signals:
+    void appearanceChosen(pendrel::PanelAppearance choice);
 
 private:
     void renderPublishing();
     void renderShortcutSetup();
 
     AppState &state_;
+    InlinePickerField *appearance_;
     InlinePickerField *size_;
     InlinePickerField *seo_;
     LanguageMenuField *language_;

@@ -1,3 +1,4 @@
+#include "platform/ColorSchemePreference.h"
 #include "platform/DBusNotificationBackend.h"
 #include "platform/KGlobalAccelHotkeyBackend.h"
 #include "platform/PanelAppearanceWatcher.h"
@@ -209,6 +210,54 @@ private slots:
         QCOMPARE(changed.size(), 2);
         QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
         QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+    }
+
+    // The desktop's colour-scheme preference as each source states it.
+    void colorSchemeValues_data()
+    {
+        using S = ColorSchemePreference::Scheme;
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<int>("scheme");
+        const auto wrapped = [](const QVariant &v) { return QVariant::fromValue(QDBusVariant(v)); };
+        QTest::newRow("portal: prefers dark") << "portal" << wrapped(1u) << int(S::dark);
+        QTest::newRow("portal: prefers light") << "portal" << wrapped(2u) << int(S::light);
+        QTest::newRow("portal: no preference") << "portal" << wrapped(0u) << int(S::noPreference);
+        QTest::newRow("portal: a value of a later version") << "portal" << wrapped(3u) << int(S::noPreference);
+        QTest::newRow("portal: not a number") << "portal" << wrapped(QStringLiteral("dark")) << int(S::noPreference);
+        QTest::newRow("portal Read: dark in a variant in a variant")
+            << "portal" << wrapped(wrapped(1u)) << int(S::dark);
+        QTest::newRow("portal Read: light in a variant in a variant")
+            << "portal" << wrapped(wrapped(2u)) << int(S::light);
+        QTest::newRow("GNOME: as gsettings prints it") << "gnome" << QVariant(u"'prefer-dark'"_qs) << int(S::dark);
+        QTest::newRow("GNOME: prefer-light") << "gnome" << QVariant(u"prefer-light"_qs) << int(S::light);
+        QTest::newRow("GNOME: default") << "gnome" << QVariant(u"'default'"_qs) << int(S::noPreference);
+        QTest::newRow("KDE: Breeze Dark's window colour")
+            << "kde" << QVariant(u"[Colors:Window]\nBackgroundNormal=32,35,38\n"_qs) << int(S::dark);
+        QTest::newRow("KDE: Breeze's window colour")
+            << "kde" << QVariant(u"[Colors:Window]\nBackgroundNormal=239,240,241\n"_qs) << int(S::light);
+        QTest::newRow("KDE: a dark scheme by name only")
+            << "kde" << QVariant(u"[General]\nColorScheme=BreezeDark\n"_qs) << int(S::dark);
+        QTest::newRow("KDE: a light scheme by name only")
+            << "kde" << QVariant(u"[General]\nColorScheme=BreezeClassic\n"_qs) << int(S::light);
+        QTest::newRow("KDE: the colours win over the name")
+            << "kde" << QVariant(u"[General]\nColorScheme=NotSoDark\n[Colors:Window]\nBackgroundNormal=239,240,241\n"_qs)
+            << int(S::light);
+        QTest::newRow("KDE: another group's background")
+            << "kde" << QVariant(u"[Colors:View]\nBackgroundNormal=20,20,20\n"_qs) << int(S::noPreference);
+        QTest::newRow("KDE: nothing about colours") << "kde" << QVariant(u"[KDE]\nSingleClick=false\n"_qs)
+                                                    << int(S::noPreference);
+    }
+    void colorSchemeValues()
+    {
+        QFETCH(QString, source);
+        QFETCH(QVariant, value);
+        QFETCH(int, scheme);
+        const ColorSchemePreference::Scheme seen =
+            source == u"portal"  ? ColorSchemePreference::fromPortalValue(value)
+            : source == u"gnome" ? ColorSchemePreference::fromGnomeValue(value.toString())
+                                 : ColorSchemePreference::fromKdeGlobals(value.toString());
+        QCOMPARE(int(seen), scheme);
     }
 
     // Who holds Super+Shift+S on KDE, from the action id kglobalaccel gives.

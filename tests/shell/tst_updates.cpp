@@ -4,9 +4,17 @@
 #include "shell/StatusItemController.h"
 #include "shell/UpdateDialogs.h"
 #include "shell/UpdaterService.h"
+#include "shell/PanelWindow.h"
+#include "ui/ClipperPanelView.h"
+#include "ui/PanelPieces.h"
 #include "state/AppConfiguration.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QMenu>
+#include <QDir>
+#include <QHash>
+#include <QLabel>
 #include <QSettings>
 #include <QTest>
 
@@ -288,6 +296,120 @@ private slots:
         dialogs.showError(QStringLiteral("The update feed is empty."));
         QCOMPARE(dialogs.current()->text(), QStringLiteral("Update Error!"));
         QCOMPARE(dialogs.current()->informativeText(), QStringLiteral("The update feed is empty."));
+    }
+
+    // The panel's Appearance, chosen in the tray menu or in the panel's
+    // settings: kept in appearance.conf (not the state file), applied to the
+    // panel, its window and the update window at once, and read at the
+    // next start.
+    void appearanceChoice()
+    {
+        QFile::remove(StatusItemController::appearanceSettingsPath());
+        UpdaterHarness h;
+        const QByteArray stateBefore = [&] {
+            h.app.state->persistenceStore().waitForPendingSaves();
+            QFile f(h.app.state->persistenceStore().currentFilePath());
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        {
+            StatusItemController tray(*h.app.state);
+            QCOMPARE(tray.panelAppearance(), PanelAppearance::automatic);
+            auto *menu = tray.contextMenu().findChild<QMenu *>(QStringLiteral("panelAppearanceMenu"));
+            QVERIFY(menu);
+            QStringList titles;
+            for (QAction *a : menu->actions())
+                titles << a->text();
+            QCOMPARE(titles, (QStringList{u"Automatic"_qs, u"Light"_qs, u"Dark"_qs}));
+            menu->actions().at(2)->trigger();
+            QCOMPARE(tray.panelLook(), PanelLook::dark);
+            QCOMPARE(tray.panel().palette().color(QPalette::Window), panelColors(PanelLook::dark).window);
+            tray.showPanel();
+            auto *view = tray.panel().findChild<ClipperPanelView *>();
+            QVERIFY(view);
+            QCOMPARE(view->look(), PanelLook::dark);
+            auto *picker = view->findChild<QComboBox *>(QStringLiteral("appearancePicker"));
+            QCOMPARE(picker->currentText(), u"Dark"_qs);
+            // Light, from the panel's own row: the menu shows it too.
+            picker->setCurrentIndex(1);
+            emit picker->activated(1);
+            QCOMPARE(view->look(), PanelLook::light);
+            QVERIFY(menu->actions().at(1)->isChecked());
+            tray.hidePanel();
+        }
+        QCOMPARE(QSettings(StatusItemController::appearanceSettingsPath(), QSettings::IniFormat)
+                     .value(QStringLiteral("panelAppearance"))
+                     .toString(),
+                 u"light"_qs);
+        {
+            QSettings(StatusItemController::appearanceSettingsPath(), QSettings::IniFormat)
+                .setValue(QStringLiteral("panelAppearance"), QStringLiteral("dark"));
+            StatusItemController tray(*h.app.state);
+            QCOMPARE(tray.panelAppearance(), PanelAppearance::dark);
+            QCOMPARE(tray.panelLook(), PanelLook::dark);
+        }
+        h.app.state->persistenceStore().waitForPendingSaves();
+        QFile after(h.app.state->persistenceStore().currentFilePath());
+        QCOMPARE(after.open(QIODevice::ReadOnly) ? after.readAll() : QByteArray(), stateBefore);
+        QFile::remove(StatusItemController::appearanceSettingsPath());
+    }
+
+    // The update window wears the panel's look, the one of the moment it
+    // opens: its background, its texts (4.5:1) and its buttons.
+    void dialogLooks_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void dialogLooks()
+    {
+        QFETCH(bool, dark);
+        PanelLook look = PanelLook::light;
+        UpdateDialogs dialogs([](const QUrl &) {}, [&look] { return look; });
+        look = dark ? PanelLook::dark : PanelLook::light;
+        AppcastItem item;
+        item.versionString = QStringLiteral("2.0");
+        item.releaseNotesURL = QUrl(QStringLiteral("https://pendrel.com/notes/2.0"));
+        item.enclosure = AppcastEnclosure{QUrl(QStringLiteral("https://pendrel.com/2.0.deb")), 1, {}, {}};
+        dialogs.showUpdateFound(item, QStringLiteral("1.4.0"));
+        QMessageBox *box = dialogs.current();
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        const QImage image = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QHash<QRgb, int> counts;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                ++counts[image.pixel(x, y)];
+        QRgb background = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > counts.value(background))
+                background = it.key();
+        const double luminance = relativeLuminance(QColor::fromRgb(background));
+        QVERIFY2(dark ? luminance < 0.05 : luminance > 0.6, qPrintable(QColor::fromRgb(background).name()));
+        // Each text against the window, and the buttons' text on the buttons.
+        QStringList failures;
+        for (QWidget *w : box->findChildren<QWidget *>()) {
+            const bool label = qobject_cast<QLabel *>(w) && !static_cast<QLabel *>(w)->text().isEmpty()
+                               && static_cast<QLabel *>(w)->pixmap().isNull();
+            if (!w->isVisible() || !(label || qobject_cast<QAbstractButton *>(w)))
+                continue;
+            const QImage part = image.copy(QRect(w->mapTo(box, QPoint(0, 0)), w->size()));
+            QHash<QRgb, int> inPart;
+            for (int y = 0; y < part.height(); ++y)
+                for (int x = 0; x < part.width(); ++x)
+                    ++inPart[part.pixel(x, y)];
+            QRgb behind = inPart.cbegin().key();
+            for (auto it = inPart.cbegin(); it != inPart.cend(); ++it)
+                if (it.value() > inPart.value(behind))
+                    behind = it.key();
+            double best = 1.0;
+            for (auto it = inPart.cbegin(); it != inPart.cend(); ++it)
+                best = std::max(best, contrastRatio(QColor::fromRgb(behind), QColor::fromRgb(it.key())));
+            if (best < 4.5)
+                failures << w->objectName() + u' ' + QString::number(best, 'f', 2);
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u", ")));
+        QDir().mkpath(QStringLiteral(PENDREL_ARTIFACTS));
+        image.save(QStringLiteral(PENDREL_ARTIFACTS "/update-dialog-%1.png").arg(dark ? u"dark" : u"light"));
     }
 
 #ifdef PENDREL_TEST_PRODUCTION

@@ -169,6 +169,11 @@ inline QPalette desktopPalette(DesktopTheme theme)
     return dark;
 }
 
+inline const char *lookName(PanelLook look)
+{
+    return look == PanelLook::dark ? "dark" : "light";
+}
+
 inline void useDesktopTheme(DesktopTheme theme)
 {
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -191,7 +196,8 @@ inline PanelScene panelScene(const char *name)
     qFatal("no scene %s", name);
 }
 
-inline ShownScene showScene(const PanelScene &scene)
+// The panel is drawn in `look` from the start, as the shell makes it.
+inline ShownScene showScene(const PanelScene &scene, PanelLook look = PanelLook::light)
 {
     ShownScene shown;
     if (scene.previewMode)
@@ -201,7 +207,7 @@ inline ShownScene showScene(const PanelScene &scene)
     blockingWait(state.bootstrap());
     if (scene.adjust)
         scene.adjust(state);
-    shown.panel = std::make_unique<ClipperPanelView>(state);
+    shown.panel = std::make_unique<ClipperPanelView>(state, nullptr, look);
     qunsetenv("PENDREL_DEBUG_PREVIEW_STATE");
     shown.panel->resize(shown.panel->sizeHint());
     shown.panel->show();

@@ -1,6 +1,8 @@
 // Renders the panel in each scene to <folder>/panel-<scene>.png, and for the
 // main scenes the whole scrolling content as panel-<scene>-full.png; then
-// the same under a dark desktop theme as panel-<scene>-dark(-full).png.
+// the same under a dark desktop theme as panel-<scene>-on-dark(-full).png
+// (the light look must not take anything from it), and in the dark look on
+// that dark desktop as panel-<scene>-dark(-full).png.
 // Usage: panel-screenshots <folder> [scene ...]
 
 #include <QApplication>
@@ -51,20 +53,24 @@ int main(int argc, char **argv)
         QTextStream(stdout) << (saved ? "wrote " : "FAILED ") << path << '\n';
         failures += saved ? 0 : 1;
     }
-    for (const DesktopTheme theme : {DesktopTheme::light, DesktopTheme::dark}) {
+    const std::tuple<DesktopTheme, PanelLook, const char *> runs[] = {
+        {DesktopTheme::light, PanelLook::light, ""},
+        {DesktopTheme::dark, PanelLook::light, "-on-dark"},
+        {DesktopTheme::dark, PanelLook::dark, "-dark"}};
+    for (const auto &[theme, look, suffixText] : runs) {
         useDesktopTheme(theme);
-        const QString suffix = theme == DesktopTheme::dark ? QStringLiteral("-dark") : QString();
+        const QString suffix = QString::fromLatin1(suffixText);
         for (const PanelScene &scene : panelScenes()) {
             const QString name = QString::fromLatin1(scene.name);
             if (!only.isEmpty() && !only.contains(name))
                 continue;
-            ShownScene shown = showScene(scene);
+            ShownScene shown = showScene(scene, look);
             const QString path = folder + QStringLiteral("/panel-") + name + suffix + QStringLiteral(".png");
             QWidget *content = shown.panel->scrollArea()->widget();
             const QString full = folder + QStringLiteral("/panel-") + name + suffix + QStringLiteral("-full.png");
             // The content alone has no background of its own: draw it on the panel's.
             QPixmap whole(content->size());
-            whole.fill(ClipperPanelView::lightPalette().color(QPalette::Window));
+            whole.fill(panelColors(look).window);
             content->render(&whole);
             const bool saved = shown.panel->grab().save(path) && (!scene.fullLength || whole.save(full));
             QTextStream(stdout) << (saved ? "wrote " : "FAILED ") << path << '\n';

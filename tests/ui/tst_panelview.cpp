@@ -401,6 +401,10 @@ private slots:
         QTest::newRow("preset") << "linksPresetPicker" << 2 << "linksPresetID" << "preset-blog";
         QTest::newRow("preset none") << "linksPresetPicker" << 0 << "linksPresetID" << "";
         QTest::newRow("author") << "authorPicker" << 1 << "author" << "author-ada/Ada Lovelace";
+        // Kept by the shell beside the icon style, never in the settings.
+        QTest::newRow("appearance dark") << "appearancePicker" << 2 << "appearance" << "dark";
+        QTest::newRow("appearance light") << "appearancePicker" << 1 << "appearance" << "light";
+        QTest::newRow("appearance automatic") << "appearancePicker" << 0 << "appearance" << "automatic";
     }
     void settingsBindings()
     {
@@ -412,12 +416,27 @@ private slots:
         AppState &state = *s.harness->state;
         QWidget *w = s.panel->findChild<QWidget *>(control);
         QVERIFY(w);
+        QStringList appearances;
+        connect(s.panel.get(), &ClipperPanelView::appearanceChosen, this,
+                [&](PanelAppearance a) { appearances << appearanceName(a); });
+        if (key == u"appearance") {
+            // Shown as the shell says, then changed by the user.
+            s.panel->setAppearanceChoice(choice == 2 ? PanelAppearance::light : PanelAppearance::dark);
+            QCOMPARE(static_cast<QComboBox *>(w)->currentIndex(), choice == 2 ? 1 : 2);
+        }
+        const ClipperSettings before = state.settings();
         if (choice == -2)
             doAccessibleAction(w, QAccessibleActionInterface::toggleAction());
         else if (choice < 0)
             static_cast<QAbstractButton *>(w)->click();
         else
             choose(static_cast<QComboBox *>(w), choice);
+        if (key == u"appearance") {
+            QCOMPARE(appearances, QStringList{value});
+            QCOMPARE(state.settings(), before);
+            return;
+        }
+        QVERIFY(appearances.isEmpty());
         const auto read = [&](const ClipperSettings &c) -> QString {
             if (key == u"articleSize")
                 return enumString(c.articleSize);
