@@ -21,7 +21,6 @@
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -146,7 +145,6 @@ private:
     {
         bytes_ = QByteArray();
         QByteArray buffer(qsizetype(std::max<qint64>(expected, 0)) + 1, Qt::Uninitialized);
-        adviseHugePages(buffer);
         qsizetype got = 0;
         // A long history is read in two halves at once: copying it out of
         // the page cache (and faulting the buffer in) is most of reading it,
@@ -158,11 +156,13 @@ private:
             second = std::thread([&] { secondError = readRange(buffer.data(), half, qsizetype(expected)); });
             const int error = readRange(buffer.data(), 0, half);
             second.join();
-            if (error != 0 || secondError != 0) {
-                problem_ = QString::fromLocal8Bit(std::strerror(error != 0 ? error : secondError));
+            if (error > 0 || secondError > 0) {
+                problem_ = QString::fromLocal8Bit(std::strerror(error > 0 ? error : secondError));
                 return false;
             }
-            got = qsizetype(expected); // checked below: a file that changed size is read again
+            // Cut meanwhile: read on one's own from the start (the checks
+            // after reading then tell that it changed).
+            got = error < 0 || secondError < 0 ? 0 : qsizetype(expected);
         }
         for (;;) {
             if (got == buffer.size())
@@ -183,9 +183,8 @@ private:
         return true;
     }
 
-    // [from, to) of the file into `into` at the same offsets; 0, or errno.
-    // A file cut meanwhile leaves the rest as it was: the size check after
-    // reading tells.
+    // [from, to) of the file into `into` at the same offsets: 0; errno; or
+    // -1 where the file ended before `to`.
     int readRange(char *into, qsizetype from, qsizetype to) const
     {
         while (from < to) {
@@ -195,25 +194,10 @@ private:
             if (n < 0)
                 return errno;
             if (n == 0)
-                return 0;
+                return -1;
             from += n;
         }
         return 0;
-    }
-
-    // Faulting a few hundred MB in 4 KiB pages costs about as much again as
-    // copying them; in 2 MiB pages (where the kernel has them) almost
-    // nothing. Only the whole huge pages inside the buffer are asked for.
-    static void adviseHugePages(QByteArray &buffer)
-    {
-        constexpr quintptr kHuge = 2 << 20;
-        if (buffer.size() < qsizetype(4 * kHuge))
-            return;
-        const auto start = reinterpret_cast<quintptr>(buffer.data());
-        const quintptr from = (start + kHuge - 1) & ~(kHuge - 1);
-        const quintptr to = (start + quintptr(buffer.size())) & ~(kHuge - 1);
-        if (to > from)
-            ::madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
     }
 
     // Below this one thread reads it as fast (the size the decoder splits at).
