@@ -153,7 +153,10 @@ private:
         int secondError = 0;
         std::thread second;
         if (half > 0) {
-            second = std::thread([&] { secondError = readRange(buffer.data(), half, qsizetype(expected)); });
+            second = std::thread([&] {
+                runBelowInterfacePriority(); // as the second parser: the interface thread starts meanwhile
+                secondError = readRange(buffer.data(), half, qsizetype(expected));
+            });
             const int error = readRange(buffer.data(), 0, half);
             second.join();
             if (error > 0 || secondError > 0) {
