@@ -2,12 +2,20 @@
 // synthetic histories of 100, 1,000 and 5,000 jobs, printed as one table
 // with the machine's load beside it.
 //   pendrel-bench [--publisher=PATH] [Google Benchmark flags, e.g. --benchmark_filter=load]
+//   pendrel-bench --write-history=JOBS:FOLDER
+//     writes the synthetic history's state file, as the store writes it, into
+//     the bundle's folder in FOLDER (a data home's PendrelPublisher
+//     folder), to profile a start-up by hand.
 
 #include "Measure.h"
 #include "TableReporter.h"
 
+#include "state/AppConfiguration.h"
+#include "state/PersistenceStore.h"
+
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <cstring>
 
 int main(int argc, char **argv)
@@ -20,6 +28,24 @@ int main(int argc, char **argv)
             publisher = QString::fromLocal8Bit(argv[i] + std::strlen(flag));
     }
     QCoreApplication app(argc, argv); // for QProcess
+    for (int i = 1; i < argc; ++i) {
+        constexpr const char *flag = "--write-history=";
+        if (std::strncmp(argv[i], flag, std::strlen(flag)) != 0)
+            continue;
+        const QString spec = QString::fromLocal8Bit(argv[i] + std::strlen(flag));
+        const qsizetype colon = spec.indexOf(u':');
+        const int jobs = colon > 0 ? spec.left(colon).toInt() : 0;
+        if (jobs <= 0) {
+            std::fprintf(stderr, "--write-history=JOBS:FOLDER\n");
+            return 2;
+        }
+        pendrel::PersistenceStore store(spec.mid(colon + 1), pendrel::AppConfiguration::bundleIdentifier());
+        const pendrel::PersistedState &state = pendrel::bench::history(jobs);
+        store.saveState(state.settings, state.pendingClip, state.jobs);
+        store.waitForPendingSaves();
+        std::printf("%s\n", qPrintable(store.currentFilePath()));
+        return 0;
+    }
 
     // Size by size, so that only one history is in memory at a time.
     pendrel::bench::registerCaptureCases(publisher, 0);

@@ -6,6 +6,9 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
+#include <array>
+
 namespace pendrel {
 
 using L = QLatin1StringView;
@@ -99,9 +102,21 @@ std::optional<JobLogEntry> JobLogEntry::fromMembers(const QList<json::FlatMember
     if (!id || !timestamp || !level || !message || !id->plain || !timestamp->plain || !level->plain)
         return std::nullopt;
     const auto latin1 = [](QByteArrayView v) { return QString::fromLatin1(v.data(), v.size()); };
-    const std::optional<QUuid> uuid = parseUuid(latin1(id->value));
-    const QDateTime date = JsonDates::parseIso8601(latin1(timestamp->value));
-    const std::optional<LogLevel> parsedLevel = enumFromString<LogLevel>(latin1(level->value));
+    // The short values are read through a buffer on the stack: a long
+    // history has a hundred thousand log lines, and a string made for each
+    // value cost a good part of loading them. Anything longer than these
+    // ever are is refused as it was.
+    std::array<char16_t, 40> buffer;
+    const auto shortText = [&buffer](QByteArrayView v) { // a Latin-1 view, as fromLatin1() reads it
+        std::copy_n(reinterpret_cast<const uchar *>(v.data()), v.size(), buffer.begin());
+        return QStringView(buffer.data(), v.size());
+    };
+    if (id->value.size() > qsizetype(buffer.size()) || timestamp->value.size() > qsizetype(buffer.size())
+        || level->value.size() > qsizetype(buffer.size()))
+        return std::nullopt;
+    const std::optional<QUuid> uuid = parseUuid(shortText(id->value));
+    const QDateTime date = JsonDates::parseIso8601(shortText(timestamp->value));
+    const std::optional<LogLevel> parsedLevel = enumFromString<LogLevel>(shortText(level->value));
     if (!uuid || !date.isValid() || !parsedLevel)
         return std::nullopt;
     return JobLogEntry{*uuid, date, *parsedLevel,

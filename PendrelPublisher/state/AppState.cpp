@@ -160,6 +160,9 @@ QCoro::Task<void> AppState::bootstrap()
         co_return;
     }
     isRestoringState_ = true;
+    // The secret store is asked now and answers while the file is read: one
+    // after the other, its round trips would add to the start-up.
+    QCoro::Task<std::optional<UserSession>> restoring = authManager_->restoreSession();
     const PersistedState stored = co_await persistenceStore_->loadState();
     if (!self)
         co_return;
@@ -176,7 +179,7 @@ QCoro::Task<void> AppState::bootstrap()
     setLaunchAtLoginEnabledValue(login.isEnabled);
     setLaunchAtLoginHelperText(login.helperText);
 
-    const std::optional<UserSession> session = co_await authManager_->restoreSession();
+    const std::optional<UserSession> session = co_await std::move(restoring);
     if (!self)
         co_return;
     // What the secret store and the file say is shown now: signed in with
