@@ -103,7 +103,7 @@ sway_look() {
   echo "$tone"
 }
 sway_look_is() { [ "$(sway_look)" = "$1" ]; }
-grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from portal)" "$work/app.log" ||
+within 10 grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from portal)" "$work/app.log" ||
   fail "the panel did not take the dark look from the portal"
 within 10 sway_look_is dark || fail "the panel's pixels are not dark: $(sway_look) ($(tr '\n' ' ' <"$work/samples"))"
 cp "$work/sway-look.png" "$artifacts/sway-panel-dark.png"
