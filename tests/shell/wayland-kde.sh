@@ -220,16 +220,29 @@ PY
   echo "$tone"
 }
 kwin_look_is() { [ "$(kwin_look)" = "$1" ]; }
+# What was seen last, the picture kept with the artifacts.
+kwin_seen() {
+  mkdir -p "$artifacts"
+  cp "$work/kwin-panel.png" "$artifacts/kwin-panel-failed.png" 2>/dev/null || true
+  echo "$(kwin_look) ($(tr '\n' ' ' <"$work/samples"))"
+}
+# The desktop's side first, for a clear failure where KDE's platform theme is missing.
+kde_portal_scheme() {
+  gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
+    -m org.freedesktop.portal.Settings.Read org.freedesktop.appearance color-scheme
+}
+kde_portal_scheme | grep -q 'uint32 1>' ||
+  fail "the KDE portal does not say Breeze Dark prefers dark ($(kde_portal_scheme)): is plasma-integration installed?"
 grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from portal)" "$work/app.log" ||
   fail "the panel did not take Breeze Dark from the KDE portal"
-within 10 kwin_look_is dark || fail "the panel's pixels are not dark: $(kwin_look) ($(tr '\n' ' ' <"$work/samples"))"
+within 10 kwin_look_is dark || fail "the panel's pixels are not dark: $(kwin_seen)"
 mkdir -p "$artifacts"
 cp "$work/kwin-panel.png" "$artifacts/kwin-panel-dark.png"
 cp /usr/share/color-schemes/BreezeLight.colors "$XDG_CONFIG_HOME/kdeglobals"
 gdbus emit --session --object-path /KGlobalSettings --signal org.kde.KGlobalSettings.notifyChange 0 0 >/dev/null
 within 10 grep -q "Panel look: light (appearance automatic; desktop prefers light, from portal)" "$work/app.log" ||
   fail "the panel did not follow Breeze Light through the KDE portal's SettingChanged"
-within 10 kwin_look_is light || fail "the panel's pixels are not light: $(kwin_look) ($(tr '\n' ' ' <"$work/samples"))"
+within 10 kwin_look_is light || fail "the panel's pixels are not light: $(kwin_seen)"
 cp "$work/kwin-panel.png" "$artifacts/kwin-panel-light.png"
 echo "wayland-kde: the look dark from the KDE portal at start, light on its SettingChanged (screenshots kwin-panel-dark.png, kwin-panel-light.png)"
 
