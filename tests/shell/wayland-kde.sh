@@ -188,6 +188,11 @@ echo "wayland-kde: signed in, the panel's frame grew from $signed_out_h to $(kwi
 # title bar: "dark", "light" or "mixed".
 kwin_look() {
   local x y w h p v t tone=""
+  # The panel on top: the other program's window may have come up over it.
+  kwin_script <<'JS'
+for (const w of workspace.clientList())
+  if (w.caption === "Pendrel Publisher") workspace.activeClient = w;
+JS
   read -r x y w h _ <<<"$(kwin_panel)"
   /usr/bin/python3 - "$x" "$y" "$w" "$h" "$work/kwin-shot.ppm" <<'PY' || return 1
 import os, sys
