@@ -14,7 +14,9 @@
 # - signed in at 1280x800 (the account typed through fake input), the panel
 #   grows to its signed-in height and KWin's own account of the window
 #   (a KWin script) has its frame within the screen;
-# - with Meta+Shift+S held by another component the program names it.
+# - with Meta+Shift+S held by another component the program names it;
+# - on Breeze Dark the panel opens dark, as the KDE portal says, and turns
+#   light when Breeze Light is applied, its pixels read from KWin's screenshot.
 # Usage: wayland-kde.sh <pendrel-publisher> <tst_portalhotkey> <focus-window> <press-keys> <pendrel-devservice> <artifact folder>
 set -euo pipefail
 app="$1"
@@ -47,8 +49,16 @@ eval "$(printf 'pendrel-test' | gnome-keyring-daemon --unlock --components=secre
 mkdir -p "$XDG_DATA_HOME/applications"
 printf '[Desktop Entry]\nType=Application\nName=Key presses for tests\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
   "$(readlink -f "$press_keys")" >"$XDG_DATA_HOME/applications/pendrel-press-keys.desktop"
-# KWin's scripts print to its log only with their category on.
-QT_LOGGING_RULES="kwin_scripting.debug=true" start_kwin
+# A dark desktop: Breeze Dark chosen in System Settings, which copies the
+# scheme's colours into kdeglobals.
+cp /usr/share/color-schemes/BreezeDark.colors "$XDG_CONFIG_HOME/kdeglobals"
+# KWin's scripts print to its log only with their category on; its screenshot
+# interface answers only listed programs, unless told otherwise.
+QT_LOGGING_RULES="kwin_scripting.debug=true" KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1 start_kwin
+# What Plasma's startup says of the session: the KDE portal (a Qt program)
+# then takes its palette, and with it the colour scheme it reports, from
+# kdeglobals through KDE's platform theme.
+KDE_SESSION_VERSION=5 dbus-update-activation-environment KDE_SESSION_VERSION
 start_portal
 start_devservice "$service"
 # Another program's window, opened first as on a desktop in use.
@@ -169,6 +179,77 @@ within 10 grown || fail "the panel did not grow after signing in: $(kwin_panel) 
 sleep 1
 within 10 panel_fits || fail "the signed-in panel runs off the screen: frame and area $(kwin_panel)"
 echo "wayland-kde: signed in, the panel's frame grew from $signed_out_h to $(kwin_panel | cut -d' ' -f4) and fits: $(kwin_panel)"
+
+# 6b. The look: dark from the KDE portal's answer at start; light, without a
+# restart, when the user picks Breeze Light (kdeglobals rewritten, then the
+# change announced as KDE's colour settings announce it: KGlobalSettings'
+# notifyChange, PaletteChanged, on which the portal sends SettingChanged).
+# KWin's own screenshot of the panel's frame, its margins sampled below the
+# title bar: "dark", "light" or "mixed".
+kwin_look() {
+  local x y w h p v t tone=""
+  # The panel on top: the other program's window may have come up over it.
+  kwin_script <<'JS'
+for (const w of workspace.clientList())
+  if (w.caption === "Pendrel Publisher") workspace.activeClient = w;
+JS
+  read -r x y w h _ <<<"$(kwin_panel)"
+  /usr/bin/python3 - "$x" "$y" "$w" "$h" "$work/kwin-shot.ppm" <<'PY' || return 1
+import os, sys
+from gi.repository import Gio, GLib
+x, y, w, h = (int(a) for a in sys.argv[1:5])
+r, wfd = os.pipe()
+reply, _ = Gio.bus_get_sync(Gio.BusType.SESSION).call_with_unix_fd_list_sync(
+    "org.kde.KWin", "/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2", "CaptureArea",
+    GLib.Variant("(iiuua{sv}h)", (x, y, w, h, {}, 0)), GLib.VariantType("(a{sv})"),
+    Gio.DBusCallFlags.NONE, 10000, Gio.UnixFDList.new_from_array([wfd]), None)  # the list owns wfd: closed with it
+info = reply.unpack()[0]
+with os.fdopen(r, "rb") as f:
+    data = f.read()
+W, H, stride = info["width"], info["height"], info["stride"]
+with open(sys.argv[5], "wb") as out:  # the raw image is 32-bit BGRA
+    out.write(b"P6\n%d %d\n255\n" % (W, H))
+    for j in range(H):
+        row = data[j * stride:j * stride + W * 4]
+        out.write(bytes(c for i in range(0, W * 4, 4) for c in (row[i + 2], row[i + 1], row[i])))
+PY
+  convert "$work/kwin-shot.ppm" "$work/kwin-panel.png"
+  : >"$work/samples"
+  for p in "4,60" "$((w - 16)),60" "4,$((h / 2))" "$((w - 16)),$((h / 2))" "4,$((h - 4))" "$((w - 16)),$((h - 4))"; do
+    v="$(convert "$work/kwin-panel.png" -crop "1x1+${p%,*}+${p#*,}" -colorspace gray -format '%[fx:int(255*u)]' info:)"
+    echo "$p=$v" >>"$work/samples"
+    if [ "$v" -ge 200 ]; then t=light; elif [ "$v" -le 50 ]; then t=dark; else t=mixed; fi
+    [ -z "$tone" ] || [ "$tone" = "$t" ] || t=mixed
+    tone="$t"
+  done
+  echo "$tone"
+}
+kwin_look_is() { [ "$(kwin_look)" = "$1" ]; }
+# What was seen last, the picture kept with the artifacts.
+kwin_seen() {
+  mkdir -p "$artifacts"
+  cp "$work/kwin-panel.png" "$artifacts/kwin-panel-failed.png" 2>/dev/null || true
+  echo "$(kwin_look) ($(tr '\n' ' ' <"$work/samples"))"
+}
+# The desktop's side first, for a clear failure where KDE's platform theme is missing.
+kde_portal_scheme() {
+  gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
+    -m org.freedesktop.portal.Settings.Read org.freedesktop.appearance color-scheme
+}
+kde_portal_scheme | grep -q 'uint32 1>' ||
+  fail "the KDE portal does not say Breeze Dark prefers dark ($(kde_portal_scheme)): is plasma-integration installed?"
+grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from portal)" "$work/app.log" ||
+  fail "the panel did not take Breeze Dark from the KDE portal"
+within 10 kwin_look_is dark || fail "the panel's pixels are not dark: $(kwin_seen)"
+mkdir -p "$artifacts"
+cp "$work/kwin-panel.png" "$artifacts/kwin-panel-dark.png"
+cp /usr/share/color-schemes/BreezeLight.colors "$XDG_CONFIG_HOME/kdeglobals"
+gdbus emit --session --object-path /KGlobalSettings --signal org.kde.KGlobalSettings.notifyChange 0 0 >/dev/null
+within 10 grep -q "Panel look: light (appearance automatic; desktop prefers light, from portal)" "$work/app.log" ||
+  fail "the panel did not follow Breeze Light through the KDE portal's SettingChanged"
+within 10 kwin_look_is light || fail "the panel's pixels are not light: $(kwin_seen)"
+cp "$work/kwin-panel.png" "$artifacts/kwin-panel-light.png"
+echo "wayland-kde: the look dark from the KDE portal at start, light on its SettingChanged (screenshots kwin-panel-dark.png, kwin-panel-light.png)"
 
 # 7. Meta+Shift+S held by another component: the program says which.
 kill "$app_pid"

@@ -9,7 +9,11 @@
 #   read back with the gsettings tool;
 # - the keybinding's command, run as GNOME's settings daemon runs it while
 #   another program's window has the focus, makes the running copy capture
-#   what wl-copy put on the clipboard.
+#   what wl-copy put on the clipboard;
+# - the panel's look follows GNOME's color-scheme (read directly, there being
+#   no portal): dark at start, light when switched while running, and an
+#   Appearance of Light kept on a dark desktop (checked in the log: no
+#   screenshot here).
 # No screenshot: mutter has no screenshot interface without the shell, and
 # its screen-cast one needs PipeWire.
 # Skips (77) only when mutter is missing.
@@ -31,12 +35,22 @@ pids+=($!)
 within 10 grep -q '^pendrel-devservice listening on ' "$work/devservice.log" || fail "the service did not start"
 origin="$(sed -n 's/^pendrel-devservice listening on //p' "$work/devservice.log")"
 
+# A dark desktop, as GNOME's Appearance page sets it; with no portal here the
+# program reads GNOME's setting itself.
+gsettings set org.gnome.desktop.interface color-scheme prefer-dark
 # Without a tray the panel opens at launch. Accessibility on, as a screen
 # reader's session has it.
 env -u QT_QPA_PLATFORM -u DISPLAY QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 PENDREL_API_BASE_URL="$origin" \
   "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
 pids+=("$app_pid")
+look_line() { grep -qF "Panel look: $1" "$work/app.log"; }
+within 30 look_line "dark (appearance automatic; desktop prefers dark, from gnome)" ||
+  fail "the panel did not open dark on a dark GNOME desktop"
+# Switched back while it runs: followed through GSettings, no restart.
+gsettings set org.gnome.desktop.interface color-scheme prefer-light
+within 10 look_line "light (appearance automatic; desktop prefers light, from gnome)" ||
+  fail "the panel did not follow GNOME's setting to light"
 within 30 grep -q 'Keyboard shortcut: Super+Shift+S is not set up yet: “Set Up” under Keyboard shortcut' "$work/app.log" ||
   fail "the program did not point to the settings' setup on mutter without a portal"
 # What it said first is that, not a wait for a desktop that asks nothing.
@@ -113,13 +127,18 @@ gsettings set "$media_keys.custom-keybinding:$other" name Flameshot
 gsettings set "$media_keys.custom-keybinding:$other" command flameshot
 gsettings set "$media_keys.custom-keybinding:$other" binding '<Primary><Alt>p'
 gsettings set $media_keys custom-keybindings "['$other', '$path']"
+# Appearance Light chosen in the same file, on a desktop gone dark: the
+# user's choice wins.
+gsettings set org.gnome.desktop.interface color-scheme prefer-dark
 for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
   mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
-  printf '[General]\nshortcutKeys=Ctrl+Alt+P\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
+  printf '[General]\nshortcutKeys=Ctrl+Alt+P\npanelAppearance=light\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
 done
 env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL="$origin" "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
 pids+=("$app_pid")
+within 30 look_line "light (appearance light; desktop prefers dark, from gnome)" ||
+  fail "the Appearance set to Light did not win over GNOME's dark"
 within 30 grep -q 'Keyboard shortcut: Ctrl+Alt+P is already “Flameshot” (your custom shortcuts); choose other keys' "$work/app.log" ||
   fail "the program did not name the binding that holds the chosen keys"
 [ "$(custom binding)" = "'<Control><Alt>p'" ] || fail "our keybinding did not follow the chosen keys: $(custom binding)"

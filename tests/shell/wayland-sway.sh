@@ -7,6 +7,9 @@
 # configured with `bindsym Mod4+Shift+s exec <program> --capture`, the keys
 # pressed through a virtual keyboard with the standard us keymap, capture
 # what wl-copy put on the clipboard, and so does --capture typed in a shell.
+# The panel opens dark where GNOME's setting, served by the settings portal
+# with its GTK back end, prefers dark, and turns light when it changes; its
+# pixels read from grim's pictures.
 # Skips (77) only when sway, grim or the Wayland development files are missing.
 # Signed in (typed through the virtual keyboard) at 1280x800, the panel grows
 # to its signed-in height and still fits, its bottom and "Sign out" on the
@@ -45,6 +48,28 @@ chmod 755 "$work/bin" "$work/bin/wl-paste"
 : >"$work/wl-paste.calls"
 chmod 666 "$work/wl-paste.calls"
 
+# The look as a sway user with GNOME's settings has it: color-scheme in dconf,
+# served by xdg-desktop-portal with its GTK back end, each run as the
+# session's user (nothing is started on demand on this bus).
+as_user=("${sway_user[@]}" env GSETTINGS_BACKEND=dconf)
+"${as_user[@]}" /usr/libexec/dconf-service >"$work/dconf.log" 2>&1 &
+pids+=($!)
+within 10 bus_has ca.desrt.dconf || fail "dconf did not start"
+"${as_user[@]}" gsettings set org.gnome.desktop.interface color-scheme prefer-dark
+"${as_user[@]}" /usr/libexec/xdg-desktop-portal-gtk -r >"$work/portal-gtk.log" 2>&1 &
+pids+=($!)
+# Only the GTK back end, as on a sway system with xdg-desktop-portal-gtk
+# (the KDE one's shortcuts would need KDE's daemon).
+mkdir -p "$work/portals"
+cp /usr/share/xdg-desktop-portal/portals/gtk.portal "$work/portals/"
+XDG_DESKTOP_PORTAL_DIR="$work/portals" "${as_user[@]}" /usr/libexec/xdg-desktop-portal -r >"$work/portal.log" 2>&1 &
+pids+=($!)
+# Asked as the user too: the portal answers no process it cannot look into.
+portal_dark() {
+  "${as_user[@]}" gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
+    -m org.freedesktop.portal.Settings.Read org.freedesktop.appearance color-scheme | grep -q 'uint32 1>'
+}
+within 30 portal_dark || fail "the settings portal does not say dark: $(cat "$work/portal.log" "$work/portal-gtk.log")"
 # The program runs as the user sway runs as, like everything in a session.
 "${sway_user[@]}" env -u QT_QPA_PLATFORM -u DISPLAY PATH="$work/bin:$PATH" PENDREL_API_BASE_URL="$origin" \
   "$app" >"$work/app.log" 2>&1 &
@@ -60,6 +85,34 @@ grim "$artifacts/sway-panel.png" 2>/dev/null || true
 read -r y h <<<"$(panel | jq -r '"\(.rect.y) \(.rect.height)"' | head -1)"
 [ "$y" -ge 0 ] && [ $((y + h)) -le "$height" ] ||
   fail "the panel runs off the ${height}-pixel screen: y $y, height $h"
+# The look: dark from the portal at start; light when the setting changes
+# while it runs (the GTK back end's SettingChanged). grim's picture of the
+# panel, its margins sampled: "dark", "light" or "mixed".
+sway_look() {
+  local x y w h p v t tone=""
+  read -r x y w h <<<"$(panel | jq -r '"\(.rect.x + .window_rect.x) \(.rect.y + .window_rect.y) \(.window_rect.width) \(.window_rect.height)"' | head -1)"
+  grim -g "$x,$y ${w}x$h" "$work/sway-look.png" 2>/dev/null || return 1
+  : >"$work/samples"
+  for p in "4,4" "$((w - 16)),4" "4,$((h / 2))" "$((w - 16)),$((h / 2))" "4,$((h - 4))" "$((w - 16)),$((h - 4))"; do
+    v="$(convert "$work/sway-look.png" -crop "1x1+${p%,*}+${p#*,}" -colorspace gray -format '%[fx:int(255*u)]' info:)"
+    echo "$p=$v" >>"$work/samples"
+    if [ "$v" -ge 200 ]; then t=light; elif [ "$v" -le 50 ]; then t=dark; else t=mixed; fi
+    [ -z "$tone" ] || [ "$tone" = "$t" ] || t=mixed
+    tone="$t"
+  done
+  echo "$tone"
+}
+sway_look_is() { [ "$(sway_look)" = "$1" ]; }
+within 10 grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from portal)" "$work/app.log" ||
+  fail "the panel did not take the dark look from the portal"
+within 10 sway_look_is dark || fail "the panel's pixels are not dark: $(sway_look) ($(tr '\n' ' ' <"$work/samples"))"
+cp "$work/sway-look.png" "$artifacts/sway-panel-dark.png"
+"${as_user[@]}" gsettings set org.gnome.desktop.interface color-scheme prefer-light
+within 10 grep -q "Panel look: light (appearance automatic; desktop prefers light, from portal)" "$work/app.log" ||
+  fail "the panel did not follow the portal's SettingChanged to light"
+within 10 sway_look_is light || fail "the panel's pixels are not light: $(sway_look) ($(tr '\n' ' ' <"$work/samples"))"
+cp "$work/sway-look.png" "$artifacts/sway-panel-light.png"
+echo "wayland-sway: the look dark from the portal at start, light on its SettingChanged (screenshots sway-panel-dark.png, sway-panel-light.png)"
 # The screen shrinks (another monitor mode): the panel follows.
 height=420
 swaymsg output HEADLESS-1 mode "1280x$height" >/dev/null
