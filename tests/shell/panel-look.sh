@@ -113,10 +113,7 @@ grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from port
 # The user's choice in the configuration file beats the desktop's dark.
 kill "$program"
 wait "$program" 2>/dev/null || true
-for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
-  mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
-  printf '[General]\npanelAppearance=light\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
-done
+write_appearance 'panelAppearance=light'
 PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.log" 2>&1 &
 program=$!
 pids+=("$program")

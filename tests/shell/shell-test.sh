@@ -22,4 +22,18 @@ export XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
+# The settings kept beside the tray icon style, for both bundle folders
+# (the development build's and the release's):
+#   write_appearance 'shortcutKeys=Ctrl+Alt+P' 'panelAppearance=light'
+write_appearance() {
+  local folder file
+  for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
+    file="$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
+    mkdir -p "${file%/*}"
+    printf '[General]\n' >"$file"
+    printf '%s\n' "$@" >>"$file"
+    chmod a+rw "$file" # sway's test runs the program as another user
+  done
+}
+
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/desktop.sh"

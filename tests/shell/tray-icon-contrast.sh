@@ -50,10 +50,7 @@ contrast_below_3() {
 start_display
 for tint in light 0x2b2b2b fixed-light; do
   if [ "$tint" = fixed-light ]; then
-    for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
-      mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
-      printf '[General]\ntrayIconStyle=light\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
-    done
+    write_appearance 'trayIconStyle=light'
   fi
   args=(--edge top --align right --widthtype request --height 24 --SetDockType true)
   [ "$tint" = light ] || [ "$tint" = fixed-light ] || args+=(--transparent true --alpha 0 --tint "$tint")

@@ -266,10 +266,7 @@ echo "wayland-kde: $(grep -o 'Keyboard shortcut: Super+Shift+S is taken.*' "$wor
 # action, and pressed through KWin's fake input they capture.
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
-for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
-  mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
-  printf '[General]\nshortcutKeys=Ctrl+Alt+O\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
-done
+write_appearance 'shortcutKeys=Ctrl+Alt+O'
 start_app 'Ctrl+Alt+O captures the clipboard.'
 ctrl_alt_o=$(( 0x04000000 | 0x08000000 | 0x4f ))
 kglobalaccel org.kde.KGlobalAccel.shortcut /kglobalaccel \

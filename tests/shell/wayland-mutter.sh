@@ -130,10 +130,7 @@ gsettings set $media_keys custom-keybindings "['$other', '$path']"
 # Appearance Light chosen in the same file, on a desktop gone dark: the
 # user's choice wins.
 gsettings set org.gnome.desktop.interface color-scheme prefer-dark
-for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
-  mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
-  printf '[General]\nshortcutKeys=Ctrl+Alt+P\npanelAppearance=light\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
-done
+write_appearance 'shortcutKeys=Ctrl+Alt+P' 'panelAppearance=light'
 env -u QT_QPA_PLATFORM -u DISPLAY PENDREL_API_BASE_URL="$origin" "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
 pids+=("$app_pid")

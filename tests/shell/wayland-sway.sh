@@ -187,11 +187,7 @@ echo "wayland-sway: Super+Shift+S bound in sway and --capture each captured the 
 # line for them in sway's notation; bound as it says, they capture.
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
-for folder in com-pendrel-publisher-dev com-pendrel-publisher; do
-  mkdir -p "$XDG_CONFIG_HOME/PendrelPublisher/$folder"
-  printf '[General]\nshortcutKeys=Ctrl+Alt+P\n' >"$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
-  chmod a+rw "$XDG_CONFIG_HOME/PendrelPublisher/$folder/appearance.conf"
-done
+write_appearance 'shortcutKeys=Ctrl+Alt+P'
 "${sway_user[@]}" env -u QT_QPA_PLATFORM -u DISPLAY PATH="$work/bin:$PATH" PENDREL_API_BASE_URL="$origin" \
   "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
