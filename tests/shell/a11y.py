@@ -255,8 +255,9 @@ def help_shown(app, seconds):
     for kind, role, name, value in events:
         if role == 'label' and name:
             told[name] = value  # the last word on each label
-    said = ' '.join(descriptions(app, []))
-    helps = {name: value for name, value in told.items() if name in said}
+    # A description is the control's help texts joined by spaces.
+    said = [' %s ' % d for d in descriptions(app, [])]
+    helps = {name: value for name, value in told.items() if any(' %s ' % name in d for d in said)}
     labels = {name: find_label(app, name) for name in helps}
     wrong = [name for name, value in helps.items() if value == 1 and labels[name] and not showing(labels[name])]
     for name, value in sorted(helps.items()):
