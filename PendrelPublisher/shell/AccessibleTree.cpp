@@ -7,6 +7,8 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QEvent>
+#include <QPointer>
 #include <QApplication>
 #include <QLabel>
 #include <QWidget>
@@ -92,11 +94,47 @@ private:
     QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
 };
 
+// Qt's bridge tells the bus "showing" for every widget a window shows,
+// whatever the widget's accessible state says. A reader that already holds
+// a help label's states (Orca, once it has read the panel, as with the tray
+// popup that opens again and again) keeps that word and then reads the label
+// among the panel's loose notes. Each time a help label is shown, the bus
+// hears afterwards that it is not.
+class DescriptionShowFilter : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // Qt reports the show to the bus after this event: answer it later.
+        if (event->type() == QEvent::Show) {
+            QPointer<QWidget> label = static_cast<QWidget *>(watched);
+            QMetaObject::invokeMethod(
+                this,
+                [label] {
+                    if (label)
+                        sendAtSpiStateChange(label, QStringLiteral("showing"), false);
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
 // A help text that a control has as its description: read with the control,
 // not again on its own.
 class Description : public QAccessibleWidget {
 public:
-    explicit Description(QWidget *widget) : QAccessibleWidget(widget, QAccessible::StaticText) {}
+    explicit Description(QWidget *widget) : QAccessibleWidget(widget, QAccessible::StaticText)
+    {
+        static auto *filter = new DescriptionShowFilter(qApp);
+        widget->installEventFilter(filter); // installed once: Qt keeps one per object and filter
+        // Made as Qt reports a show (a reader just came), after the show event.
+        if (widget->isVisible()) {
+            QEvent show(QEvent::Show);
+            filter->eventFilter(widget, &show);
+        }
+    }
 
     QAccessible::State state() const override
     {

@@ -5,6 +5,7 @@ Usage: a11y.py PID fill NAME TEXT | press NAME | has ROLE NAME | active
                 | panel [ROLE=NAME ...] | act ROLE NAME ACTION
                 | states ROLE NAME | focus ROLE NAME | type-secret TEXT
                 | listen SECONDS ROLE | tell-expanded ROLE NAME HOW | apps
+                | help-shown SECONDS
 Exits 1 when the widget is not (yet) there; the caller retries.
 "panel" prints the shown part of the panel's tree and fails unless the
 application lists the panel among its windows, every focusable control in
@@ -18,6 +19,10 @@ password field by its name before the field sent anything else (a caret
 report first makes Orca say nothing), one text insertion came per key, and
 no event nor the field's text carries a character of TEXT.
 "listen" prints, for SECONDS, the name of each widget of ROLE that appears.
+"help-shown" records for SECONDS what the program tells of labels being
+shown and fails unless every help label that is a control's description and
+not showing was last told "not showing": a reader keeps what it is told and,
+told "showing", reads the label again as one of the panel's loose notes.
 "apps" prints the toolkit of each application the process is listed as.
 "tell-expanded" opens or closes an expandable widget, HOW "key" (focused,
 then Space with a real key event) or by its action of that name ("Press"),
@@ -228,6 +233,60 @@ def tell_expanded(app, role, name, how):
     return 0
 
 
+def descriptions(node, found, depth=0):
+    """The accessible descriptions of every control under node."""
+    if node is None or depth > 80:
+        return found
+    try:
+        if node.get_description():
+            found.append(node.get_description())
+        count = node.get_child_count()
+    except GLib.Error:
+        return found
+    for i in range(count):
+        descriptions(node.get_child_at_index(i), found, depth + 1)
+    return found
+
+
+def help_shown(app, seconds):
+    listener, events = recording(['object:state-changed:showing'])
+    pump(float(seconds))
+    told = {}
+    for kind, role, name, value in events:
+        if role == 'label' and name:
+            told[name] = value  # the last word on each label
+    # A description is the control's help texts joined by spaces.
+    said = [' %s ' % d for d in descriptions(app, [])]
+    helps = {name: value for name, value in told.items() if any(' %s ' % name in d for d in said)}
+    labels = {name: find_label(app, name) for name in helps}
+    wrong = [name for name, value in helps.items() if value == 1 and labels[name] and not showing(labels[name])]
+    for name, value in sorted(helps.items()):
+        print('%d %s' % (value, name))
+    if not helps:
+        print('no help label was shown meanwhile')
+        return 1
+    for name in wrong:
+        print('told "showing", not showing: %s' % name)
+    return 1 if wrong else 0
+
+
+def find_label(node, name, depth=0):
+    """The label of that name, shown or not."""
+    if node is None or depth > 80:
+        return None
+    try:
+        if node.get_role_name() == 'label' and node.get_name() == name:
+            return node
+        count = node.get_child_count()
+    except GLib.Error:
+        return None
+    for i in range(count):
+        hit = find_label(node.get_child_at_index(i), name, depth + 1)
+        if hit:
+            return hit
+    return None
+
+
 def main():
     pid, command, *args = sys.argv[1:]
     app = application(int(pid))
@@ -269,6 +328,8 @@ def main():
         return 0
     if command == 'tell-expanded':
         return tell_expanded(app, *args)
+    if command == 'help-shown':
+        return help_shown(app, *args)
     if command == 'has':
         return 0 if find(app, args[0], args[1]) else 1
     return 2

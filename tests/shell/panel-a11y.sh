@@ -13,7 +13,10 @@
 # ("Toggle", "Press") what a click does (the state file and the autostart
 # entry say so), disclosures are expandable buttons, and a job sent from the
 # panel is told as notifications: working, its stages, ready; Escape on an
-# open drop-down list closes the list only, the next one the panel.
+# open drop-down list closes the list only, the next one the panel. Help
+# labels that are controls' descriptions are never left told as shown, on
+# signing in nor on opening the popup again: a reader told so reads them
+# all in one block on entering Settings.
 # Usage: panel-a11y.sh <pendrel-publisher> <pendrel-devservice>
 set -euo pipefail
 app="$1"
@@ -133,11 +136,23 @@ for form in window popup; do
   a11y type-secret demo >"$work/typed" 2>&1 ||
     fail "$form: typing a password, as AT-SPI has it:"$'\n'"$(sed 's/^/    /' "$work/typed")"
   if [ "$form" = popup ]; then
+    # What the bus hears of the help labels that signing in shows.
+    a11y help-shown 12 >"$work/help" &
+    helps=$!
+    sleep 2
     a11y fill Email demo@pendrel.test && a11y fill Password demo && a11y press "Sign in to Pendrel" ||
       fail "popup: the sign-in form could not be used through AT-SPI"
     within 30 panel_tree "${signed_in[@]}" ||
       fail "$form: the signed-in panel as AT-SPI has it:"$'\n'"$(sed 's/^/    /' "$work/tree")"
+    wait "$helps" || fail "popup: help labels told as shown on signing in:"$'\n'"$(sed 's/^/    /' "$work/help")"
     reader_actions
+    # Opened again, to a reader that has read it before.
+    close_panel || fail "a click on the icon did not put the panel away"
+    a11y help-shown 8 >"$work/help" &
+    helps=$!
+    sleep 2
+    open_panel || open_panel || fail "a click on the icon did not open the panel again"
+    wait "$helps" || fail "popup: help labels told as shown on opening again:"$'\n'"$(sed 's/^/    /' "$work/help")"
     # Escape on an open list closes the list; the next puts the panel away.
     a11y focus "combo box" Size || fail "the Size list could not be focused"
     sleep 0.5
