@@ -1,5 +1,7 @@
 #include "platform/ColorSchemePreference.h"
 
+#include "platform/PanelAppearanceWatcher.h"
+
 #include <QDBusArgument>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -23,6 +25,8 @@ const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Setting
 const QString appearanceNamespace = QStringLiteral("org.freedesktop.appearance");
 const QString colorSchemeKey = QStringLiteral("color-scheme");
 constexpr char gnomeSchema[] = "org.gnome.desktop.interface";
+const QString xfceChannel = QStringLiteral("xsettings");
+const QString xfceThemeProperty = QStringLiteral("/Net/ThemeName");
 
 QVariant unwrap(QVariant value)
 {
@@ -56,6 +60,11 @@ ColorSchemePreference::ColorSchemePreference(QDBusConnection bus, QObject *paren
     // Any sender: the portal may start after us, or again.
     bus_.connect(QString(), portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
                  SLOT(onPortalSettingChanged(QDBusMessage)));
+    // Qt's GTK platform theme takes the theme's palette at start only, so on
+    // Xfce the theme's name is followed here.
+    onXfce_ = qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(u"XFCE", Qt::CaseInsensitive);
+    if (onXfce_)
+        xfconf::watch(bus_, this, SLOT(onXfconfChanged(QDBusMessage)));
     useFallbacks();
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
@@ -72,6 +81,8 @@ ColorSchemePreference::~ColorSchemePreference()
 void ColorSchemePreference::start()
 {
     askPortal(true);
+    if (onXfce_)
+        askXfce();
 }
 
 ColorSchemePreference::Scheme ColorSchemePreference::fromPortalValue(const QVariant &value)
@@ -94,6 +105,15 @@ ColorSchemePreference::Scheme ColorSchemePreference::fromGnomeValue(const QStrin
     if (v == u"prefer-light")
         return Scheme::light;
     return Scheme::noPreference;
+}
+
+ColorSchemePreference::Scheme ColorSchemePreference::fromXfceThemeName(const QString &name)
+{
+    // No theme set: Xfce draws with GTK's default, but says nothing itself.
+    if (name.trimmed().isEmpty())
+        return Scheme::noPreference;
+    // "Adwaita-dark", "Arc-Dark", "Greybird-dark", "Yaru-dark", "Darkish".
+    return name.contains(u"dark", Qt::CaseInsensitive) ? Scheme::dark : Scheme::light;
 }
 
 ColorSchemePreference::Scheme ColorSchemePreference::fromKdeGlobals(const QString &text)
@@ -134,6 +154,8 @@ QString ColorSchemePreference::sourceName(Source source)
         return QStringLiteral("portal");
     case Source::gnome:
         return QStringLiteral("gnome");
+    case Source::xfce:
+        return QStringLiteral("xfce");
     case Source::kde:
         return QStringLiteral("kde");
     case Source::palette:
@@ -182,6 +204,33 @@ void ColorSchemePreference::onPortalSettingChanged(const QDBusMessage &message)
         usePortal(fromPortalValue(args[2]));
 }
 
+void ColorSchemePreference::askXfce()
+{
+    auto *watcher = new QDBusPendingCallWatcher(
+        bus_.asyncCall(xfconf::getProperty(xfceChannel, xfceThemeProperty), 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusMessage reply = w->reply();
+        // No xfconfd, or no theme set: the rest of the chain decides.
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return;
+        // A change that came first is newer than this answer.
+        if (xfce_)
+            return;
+        xfce_ = fromXfceThemeName(xfconf::value(reply.arguments().first()).toString());
+        useFallbacks();
+    });
+}
+
+void ColorSchemePreference::onXfconfChanged(const QDBusMessage &message)
+{
+    const std::optional<xfconf::Change> change = xfconf::change(message);
+    if (!change || change->channel != xfceChannel || change->property != xfceThemeProperty)
+        return;
+    xfce_ = fromXfceThemeName(change->value.toString());
+    useFallbacks();
+}
+
 std::optional<ColorSchemePreference::Scheme> ColorSchemePreference::gnomeScheme() const
 {
     if (!gnomeSettings_)
@@ -224,6 +273,10 @@ void ColorSchemePreference::useFallbacks()
             set(*gnome == Scheme::dark, Source::gnome);
             return;
         }
+    }
+    if (xfce_ && *xfce_ != Scheme::noPreference) {
+        set(*xfce_ == Scheme::dark, Source::xfce);
+        return;
     }
     const QString kdeglobals = QStandardPaths::locate(QStandardPaths::GenericConfigLocation, QStringLiteral("kdeglobals"));
     if (!kdeglobals.isEmpty()) {

@@ -16,6 +16,9 @@ namespace pendrel {
 //   desktop with xdg-desktop-portal; its SettingChanged signal switches live);
 // - GNOME's org.gnome.desktop.interface color-scheme, read through GSettings
 //   (dconf) and watched there, for GNOME sessions without a portal;
+// - on Xfce, the GTK theme xfconf holds (xsettings /Net/ThemeName): Xfce
+//   users choose dark by choosing a dark theme, and Xfce states no
+//   color-scheme, so the portal there answers "no preference";
 // - KDE's colour scheme in kdeglobals (the window background's lightness,
 //   else a scheme named dark);
 // - the application palette's window colour.
@@ -24,7 +27,7 @@ class ColorSchemePreference : public QObject {
 
 public:
     enum class Scheme { noPreference, dark, light };
-    enum class Source { none, portal, gnome, kde, palette };
+    enum class Source { none, portal, gnome, xfce, kde, palette };
 
     explicit ColorSchemePreference(QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
     ~ColorSchemePreference() override;
@@ -40,6 +43,8 @@ public:
     static Scheme fromPortalValue(const QVariant &value);
     // GSettings' color-scheme string: "prefer-dark", "prefer-light", "default".
     static Scheme fromGnomeValue(const QString &value);
+    // An Xfce (GTK) theme's name: "Adwaita-dark", "Greybird-dark" are dark.
+    static Scheme fromXfceThemeName(const QString &name);
     // A kdeglobals file's text.
     static Scheme fromKdeGlobals(const QString &text);
     static QString sourceName(Source source);
@@ -53,6 +58,7 @@ protected:
 private slots:
     void onPortalSettingChanged(const QDBusMessage &message);
     void changedByGnome();
+    void onXfconfChanged(const QDBusMessage &message);
 
 private:
     void askPortal(bool readOne);
@@ -62,6 +68,7 @@ private:
     void set(bool dark, Source source);
     [[nodiscard]] std::optional<Scheme> gnomeScheme() const;
     void watchGnome();
+    void askXfce();
 
     QDBusConnection bus_;
     bool dark_ = false;
@@ -69,6 +76,8 @@ private:
     std::optional<Scheme> portal_; // what the portal said, once it answered
     void *gnomeSettings_ = nullptr; // GSettings, watched for color-scheme
     unsigned long gnomeHandler_ = 0;
+    bool onXfce_ = false;
+    std::optional<Scheme> xfce_; // by the theme's name, once xfconfd told it
 };
 
 } // namespace pendrel

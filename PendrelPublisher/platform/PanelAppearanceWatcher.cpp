@@ -1,9 +1,57 @@
 #include "platform/PanelAppearanceWatcher.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusVariant>
 #include <QEvent>
 
 namespace pendrel {
+
+namespace xfconf {
+
+namespace {
+const QString service = QStringLiteral("org.xfce.Xfconf");
+const QString path = QStringLiteral("/org/xfce/Xfconf");
+const QString interface = QStringLiteral("org.xfce.Xfconf");
+} // namespace
+
+bool watch(QDBusConnection bus, QObject *receiver, const char *slot)
+{
+    return bus.connect(QString(), path, interface, QStringLiteral("PropertyChanged"), receiver, slot);
+}
+
+std::optional<Change> change(const QDBusMessage &message)
+{
+    const QVariantList args = message.arguments();
+    if (message.member() != u"PropertyChanged" || args.size() < 3)
+        return std::nullopt;
+    return Change{args[0].toString(), args[1].toString(), value(args[2])};
+}
+
+QDBusMessage getProperty(const QString &channel, const QString &property)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetProperty"));
+    call << channel << property;
+    return call;
+}
+
+QVariant value(const QVariant &argument)
+{
+    // A variant arrives as QDBusVariant, or as a QDBusArgument holding one.
+    if (argument.userType() == qMetaTypeId<QDBusVariant>())
+        return argument.value<QDBusVariant>().variant();
+    if (argument.userType() == qMetaTypeId<QDBusArgument>()) {
+        const QDBusArgument arg = argument.value<QDBusArgument>();
+        if (arg.currentType() == QDBusArgument::VariantType) {
+            QDBusVariant inner;
+            arg >> inner;
+            return inner.variant();
+        }
+    }
+    return argument;
+}
+
+} // namespace xfconf
 
 PanelAppearanceWatcher::PanelAppearanceWatcher(QDBusConnection bus, QObject *parent) : QObject(parent)
 {
@@ -11,8 +59,7 @@ PanelAppearanceWatcher::PanelAppearanceWatcher(QDBusConnection bus, QObject *par
     settle_.setInterval(settleMs);
     connect(&settle_, &QTimer::timeout, this, &PanelAppearanceWatcher::changed);
     // Any sender: xfconfd and the portal may start after us, or again.
-    bus.connect(QString(), QStringLiteral("/org/xfce/Xfconf"), QStringLiteral("org.xfce.Xfconf"),
-                QStringLiteral("PropertyChanged"), this, SLOT(onXfconfChanged(QDBusMessage)));
+    xfconf::watch(bus, this, SLOT(onXfconfChanged(QDBusMessage)));
     bus.connect(QString(), QStringLiteral("/org/freedesktop/portal/desktop"),
                 QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"), this,
                 SLOT(onPortalSettingChanged(QDBusMessage)));
@@ -45,8 +92,8 @@ bool PanelAppearanceWatcher::portalRecolours(const QString &group, const QString
 
 void PanelAppearanceWatcher::onXfconfChanged(const QDBusMessage &message)
 {
-    const QVariantList args = message.arguments();
-    if (args.size() >= 2 && xfconfRecolours(args[0].toString(), args[1].toString()))
+    if (const std::optional<xfconf::Change> change = xfconf::change(message);
+        change && xfconfRecolours(change->channel, change->property))
         settle_.start();
 }
 

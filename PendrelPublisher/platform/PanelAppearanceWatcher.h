@@ -4,8 +4,30 @@
 #include <QDBusMessage>
 #include <QObject>
 #include <QTimer>
+#include <QVariant>
+
+#include <optional>
 
 namespace pendrel {
+
+// Xfce's settings daemon (xfconfd) on the session bus, for everyone that
+// follows an Xfce setting while the program runs.
+namespace xfconf {
+// One property's change, as PropertyChanged reports it.
+struct Change {
+    QString channel;
+    QString property;
+    QVariant value; // unwrapped from its D-Bus variant
+};
+// Calls receiver's slot(const QDBusMessage &) on every change xfconfd
+// reports, from any sender: xfconfd may start after us, or again.
+bool watch(QDBusConnection bus, QObject *receiver, const char *slot);
+// The change a PropertyChanged message carries, if it is one.
+std::optional<Change> change(const QDBusMessage &message);
+// The GetProperty call for one property; its reply's value is unwrapped by value().
+QDBusMessage getProperty(const QString &channel, const QString &property);
+QVariant value(const QVariant &argument);
+} // namespace xfconf
 
 // Tells when the desktop's panel may have changed colour while the program
 // runs: Xfce's panel settings (xfconf), the desktop's colour-scheme

@@ -232,6 +232,11 @@ private slots:
         QTest::newRow("GNOME: as gsettings prints it") << "gnome" << QVariant(u"'prefer-dark'"_qs) << int(S::dark);
         QTest::newRow("GNOME: prefer-light") << "gnome" << QVariant(u"prefer-light"_qs) << int(S::light);
         QTest::newRow("GNOME: default") << "gnome" << QVariant(u"'default'"_qs) << int(S::noPreference);
+        QTest::newRow("Xfce: Adwaita-dark") << "xfce" << QVariant(u"Adwaita-dark"_qs) << int(S::dark);
+        QTest::newRow("Xfce: Arc-Dark") << "xfce" << QVariant(u"Arc-Dark"_qs) << int(S::dark);
+        QTest::newRow("Xfce: dark inside the name") << "xfce" << QVariant(u"Orchis-Dark-Compact"_qs) << int(S::dark);
+        QTest::newRow("Xfce: Greybird") << "xfce" << QVariant(u"Greybird"_qs) << int(S::light);
+        QTest::newRow("Xfce: no theme set") << "xfce" << QVariant(u""_qs) << int(S::noPreference);
         QTest::newRow("KDE: Breeze Dark's window colour")
             << "kde" << QVariant(u"[Colors:Window]\nBackgroundNormal=32,35,38\n"_qs) << int(S::dark);
         QTest::newRow("KDE: Breeze's window colour")
@@ -256,6 +261,7 @@ private slots:
         const ColorSchemePreference::Scheme seen =
             source == u"portal"  ? ColorSchemePreference::fromPortalValue(value)
             : source == u"gnome" ? ColorSchemePreference::fromGnomeValue(value.toString())
+            : source == u"xfce"  ? ColorSchemePreference::fromXfceThemeName(value.toString())
                                  : ColorSchemePreference::fromKdeGlobals(value.toString());
         QCOMPARE(int(seen), scheme);
     }

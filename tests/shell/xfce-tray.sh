@@ -15,12 +15,15 @@
 # - Started before the panel, as at login: the panel shows as a window, and
 #   once the Xfce panel is up the program registers with its watcher and the
 #   window gives way to the icon, which then opens the panel.
+# - In an Xfce session (xfsettingsd serving the GTK theme) the panel's look
+#   follows the theme: dark with Adwaita-dark at start, light and dark again
+#   as the user switches themes while the panel is shown.
 # Skips (77) only when the Xfce packages are missing.
 # Usage: xfce-tray.sh <pendrel-publisher> <artifact folder>
 set -euo pipefail
 app="$1"
 artifacts="$2"
-for tool in xfce4-panel xfwm4 xfconf-query gdbus import dbus-run-session; do
+for tool in xfce4-panel xfwm4 xfsettingsd xfconf-query gdbus import dbus-run-session; do
   command -v "$tool" >/dev/null || { echo "xfce-tray: skipped, $tool is not installed"; exit 77; }
 done
 xfconfd=/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd
@@ -89,7 +92,7 @@ stop_xfce_panel() {
 }
 stop() { kill "$@" 2>/dev/null || true; wait "$@" 2>/dev/null || true; }
 start_app() {
-  PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.log" 2>&1 &
+  env "$@" PENDREL_API_BASE_URL=http://127.0.0.1:1 QT_QPA_PLATFORM=xcb "$app" >"$work/app.log" 2>&1 &
   app_pid=$!
   pids+=("$app_pid")
 }
@@ -314,3 +317,35 @@ eval "$(panel_geometry)"
   fail "the late icon's panel is not right below the Xfce panel on the screen (at $X,$Y)"
 stop_xfce_panel
 echo "xfce-tray: registered with xfce4-panel's watcher, drawn on its dark and light panel, panel at $X,$Y, menu from dbusmenu, late watcher taken"
+
+# 6. An Xfce session's look: Xfce states no colour-scheme preference, its
+# users choose a dark GTK theme (xsettings /Net/ThemeName, served by
+# xfsettingsd); the panel, shown as a window here, follows it live.
+stop "$app_pid"
+xfconf-query -c xsettings -p /Net/ThemeName -n -t string -s Adwaita-dark
+xfsettingsd --sm-client-disable --no-daemon >"$work/xfsettingsd.log" 2>&1 &
+pids+=($!)
+look_is() { [ "$(grep -o 'Panel look: .*' "$work/app.log" | tail -1)" = "Panel look: $1 (appearance automatic; desktop prefers $1, from xfce)" ]; }
+# The shade of the panel window's most common colour.
+panel_shade() {
+  local id
+  id="$(xdotool search --onlyvisible --name '^Pendrel Publisher$' | head -1)"
+  [ -n "$id" ] || return 1
+  import -window "$id" "$work/look.png" 2>/dev/null || return 1
+  convert "$work/look.png" -format %c histogram:info:- | python3 -c '
+import re, sys
+rows = [(int(m[1]), tuple(int(v) for v in m.group(2, 3, 4)))
+        for m in (re.match(r"\s*(\d+):\s*\((\d+),(\d+),(\d+)", l) for l in sys.stdin) if m]
+print("light" if sum(max(rows)[1]) / 3 > 128 else "dark")'
+}
+looks() { look_is "$1" && [ "$(panel_shade)" = "$1" ]; }
+start_app XDG_CURRENT_DESKTOP=XFCE
+within 10 panel_shown || fail "with no tray the panel was not shown as a window on Xfce"
+within 10 looks dark || fail "with Adwaita-dark the panel is $(panel_shade): $(grep 'Panel look' "$work/app.log" | tail -1)"
+convert "$work/look.png" -resize 50% "$artifacts/xfce-look-dark.png"
+xfconf-query -c xsettings -p /Net/ThemeName -s Adwaita
+within 10 looks light || fail "after the switch to Adwaita the panel is $(panel_shade): $(grep 'Panel look' "$work/app.log" | tail -1)"
+convert "$work/look.png" -resize 50% "$artifacts/xfce-look-light.png"
+xfconf-query -c xsettings -p /Net/ThemeName -s Greybird-dark
+within 10 looks dark || fail "after the switch to Greybird-dark the panel is $(panel_shade): $(grep 'Panel look' "$work/app.log" | tail -1)"
+echo "xfce-tray: the panel followed the GTK theme: dark with Adwaita-dark, light with Adwaita, dark with Greybird-dark"
