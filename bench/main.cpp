@@ -32,14 +32,14 @@ int main(int argc, char **argv)
         constexpr const char *flag = "--write-history=";
         if (std::strncmp(argv[i], flag, std::strlen(flag)) != 0)
             continue;
-        const QString spec = QString::fromLocal8Bit(argv[i] + std::strlen(flag));
-        const qsizetype colon = spec.indexOf(u':');
-        const int jobs = colon > 0 ? spec.left(colon).toInt() : 0;
+        const QString request = QString::fromLocal8Bit(argv[i] + std::strlen(flag));
+        const qsizetype colon = request.indexOf(u':');
+        const int jobs = colon > 0 ? request.left(colon).toInt() : 0;
         if (jobs <= 0) {
             std::fprintf(stderr, "--write-history=JOBS:FOLDER\n");
             return 2;
         }
-        pendrel::PersistenceStore store(spec.mid(colon + 1), pendrel::AppConfiguration::bundleIdentifier());
+        pendrel::PersistenceStore store(request.mid(colon + 1), pendrel::AppConfiguration::bundleIdentifier());
         const pendrel::PersistedState &state = pendrel::bench::history(jobs);
         store.saveState(state.settings, state.pendingClip, state.jobs);
         store.waitForPendingSaves();
