@@ -63,16 +63,7 @@ panel_look() {
   # (The right-hand ones clear of the scroll bar.)
   points="3,3 $((w - 12)),3 3,$((h - 4)) $((w - 12)),$((h - 4)) 4,$((h / 2)) $((w - 12)),$((h / 2))"
   tone=""
-  : >"$work/samples"
-  for p in $points; do
-    # Mean of the channels, 0 to 255.
-    v="$(convert "$work/panel.png" -crop "1x1+${p%,*}+${p#*,}" -colorspace gray -format '%[fx:int(255*u)]' info:)"
-    echo "$p=$v" >>"$work/samples"
-    if [ "$v" -ge 200 ]; then t=light; elif [ "$v" -le 50 ]; then t=dark; else t=mixed; fi
-    [ -z "$tone" ] || [ "$tone" = "$t" ] || t=mixed
-    tone="$t"
-  done
-  echo "$tone"
+  image_tone "$work/panel.png" $points
 }
 look_is() { [ "$(panel_look)" = "$1" ]; }
 # What was seen last, for the failure message; the picture stays with the artifacts.

@@ -36,4 +36,21 @@ write_appearance() {
   done
 }
 
+# The tone of a picture at the given points ("x,y" each): "light" where all
+# are 200 or more (grey, 0 to 255), "dark" where all are 50 or less, else
+# "mixed". The samples go to $work/samples for failure messages.
+image_tone() {
+  local image="$1" p v t tone=""
+  shift
+  : >"$work/samples"
+  for p in "$@"; do
+    v="$(convert "$image" -crop "1x1+${p%,*}+${p#*,}" -colorspace gray -format '%[fx:int(255*u)]' info:)"
+    echo "$p=$v" >>"$work/samples"
+    if [ "$v" -ge 200 ]; then t=light; elif [ "$v" -le 50 ]; then t=dark; else t=mixed; fi
+    [ -z "$tone" ] || [ "$tone" = "$t" ] || t=mixed
+    tone="$t"
+  done
+  echo "$tone"
+}
+
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/desktop.sh"

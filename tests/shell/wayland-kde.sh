@@ -214,15 +214,7 @@ with open(sys.argv[5], "wb") as out:  # the raw image is 32-bit BGRA
         out.write(bytes(c for i in range(0, W * 4, 4) for c in (row[i + 2], row[i + 1], row[i])))
 PY
   convert "$work/kwin-shot.ppm" "$work/kwin-panel.png"
-  : >"$work/samples"
-  for p in "4,60" "$((w - 16)),60" "4,$((h / 2))" "$((w - 16)),$((h / 2))" "4,$((h - 4))" "$((w - 16)),$((h - 4))"; do
-    v="$(convert "$work/kwin-panel.png" -crop "1x1+${p%,*}+${p#*,}" -colorspace gray -format '%[fx:int(255*u)]' info:)"
-    echo "$p=$v" >>"$work/samples"
-    if [ "$v" -ge 200 ]; then t=light; elif [ "$v" -le 50 ]; then t=dark; else t=mixed; fi
-    [ -z "$tone" ] || [ "$tone" = "$t" ] || t=mixed
-    tone="$t"
-  done
-  echo "$tone"
+  image_tone "$work/kwin-panel.png" "4,60" "$((w - 16)),60" "4,$((h / 2))" "$((w - 16)),$((h / 2))" "4,$((h - 4))" "$((w - 16)),$((h - 4))"
 }
 kwin_look_is() { [ "$(kwin_look)" = "$1" ]; }
 # What was seen last, the picture kept with the artifacts.

@@ -92,15 +92,7 @@ sway_look() {
   local x y w h p v t tone=""
   read -r x y w h <<<"$(panel | jq -r '"\(.rect.x + .window_rect.x) \(.rect.y + .window_rect.y) \(.window_rect.width) \(.window_rect.height)"' | head -1)"
   grim -g "$x,$y ${w}x$h" "$work/sway-look.png" 2>/dev/null || return 1
-  : >"$work/samples"
-  for p in "4,4" "$((w - 16)),4" "4,$((h / 2))" "$((w - 16)),$((h / 2))" "4,$((h - 4))" "$((w - 16)),$((h - 4))"; do
-    v="$(convert "$work/sway-look.png" -crop "1x1+${p%,*}+${p#*,}" -colorspace gray -format '%[fx:int(255*u)]' info:)"
-    echo "$p=$v" >>"$work/samples"
-    if [ "$v" -ge 200 ]; then t=light; elif [ "$v" -le 50 ]; then t=dark; else t=mixed; fi
-    [ -z "$tone" ] || [ "$tone" = "$t" ] || t=mixed
-    tone="$t"
-  done
-  echo "$tone"
+  image_tone "$work/sway-look.png" "4,4" "$((w - 16)),4" "4,$((h / 2))" "$((w - 16)),$((h / 2))" "4,$((h - 4))" "$((w - 16)),$((h - 4))"
 }
 sway_look_is() { [ "$(sway_look)" = "$1" ]; }
 within 10 grep -q "Panel look: dark (appearance automatic; desktop prefers dark, from portal)" "$work/app.log" ||
