@@ -313,6 +313,8 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
         setAuthState(AuthState::unauthenticated());
         co_return;
     }
+    if (!authState_.session) // signed out meanwhile: the sign-out said what there is to say
+        co_return;
     if (answeredError && serviceUnreachable_ && authState_.session) {
         // Back from an outage, but not well yet (a 502 from its gateway, a
         // 503 while it starts): jobs go on waiting, and the panel says
@@ -367,6 +369,11 @@ QCoro::Task<void> AppState::refreshAuthenticatedContext()
 
 void AppState::updateAuthContext(const AuthenticatedContext &context)
 {
+    // An answer given to a session signed out meanwhile (a job's check that
+    // came back after another job's refusal) does not sign the panel in
+    // again: without a session it would never ask for one.
+    if (!authState_.session)
+        return;
     AuthState auth = authState_;
     auth.status = AuthStatus::authenticated;
     auth.tenantID = context.tenantID;

@@ -912,6 +912,36 @@ private slots:
         QCOMPARE(h.service.requestsTo("POST", paths::save).size(), 1);
     }
 
+    // A sign-out (by the user, or by another job's refusal) while a run
+    // waits for its context: the answer, given to the session before, does
+    // not make the panel signed in again without a session, which would
+    // never ask for one while the job waits for it.
+    void signOutWhileTheContextIsAsked()
+    {
+        AppStateHarness h;
+        h.startSignedIn();
+        ScriptedAnswer late =
+            ScriptedAnswer::json(200, q("{'tenants':[{'id':'t1','name':'Acme','balance_credits':500}]}"));
+        late.delayMs = 500;
+        h.service.answer("GET", QStringLiteral("/api/tenants"), late);
+        h.sendText(QStringLiteral("Text"));
+        QVERIFY(QTest::qWaitFor([&] { return !h.service.requestsTo("GET", QStringLiteral("/api/tenants")).isEmpty(); },
+                                5000));
+        h.state->signOut();
+        QVERIFY(h.waitUntilIdle());
+        QTest::qWait(700);
+        QCOMPARE(h.state->authState().status, AuthStatus::unauthenticated);
+        QVERIFY(!h.state->authState().session);
+        const JobRecord waiting = h.state->jobs().first();
+        QCOMPARE(waiting.status, JobStatus::submitted);
+        QVERIFY(h.service.requestsTo("POST", paths::analyze).isEmpty());
+
+        h.service.answer("GET", QStringLiteral("/api/tenants"), ScriptedAnswer::json(200, late.body));
+        QVERIFY(h.signInByEmail());
+        QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().status == JobStatus::success; }, 10000));
+        QCOMPARE(h.service.requestsTo("POST", paths::save).size(), 1);
+    }
+
     // Cancel pressed while a run that lost its answer asks whether the
     // service is still there (or, before the run started, while it asks
     // for the context): the job ends aborted, whatever the answer, and
