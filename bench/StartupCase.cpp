@@ -87,21 +87,28 @@ struct Launch {
     QString failure;
 };
 
-// One run in a throwaway home holding a copy of `stateFile`; `cold`: not
-// in the page cache.
-Launch launchOnce(const QString &publisher, const QString &stateFile, bool cold = false)
+// One run in a throwaway home holding `state`, saved there as the program
+// leaves it (the state file and its index); `cold`: not in the page cache.
+Launch launchOnce(const QString &publisher, const PersistedState &state, bool cold = false)
 {
     Launch result;
     QTemporaryDir home;
     const QString dataHome = home.filePath(QStringLiteral("share"));
-    const PersistenceStore paths(dataHome + QStringLiteral("/PendrelPublisher"), AppConfiguration::bundleIdentifier());
-    const QString target = paths.currentFilePath();
-    if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(stateFile, target)) {
-        result.failure = QStringLiteral("could not prepare the state file");
+    QString target;
+    QString index;
+    {
+        PersistenceStore store(dataHome + QStringLiteral("/PendrelPublisher"), AppConfiguration::bundleIdentifier());
+        store.saveState(state.settings, state.pendingClip, state.jobs);
+        store.waitForPendingSaves();
+        target = store.currentFilePath();
+        index = store.indexFilePath();
+    }
+    if (!QFileInfo::exists(target) || !QFileInfo::exists(index)) {
+        result.failure = QStringLiteral("could not prepare the state file and its index");
         return result;
     }
     const std::optional<ino_t> copied = inode(target);
-    if (cold && !dropFromCache(target)) {
+    if (cold && (!dropFromCache(target) || !dropFromCache(index))) {
         result.failure = QStringLiteral("could not drop the state file from the page cache");
         return result;
     }
@@ -211,7 +218,7 @@ void startup(benchmark::State &st, const QString &publisher, int jobs)
     double longestStall = 0;
     double resident = 0;
     for (auto _ : st) {
-        const Launch run = launchOnce(publisher, source.currentFilePath());
+        const Launch run = launchOnce(publisher, state);
         if (!run.failure.isEmpty()) {
             st.SkipWithError(qPrintable(run.failure));
             break;
@@ -248,7 +255,7 @@ void coldStartup(benchmark::State &st, const QString &publisher, int jobs)
     double read = 0;
     for (auto _ : st) {
         const double reading = coldRead(source.currentFilePath());
-        const Launch run = launchOnce(publisher, source.currentFilePath(), true);
+        const Launch run = launchOnce(publisher, state, true);
         if (!run.failure.isEmpty() || reading < 0) {
             st.SkipWithError(qPrintable(run.failure.isEmpty() ? QStringLiteral("the cold read failed") : run.failure));
             break;

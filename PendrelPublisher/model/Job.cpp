@@ -2,11 +2,13 @@
 
 #include "support/JsonRead.h"
 #include "support/JsonWrite.h"
+#include "support/Error.h"
 #include "support/Uuid.h"
 
 #include <QJsonArray>
 
 #include <algorithm>
+#include <mutex>
 #include <array>
 
 namespace pendrel {
@@ -114,7 +116,7 @@ std::optional<JobLogEntry> JobLogEntry::fromMembers(const QList<json::FlatMember
     if (id->value.size() > qsizetype(buffer.size()) || timestamp->value.size() > qsizetype(buffer.size())
         || level->value.size() > qsizetype(buffer.size()))
         return std::nullopt;
-    const std::optional<QUuid> uuid = parseUuid(shortText(id->value));
+    const std::optional<QUuid> uuid = parseUuid(id->value);
     const QDateTime date = JsonDates::parseIso8601(shortText(timestamp->value));
     const std::optional<LogLevel> parsedLevel = enumFromString<LogLevel>(shortText(level->value));
     if (!uuid || !date.isValid() || !parsedLevel)
@@ -272,6 +274,69 @@ void JobRecord::packTexts()
     });
 }
 
+struct JobLogs::Source {
+    std::once_flag once;
+    std::shared_ptr<const void> owner;
+    QByteArrayView bytes;
+    std::shared_ptr<const JobTextGate> gate;
+    QList<JobLogEntry> lines; // once read
+};
+
+JobLogs JobLogs::borrowed(std::shared_ptr<const void> owner, QByteArrayView bytes,
+                          std::shared_ptr<const JobTextGate> gate, std::shared_ptr<Source> *source)
+{
+    JobLogs logs;
+    logs.source_ = std::make_shared<Source>();
+    logs.source_->owner = std::move(owner);
+    logs.source_->bytes = bytes;
+    logs.source_->gate = std::move(gate);
+    if (source)
+        *source = logs.source_;
+    return logs;
+}
+
+void JobLogs::read(const std::shared_ptr<Source> &source)
+{
+    std::call_once(source->once, [&source] {
+        // Our own writing, in a file that was checked to be the one the index
+        // describes: a fault here is a file changed meanwhile, and the gate
+        // then says so (no lines rather than wrong ones).
+        if (source->gate && source->gate->wait()) {
+            try {
+                const JsonDates dates = JsonDates::iso8601();
+                const QJsonValue array = json::parseJson(source->bytes);
+                if (array.isArray()) {
+                    QList<JobLogEntry> lines;
+                    const QJsonArray items = array.toArray();
+                    lines.reserve(items.size());
+                    for (const QJsonValue &item : items)
+                        lines.append(JobLogEntry::fromJson(item, dates));
+                    source->lines = std::move(lines);
+                }
+            } catch (const DecodingError &) {
+            }
+        }
+        source->owner.reset();
+        source->bytes = {};
+    });
+}
+
+const QList<JobLogEntry> &JobLogs::lines() const
+{
+    if (!source_)
+        return lines_;
+    read(source_);
+    return source_->lines;
+}
+
+void JobLogs::own()
+{
+    if (!source_)
+        return;
+    lines_ = lines();
+    source_.reset();
+}
+
 void JobRecord::appendLog(LogLevel level, const QString &message, const QDateTime &now)
 {
     logs.append(JobLogEntry{QUuid::createUuid(), now, level, message});
@@ -291,7 +356,7 @@ QJsonObject JobRecord::toJson(const JsonDates &dates) const
         {L("settingsSnapshot"), settingsSnapshot.toJson(dates)},
         {L("aborted"), aborted},
         {L("acknowledged"), acknowledged},
-        {L("logs"), recordArray(logs, dates)},
+        {L("logs"), recordArray(logs.lines(), dates)},
         {L("notifiedSubmitted"), notifiedSubmitted},
         {L("notifiedSuccess"), notifiedSuccess},
         {L("voiceoverQueued"), voiceoverQueued},

@@ -98,6 +98,73 @@ struct JobLogEntry {
     static QByteArray writeSortedAt(const QList<JobLogEntry> &lines, const JsonDates &dates, int depth);
 };
 
+// A job's log lines. Those of a finished job taken from the state file's
+// index are not read at start: they stay where they are in the state file's
+// bytes (read after the program has started, see JobTextGate) until
+// something reads them or the store reads them all on its own thread, once.
+// Copies share those lines, and compare equal without reading them.
+class JobLogs {
+public:
+    struct Source;
+
+    JobLogs() = default;
+    JobLogs(QList<JobLogEntry> lines) : lines_(std::move(lines)) {} // NOLINT(google-explicit-constructor)
+    // The JSON array at `bytes`, which `owner` keeps, once `gate` opens.
+    static JobLogs borrowed(std::shared_ptr<const void> owner, QByteArrayView bytes,
+                            std::shared_ptr<const JobTextGate> gate, std::shared_ptr<Source> *source = nullptr);
+    // Reads borrowed lines now (any thread) and lets go of the bytes.
+    static void read(const std::shared_ptr<Source> &source);
+
+    [[nodiscard]] const QList<JobLogEntry> &lines() const;
+    operator const QList<JobLogEntry> &() const { return lines(); } // NOLINT(google-explicit-constructor)
+    [[nodiscard]] qsizetype size() const { return lines().size(); }
+    [[nodiscard]] bool isEmpty() const { return lines().isEmpty(); }
+    [[nodiscard]] const JobLogEntry &at(qsizetype i) const { return lines().at(i); }
+    [[nodiscard]] const JobLogEntry &first() const { return lines().first(); }
+    [[nodiscard]] const JobLogEntry &last() const { return lines().last(); }
+    [[nodiscard]] auto begin() const { return lines().cbegin(); }
+    [[nodiscard]] auto end() const { return lines().cend(); }
+    [[nodiscard]] auto crbegin() const { return lines().crbegin(); }
+    [[nodiscard]] auto crend() const { return lines().crend(); }
+
+    JobLogEntry &first()
+    {
+        own();
+        return lines_.first();
+    }
+    JobLogEntry &last()
+    {
+        own();
+        return lines_.last();
+    }
+    void append(JobLogEntry line)
+    {
+        own();
+        lines_.append(std::move(line));
+    }
+    void remove(qsizetype i, qsizetype n = 1)
+    {
+        own();
+        lines_.remove(i, n);
+    }
+    void clear()
+    {
+        source_.reset();
+        lines_.clear();
+    }
+
+    friend bool operator==(const JobLogs &a, const JobLogs &b)
+    {
+        return (a.source_ && a.source_ == b.source_) || a.lines() == b.lines();
+    }
+
+private:
+    void own();
+
+    QList<JobLogEntry> lines_;
+    std::shared_ptr<Source> source_;
+};
+
 struct JobResult {
     QString articleID;
     std::optional<QString> url;
@@ -185,7 +252,7 @@ struct JobRecord {
     ClipperSettings settingsSnapshot;
     bool aborted = false;
     bool acknowledged = false;
-    QList<JobLogEntry> logs;
+    JobLogs logs;
     std::optional<JobResult> result;
     std::optional<JobErrorInfo> error;
     bool notifiedSubmitted = false;

@@ -27,14 +27,20 @@ struct JobText::Block {
     qsizetype size = 0;
     QList<std::pair<qsizetype, qsizetype>> ranges;
     bool json = false; // the packed texts are JSON string bodies, escapes and all
+    std::shared_ptr<const JobTextGate> gate; // the borrowed bytes are still being read
 
     // The borrowed body of a text, kept readable while `keep` lives; a null
     // view once the block is packed.
     QByteArrayView borrowed(int index, std::shared_ptr<const void> &keep) const
     {
+        const bool good = !gate || gate->wait();
         const std::lock_guard lock(mutex);
         if (!owner)
             return {};
+        if (!good) { // never read: empty, rather than whatever the buffer holds
+            keep = owner;
+            return QByteArrayView("", 0);
+        }
         keep = owner;
         return bodies.at(index);
     }
@@ -172,10 +178,12 @@ void JobText::packTogether(std::initializer_list<JobText *> texts)
 
 std::shared_ptr<JobText::Block>
 JobText::borrowTogether(std::shared_ptr<const void> owner,
-                        std::initializer_list<std::pair<JobText *, QByteArrayView>> texts)
+                        std::initializer_list<std::pair<JobText *, QByteArrayView>> texts,
+                        std::shared_ptr<const JobTextGate> gate)
 {
     auto block = std::make_shared<Block>();
     block->owner = std::move(owner);
+    block->gate = std::move(gate);
     for (const auto &[text, body] : texts) {
         if (!text)
             continue;
@@ -189,6 +197,8 @@ JobText::borrowTogether(std::shared_ptr<const void> owner,
 
 void JobText::packBlock(const std::shared_ptr<Block> &block)
 {
+    if (block->gate && !block->gate->wait())
+        return; // nothing read to pack
     std::shared_ptr<const void> owner;
     QList<QByteArrayView> bodies;
     {
@@ -283,6 +293,22 @@ void JobTextPacker::finish()
         return;
     std::unique_lock lock(queue_->mutex);
     queue_->wake.wait(lock, [this] { return queue_->work.empty() && !queue_->busy; });
+}
+
+void JobTextGate::open(bool good)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        state_ = good ? 1 : 2;
+    }
+    opened_.notify_all();
+}
+
+bool JobTextGate::wait() const
+{
+    std::unique_lock lock(mutex_);
+    opened_.wait(lock, [this] { return state_ != 0; });
+    return state_ == 1;
 }
 
 bool operator==(const JobText &a, const JobText &b)

@@ -5,7 +5,9 @@
 #include <QList>
 #include <QString>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include <initializer_list>
 #include <memory>
@@ -29,6 +31,22 @@ namespace pendrel {
 // A value like QString: copies share the block; packing changes how a block
 // holds its texts, never what they are. Reading one from several threads is
 // safe.
+// Bytes that texts borrow before they are in: the state file, read after
+// the program has started from a small index of it. A text read before then
+// waits for them; opened bad (the file changed meanwhile), its texts read
+// as empty and are never packed.
+class JobTextGate {
+public:
+    void open(bool good);
+    // Waits until opened; true when the bytes are good.
+    [[nodiscard]] bool wait() const;
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable opened_;
+    int state_ = 0; // 0 not yet, 1 good, 2 bad
+};
+
 class JobText {
 public:
     struct Block;
@@ -58,9 +76,11 @@ public:
     // The texts, each the body of a JSON string (between its quotes, as the
     // JSON parser checked it) in bytes that `owner` keeps, are left there in
     // one block until packBlock(). Null pointers are skipped.
+    // With `gate`, the bytes are not yet there: see JobTextGate.
     static std::shared_ptr<Block>
     borrowTogether(std::shared_ptr<const void> owner,
-                   std::initializer_list<std::pair<JobText *, QByteArrayView>> texts);
+                   std::initializer_list<std::pair<JobText *, QByteArrayView>> texts,
+                   std::shared_ptr<const JobTextGate> gate = {});
     // Packs a block from borrowTogether() in place, for every copy of its
     // texts, and lets go of the bytes it borrowed. Any thread.
     static void packBlock(const std::shared_ptr<Block> &block);

@@ -190,8 +190,9 @@ private:
 // it, about halfway. A guess, checked by the first reader arriving there.
 qsizetype secondHalf(const QByteArray &bytes)
 {
-    // Below this, a second thread costs more than it saves.
-    constexpr qsizetype kWorthSplitting = 8 << 20;
+    // Below this, a second thread costs more than it saves. (An index of a
+    // thousand jobs is about 4 MB, nearly all of it records to decode.)
+    constexpr qsizetype kWorthSplitting = 1 << 20;
     if (bytes.size() < kWorthSplitting)
         return -1;
     const qsizetype found = bytes.indexOf("\n    {\n      \"", bytes.size() / 2);

@@ -1,5 +1,7 @@
 #include "state/PersistedStateEncoder.h"
 
+#include "state/StateIndex.h"
+
 #include "support/JsonWrite.h"
 #include "support/Uuid.h"
 
@@ -23,9 +25,11 @@ class RecordWriter {
 public:
     // With `longTexts`, the long texts are left empty ("") and each one's
     // place (its opening quote) and size (2) is added there, in order.
+    // With `whole` as well, they are written, and each string's place and
+    // size (quotes included) is added there.
     RecordWriter(QByteArray &out, const JsonDates &dates,
-                 QList<std::pair<qsizetype, qsizetype>> *longTexts = nullptr)
-        : out_(out), dates_(dates), longTexts_(longTexts)
+                 QList<std::pair<qsizetype, qsizetype>> *longTexts = nullptr, bool whole = false)
+        : out_(out), dates_(dates), longTexts_(longTexts), whole_(whole)
     {
     }
 
@@ -49,7 +53,11 @@ public:
         m.key("id").uuid(job.id);
         if (job.illustrationsMetadata)
             m.key("illustrationsMetadata").illustrations(*job.illustrationsMetadata, depth + 1);
-        m.key("logs").array(job.logs, depth + 1, &RecordWriter::logLine);
+        m.key("logs");
+        const qsizetype logsFrom = out_.size();
+        array(job.logs.lines(), depth + 1, &RecordWriter::logLine);
+        if (logsAt_)
+            *logsAt_ = {logsFrom, out_.size() - logsFrom};
         if (job.metadata)
             m.key("metadata").metadata(*job.metadata, depth + 1);
         m.key("notifiedSubmitted").boolean(job.notifiedSubmitted);
@@ -131,8 +139,12 @@ private:
             string(text.toString());
             return;
         }
-        longTexts_->append({out_.size(), 2});
-        out_ += "\"\"";
+        const qsizetype at = out_.size();
+        if (whole_)
+            string(text.toString());
+        else
+            out_ += "\"\"";
+        longTexts_->append({at, out_.size() - at});
     }
     void number(const QJsonValue &value) { json::appendNumber(out_, value); }
     void date(const QDateTime &date)
@@ -411,17 +423,70 @@ private:
     QByteArray &out_;
     const JsonDates &dates_;
     QList<std::pair<qsizetype, qsizetype>> *longTexts_;
+    bool whole_;
+
+public:
+    std::pair<qsizetype, qsizetype> *logsAt_ = nullptr; // the log lines' array: its place and size
 };
+
+// A finished job's log lines are left out of its outline too: a long
+// history's hundred thousand lines are most of what reading the index would
+// otherwise cost. (A job still to run keeps them: it works on them at once.)
+void insertCut(QList<std::pair<qint64, qint64>> &cuts, std::pair<qint64, qint64> cut)
+{
+    const auto at = std::lower_bound(cuts.begin(), cuts.end(), cut);
+    cuts.insert(at, cut);
+}
+
+// The job's text with what `strings` names (each a string or an array, in
+// order) left empty.
+QByteArray outline(const QByteArray &text, const QList<std::pair<qint64, qint64>> &strings)
+{
+    QByteArray out;
+    qint64 size = text.size();
+    for (const auto &[at, length] : strings)
+        size -= length - 2;
+    out.reserve(qsizetype(size));
+    qint64 from = 0;
+    for (const auto &[at, length] : strings) {
+        out.append(text.constData() + from, qsizetype(at + 1 - from)); // up to and with the opening quote
+        from = at + length - 1;                                         // the closing quote
+    }
+    out.append(text.constData() + from, qsizetype(text.size() - from));
+    return out;
+}
 
 } // namespace
 
 QByteArray PersistedStateEncoder::writeJob(const JobRecord &job, int depth,
-                                           QList<std::pair<qsizetype, qsizetype>> *longTexts)
+                                           QList<std::pair<qsizetype, qsizetype>> *longTexts,
+                                           std::pair<qsizetype, qsizetype> *logsAt)
 {
     QByteArray out;
     out.reserve(longTexts ? 16 * 1024 : 64 * 1024);
     const JsonDates dates = JsonDates::iso8601();
-    RecordWriter(out, dates, longTexts).job(job, depth);
+    RecordWriter writer(out, dates, longTexts);
+    writer.logsAt_ = logsAt;
+    writer.job(job, depth);
+    return out;
+}
+
+QByteArray PersistedStateEncoder::writeJobNoting(const JobRecord &job, int depth,
+                                                 QList<std::pair<qint64, qint64>> &cuts)
+{
+    QByteArray out;
+    out.reserve(64 * 1024);
+    const JsonDates dates = JsonDates::iso8601();
+    QList<std::pair<qsizetype, qsizetype>> at;
+    std::pair<qsizetype, qsizetype> logs;
+    RecordWriter writer(out, dates, &at, true);
+    writer.logsAt_ = &logs;
+    writer.job(job, depth);
+    cuts.clear();
+    for (const auto &[place, size] : at)
+        cuts.append({place, size});
+    if (!job.isWaiting())
+        insertCut(cuts, {logs.first, logs.second});
     return out;
 }
 
@@ -464,16 +529,19 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
         return *it;
     };
     for (const JobRecord &job : state.jobs) {
-        const auto known = entries_.constFind(job.id);
+        const auto known = entries_.find(job.id);
         Entry entry;
-        if (known != entries_.constEnd() && known->job == job && usable(*known)
+        if (known != entries_.end() && known->job == job && usable(*known)
             && (known->checked || writtenAlike(*known))) {
             entry = *known;
             entry.checked = true;
         } else {
             // The depth of a job in the document: root, "jobs", element.
             entry.job = job;
-            entry.text = writeJob(job, 2);
+            entry.text = writeJobNoting(job, 2, entry.strings);
+            entry.skeleton = outline(entry.text, entry.strings);
+            entry.skeletonSum = StateIndex::checksum(entry.skeleton);
+            entry.outlined = true;
             ++lastEncodedJobs_;
         }
         elements.append(entry.text); // empty for a job held in a file: its place is taken below
@@ -485,6 +553,12 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
     const PersistedState rest{state.settings, state.pendingClip, {}};
     const QList<QByteArray> text =
         json::writeSortedPieces(rest.toJson(dates), QLatin1StringView("jobs"), elements);
+    order_.clear();
+    order_.reserve(state.jobs.size());
+    for (const JobRecord &job : state.jobs)
+        order_.append(job.id);
+    rest_ = rest;
+    indexable_ = false;
 
     QList<FilePiece> pieces;
     pieces.reserve(text.size());
@@ -505,21 +579,34 @@ QList<FilePiece> PersistedStateEncoder::encode(const PersistedState &state)
 }
 
 void PersistedStateEncoder::seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places,
-                                 const FileIdentity &read)
+                                 const FileIdentity &read, int indexFd, const FileIdentity &indexRead)
 {
     const auto file = std::make_shared<HeldFile>(fd, read);
+    const std::shared_ptr<HeldFile> index = indexFd >= 0 ? std::make_shared<HeldFile>(indexFd, indexRead) : nullptr;
     entries_.clear();
+    order_.clear();
     if (jobs.size() != places.size())
         return;
     for (qsizetype i = 0; i < jobs.size(); ++i) {
+        const Place &place = places.at(i);
         Entry entry;
         entry.job = jobs.at(i);
         entry.file = file;
-        entry.offset = places.at(i).offset;
-        entry.length = places.at(i).length;
+        entry.offset = place.offset;
+        entry.length = place.length;
         entry.checked = false;
-        entry.longTexts = places.at(i).longTexts;
-        entry.longTextsInWritersForm = places.at(i).longTextsInWritersForm;
+        entry.longTexts = place.longTexts;
+        entry.longTextsInWritersForm = place.longTextsInWritersForm;
+        if (index && place.outlineOffset >= 0) {
+            // Written by us as its record encodes, the file unchanged since.
+            entry.checked = true;
+            entry.outlined = true;
+            entry.skeletonFile = index;
+            entry.skeletonOffset = place.outlineOffset;
+            entry.skeletonLength = place.outlineLength;
+            entry.skeletonSum = place.outlineSum;
+            entry.strings = place.strings;
+        }
         entries_.insert(entry.job.id, std::move(entry));
     }
 }
@@ -568,14 +655,36 @@ qsizetype writerStringEnd(const QByteArray &bytes, qsizetype at)
 
 } // namespace
 
-bool PersistedStateEncoder::writtenAlike(const Entry &entry)
+bool PersistedStateEncoder::writtenAlike(Entry &entry)
 {
     // The job written with each long text left empty; the rest must be the
     // file's bytes exactly, and each text there in the writer's form.
     QList<std::pair<qsizetype, qsizetype>> at; // each long text's place and size in `text`
-    const QByteArray text = writeJob(entry.job, 2, &at);
-    if (entry.longTextsInWritersForm)
-        return sameAround(entry, text, at);
+    std::pair<qsizetype, qsizetype> logsAt;
+    const QByteArray text = writeJob(entry.job, 2, &at, &logsAt);
+    QList<std::pair<qint64, qint64>> strings; // in the file's text of the job
+    const auto outlined = [&] {
+        entry.skeleton = text;
+        if (!entry.job.isWaiting()) {
+            // The log lines' place in the file's text: past the long texts before them.
+            qint64 shift = 0;
+            for (qsizetype k = 0; k < at.size() && at.at(k).first < logsAt.first; ++k)
+                shift += strings.at(k).second - 2;
+            entry.skeleton = outline(text, {{logsAt.first, logsAt.second}});
+            insertCut(strings, {logsAt.first + shift, logsAt.second});
+        }
+        entry.strings = std::move(strings);
+        entry.skeletonSum = StateIndex::checksum(entry.skeleton);
+        entry.outlined = true;
+        return true;
+    };
+    if (entry.longTextsInWritersForm) {
+        if (!sameAround(entry, text, at))
+            return false;
+        for (const auto &[body, length] : std::as_const(entry.longTexts))
+            strings.append({body - 1 - entry.offset, length + 2});
+        return outlined();
+    }
 
     QByteArray bytes(qsizetype(entry.length), Qt::Uninitialized);
     qint64 got = 0;
@@ -600,12 +709,14 @@ bool PersistedStateEncoder::writtenAlike(const Entry &entry)
     for (const auto &[place, size] : at) {
         if (!same(place + 1 - s)) // up to and with the opening quote
             return false;
+        const qsizetype open = r - 1;
         r = writerStringEnd(bytes, r);
         if (r < 0)
             return false;
+        strings.append({open, r + 1 - open});
         s = place + size - 1; // the closing quotes meet
     }
-    return same(text.size() - s) && r == bytes.size();
+    return same(text.size() - s) && r == bytes.size() && outlined();
 }
 
 bool PersistedStateEncoder::sameAround(const Entry &entry, const QByteArray &text,
@@ -660,6 +771,99 @@ void PersistedStateEncoder::written(int fd)
         entry.file = file;
         entry.offset = entry.nextOffset;
         entry.checked = true;
+    }
+    written_ = file->identity;
+    indexable_ = true;
+}
+
+QList<FilePiece> PersistedStateEncoder::indexPieces()
+{
+    if (!indexable_ || !written_.known())
+        return {};
+    QList<const Entry *> jobs;
+    jobs.reserve(order_.size());
+    for (const QUuid &id : std::as_const(order_)) {
+        const auto it = entries_.find(id);
+        if (it == entries_.end() || !it->outlined)
+            return {}; // a job read but never checked (the first save had none to copy)
+        // A repeated id stands twice in the file; its entry knows one place.
+        if (!jobs.isEmpty() && std::find(jobs.cbegin(), jobs.cend(), &*it) != jobs.cend())
+            return {};
+        jobs.append(&*it);
+    }
+    StateIndex::Header header;
+    header.stateFile = written_;
+    header.jobs = jobs.size();
+    QByteArray table;
+    table.reserve(jobs.size() * 96);
+    for (const Entry *entry : std::as_const(jobs)) {
+        table += QByteArray::number(entry->offset) + ' ' + QByteArray::number(entry->length) + ' '
+                 + QByteArray::number(entry->skeletonSum >> 1) + ' ' + QByteArray::number(entry->strings.size());
+        for (const auto &[at, size] : entry->strings)
+            table += ' ' + QByteArray::number(entry->offset + at + 1) + ' ' + QByteArray::number(size - 2);
+        table += '\n';
+    }
+    header.tableBytes = table.size();
+    const QList<QByteArray> rest = json::writeSortedPieces(rest_.toJson(JsonDates::iso8601()),
+                                                           QLatin1StringView("jobs"),
+                                                           QList<QByteArray>(jobs.size()));
+    header.restSum = StateIndex::checksum(table);
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        if (!(i % 2 == 1 && i / 2 < jobs.size()))
+            header.restSum = StateIndex::combine(header.restSum, StateIndex::checksum(rest.at(i)));
+    }
+    QList<FilePiece> pieces;
+    pieces.reserve(rest.size() + 2);
+    pieces.append(FilePiece{StateIndex::headerLine(header)});
+    pieces.append(FilePiece{table});
+    qint64 at = pieces.at(0).size() + table.size();
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        FilePiece piece{rest.at(i)};
+        if (i % 2 == 1 && i / 2 < jobs.size()) {
+            Entry &entry = entries_[order_.at(i / 2)];
+            piece = entry.skeletonFile ? FilePiece{{},
+                                                   entry.skeletonFile->fd,
+                                                   entry.skeletonOffset,
+                                                   entry.skeletonLength,
+                                                   entry.skeletonFile->identity}
+                                       : FilePiece{entry.skeleton};
+            entry.nextSkeletonOffset = at;
+        }
+        at += piece.size();
+        pieces.append(std::move(piece));
+    }
+    return pieces;
+}
+
+void PersistedStateEncoder::indexWritten(int fd)
+{
+    const auto file = std::make_shared<HeldFile>(fd);
+    for (const QUuid &id : std::as_const(order_)) {
+        Entry &entry = entries_[id];
+        if (!entry.skeletonFile)
+            entry.skeletonLength = entry.skeleton.size();
+        entry.skeleton = QByteArray();
+        entry.skeletonFile = file;
+        entry.skeletonOffset = entry.nextSkeletonOffset;
+    }
+    indexable_ = false; // until the next save
+}
+
+void PersistedStateEncoder::indexNotWritten(bool sourceChanged)
+{
+    if (!sourceChanged)
+        return;
+    // The index last written was changed by someone else: its jobs' outlines
+    // are made again from their records.
+    for (Entry &entry : entries_) {
+        if (!entry.skeletonFile)
+            continue;
+        QList<std::pair<qsizetype, qsizetype>> marks;
+        std::pair<qsizetype, qsizetype> logs;
+        entry.skeleton = writeJob(entry.job, 2, &marks, &logs);
+        if (!entry.job.isWaiting())
+            entry.skeleton = outline(entry.skeleton, {{logs.first, logs.second}});
+        entry.skeletonFile.reset();
     }
 }
 

@@ -36,17 +36,43 @@ public:
         qint64 length = 0;
         QList<std::pair<qint64, qint64>> longTexts; // the bodies of its long texts, in order
         bool longTextsInWritersForm = false;        // known while reading: then only the rest is compared
+        // From the index (StateIndex): the job is known to be written as its
+        // record encodes, its outline is there, and its long strings (place
+        // of the opening quote in the job's text, size with the quotes) are these.
+        qint64 outlineOffset = -1;
+        qint64 outlineLength = 0;
+        quint64 outlineSum = 0;
+        QList<std::pair<qint64, qint64>> strings;
     };
-    // `read`: the file as it was when read (else as it is now).
+    // `read`: the file as it was when read (else as it is now). `indexFd`
+    // (taken over): the index the places' outlines are in, as `indexRead`.
     void seed(int fd, const QList<JobRecord> &jobs, const QList<Place> &places,
-              const FileIdentity &read = {});
+              const FileIdentity &read = {}, int indexFd = -1, const FileIdentity &indexRead = {});
+
+    // The index of the file last written (StateIndex): empty where it cannot
+    // be made (a job read but not yet compared with its record, a repeated
+    // id) or was written since that file.
+    [[nodiscard]] QList<FilePiece> indexPieces();
+    // The pieces of the last indexPieces() are now the index open as `fd`
+    // (taken over): the next one copies the unchanged jobs' outlines from it.
+    void indexWritten(int fd);
+    // The index could not be written; `sourceChanged`: because the last one
+    // was changed by someone else, whose outlines are then made again.
+    void indexNotWritten(bool sourceChanged);
 
     // A job's text as json::writeSortedAt(job.toJson(iso 8601 dates), depth)
     // writes it, written straight rather than through JSON values. With
     // `longTexts`, its long texts (the clip's, the checkpoints, the
     // articles) are left empty and their places noted there instead.
+    // `logsAt`, when given, receives the log lines' array's place and size.
     [[nodiscard]] static QByteArray writeJob(const JobRecord &job, int depth,
-                                             QList<std::pair<qsizetype, qsizetype>> *longTexts = nullptr);
+                                             QList<std::pair<qsizetype, qsizetype>> *longTexts = nullptr,
+                                             std::pair<qsizetype, qsizetype> *logsAt = nullptr);
+    // The job's text whole, noting what its index outline leaves out (the
+    // place and size of each long text's string, quotes included, and of a
+    // finished job's log lines' array, brackets included) in `cuts`, in order.
+    [[nodiscard]] static QByteArray writeJobNoting(const JobRecord &job, int depth,
+                                                   QList<std::pair<qint64, qint64>> &cuts);
 
     // How many jobs the last encode() had to encode.
     [[nodiscard]] qsizetype lastEncodedJobs() const { return lastEncodedJobs_; }
@@ -73,13 +99,29 @@ private:
         bool checked = true;                        // false: read, not yet known to be the writer's form
         QList<std::pair<qint64, qint64>> longTexts; // while not checked: as Place has them
         bool longTextsInWritersForm = false;
+        // For the index: the job's text with its long texts left empty,
+        // until it is in an index written (then there), and where each long
+        // string stands in the job's text.
+        bool outlined = false;
+        QByteArray skeleton;
+        std::shared_ptr<HeldFile> skeletonFile;
+        qint64 skeletonOffset = 0;
+        qint64 skeletonLength = 0;
+        qint64 nextSkeletonOffset = 0;
+        quint64 skeletonSum = 0;
+        QList<std::pair<qint64, qint64>> strings;
     };
-    [[nodiscard]] static bool writtenAlike(const Entry &entry);
+    // Also outlines the entry when it is.
+    [[nodiscard]] static bool writtenAlike(Entry &entry);
     [[nodiscard]] static bool sameAround(const Entry &entry, const QByteArray &text,
                                          const QList<std::pair<qsizetype, qsizetype>> &marks);
 
     QHash<QUuid, Entry> entries_;
     qsizetype lastEncodedJobs_ = 0;
+    QList<QUuid> order_;   // the jobs of the last encode()
+    PersistedState rest_;  // its settings and pending clip
+    FileIdentity written_; // the file it was written to
+    bool indexable_ = false;
 };
 
 } // namespace pendrel

@@ -227,6 +227,7 @@ bool beingWritten(const StateFileBytes &file)
 // starts; the store that loads the same file takes it over.
 struct EarlyRead {
     QString path;
+    std::optional<StateIndex::Loaded> indexed; // from the index: nothing else is read
     std::shared_ptr<const StateFileBytes> file;
     std::optional<PersistedState> state; // decoded, unless it failed
     std::optional<DecodingError> failure;
@@ -271,6 +272,18 @@ QString currentFileOf(const QString &baseFolder, const QString &bundleIdentifier
            + PersistenceStore::fileName;
 }
 
+QString indexFileOf(const QString &stateFile)
+{
+    return QFileInfo(stateFile).absolutePath() + u'/' + StateIndex::fileName;
+}
+
+// What saves say once the state file changed under an indexed load.
+QString changedWhileReadReason()
+{
+    return QStringLiteral("another program changed the state file while it was read; quit Pendrel Publisher "
+                          "and start it again to read that file");
+}
+
 } // namespace
 
 void PersistenceStore::startEarlyLoad(const QString &baseFolder, const QString &bundleIdentifier)
@@ -282,6 +295,11 @@ void PersistenceStore::startEarlyLoad(const QString &baseFolder, const QString &
     early.thread = std::thread([&early, path = currentFileOf(baseFolder, bundleIdentifier)] {
         auto read = std::make_unique<EarlyRead>();
         read->path = path;
+        if (std::optional<StateIndex::Loaded> indexed = StateIndex::load(path, indexFileOf(path))) {
+            read->indexed.emplace(std::move(*indexed));
+            early.read = std::move(read);
+            return;
+        }
         read->file = std::make_shared<const StateFileBytes>(path);
         if (read->file->readable()) {
             try {
@@ -297,6 +315,7 @@ void PersistenceStore::startEarlyLoad(const QString &baseFolder, const QString &
 PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIdentifier)
 {
     currentFile_ = currentFileOf(baseFolder, bundleIdentifier);
+    indexFile_ = indexFileOf(currentFile_);
     legacyFile_ = baseFolder + u'/' + fileName;
     writeFile_ = currentFile_;
     // A store on a folder of its own (tests, tools) keeps its fallback
@@ -331,6 +350,12 @@ void PersistenceStore::keepUnsaved(std::optional<PersistedState> state)
 
 void PersistenceStore::saveUnsavedAtQuit(const QString &reason)
 {
+    if (mustNotSave_) {
+        // A fallback file would be taken over the other program's file at
+        // the next start, without the articles this run never read.
+        log(QStringLiteral("PersistenceStore saved nothing: ") + reason);
+        return;
+    }
     // The store's thread is idle (waitForPendingSaves), and this is the
     // source's thread: the snapshot is read here, the encoder used here.
     std::optional<PersistedState> state;
@@ -453,6 +478,7 @@ PersistedState PersistenceStore::loadStateNow()
     const QFileInfo at(currentFile_);
     writeFile_ = at.isSymLink() ? at.symLinkTarget() : currentFile_;
     removeAbandonedWrites(writeFile_);
+    removeAbandonedWrites(indexFile_);
     restrictOwnFolder(QFileInfo(legacyFile_).absolutePath());
     restrictOwnFolder(QFileInfo(currentFile_).absolutePath());
     if (std::optional<PersistedState> unsaved = loadFallback(currentFile_))
@@ -472,8 +498,24 @@ PersistedState PersistenceStore::loadStateNow()
         writeFile_ = currentFile_;
     };
     std::unique_ptr<EarlyRead> early = takeEarlyRead(currentFile_);
+    std::optional<StateIndex::Loaded> indexed =
+        early ? std::move(early->indexed) : StateIndex::load(currentFile_, indexFile_);
+    if (indexed) {
+        // The whole state from the index; the articles are read next, on
+        // this thread, before anything is saved.
+        loadedFromIndex_ = true;
+        encoder_.seed(std::exchange(indexed->stateFd, -1), indexed->state.jobs, indexed->places,
+                      indexed->pending->identity, std::exchange(indexed->indexFd, -1), indexed->indexIdentity);
+        {
+            const std::lock_guard lock(mutex_);
+            pending_ = std::move(indexed->pending);
+        }
+        executor_.post([this] { finishIndexedLoad(); });
+        return std::move(indexed->state);
+    }
+    loadedFromIndex_ = false;
     std::shared_ptr<const StateFileBytes> file =
-        early ? early->file : std::make_shared<const StateFileBytes>(currentFile_);
+        early && early->file ? early->file : std::make_shared<const StateFileBytes>(currentFile_);
     const bool fromCurrent = file->readable();
     if (!fromCurrent)
         early.reset();
@@ -508,7 +550,7 @@ PersistedState PersistenceStore::loadStateNow()
                 places.reserve(read.size());
                 for (const PersistedState::JobPlace &job : std::as_const(read)) {
                     PersistedStateEncoder::Place place{
-                        offset(job.bytes), qint64(job.bytes.size()), {}, job.longTextsInWritersForm};
+                        offset(job.bytes), qint64(job.bytes.size()), {}, job.longTextsInWritersForm, -1, 0, 0, {}};
                     for (const QByteArrayView text : job.longTexts)
                         place.longTexts.append({offset(text), qint64(text.size())});
                     places.append(std::move(place));
@@ -539,6 +581,54 @@ PersistedState PersistenceStore::loadStateNow()
             return PersistedState{};
         }
     }
+}
+
+void PersistenceStore::finishIndexedLoad()
+{
+    std::unique_ptr<StateIndex::Pending> pending;
+    {
+        const std::lock_guard lock(mutex_);
+        pending = std::move(pending_);
+    }
+    if (!pending)
+        return;
+    const bool read = StateIndex::finishReading(*pending);
+    // The finished jobs' log lines, read here rather than while the panel
+    // waits; they let go of the file's bytes, as the texts do once packed.
+    for (const std::shared_ptr<JobLogs::Source> &logs : std::as_const(pending->logs))
+        JobLogs::read(logs);
+    pending->logs.clear();
+    if (read) {
+        packer_.add(std::move(pending->blocks), [] { malloc_trim(0); });
+        return;
+    }
+    pending->blocks.clear();
+    {
+        const std::lock_guard lock(mutex_);
+        mustNotSave_ = changedWhileReadReason();
+    }
+    log(QStringLiteral("PersistenceStore will not save: ") + changedWhileReadReason());
+}
+
+void PersistenceStore::writeIndex()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        if (waiting_ || requested_ || mustNotSave_)
+            return; // the save after this one writes it
+    }
+    const QList<FilePiece> pieces = encoder_.indexPieces();
+    if (pieces.isEmpty())
+        return;
+    QString error;
+    int written = -1;
+    // Only ever a cache, checked when read: nothing waits for the disk.
+    if (writePrivateFile(indexFile_, pieces, error, &written, false)) {
+        encoder_.indexWritten(written);
+        return;
+    }
+    encoder_.indexNotWritten(error == sourceChangedReason());
+    QFile::remove(indexFile_); // it describes an older file: reading it would only cost time
 }
 
 QCoro::Task<PersistedState> PersistenceStore::loadState()
@@ -659,6 +749,10 @@ void PersistenceStore::handOver()
 
 void PersistenceStore::writeLatest()
 {
+    // A save asked for before the articles of an indexed load were read
+    // waits for them: it may have to encode some, and must know whether the
+    // file still is the one the index described.
+    finishIndexedLoad();
     std::optional<PersistedState> state;
     SaveOutcome outcome;
     {
@@ -669,10 +763,18 @@ void PersistenceStore::writeLatest()
     }
     if (!state)
         return;
-    QList<FilePiece> pieces = encoder_.encode(*state);
+    std::optional<QString> mustNotSave;
+    {
+        const std::lock_guard lock(mutex_);
+        mustNotSave = mustNotSave_;
+    }
+    QList<FilePiece> pieces = mustNotSave ? QList<FilePiece>() : encoder_.encode(*state);
     jobsEncoded_ = encoder_.lastEncodedJobs();
     int written = -1;
-    outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
+    if (mustNotSave)
+        outcome.error = *mustNotSave;
+    else
+        outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
     if (!outcome.saved && outcome.error == sourceChangedReason()) {
         // The file the unchanged jobs were copied from was cut or written
         // over by another program: the history held here is written whole
@@ -685,6 +787,7 @@ void PersistenceStore::writeLatest()
     pieces.clear();
     if (outcome.saved) {
         encoder_.written(written);
+        executor_.post([this] { writeIndex(); });
         keepUnsaved({});
         // The state file holds the newest state now: a fallback file left
         // by an earlier quit has served.

@@ -2,6 +2,7 @@
 
 #include "state/PersistedState.h"
 #include "state/PersistedStateEncoder.h"
+#include "state/StateIndex.h"
 #include "support/SerialExecutor.h"
 
 #include <QCoroTask>
@@ -104,6 +105,10 @@ public:
     // How many jobs the last save encoded rather than copied from the file
     // before it (after waitForPendingSaves()).
     [[nodiscard]] qsizetype jobsEncodedLastSave() const { return jobsEncoded_; }
+    // The index beside the state file (StateIndex), and whether the last
+    // load took the state from it.
+    [[nodiscard]] const QString &indexFilePath() const { return indexFile_; }
+    [[nodiscard]] bool loadedFromIndex() const { return loadedFromIndex_; }
     // The outcome of the last write, if any.
     [[nodiscard]] std::optional<SaveOutcome> lastOutcome() const;
     // Called on the snapshot source's context after each write.
@@ -118,11 +123,19 @@ private:
     void log(const QString &line);
     void keepUnsaved(std::optional<PersistedState> state);
     void saveUnsavedAtQuit(const QString &reason);
+    void finishIndexedLoad();
+    void writeIndex();
     std::optional<PersistedState> loadFallback(const QString &stateFile);
 
     QString currentFile_;
     QString writeFile_; // where saves go: the file, or what it links to
     QString legacyFile_;
+    QString indexFile_;
+    bool loadedFromIndex_ = false;
+    std::unique_ptr<StateIndex::Pending> pending_; // the texts still to read after an indexed load
+    // Saves must not replace the state file: it changed while its texts were
+    // read after an indexed load, and what is held lacks them.
+    std::optional<QString> mustNotSave_;
     QString fallbackFile_;
     bool fallbackPresent_ = false; // to remove once a save works (the store's thread)
 

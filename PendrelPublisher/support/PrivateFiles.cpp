@@ -215,7 +215,8 @@ bool writePrivateFile(const QString &path, const QList<QByteArray> &pieces, QStr
     return writePrivateFile(path, each, error);
 }
 
-bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error, int *written)
+bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error, int *written,
+                      bool durable)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!makePrivateFolder(folder, error))
@@ -259,7 +260,7 @@ bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QStri
         error = sourceChangedReason();
         return false;
     }
-    if (::fsync(file.fd()) != 0)
+    if (durable && ::fsync(file.fd()) != 0)
         return fail({});
     // The file the bytes went through, not the name again (by now the name
     // may be someone else's file), opened anew for reading only: a file
@@ -282,6 +283,8 @@ bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QStri
     file.release();
     if (written)
         *written = kept;
+    if (!durable)
+        return true;
     // The rename itself is durable only once the folder is synced.
     const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

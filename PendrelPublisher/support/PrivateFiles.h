@@ -67,7 +67,9 @@ struct FilePiece {
 // of the file just written (the one it was written through, so surely that
 // file; the caller closes it), so that its bytes stay reachable after the
 // file is replaced in turn.
+// Without `durable`, nothing waits for the disk: for a file that is only
+// ever a cache, checked when read.
 bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error,
-                      int *written = nullptr);
+                      int *written = nullptr, bool durable = true);
 
 } // namespace pendrel

@@ -1,5 +1,7 @@
 #include "support/Uuid.h"
 
+#include <array>
+
 namespace pendrel {
 
 QString uuidString(const QUuid &uuid)
@@ -7,21 +9,62 @@ QString uuidString(const QUuid &uuid)
     return QString::fromLatin1(uuid.toByteArray(QUuid::WithoutBraces).toUpper());
 }
 
+namespace {
+
+int hexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+// The 16 bytes of the canonical form, read straight (the hyphens at 8, 13,
+// 18 and 23), rather than checked here and parsed again by QUuid.
+std::optional<QUuid> parseCanonical(const std::array<char16_t, 36> &text)
+{
+    std::array<uchar, 16> bytes{};
+    int n = 0;
+    for (size_t i = 0; i < 36;) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (text[i] != u'-')
+                return std::nullopt;
+            ++i;
+            continue;
+        }
+        const int high = hexDigit(text[i]);
+        const int low = hexDigit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes[n++] = uchar(high << 4 | low);
+        i += 2;
+    }
+    return QUuid::fromRfc4122(QByteArrayView(reinterpret_cast<const char *>(bytes.data()), 16));
+}
+
+} // namespace
+
 std::optional<QUuid> parseUuid(QStringView text)
 {
     if (text.size() != 36)
         return std::nullopt;
-    for (qsizetype i = 0; i < 36; ++i) {
-        const char16_t c = text[i].unicode();
-        const bool hyphenSlot = i == 8 || i == 13 || i == 18 || i == 23;
-        if (hyphenSlot) {
-            if (c != u'-')
-                return std::nullopt;
-        } else if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) {
-            return std::nullopt;
-        }
-    }
-    return QUuid::fromString(text);
+    std::array<char16_t, 36> units{};
+    for (size_t i = 0; i < 36; ++i)
+        units[i] = text[qsizetype(i)].unicode();
+    return parseCanonical(units);
+}
+
+std::optional<QUuid> parseUuid(QByteArrayView text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    std::array<char16_t, 36> units{};
+    for (size_t i = 0; i < 36; ++i)
+        units[i] = uchar(text[qsizetype(i)]);
+    return parseCanonical(units);
 }
 
 } // namespace pendrel

@@ -24,7 +24,7 @@ const QString kDev = QStringLiteral("com.pendrel.publisher.dev");
 
 // What a write killed between creating its temporary file and renaming it
 // leaves beside the state file.
-const QRegularExpression kTemporary(QStringLiteral("^clipper-state\\.json\\.[A-Za-z0-9]{6}$"));
+const QRegularExpression kTemporary(QStringLiteral("^clipper-state\\.(json|index)\\.[A-Za-z0-9]{6}$"));
 
 struct SaverRun {
     int loaded = -1;
@@ -133,6 +133,7 @@ private slots:
                 ++killedInFlight;
 
             QStringList entries = folderEntries(folder);
+            entries.removeOne(QStringLiteral("clipper-state.index"));
             if (!entries.removeOne(QStringLiteral("clipper-state.json"))) {
                 QVERIFY2(inPlace == 0 && report.durable.isEmpty(),
                          qPrintable(where + QStringLiteral(": the state file is gone")));

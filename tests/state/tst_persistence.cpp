@@ -159,7 +159,8 @@ private slots:
         for (const QString &folder : {base, QFileInfo(store.currentFilePath()).absolutePath()})
             QCOMPARE(QFileInfo(folder).permissions() & others, QFile::Permissions());
         QCOMPARE(QDir(QFileInfo(store.currentFilePath()).absolutePath()).entryList(QDir::Files),
-                 QStringList{"clipper-state.json"});
+                 (QStringList{"clipper-state.index", "clipper-state.json"}));
+        QCOMPARE(QFileInfo(store.indexFilePath()).permissions() & others, QFile::Permissions());
     }
 
     void documentForm()
@@ -611,6 +612,126 @@ private slots:
         store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
         store.waitForPendingSaves();
         QCOMPARE(readFile(path), loaded.encode());
+    }
+
+    // A start reads the index the last save left beside the state file, and
+    // only where it describes that very file, whole: anything else reads the
+    // state file. Either way the same state, texts and log lines included,
+    // the first save writes the encoding, and the start after it takes the
+    // index again.
+    void indexedLoad_data()
+    {
+        QTest::addColumn<QString>("change"); // to the files after the last save
+        QTest::addColumn<bool>("fromIndex");
+        QTest::newRow("none") << QStringLiteral("none") << true;
+        QTest::newRow("state file copied back") << QStringLiteral("copy back") << false;
+        QTest::newRow("index of an earlier save") << QStringLiteral("earlier index") << false;
+        QTest::newRow("index cut short") << QStringLiteral("cut") << false;
+        QTest::newRow("a letter of a finished job's crosspost") << QStringLiteral("post") << false;
+        QTest::newRow("a digit of the table") << QStringLiteral("table") << false;
+        QTest::newRow("a letter of the settings") << QStringLiteral("settings") << false;
+        QTest::newRow("index removed") << QStringLiteral("removed") << false;
+    }
+    void indexedLoad()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, fromIndex);
+        const PersistedState state = historyState(); // a job still to run, four finished ones
+        QString path, index;
+        QByteArray earlier;
+        {
+            PersistenceStore writer(base, kDev);
+            path = writer.currentFilePath();
+            index = writer.indexFilePath();
+            PersistedState before = state;
+            before.jobs.removeLast();
+            writer.saveState(before.settings, before.pendingClip, before.jobs);
+            writer.waitForPendingSaves();
+            earlier = readFile(index);
+            writer.saveState(state.settings, state.pendingClip, state.jobs);
+            writer.waitForPendingSaves();
+        }
+        QByteArray bytes = readFile(index);
+        QVERIFY(!earlier.isEmpty() && !bytes.isEmpty() && earlier != bytes);
+        QVERIFY(bytes.contains("post-2")); // the outline holds what the panel needs
+        const qsizetype tableAt = bytes.indexOf('\n') + 1;
+        if (change == u"copy back")
+            putFile(path, readFile(path));
+        else if (change == u"earlier index")
+            putFile(index, earlier);
+        else if (change == u"cut")
+            putFile(index, bytes.first(bytes.size() - 40));
+        else if (change == u"post")
+            putFile(index, bytes.replace("post-2", "post-3"));
+        else if (change == u"table") // the first job's place in the state file, one byte on
+            putFile(index, bytes.replace(bytes.indexOf(' ', tableAt) - 1, 1,
+                                         bytes.at(bytes.indexOf(' ', tableAt) - 1) == '9' ? "8" : "9"));
+        else if (change == u"settings")
+            putFile(index, bytes.replace(bytes.indexOf("\"settings\""), 4, "\"sXt"));
+        else if (change == u"removed")
+            QVERIFY(QFile::remove(index));
+
+        PersistenceStore store(base, kDev);
+        PersistedState loaded = store.loadStateNow();
+        QCOMPARE(store.loadedFromIndex(), fromIndex);
+        QCOMPARE(loaded, state);
+        for (qsizetype i = 1; i < loaded.jobs.size(); ++i) { // the finished ones, as read, not as compared
+            QCOMPARE(loaded.jobs.at(i).finalContent->toString(), state.jobs.at(i).finalContent->toString());
+            QCOMPARE(loaded.jobs.at(i).logs.lines(), state.jobs.at(i).logs.lines());
+        }
+        loaded.settings.imagesCount = 3;
+        store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
+        store.waitForPendingSaves();
+        QCOMPARE(readFile(path), loaded.encode());
+        if (fromIndex) // every job copied from the file, as the index vouched for them
+            QCOMPARE(store.jobsEncodedLastSave(), 0);
+        PersistenceStore next(base, kDev);
+        QCOMPARE(next.loadStateNow(), loaded);
+        QVERIFY(next.loadedFromIndex());
+    }
+
+    // The state file changes under an indexed start while its articles are
+    // still being read: the texts read as empty rather than as the other
+    // program's, nothing is saved over that program's file (nor kept for
+    // the next start), and the panel hears why.
+    void stateFileChangedWhileItsArticlesAreRead()
+    {
+        const PersistedState state = richState(20, 60000, 3);
+        QString path;
+        {
+            PersistenceStore writer(base, kDev);
+            path = writer.currentFilePath();
+            writer.saveState(state.settings, state.pendingClip, state.jobs);
+            writer.waitForPendingSaves();
+        }
+        QVERIFY(QFileInfo(path).size() > 4 << 20); // read for milliseconds, the change comes in microseconds
+        QByteArray theirs = readFile(path);
+        theirs.replace("timetable", "timeTABLE");
+        LogCapture capture;
+        QString fallback;
+        {
+            PersistenceStore store(base, kDev);
+            capture.attach(store);
+            fallback = store.fallbackFilePath();
+            PersistedState loaded = store.loadStateNow();
+            QVERIFY(copyOver(path, theirs, 0, {}, false, false)); // in place
+            QVERIFY(store.loadedFromIndex());
+            const JobRecord &finished = loaded.jobs.last();
+            QVERIFY(!finished.isWaiting());
+            QCOMPARE(finished.finalContent->toString(), QString());
+            QVERIFY(finished.logs.isEmpty());
+            loaded.settings.imagesCount = 3;
+            store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
+            store.waitForPendingSaves();
+            QVERIFY(!store.lastOutcome()->saved);
+            QVERIFY(store.lastOutcome()->error.contains(u"another program changed the state file"));
+            QCOMPARE(readFile(path), theirs);
+        }
+        QCOMPARE(readFile(path), theirs);
+        QVERIFY(!QFileInfo::exists(fallback));
+        QVERIFY(capture.taken().join(u'\n').contains(u"saved nothing"));
+        PersistenceStore next(base, kDev);
+        QCOMPARE(next.loadStateNow(), PersistedState::decode(theirs));
     }
 
     // The file the first save copies from is written over while the save
