@@ -177,6 +177,13 @@ void TableReporter::Finalize()
     for (const int jobs : kSizes)
         add("load: read + strict decode, vs read + QJsonDocument::fromJson", jobs, "load", time, duration, "load",
             named("qt_load_s"), from(jobs, 1000, withinRatio(0.10, "≤ 0.10x")));
+    for (const int jobs : kSizes)
+        add("load from the index beside the file: every record (the articles and finished jobs' log lines after), "
+            "vs read + strict decode",
+            jobs, "load", named("index_load_s"), duration, "load", time, std::nullopt);
+    for (const int jobs : kSizes)
+        add("…then the articles and log lines, read and checked on the store's thread", jobs, "load",
+            named("articles_s"), duration, {}, {}, std::nullopt);
     for (const int jobs : kSizes) {
         const Run *run = find("burst/" + std::to_string(jobs));
         const std::optional<double> writes = run ? counter(*run, "file_writes") : std::nullopt;

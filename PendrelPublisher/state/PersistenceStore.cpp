@@ -504,6 +504,7 @@ PersistedState PersistenceStore::loadStateNow()
         // The whole state from the index; the articles are read next, on
         // this thread, before anything is saved.
         loadedFromIndex_ = true;
+        lastModified_ = indexed->pending->identity.modified;
         encoder_.seed(std::exchange(indexed->stateFd, -1), indexed->state.jobs, indexed->places,
                       indexed->pending->identity, std::exchange(indexed->indexFd, -1), indexed->indexIdentity);
         {
@@ -556,6 +557,7 @@ PersistedState PersistenceStore::loadStateNow()
                     places.append(std::move(place));
                 }
                 encoder_.seed(fd, state.jobs, places, file->identity());
+                lastModified_ = file->identity().modified;
             }
             file.reset();
             // The finished jobs' texts are packed while the program starts; the
@@ -608,6 +610,24 @@ void PersistenceStore::finishIndexedLoad()
         mustNotSave_ = changedWhileReadReason();
     }
     log(QStringLiteral("PersistenceStore will not save: ") + changedWhileReadReason());
+}
+
+// Every state file written here is given a later modification time than the
+// one before, even within one tick of the file system's clock (a few ms):
+// an index names its file by its times among others, and must never take a
+// newer file that happens to get an older one's inode and size.
+void PersistenceStore::keepTimesApart(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return;
+    qint64 modified = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    if (modified <= lastModified_) {
+        modified = lastModified_ + 1;
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {modified / 1'000'000'000, modified % 1'000'000'000}};
+        ::futimens(fd, times);
+    }
+    lastModified_ = modified;
 }
 
 void PersistenceStore::writeIndex()
@@ -786,6 +806,7 @@ void PersistenceStore::writeLatest()
     }
     pieces.clear();
     if (outcome.saved) {
+        keepTimesApart(written);
         encoder_.written(written);
         executor_.post([this] { writeIndex(); });
         keepUnsaved({});

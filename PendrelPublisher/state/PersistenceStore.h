@@ -124,6 +124,7 @@ private:
     void keepUnsaved(std::optional<PersistedState> state);
     void saveUnsavedAtQuit(const QString &reason);
     void finishIndexedLoad();
+    void keepTimesApart(int fd);
     void writeIndex();
     std::optional<PersistedState> loadFallback(const QString &stateFile);
 
@@ -136,6 +137,7 @@ private:
     // Saves must not replace the state file: it changed while its texts were
     // read after an indexed load, and what is held lacks them.
     std::optional<QString> mustNotSave_;
+    qint64 lastModified_ = 0; // the modification time of the last state file read or written, in ns
     QString fallbackFile_;
     bool fallbackPresent_ = false; // to remove once a save works (the store's thread)
 
