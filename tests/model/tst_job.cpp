@@ -1,7 +1,10 @@
 #include "model/Job.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
+
+#include <future>
 
 #include "JsonTestUtil.h"
 
@@ -281,6 +284,41 @@ private slots:
         QCOMPARE(job.logs.last().message, QStringLiteral("201"));
         QCOMPARE(job.logs.last().level, LogLevel::error);
         QVERIFY(job.logs.last().id != job.logs.at(198).id);
+    }
+
+    // Log lines left in bytes still being read (a start from the state
+    // file's index): read once the bytes are in, none where they never came
+    // right; copies share them and compare equal without waiting for them,
+    // and a copy that gains a line keeps it to itself.
+    void borrowedLogLines_data()
+    {
+        QTest::addColumn<bool>("good");
+        QTest::newRow("bytes read") << true;
+        QTest::newRow("file changed meanwhile") << false;
+    }
+    void borrowedLogLines()
+    {
+        QFETCH(bool, good);
+        JobRecord job = newJob();
+        const QDateTime t = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
+        job.appendLog(LogLevel::info, QStringLiteral("one"), t);
+        job.appendLog(LogLevel::warn, QStringLiteral("two"), t);
+        const QList<JobLogEntry> lines = job.logs.lines();
+        const auto bytes = std::make_shared<QByteArray>(
+            QJsonDocument(job.toJson(JsonDates::iso8601())[L("logs")].toArray()).toJson());
+        const auto gate = std::make_shared<JobTextGate>();
+        const JobLogs borrowed = JobLogs::borrowed(bytes, *bytes, gate);
+        JobLogs copy = borrowed;
+        auto same = std::async(std::launch::async, [&] { return copy == borrowed; });
+        const bool answered = same.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        gate->open(good);
+        QVERIFY2(answered, "comparing two copies waited for the bytes");
+        QVERIFY(same.get());
+        QCOMPARE(borrowed.lines(), good ? lines : QList<JobLogEntry>());
+        copy.append(JobLogEntry{QUuid::createUuid(), t, LogLevel::info, QStringLiteral("three")});
+        QCOMPARE(copy.size(), borrowed.size() + 1);
+        QCOMPARE(copy.last().message, QStringLiteral("three"));
+        QVERIFY(!(copy == borrowed));
     }
 
     void waitingJobs_data()

@@ -680,11 +680,14 @@ private slots:
             QCOMPARE(loaded.jobs.at(i).logs.lines(), state.jobs.at(i).logs.lines());
         }
         loaded.settings.imagesCount = 3;
+        // A finished job gains a line: written with the lines it had.
+        loaded.jobs[2].appendLog(LogLevel::info, QStringLiteral("Crossposted again"), whole(300));
         store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
         store.waitForPendingSaves();
         QCOMPARE(readFile(path), loaded.encode());
-        if (fromIndex) // every job copied from the file, as the index vouched for them
-            QCOMPARE(store.jobsEncodedLastSave(), 0);
+        QCOMPARE(PersistedState::decode(readFile(path)).jobs.at(2).logs.size(), state.jobs.at(2).logs.size() + 1);
+        if (fromIndex) // every other job copied from the file, as the index vouched for them
+            QCOMPARE(store.jobsEncodedLastSave(), 1);
         PersistenceStore next(base, kDev);
         QCOMPARE(next.loadStateNow(), loaded);
         QVERIFY(next.loadedFromIndex());
@@ -720,6 +723,16 @@ private slots:
             QVERIFY(!finished.isWaiting());
             QCOMPARE(finished.finalContent->toString(), QString());
             QVERIFY(finished.logs.isEmpty());
+            // Jobs still to run had theirs read before the start went on.
+            qsizetype waiting = 0;
+            for (qsizetype i = 0; i < loaded.jobs.size(); ++i) {
+                if (!loaded.jobs.at(i).isWaiting())
+                    continue;
+                ++waiting;
+                QCOMPARE(loaded.jobs.at(i).clip.text.toString(), state.jobs.at(i).clip.text.toString());
+                QCOMPARE(loaded.jobs.at(i).logs.lines(), state.jobs.at(i).logs.lines());
+            }
+            QVERIFY(waiting > 0);
             loaded.settings.imagesCount = 3;
             store.saveState(loaded.settings, loaded.pendingClip, loaded.jobs);
             store.waitForPendingSaves();
