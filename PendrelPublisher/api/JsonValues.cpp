@@ -127,14 +127,7 @@ std::optional<std::pair<qsizetype, qsizetype>> findQuotedMember(QStringView cont
 
 int hexValue(QChar c)
 {
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
+    return text::hexDigitValue(c.unicode());
 }
 
 std::optional<char16_t> readHex4(QStringView text, qsizetype at)

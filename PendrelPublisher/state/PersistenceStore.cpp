@@ -149,23 +149,15 @@ private:
         // A long history is read in two halves at once: copying it out of
         // the page cache (and faulting the buffer in) is most of reading it,
         // and from a cold disk two requests in flight keep it busier.
-        const qsizetype half = expected >= kSplitReadAt ? qsizetype(expected / 2) : 0;
-        int secondError = 0;
-        std::thread second;
-        if (half > 0) {
-            second = std::thread([&] {
-                runBelowInterfacePriority(); // as the second parser: the interface thread starts meanwhile
-                secondError = readRange(buffer.data(), half, qsizetype(expected));
-            });
-            const int error = readRange(buffer.data(), 0, half);
-            second.join();
-            if (error > 0 || secondError > 0) {
-                problem_ = QString::fromLocal8Bit(std::strerror(error > 0 ? error : secondError));
+        if (expected > 0) {
+            const int error = readFileStart(fd_, buffer.data(), expected);
+            if (error > 0) {
+                problem_ = QString::fromLocal8Bit(std::strerror(error));
                 return false;
             }
             // Cut meanwhile: read on one's own from the start (the checks
             // after reading then tell that it changed).
-            got = error < 0 || secondError < 0 ? 0 : qsizetype(expected);
+            got = error < 0 ? 0 : qsizetype(expected);
         }
         for (;;) {
             if (got == buffer.size())
@@ -186,25 +178,6 @@ private:
         return true;
     }
 
-    // [from, to) of the file into `into` at the same offsets: 0; errno; or
-    // -1 where the file ended before `to`.
-    int readRange(char *into, qsizetype from, qsizetype to) const
-    {
-        while (from < to) {
-            const ssize_t n = ::pread(fd_, into + from, size_t(to - from), from);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return errno;
-            if (n == 0)
-                return -1;
-            from += n;
-        }
-        return 0;
-    }
-
-    // Below this one thread reads it as fast (the size the decoder splits at).
-    static constexpr qint64 kSplitReadAt = 8 << 20;
 
     int fd_ = -1;
     QByteArray bytes_;

@@ -2,7 +2,6 @@
 
 #include "support/Error.h"
 #include "support/JsonParse.h"
-#include "support/SerialExecutor.h"
 
 #include <QFile>
 
@@ -12,7 +11,6 @@
 #include <cstring>
 #include <cerrno>
 #include <limits>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,40 +35,6 @@ std::array<JobText *, 6> inFileOrder(JobRecord &job)
             some(job.finalContent),
             some(job.sourceText),
             job.transformResult ? &job.transformResult->transformedContent : nullptr};
-}
-
-// [from, to) of the file into `into` + from: 0; errno; or -1 where the file
-// ended first.
-int readRange(int fd, char *into, qint64 from, qint64 to)
-{
-    while (from < to) {
-        const ssize_t n = ::pread(fd, into + from, size_t(to - from), from);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return -1;
-        from += n;
-    }
-    return 0;
-}
-
-// The whole file at `fd`, of `size` bytes, in two halves at once when large:
-// copying out of the page cache (and faulting the buffer in) is most of it.
-bool readWhole(int fd, char *into, qint64 size)
-{
-    constexpr qint64 kSplitAt = 8 << 20;
-    if (size < kSplitAt)
-        return readRange(fd, into, 0, size) == 0;
-    int second = 0;
-    std::thread other([&] {
-        runBelowInterfacePriority();
-        second = readRange(fd, into, size / 2, size);
-    });
-    const int first = readRange(fd, into, 0, size / 2);
-    other.join();
-    return first == 0 && second == 0;
 }
 
 // One number of the table, and the space or line end after it.
@@ -175,7 +139,7 @@ std::optional<Loaded> load(const QString &statePath, const QString &indexPath)
     if (indexSize <= kMagic.size() || indexSize > stateIdentity.size + (64 << 20))
         return std::nullopt;
     auto indexBytes = std::make_shared<QByteArray>(qsizetype(indexSize), Qt::Uninitialized);
-    if (!readWhole(index.fd, indexBytes->data(), indexSize) || FileIdentity::of(index.fd) != indexIdentity)
+    if (readFileStart(index.fd, indexBytes->data(), indexSize) != 0 || FileIdentity::of(index.fd) != indexIdentity)
         return std::nullopt;
 
     // The header: the state file it describes must be this one, as it is.
@@ -282,7 +246,7 @@ std::optional<Loaded> load(const QString &statePath, const QString &indexPath)
                 for (const auto &[text, body] : std::as_const(bodies)) {
                     char *into = pending.bytes.get();
                     const qint64 from = body.data() - into;
-                    if (readRange(state.fd, into, from, from + body.size()) != 0)
+                    if (readFileRange(state.fd, into, from, from + body.size()) != 0)
                         return std::nullopt;
                     *text = JobText(json::decodeStringBody(body));
                 }
@@ -325,7 +289,7 @@ std::optional<Loaded> load(const QString &statePath, const QString &indexPath)
 bool finishReading(Pending &pending)
 {
     const bool good = pending.fd >= 0 && FileIdentity::of(pending.fd) == pending.identity
-                      && readWhole(pending.fd, pending.bytes.get(), pending.identity.size)
+                      && readFileStart(pending.fd, pending.bytes.get(), pending.identity.size) == 0
                       && FileIdentity::of(pending.fd) == pending.identity;
     pending.gate->open(good);
     return good;

@@ -1,5 +1,7 @@
 #include "support/JsonParse.h"
 
+#include "support/Text.h"
+
 #include "support/Error.h"
 #include "support/JsonWrite.h"
 #include "support/SerialExecutor.h"
@@ -27,13 +29,7 @@ constexpr int kNestingLimit = 1024;
 
 int hexValue(uchar c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return text::hexDigitValue(c);
 }
 
 bool isContinuation(uchar c)

@@ -1,5 +1,7 @@
 #include "support/PrivateFiles.h"
 
+#include "support/SerialExecutor.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -7,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <thread>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -292,6 +295,38 @@ bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QStri
         ::close(dir);
     }
     return true;
+}
+
+int readFileRange(int fd, char *into, qint64 from, qint64 to)
+{
+    while (from < to) {
+        const ssize_t n = ::pread(fd, into + from, size_t(to - from), from);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return -1;
+        from += n;
+    }
+    return 0;
+}
+
+int readFileStart(int fd, char *into, qint64 size)
+{
+    constexpr qint64 kSplitAt = 8 << 20; // below this one thread reads it as fast
+    if (size < kSplitAt)
+        return readFileRange(fd, into, 0, size);
+    int second = 0;
+    std::thread other([&] {
+        runBelowInterfacePriority();
+        second = readFileRange(fd, into, size / 2, size);
+    });
+    const int first = readFileRange(fd, into, 0, size / 2);
+    other.join();
+    if (first > 0 || second > 0)
+        return first > 0 ? first : second;
+    return first < 0 || second < 0 ? -1 : 0;
 }
 
 void removeAbandonedWrites(const QString &path)

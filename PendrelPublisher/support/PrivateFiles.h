@@ -67,6 +67,15 @@ struct FilePiece {
 // of the file just written (the one it was written through, so surely that
 // file; the caller closes it), so that its bytes stay reachable after the
 // file is replaced in turn.
+// Bytes [from, to) of the file open as `fd` into `into` + from: 0; errno;
+// or -1 where the file ended before `to`.
+int readFileRange(int fd, char *into, qint64 from, qint64 to);
+// Its first `size` bytes, from 8 MB on in two halves at once (the second on
+// a thread below the interface's priority): copying out of the page cache,
+// and faulting the buffer in, are most of reading a long history. Answers as
+// readFileRange() does, an errno before a short file.
+int readFileStart(int fd, char *into, qint64 size);
+
 // Without `durable`, nothing waits for the disk: for a file that is only
 // ever a cache, checked when read.
 bool writePrivateFile(const QString &path, const QList<FilePiece> &pieces, QString &error,

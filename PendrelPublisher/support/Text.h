@@ -5,6 +5,18 @@
 
 namespace pendrel::text {
 
+// The value of a hexadecimal digit (either case), or -1.
+constexpr int hexDigitValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
 // The whitespace-and-newlines set: categories Zs, Zl, Zp, U+0009..U+000D
 // and U+0085. Every member is in the Basic Multilingual Plane.
 bool isWhitespaceOrNewline(char32_t c);

@@ -1,5 +1,7 @@
 #include "support/Uuid.h"
 
+#include "support/Text.h"
+
 #include <array>
 
 namespace pendrel {
@@ -10,17 +12,6 @@ QString uuidString(const QUuid &uuid)
 }
 
 namespace {
-
-int hexDigit(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
 
 // The 16 bytes of the canonical form, read straight (the hyphens at 8, 13,
 // 18 and 23), rather than checked here and parsed again by QUuid.
@@ -35,8 +26,8 @@ std::optional<QUuid> parseCanonical(const std::array<char16_t, 36> &text)
             ++i;
             continue;
         }
-        const int high = hexDigit(text[i]);
-        const int low = hexDigit(text[i + 1]);
+        const int high = text::hexDigitValue(text[i]);
+        const int low = text::hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes[n++] = uchar(high << 4 | low);
