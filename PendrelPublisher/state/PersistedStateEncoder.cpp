@@ -851,10 +851,15 @@ void PersistedStateEncoder::indexWritten(int fd)
 
 void PersistedStateEncoder::indexNotWritten(bool sourceChanged)
 {
-    if (!sourceChanged)
-        return;
     // The index last written was changed by someone else: its jobs' outlines
     // are made again from their records.
+    if (sourceChanged)
+        releaseIndex();
+}
+
+bool PersistedStateEncoder::releaseIndex()
+{
+    bool held = false;
     for (Entry &entry : entries_) {
         if (!entry.skeletonFile)
             continue;
@@ -864,7 +869,9 @@ void PersistedStateEncoder::indexNotWritten(bool sourceChanged)
         if (!entry.job.isWaiting())
             entry.skeleton = outline(entry.skeleton, {{logs.first, logs.second}});
         entry.skeletonFile.reset();
+        held = true;
     }
+    return held;
 }
 
 } // namespace pendrel

@@ -59,6 +59,9 @@ public:
     // The index could not be written; `sourceChanged`: because the last one
     // was changed by someone else, whose outlines are then made again.
     void indexNotWritten(bool sourceChanged);
+    // Lets go of the index the outlines are copied from (they are made again
+    // from the records); false when none was held.
+    bool releaseIndex();
 
     // A job's text as json::writeSortedAt(job.toJson(iso 8601 dates), depth)
     // writes it, written straight rather than through JSON values. With

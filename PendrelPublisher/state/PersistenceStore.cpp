@@ -285,6 +285,14 @@ void PersistenceStore::startEarlyLoad(const QString &baseFolder, const QString &
     });
 }
 
+void PersistenceStore::waitForEarlyLoad()
+{
+    EarlyLoader &early = earlyLoader();
+    const std::lock_guard lock(early.mutex);
+    if (early.thread.joinable())
+        early.thread.join();
+}
+
 PersistenceStore::PersistenceStore(QString baseFolder, const QString &bundleIdentifier)
 {
     currentFile_ = currentFileOf(baseFolder, bundleIdentifier);
@@ -624,6 +632,13 @@ void PersistenceStore::writeIndex()
     QFile::remove(indexFile_); // it describes an older file: reading it would only cost time
 }
 
+bool PersistenceStore::dropIndex()
+{
+    // Unlinked, an index still holds its room while the encoder has it open.
+    const bool removed = QFile::remove(indexFile_);
+    return encoder_.releaseIndex() || removed;
+}
+
 QCoro::Task<PersistedState> PersistenceStore::loadState()
 {
     auto promise = std::make_shared<QPromise<PersistedState>>();
@@ -775,6 +790,11 @@ void PersistenceStore::writeLatest()
         // the other program left.
         pieces = encoder_.encode(*state);
         jobsEncoded_ = encoder_.lastEncodedJobs();
+        outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
+    }
+    if (!outcome.saved && !mustNotSave && dropIndex()) {
+        // The index is only a cache: on a full disk it gives its room to the
+        // state file, which is tried once more at once.
         outcome.saved = writePrivateFile(writeFile_, pieces, outcome.error, &written);
     }
     pieces.clear();

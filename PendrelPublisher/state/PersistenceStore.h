@@ -56,6 +56,8 @@ public:
     // meanwhile costs as much again): the first loadState() of a store for
     // the same file takes over what it read instead of reading it again.
     static void startEarlyLoad(const QString &baseFolder, const QString &bundleIdentifier);
+    // Waits until that read is done; what it read stays for the store.
+    static void waitForEarlyLoad();
 
     [[nodiscard]] const QString &currentFilePath() const { return currentFile_; }
     [[nodiscard]] const QString &legacyFilePath() const { return legacyFile_; }
@@ -126,6 +128,7 @@ private:
     void finishIndexedLoad();
     void keepTimesApart(int fd);
     void writeIndex();
+    bool dropIndex(); // true when that freed an index
     std::optional<PersistedState> loadFallback(const QString &stateFile);
 
     QString currentFile_;
