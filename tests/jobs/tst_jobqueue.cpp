@@ -658,7 +658,8 @@ private slots:
         };
         QObject::connect(h.state.get(), &AppState::jobsChanged, h.state.get(), cancelOnceHeld);
         QObject::connect(h.state.get(), &AppState::stateSaveErrorChanged, h.state.get(), cancelOnceHeld);
-        h.sendText(QStringLiteral("Text"));
+        // Longer than the room the index (a cache) gives up when a save fails.
+        h.sendText(QStringLiteral("Text. ").repeated(4000));
         QVERIFY(QTest::qWaitFor([&] { return h.state->jobs().first().aborted; }, 10000));
         QVERIFY(h.waitUntilIdle());
         const JobRecord ended = h.state->jobs().first();
