@@ -641,7 +641,10 @@ private slots:
         h.service.onRequest = [&](const RecordedRequest &r) {
             if (r.path != u"/api/tenants" || QFile::exists(filler))
                 return;
-            QFile fill(filler); // the disk fills while the run asks for its context
+            // The disk fills while the run asks for its context, once the
+            // save in flight is done (its temporary file would leave room).
+            h.state->persistenceStore().waitForPendingSaves();
+            QFile fill(filler);
             if (fill.open(QIODevice::WriteOnly)) {
                 const QByteArray page(4096, 'x');
                 while (fill.write(page) > 0 && fill.flush()) {

@@ -326,8 +326,11 @@ private slots:
         f.h.state->persistenceStore().waitForPendingSaves();
         bool blocked = false;
         f.h.service.onRequest = [&](const RecordedRequest &request) {
-            if (request.path == fullDuring && !blocked)
+            if (request.path == fullDuring && !blocked) {
+                // Once the save in flight is done: its temporary file would leave room.
+                f.h.state->persistenceStore().waitForPendingSaves();
                 blocked = f.fs.block(Fault::diskFull);
+            }
         };
         // Longer than the room the index (a cache) gives up when a save fails.
         f.h.sendText(QStringLiteral("An article written while the disk fills. ").repeated(1000));
