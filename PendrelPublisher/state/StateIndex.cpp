@@ -288,9 +288,11 @@ std::optional<Loaded> load(const QString &statePath, const QString &indexPath)
 
 bool finishReading(Pending &pending)
 {
-    const bool good = pending.fd >= 0 && FileIdentity::of(pending.fd) == pending.identity
+    // The index was taken for exactly this file; its attributes set since
+    // (the state folder made read-only, say) leave the bytes it describes.
+    const bool good = pending.fd >= 0 && FileIdentity::of(pending.fd).sameBytesAs(pending.identity)
                       && readFileStart(pending.fd, pending.bytes.get(), pending.identity.size) == 0
-                      && FileIdentity::of(pending.fd) == pending.identity;
+                      && FileIdentity::of(pending.fd).sameBytesAs(pending.identity);
     pending.gate->open(good);
     return good;
 }

@@ -43,6 +43,12 @@ struct FileIdentity {
     [[nodiscard]] static FileIdentity of(int fd);
     [[nodiscard]] bool known() const { return size >= 0; }
     bool operator==(const FileIdentity &) const = default;
+    // The same bytes as far as the file system tells: setting a file's
+    // attributes (chmod, chattr, a backup tool's) moves only its change time.
+    [[nodiscard]] bool sameBytesAs(const FileIdentity &other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size && modified == other.modified;
+    }
 };
 
 // The reason a save gives when a file it copies from was changed by another
